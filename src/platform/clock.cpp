@@ -1,0 +1,38 @@
+#include "platform/clock.h"
+
+#include <ctime>
+
+namespace tv::platform {
+namespace {
+
+class SystemClockImpl : public Clock {
+ public:
+  LocalTime Now() const override {
+    std::time_t now = std::time(nullptr);
+    std::tm tm{};
+    localtime_r(&now, &tm);
+    return LocalTime{tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec};
+  }
+};
+
+}  // namespace
+
+const Clock& SystemClock() {
+  static const SystemClockImpl clock;
+  return clock;
+}
+
+std::string FormatLocalTime(const LocalTime& t, const std::string& fmt) {
+  std::tm tm{};
+  tm.tm_year = t.year - 1900;
+  tm.tm_mon = t.month - 1;
+  tm.tm_mday = t.day;
+  tm.tm_hour = t.hour;
+  tm.tm_min = t.minute;
+  tm.tm_sec = t.second;
+  char buf[128];
+  size_t n = std::strftime(buf, sizeof buf, fmt.c_str(), &tm);
+  return std::string(buf, n);
+}
+
+}  // namespace tv::platform

@@ -1,0 +1,76 @@
+// IPv4 sockets (Winsock's stand-in): a TCP client/connection socket, a
+// listening socket and UDP send-to.  Addresses are dotted-decimal text parsed
+// as inet_addr parses it.
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace tv::platform {
+
+constexpr uint32_t kInvalidAddress = 0xFFFFFFFFu;  // INADDR_NONE
+// Network-order IPv4 address of `dotted`, or kInvalidAddress.
+uint32_t InetAddr(const std::string& dotted);
+// Dotted-decimal text of a network-order address.
+std::string InetNtoa(uint32_t networkOrder);
+
+class TcpSocket {
+ public:
+  TcpSocket() = default;
+  explicit TcpSocket(int fd) : fd_(fd) {}
+  ~TcpSocket() { Close(); }
+  TcpSocket(TcpSocket&& o) noexcept : fd_(o.fd_) { o.fd_ = -1; }
+  TcpSocket& operator=(TcpSocket&& o) noexcept;
+  TcpSocket(const TcpSocket&) = delete;
+  TcpSocket& operator=(const TcpSocket&) = delete;
+
+  bool Create();
+  bool Valid() const { return fd_ >= 0; }
+  int Fd() const { return fd_; }
+  bool SetSendTimeout(int ms);
+  bool SetRecvTimeout(int ms);
+  bool Connect(const std::string& dottedAddress, uint16_t port);
+  // Sends every byte, looping over partial sends; false on error or time-out.
+  bool SendAll(const void* data, size_t len);
+  // One receive: >0 bytes read, 0 when the peer closed, -1 on error or
+  // time-out.
+  long Recv(void* buf, size_t len);
+  // Exactly one byte; false on error, time-out or close.
+  bool RecvByte(uint8_t& b);
+  // Reads exactly `len` bytes; false on error, time-out or close.
+  bool RecvExact(void* buf, size_t len);
+  bool Shutdown();
+  void Close();
+
+ private:
+  int fd_ = -1;
+};
+
+class TcpListener {
+ public:
+  TcpListener() = default;
+  ~TcpListener() { Close(); }
+  TcpListener(const TcpListener&) = delete;
+  TcpListener& operator=(const TcpListener&) = delete;
+
+  // Binds to `bindAddress` (all local addresses by default) with
+  // SO_REUSEADDR and listens; port 0 picks a free port.
+  bool Listen(uint16_t port, int backlog, const std::string& bindAddress = "0.0.0.0");
+  uint16_t Port() const;
+  bool Valid() const { return fd_ >= 0; }
+  // Blocks for the next connection; an invalid socket after Close() or on
+  // error.  `peer` receives the peer's dotted address when given.
+  TcpSocket Accept(std::string* peer = nullptr);
+  // Wakes a blocked Accept and releases the socket; safe from another thread.
+  void Close();
+
+ private:
+  std::atomic<int> fd_{-1};
+};
+
+// Sends one datagram from a fresh socket; false on any error.
+bool SendUdp(const std::string& dottedAddress, uint16_t port, const void* data, size_t len);
+
+}  // namespace tv::platform

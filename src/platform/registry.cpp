@@ -1,0 +1,267 @@
+#include "platform/registry.h"
+
+#include <sqlite3.h>
+
+#include <cctype>
+
+#include "platform/fs.h"
+
+namespace tv::platform {
+namespace {
+
+std::string Fold(const std::string& s) {
+  std::string r = s;
+  for (char& c : r) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return r;
+}
+
+// A prepared statement that finalizes itself.
+class Stmt {
+ public:
+  Stmt(sqlite3* db, const char* sql) : db_(db) {
+    if (sqlite3_prepare_v2(db, sql, -1, &s_, nullptr) != SQLITE_OK)
+      throw RegistryError(std::string("store: ") + sqlite3_errmsg(db));
+  }
+  ~Stmt() { sqlite3_finalize(s_); }
+  Stmt& Bind(int i, const std::string& v) {
+    sqlite3_bind_text(s_, i, v.data(), static_cast<int>(v.size()), SQLITE_TRANSIENT);
+    return *this;
+  }
+  Stmt& Bind(int i, int64_t v) {
+    sqlite3_bind_int64(s_, i, v);
+    return *this;
+  }
+  // True while a row is available.
+  bool Step() {
+    int rc = sqlite3_step(s_);
+    if (rc == SQLITE_ROW) return true;
+    if (rc == SQLITE_DONE) return false;
+    throw RegistryError(std::string("store: ") + sqlite3_errmsg(db_));
+  }
+  std::string Text(int col) {
+    const unsigned char* t = sqlite3_column_text(s_, col);
+    return t ? std::string(reinterpret_cast<const char*>(t), sqlite3_column_bytes(s_, col)) : std::string();
+  }
+  int64_t Int(int col) { return sqlite3_column_int64(s_, col); }
+
+ private:
+  sqlite3* db_;
+  sqlite3_stmt* s_ = nullptr;
+};
+
+// BEGIN IMMEDIATE .. COMMIT, rolled back when an exception leaves the scope.
+class Transaction {
+ public:
+  explicit Transaction(sqlite3* db) : db_(db) { Run("BEGIN IMMEDIATE"); }
+  ~Transaction() {
+    if (!done_) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+  }
+  void Commit() {
+    Run("COMMIT");
+    done_ = true;
+  }
+
+ private:
+  void Run(const char* sql) {
+    if (sqlite3_exec(db_, sql, nullptr, nullptr, nullptr) != SQLITE_OK)
+      throw RegistryError(std::string("store: ") + sqlite3_errmsg(db_));
+  }
+  sqlite3* db_;
+  bool done_ = false;
+};
+
+}  // namespace
+
+std::string NormaliseKeyPath(const std::string& key) {
+  std::string out;
+  for (char c : key) {
+    if (c == '/') c = '\\';
+    if (c == '\\' && (out.empty() || out.back() == '\\')) continue;
+    out += c;
+  }
+  while (!out.empty() && out.back() == '\\') out.pop_back();
+  return out;
+}
+
+Registry::Registry(const std::string& path) {
+  ForceDirectories(ExtractFilePath(path));
+  if (sqlite3_open_v2(path.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX,
+                      nullptr) != SQLITE_OK) {
+    std::string msg = db_ ? sqlite3_errmsg(db_) : "out of memory";
+    sqlite3_close(db_);
+    db_ = nullptr;
+    throw RegistryError("cannot open the store " + path + ": " + msg);
+  }
+  sqlite3_busy_timeout(db_, 5000);
+  Exec("PRAGMA journal_mode=WAL");
+  Exec("PRAGMA synchronous=NORMAL");
+  Exec(
+      "CREATE TABLE IF NOT EXISTS keys(path TEXT PRIMARY KEY, display TEXT NOT NULL);"
+      "CREATE TABLE IF NOT EXISTS vals(key TEXT NOT NULL, name TEXT NOT NULL, display TEXT NOT NULL,"
+      " type INTEGER NOT NULL, sval TEXT, ival INTEGER, PRIMARY KEY(key, name));");
+}
+
+Registry::~Registry() { sqlite3_close(db_); }
+
+std::string Registry::DefaultPath() { return StateHome() + "/registry.db"; }
+
+void Registry::Exec(const char* sql) {
+  for (int attempt = 0;; ++attempt) {
+    char* err = nullptr;
+    int rc = sqlite3_exec(db_, sql, nullptr, nullptr, &err);
+    if (rc == SQLITE_OK) return;
+    std::string msg = err ? err : "error";
+    sqlite3_free(err);
+    if (rc != SQLITE_BUSY || attempt > 10) throw RegistryError("store: " + msg);
+  }
+}
+
+void Registry::EnsureKey(const std::string& norm, const std::string& display) {
+  size_t pos = 0;
+  while (pos != std::string::npos) {
+    pos = norm.find('\\', pos + 1);
+    std::string prefix = norm.substr(0, pos);
+    std::string shown = display.substr(0, pos);
+    Stmt s(db_, "INSERT OR IGNORE INTO keys(path, display) VALUES(?1, ?2)");
+    s.Bind(1, prefix).Bind(2, shown).Step();
+  }
+}
+
+bool Registry::KeyExists(const std::string& key) {
+  std::string norm = Fold(NormaliseKeyPath(key));
+  if (norm.empty()) return true;
+  Stmt s(db_, "SELECT 1 FROM keys WHERE path = ?1");
+  return s.Bind(1, norm).Step();
+}
+
+bool Registry::CreateKey(const std::string& key) {
+  std::string display = NormaliseKeyPath(key);
+  if (display.empty()) return true;
+  try {
+    Transaction t(db_);
+    EnsureKey(Fold(display), display);
+    t.Commit();
+    return true;
+  } catch (const RegistryError&) {
+    return false;
+  }
+}
+
+bool Registry::OpenKey(const std::string& key, bool create) {
+  CloseKey();
+  std::string display = NormaliseKeyPath(key);
+  if (!KeyExists(display)) {
+    if (!create || !CreateKey(display)) return false;
+  }
+  current_ = Fold(display);
+  readOnly_ = false;
+  return true;
+}
+
+bool Registry::OpenKeyReadOnly(const std::string& key) {
+  if (!OpenKey(key, false)) return false;
+  readOnly_ = true;
+  return true;
+}
+
+void Registry::CloseKey() {
+  current_.reset();
+  readOnly_ = false;
+}
+
+bool Registry::DeleteKey(const std::string& key) {
+  std::string norm = Fold(NormaliseKeyPath(key));
+  if (norm.empty() || !KeyExists(norm)) return false;
+  Transaction t(db_);
+  Stmt k(db_, "DELETE FROM keys WHERE path = ?1 OR substr(path, 1, length(?1) + 1) = ?1 || '\\'");
+  k.Bind(1, norm).Step();
+  Stmt v(db_, "DELETE FROM vals WHERE key = ?1 OR substr(key, 1, length(?1) + 1) = ?1 || '\\'");
+  v.Bind(1, norm).Step();
+  t.Commit();
+  if (current_ && (*current_ == norm || current_->rfind(norm + "\\", 0) == 0)) CloseKey();
+  return true;
+}
+
+std::string Registry::RequireKey() const {
+  if (!current_) throw RegistryError("no key is open");
+  return *current_;
+}
+
+std::optional<RegValue> Registry::ReadValue(const std::string& name) {
+  Stmt s(db_, "SELECT display, type, sval, ival FROM vals WHERE key = ?1 AND name = ?2");
+  if (!s.Bind(1, RequireKey()).Bind(2, Fold(name)).Step()) return std::nullopt;
+  RegValue v;
+  v.name = s.Text(0);
+  v.type = s.Int(1) == static_cast<int>(RegType::DWord) ? RegType::DWord : RegType::String;
+  v.text = s.Text(2);
+  v.number = static_cast<uint32_t>(s.Int(3));
+  return v;
+}
+
+bool Registry::ValueExists(const std::string& name) { return ReadValue(name).has_value(); }
+
+std::string Registry::ReadString(const std::string& name) {
+  auto v = ReadValue(name);
+  if (!v) return {};
+  if (v->type != RegType::String) throw RegistryError("invalid data type for '" + name + "'");
+  return v->text;
+}
+
+int32_t Registry::ReadInteger(const std::string& name) {
+  auto v = ReadValue(name);
+  if (!v || v->type != RegType::DWord) throw RegistryError("invalid data type for '" + name + "'");
+  return static_cast<int32_t>(v->number);
+}
+
+bool Registry::ReadBool(const std::string& name) { return ReadInteger(name) != 0; }
+
+void Registry::WriteString(const std::string& name, const std::string& value) {
+  Stmt s(db_,
+         "INSERT INTO vals(key, name, display, type, sval, ival) VALUES(?1, ?2, ?3, 1, ?4, NULL)"
+         " ON CONFLICT(key, name) DO UPDATE SET display = ?3, type = 1, sval = ?4, ival = NULL");
+  s.Bind(1, RequireKey()).Bind(2, Fold(name)).Bind(3, name).Bind(4, value).Step();
+}
+
+void Registry::WriteInteger(const std::string& name, int32_t value) {
+  Stmt s(db_,
+         "INSERT INTO vals(key, name, display, type, sval, ival) VALUES(?1, ?2, ?3, 4, NULL, ?4)"
+         " ON CONFLICT(key, name) DO UPDATE SET display = ?3, type = 4, sval = NULL, ival = ?4");
+  s.Bind(1, RequireKey()).Bind(2, Fold(name)).Bind(3, name);
+  s.Bind(4, static_cast<int64_t>(static_cast<uint32_t>(value))).Step();
+}
+
+void Registry::WriteBool(const std::string& name, bool value) { WriteInteger(name, value ? 1 : 0); }
+
+bool Registry::DeleteValue(const std::string& name) {
+  Stmt s(db_, "DELETE FROM vals WHERE key = ?1 AND name = ?2");
+  s.Bind(1, RequireKey()).Bind(2, Fold(name)).Step();
+  return sqlite3_changes(db_) > 0;
+}
+
+std::vector<RegValue> Registry::ListValues() {
+  std::vector<RegValue> out;
+  Stmt s(db_, "SELECT display, type, sval, ival FROM vals WHERE key = ?1 ORDER BY rowid");
+  s.Bind(1, RequireKey());
+  while (s.Step()) {
+    RegValue v;
+    v.name = s.Text(0);
+    v.type = s.Int(1) == static_cast<int>(RegType::DWord) ? RegType::DWord : RegType::String;
+    v.text = s.Text(2);
+    v.number = static_cast<uint32_t>(s.Int(3));
+    out.push_back(v);
+  }
+  return out;
+}
+
+std::vector<std::string> Registry::ListSubKeys() {
+  std::string key = RequireKey();
+  std::vector<std::string> out;
+  Stmt s(db_,
+         "SELECT display FROM keys WHERE substr(path, 1, length(?1) + 1) = ?1 || '\\'"
+         " AND instr(substr(path, length(?1) + 2), '\\') = 0 ORDER BY path");
+  s.Bind(1, key);
+  while (s.Step()) out.push_back(s.Text(0));
+  return out;
+}
+
+}  // namespace tv::platform
