@@ -16,6 +16,12 @@ constexpr uint8_t kConvDos866ToIso = 1;
 constexpr uint8_t kConvWin1251ToDos866 = 17;
 constexpr uint8_t kConvWin1251ToIso = 18;
 
+// The (source, target) pair of a conversion number; false outside 1..20.
+bool ConversionTables(uint8_t conversion, TCodeTable& from, TCodeTable& to);
+// The code of the letter at `position` (1..32 А..Я, 33..64 а..я) in `table`;
+// 0 when either is out of range.
+uint8_t LetterCode(TCodeTable table, int position);
+
 // One byte from table `from` to table `to`.
 uint8_t ConvertChar(uint8_t c, TCodeTable from, TCodeTable to);
 // A copy of `s` with every letter converted; numbers outside 1..20 copy.

@@ -1,0 +1,63 @@
+// Keyboard file dispatch: step 7 of an export cycle.  Every ".xml" file goes
+// to the SM700 scales one upload at a time: a parked copy to the scale its
+// name carries, any other file to every scale of the list in table order.
+#include <cstdio>
+
+#include "engine/threngine.h"
+#include "engine/unengine.h"
+#include "files/fileproc.h"
+#include "platform/fs.h"
+#include "sm700/Sender.h"
+#include "sm700/XMLKeyboard.h"
+
+namespace tv {
+namespace {
+
+bool IsParkedName(const std::string& name) {
+  return name.find('{') != std::string::npos && name.find('}') != std::string::npos;
+}
+
+}  // namespace
+
+void TThrEngine::DispatchKeyboardFiles() {
+  // Without scales nothing is uploaded, parked copies included: every file
+  // stays for a later cycle.
+  if (tables_.ScaleNumbers.empty()) return;
+  for (const std::string& path : keyboardFiles_) {
+    currentFileName_ = platform::ExtractFileName(path);
+    if (IsParkedName(currentFileName_))
+      DispatchParkedKeyboardFile(path);
+    else
+      DispatchKeyboardFileToAll(path);
+  }
+}
+
+void TThrEngine::DispatchParkedKeyboardFile(const std::string& path) {
+  TCurrentScale scale;
+  SelectByFileName(path, scale);  // uploaded whether or not it is listed
+  int code = UploadKeyboardFile(static_cast<uint8_t>(scale.number), scale.address, path);
+  if (code != 0) return;  // stays parked, not logged again
+  files_.AppendLog(scale.address, 0, currentFileName_);
+  files_.DeleteIfExists(path);
+}
+
+void TThrEngine::DispatchKeyboardFileToAll(const std::string& path) {
+  for (size_t i = 0; i < tables_.ScaleNumbers.size(); ++i) {
+    TCurrentScale scale = SelectByIndex(i);
+    int code = UploadKeyboardFile(static_cast<uint8_t>(scale.number & 0xFF), scale.address, path);
+    files_.AppendLog(scale.address, static_cast<uint16_t>(code), currentFileName_);
+    // An unreadable file would fail again for every later cycle: not parked.
+    if (code != 0 && code != kKbFileUnreadable) files_.CopyToUnsent(path, scale.address);
+  }
+  files_.DeleteIfExists(path);
+}
+
+int TThrEngine::UploadKeyboardFile(uint8_t target, const std::string& address, const std::string& path) {
+  TSender sender(target, address);
+  TXmlKeyboardFile upload(sender, platform::MapPath(path));
+  upload.Start();
+  upload.WaitFor();
+  return upload.ResultCode();
+}
+
+}  // namespace tv

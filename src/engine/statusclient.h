@@ -1,0 +1,18 @@
+// The `tovalink status` command: asks a running service's status server for
+// the delivery state of every scale and prints it as a table, or as JSON for
+// scripts.
+#pragma once
+
+#include <iosfwd>
+
+namespace tv {
+
+// `argv` holds the arguments after the subcommand: [HOST] [--json]
+// [--port N].  HOST defaults to 127.0.0.1.  Returns 0 when the service
+// answered, 1 when nothing answered (refused, timed out, short reply) and 2
+// on a usage error; the reason goes to `err`.
+int RunStatusCommand(int argc, char** argv, std::ostream& out, std::ostream& err);
+// The same on stdout and stderr.
+int RunStatusCommand(int argc, char** argv);
+
+}  // namespace tv

@@ -1,0 +1,190 @@
+#include "engine/statusserver.h"
+
+#include <cstdio>
+#include <string>
+
+#include "platform/thread.h"
+#include "platform/tick.h"
+
+namespace tv {
+namespace {
+
+constexpr uint8_t kStatusRequest = 1;
+// TUploadResult values as they go on the wire.
+constexpr uint8_t kStateInProgress = 2;
+constexpr uint8_t kStateUnknown = 3;
+constexpr int kListenBacklog = 64;
+constexpr uint32_t kAcceptRetryMs = 50;
+
+// Closes the store's current key however a read sequence ends.
+class KeyCloser {
+ public:
+  explicit KeyCloser(platform::Registry& reg) : reg_(reg) {}
+  ~KeyCloser() { reg_.CloseKey(); }
+
+ private:
+  platform::Registry& reg_;
+};
+
+// Scale numbers of the Devices table: low byte of TotalNumber entries.
+bool ReadScaleNumbers(platform::Registry& reg, std::vector<uint8_t>& numbers) {
+  if (!reg.OpenKeyReadOnly(kDevicesKey)) return false;
+  KeyCloser closer(reg);
+  const auto count = static_cast<uint8_t>(reg.ReadInteger("TotalNumber"));
+  for (int i = 1; i <= count; ++i)
+    numbers.push_back(static_cast<uint8_t>(reg.ReadInteger("Scale" + std::to_string(i))));
+  return true;
+}
+
+bool ReadStates(platform::Registry& reg, const std::vector<uint8_t>& numbers, bool cycleRunning,
+                std::vector<uint8_t>& states) {
+  if (!reg.OpenKeyReadOnly(kDeviceResultsKey)) return false;
+  KeyCloser closer(reg);
+  for (uint8_t number : numbers) {
+    uint8_t state = cycleRunning ? kStateInProgress : kStateUnknown;
+    const std::string name = std::to_string(number);
+    if (!cycleRunning && reg.ValueExists(name)) state = static_cast<uint8_t>(reg.ReadInteger(name));
+    states.push_back(state);
+  }
+  return true;
+}
+
+// The 1 + 2N byte reply; false when there is to be no reply at all.
+bool BuildReply(platform::GuardedRegistry& registry, const TEngineFlags* flags,
+                std::vector<uint8_t>& reply) {
+  std::vector<uint8_t> numbers;
+  std::vector<uint8_t> states;
+  try {
+    auto reg = registry.Lock();
+    if (!ReadScaleNumbers(*reg, numbers)) return false;
+    const bool cycleRunning = flags && flags->CycleRunning.load();
+    if (!ReadStates(*reg, numbers, cycleRunning, states)) return false;
+  } catch (const platform::RegistryError&) {
+    // A missing or mistyped entry: treated like an unreadable table.
+    return false;
+  }
+  reply.clear();
+  reply.push_back(static_cast<uint8_t>(numbers.size()));
+  reply.insert(reply.end(), numbers.begin(), numbers.end());
+  reply.insert(reply.end(), states.begin(), states.end());
+  return true;
+}
+
+}  // namespace
+
+class TStatusServer::AcceptThread : public platform::Thread {
+ public:
+  explicit AcceptThread(TStatusServer& server) : server_(server) {}
+  ~AcceptThread() override { WaitFor(); }
+
+ protected:
+  int Execute() override {
+    server_.AcceptLoop(*this);
+    return 0;
+  }
+
+ private:
+  TStatusServer& server_;
+};
+
+// One client connection.  Only its own thread closes the socket, and only
+// under socketMutex_, so Shutdown() from another thread never touches a
+// descriptor that has been closed and perhaps reused.
+class TStatusServer::Connection : public platform::Thread {
+ public:
+  Connection(TStatusServer& server, platform::TcpSocket socket)
+      : server_(server), socket_(std::move(socket)) {}
+  ~Connection() override { WaitFor(); }
+
+  // Wakes a thread blocked on the socket so that it ends.
+  void Shutdown() {
+    Terminate();
+    std::lock_guard<std::mutex> lock(socketMutex_);
+    socket_.Shutdown();
+  }
+
+ protected:
+  int Execute() override {
+    Serve();
+    std::lock_guard<std::mutex> lock(socketMutex_);
+    socket_.Close();
+    return 0;
+  }
+
+ private:
+  void Serve() {
+    std::vector<uint8_t> reply;
+    uint8_t request = 0;
+    while (!Terminated() && socket_.RecvByte(request)) {
+      if (request != kStatusRequest) continue;
+      if (!BuildReply(server_.registry_, server_.flags_.get(), reply)) continue;
+      if (!socket_.SendAll(reply.data(), reply.size())) return;
+    }
+  }
+
+  TStatusServer& server_;
+  std::mutex socketMutex_;
+  platform::TcpSocket socket_;
+};
+
+TStatusServer::TStatusServer(platform::GuardedRegistry& registry,
+                             std::shared_ptr<TEngineFlags> flags, uint16_t port)
+    : registry_(registry), flags_(std::move(flags)), port_(port) {}
+
+TStatusServer::~TStatusServer() { Deactivate(); }
+
+bool TStatusServer::Activate() {
+  if (acceptor_) return true;
+  if (!listener_.Listen(port_, kListenBacklog)) {
+    std::fprintf(stderr, "tovalink: status server cannot listen on TCP port %u\n",
+                 static_cast<unsigned>(port_));
+    return false;
+  }
+  acceptor_ = std::make_unique<AcceptThread>(*this);
+  acceptor_->Start();
+  return true;
+}
+
+void TStatusServer::Deactivate() {
+  if (!acceptor_) return;
+  acceptor_->Terminate();
+  listener_.Close();
+  acceptor_->WaitFor();
+  acceptor_.reset();
+  // No thread adds connections any more; end and wait for the rest.
+  std::vector<std::unique_ptr<Connection>> ending;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    ending.swap(connections_);
+  }
+  for (auto& c : ending) c->Shutdown();
+  for (auto& c : ending) c->WaitFor();
+}
+
+void TStatusServer::AcceptLoop(const platform::Thread& self) {
+  while (!self.Terminated()) {
+    platform::TcpSocket socket = listener_.Accept();
+    if (socket.Valid()) {
+      Admit(std::move(socket));
+    } else if (listener_.Valid()) {
+      // Out of descriptors or an aborted handshake: do not spin.
+      platform::SleepMs(kAcceptRetryMs);
+    } else {
+      return;
+    }
+  }
+}
+
+void TStatusServer::Admit(platform::TcpSocket socket) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  ReapFinishedLocked();
+  if (connections_.size() >= kMaxConnections) return;  // `socket` closes here
+  connections_.push_back(std::make_unique<Connection>(*this, std::move(socket)));
+  connections_.back()->Start();
+}
+
+void TStatusServer::ReapFinishedLocked() {
+  std::erase_if(connections_, [](const std::unique_ptr<Connection>& c) { return c->Finished(); });
+}
+
+}  // namespace tv

@@ -1,0 +1,61 @@
+// TStatusServer: the TCP server through which a remote tool asks for the
+// delivery state of every scale.  Each connection has a thread of its own;
+// a request byte 1 is answered with the scale list and one state per scale,
+// read afresh from the store and the engine's CycleRunning flag.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+#include "engine/settings.h"
+#include "platform/net.h"
+#include "platform/registry.h"
+#include "platform/thread.h"
+
+namespace tv {
+
+inline constexpr uint16_t kStatusPort = 3058;
+
+class TStatusServer {
+ public:
+  // Connections served at once; a further one is closed as soon as it is
+  // accepted, so a flood of clients cannot use up the service's threads.
+  static constexpr size_t kMaxConnections = 32;
+
+  // `registry` is the engine's store handle, shared with the engine and the
+  // parameter server; it must outlive the server.
+  TStatusServer(platform::GuardedRegistry& registry, std::shared_ptr<TEngineFlags> flags,
+                uint16_t port = kStatusPort);
+  ~TStatusServer();
+  TStatusServer(const TStatusServer&) = delete;
+  TStatusServer& operator=(const TStatusServer&) = delete;
+
+  // Listens on all local addresses.  False, with one line on stderr, when
+  // the port cannot be bound.
+  bool Activate();
+  // Stops listening, ends every connection (also idle ones) and waits for
+  // their threads.  Safe to call more than once.
+  void Deactivate();
+  // The port listened on (useful with port 0); 0 when not active.
+  uint16_t Port() const { return listener_.Port(); }
+
+ private:
+  class AcceptThread;
+  class Connection;
+
+  void AcceptLoop(const platform::Thread& self);
+  void Admit(platform::TcpSocket socket);
+  void ReapFinishedLocked();
+
+  platform::GuardedRegistry& registry_;
+  const std::shared_ptr<TEngineFlags> flags_;
+  const uint16_t port_;
+  platform::TcpListener listener_;
+  std::unique_ptr<AcceptThread> acceptor_;
+  std::mutex mutex_;  // guards connections_
+  std::vector<std::unique_ptr<Connection>> connections_;
+};
+
+}  // namespace tv

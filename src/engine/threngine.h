@@ -1,0 +1,92 @@
+// TThrEngine: one export cycle.  It delivers every waiting goods file to the
+// scales (parked copies to their own scale, new files to every scale in
+// batches of at most 10), hands keyboard files to the keyboard dispatch,
+// logs and records every attempt, parks what failed, deletes what is done
+// and always ends by setting the engine's cycle-end signal.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "engine/settings.h"
+#include "engine/unengine_config.h"
+#include "files/linelists.h"
+#include "platform/registry.h"
+#include "platform/thread.h"
+
+namespace tv {
+
+class CFiles;
+class TEngine;
+class TScaleClnt;
+
+// Result codes every delivery attempt ends with; 0 is success.
+enum TResultCode : int {
+  rcDelivered = 0,
+  rcNetworkError = 1,
+  rcUnreachable = 2,
+  rcRefused = 3,
+  rcEncodeFailed = 4,
+  rcNothingToDeliver = 6,
+};
+
+// The state of one scale as the status server reports it.
+enum TUploadResult : uint8_t { urFail = 0, urSuccess = 1, urInProgress = 2, urUnknown = 3 };
+
+// The scale that the next client or record refers to.
+struct TCurrentScale {
+  int32_t number = 0;
+  std::string address;
+  int32_t port = 0;
+  uint8_t deviceType = 0;
+  int32_t barcodeType = 0;
+  bool useByInDays = false;
+  bool constBarcode = false;
+};
+
+class TThrEngine : public platform::Thread {
+ public:
+  // Reads the cycle settings from the engine's store with a handle of its
+  // own.  Throws when they cannot be read; the engine then starts nothing.
+  explicit TThrEngine(TEngine& engine);
+  ~TThrEngine() override;
+
+  // Selects entry i of the scale tables.
+  TCurrentScale SelectByIndex(size_t i) const;
+  // Selects the scale named by a parked file; false when its number is not
+  // in the scale list (address and port still refer to that number).
+  bool SelectByFileName(const std::string& path, TCurrentScale& scale) const;
+
+ protected:
+  int Execute() override;
+
+ private:
+  void Run();
+  void DeliverParkedFiles();
+  void DeliverCommonFiles();
+  void DeliverToAllScales(const std::string& path);
+  // Keyboard files (kbdispatch.cpp): one upload at a time, logged, parked
+  // for the scales that failed.
+  void DispatchKeyboardFiles();
+  void DispatchParkedKeyboardFile(const std::string& path);
+  void DispatchKeyboardFileToAll(const std::string& path);
+  int UploadKeyboardFile(uint8_t target, const std::string& address, const std::string& path);
+  std::unique_ptr<TScaleClnt> StartClient(const TCurrentScale& scale);
+  void RecordResult(int code, const std::string& path, bool parked, const std::string& address);
+  std::string AddressOf(int32_t number) const;
+
+  TEngine& engine_;
+  CFiles& files_;
+  TEngineSettingsPtr engineSettings_;
+  platform::Registry registry_;
+  TCycleSettings settings_;
+  TDeviceTables tables_;
+  std::string currentFileName_;
+  std::vector<std::string> unsentFiles_;
+  std::vector<std::string> commonFiles_;
+  std::vector<std::string> keyboardFiles_;
+  TLineLists lines_;
+};
+
+}  // namespace tv

@@ -1,0 +1,185 @@
+#include "engine/unengine.h"
+
+#include <cstdio>
+#include <stdexcept>
+
+#include "engine/statusserver.h"
+#include "engine/threngine.h"
+#include "engine/unengine_config.h"
+#include "paramserver/Usvrsock.h"
+#include "platform/tick.h"
+#include "reporter/UDPRep.h"
+
+namespace tv {
+
+TEngine::TEngine(TEngineOptions options) : options_(std::move(options)) {
+  storePath_ = options_.storePath.empty() ? platform::Registry::DefaultPath() : options_.storePath;
+  try {
+    StartUp();
+    Start();
+    StartServers();
+  } catch (...) {
+    RequestStop();
+    WaitFor();
+    ShutDownWorkers();
+    throw;
+  }
+}
+
+TEngine::~TEngine() {
+  RequestStop();
+  WaitFor();
+  ShutDownWorkers();
+}
+
+void TEngine::StartUp() {
+  TEngineSettings s;
+  try {
+    registry_ = std::make_unique<platform::GuardedRegistry>(storePath_);
+    auto reg = registry_->Lock();
+    CreateDefaults(*reg);
+    if (!StartRead(*reg, s)) throw std::runtime_error("the export and log directories cannot be made");
+  } catch (const platform::RegistryError& e) {
+    throw std::runtime_error(e.what());
+  }
+  settings_.Set(std::make_shared<const TEngineSettings>(s));
+  files_ = std::make_unique<CFiles>(settings_, options_.host, *options_.clock);
+  int64_t periodMs = static_cast<int64_t>(s.VerInterval) * 1000;
+  if (periodMs < 0) periodMs = 0;
+  if (periodMs > INT32_MAX) periodMs = INT32_MAX;
+  timer_ = std::make_unique<TEventTimer>(static_cast<int32_t>(periodMs), *files_, settings_, startEvent_);
+  timer_->Start();
+  TParamServerHost host{registry_.get(), flags_, [this] { return Reload(); }};
+  paramServer_ = std::make_unique<TParamServer>(host, options_.paramPort);
+  paramServer_->Start();
+  flags_->CycleRunning = false;
+  flags_->ExportsLocked = false;
+}
+
+void TEngine::StartServers() {
+  statusServer_ = std::make_unique<TStatusServer>(*registry_, flags_, options_.statusPort);
+  statusServer_->Activate();
+  reporter_ = std::make_unique<TUDPReporter>(Settings()->MonitorIP, flags_, options_.reporterPort);
+  reporter_->Start();
+}
+
+void TEngine::ShutDownWorkers() {
+  if (reporter_) {
+    reporter_->Terminate();
+    reporter_->WaitFor();
+    reporter_.reset();
+  }
+  if (statusServer_) {
+    statusServer_->Deactivate();
+    statusServer_.reset();
+  }
+  if (paramServer_) {
+    paramServer_->Stop();
+    paramServer_->WaitFor();
+    paramServer_.reset();
+  }
+  if (timer_) {
+    timer_->Stop();
+    timer_->WaitFor();
+    timer_.reset();
+  }
+  cycle_.reset();
+  files_.reset();
+  registry_.reset();
+}
+
+bool TEngine::Reload() {
+  TEngineSettings next = *settings_.Get();
+  bool ok;
+  {
+    auto reg = registry_->Lock();
+    ok = ReloadSettings(*reg, next);
+  }
+  if (ok) settings_.Set(std::make_shared<const TEngineSettings>(next));
+  return ok;
+}
+
+bool TEngine::ParamClientConnected() const { return paramServer_ && paramServer_->ClientConnected(); }
+
+bool TEngine::TimerEnabled() const { return timer_ && timer_->Enabled(); }
+
+void TEngine::FinishPreviousCycle() {
+  if (!cycle_) return;
+  cycle_->WaitFor();
+  cycle_.reset();
+}
+
+bool TEngine::StartCycle() {
+  timer_->SetEnabled(false);
+  flags_->CycleRunning = true;
+  // Cleared before the cycle exists, so a cycle that ends at once cannot
+  // have its end signal wiped out.
+  startEvent_.Reset();
+  endEvent_.Reset();
+  try {
+    cycle_ = options_.cycleFactory ? options_.cycleFactory(*this) : std::make_unique<TThrEngine>(*this);
+    cycle_->Start();
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "Tovalink: export cycle not started: %s\n", e.what());
+    cycle_.reset();
+    flags_->CycleRunning = false;
+    timer_->SetEnabled(true);
+    return false;
+  }
+  ++cyclesStarted_;
+  return true;
+}
+
+int TEngine::Execute() {
+  for (;;) {
+    startEvent_.Reset();
+    endEvent_.Reset();
+    flags_->CycleRunning = false;
+    // The stop event is never reset, so a stop that arrives anywhere in this
+    // loop is seen by the next wait.
+    if (platform::WaitForAny({&stopEvent_, &startEvent_}) == 0) break;
+    FinishPreviousCycle();
+    if (flags_->ExportsLocked || ParamClientConnected()) continue;
+    if (!StartCycle()) continue;
+    if (platform::WaitForAny({&stopEvent_, &endEvent_}) == 0) {
+      timer_->SetEnabled(false);
+      FinishPreviousCycle();
+      break;
+    }
+    timer_->SetEnabled(true);
+  }
+  return 0;
+}
+
+TEventTimer::TEventTimer(int32_t periodMs, CFiles& files, const TSettingsHolder& settings,
+                         platform::Event& startSignal)
+    : periodMs_(periodMs), files_(files), settings_(settings), startSignal_(startSignal) {}
+
+TEventTimer::~TEventTimer() {
+  Stop();
+  WaitFor();
+}
+
+void TEventTimer::Stop() {
+  Terminate();
+  wake_.Set();
+}
+
+int TEventTimer::Execute() {
+  uint32_t lastCheck = platform::TickCount();
+  while (!Terminated()) {
+    if (enabled_.load()) {
+      if (platform::TickCount() - lastCheck >= static_cast<uint32_t>(periodMs_)) {
+        TEngineSettingsPtr s = settings_.Get();
+        if (files_.HasPendingFiles(s->ExportDir + "\\" + s->FileMask)) startSignal_.Set();
+        lastCheck = platform::TickCount();
+      }
+    } else {
+      lastCheck = platform::TickCount();
+    }
+    wake_.Wait(500);
+  }
+  return 0;
+}
+
+}  // namespace tv

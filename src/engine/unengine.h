@@ -1,0 +1,125 @@
+// TEngine: the service's central object and thread.  It owns the settings,
+// the three events that drive its loop and every long-lived worker (the
+// event timer, the parameter server, the status server, the reporter and
+// CFiles).  It sleeps until the timer reports waiting files, then runs one
+// export cycle at a time, and ends cleanly on a stop request.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "engine/settings.h"
+#include "files/fileproc.h"
+#include "platform/clock.h"
+#include "platform/event.h"
+#include "platform/regional.h"
+#include "platform/registry.h"
+#include "platform/thread.h"
+
+namespace tv {
+
+class TEngine;
+class TEventTimer;
+class TParamServer;
+class TStatusServer;
+class TUDPReporter;
+
+// Makes the export cycle.  The default builds a TThrEngine; tests put in a
+// cycle they control.  May throw: the engine then starts nothing.
+using TCycleFactory = std::function<std::unique_ptr<platform::Thread>(TEngine&)>;
+
+struct TEngineOptions {
+  std::string storePath;  // empty: platform::Registry::DefaultPath()
+  platform::Regional host = platform::Regional::FromProcessLocale();
+  const platform::Clock* clock = &platform::SystemClock();
+  TCycleFactory cycleFactory;  // empty: the real export cycle
+  uint16_t paramPort = 3057;
+  uint16_t statusPort = 3058;
+  uint16_t reporterPort = 19200;
+};
+
+class TEngine : public platform::Thread {
+ public:
+  // Runs the start-up and starts the engine thread and its servers.
+  // Throws std::runtime_error with the reason when the settings cannot be
+  // read or the directories cannot be made; nothing keeps running then.
+  explicit TEngine(TEngineOptions options);
+  // Stops and destroys everything the engine created.  Call after the
+  // engine thread has ended (RequestStop + WaitFor).
+  ~TEngine() override;
+
+  void RequestStop() { stopEvent_.Set(); }
+  void RequestCycle() { startEvent_.Set(); }
+  // Re-reads the reload values and replaces the settings as one snapshot.
+  bool Reload();
+
+  TEngineSettingsPtr Settings() const { return settings_.Get(); }
+  const TSettingsHolder& SettingsHolder() const { return settings_; }
+  CFiles& Files() { return *files_; }
+  TEngineFlags& Flags() { return *flags_; }
+  const std::shared_ptr<TEngineFlags>& SharedFlags() const { return flags_; }
+  platform::GuardedRegistry& Registry() { return *registry_; }
+  const std::string& StorePath() const { return storePath_; }
+  const platform::Regional& Host() const { return options_.host; }
+  const platform::Clock& Clock() const { return *options_.clock; }
+  // Set by the cycle as its last action.
+  void SignalCycleEnd() { endEvent_.Set(); }
+  bool ParamClientConnected() const;
+  bool TimerEnabled() const;
+  // Cycles started so far (for tests and diagnostics).
+  int CyclesStarted() const { return cyclesStarted_.load(); }
+
+ protected:
+  int Execute() override;
+
+ private:
+  void StartUp();
+  void StartServers();
+  bool StartCycle();
+  void FinishPreviousCycle();
+  void ShutDownWorkers();
+
+  TEngineOptions options_;
+  std::string storePath_;
+  std::unique_ptr<platform::GuardedRegistry> registry_;
+  TSettingsHolder settings_;
+  std::shared_ptr<TEngineFlags> flags_ = std::make_shared<TEngineFlags>();
+  platform::Event stopEvent_{"ENG_Terminate_Event"};
+  platform::Event startEvent_{"ENG_InitExport_Event"};
+  platform::Event endEvent_{"ENG_EndExport_Event"};
+  std::unique_ptr<CFiles> files_;
+  std::unique_ptr<TEventTimer> timer_;
+  std::unique_ptr<TParamServer> paramServer_;
+  std::unique_ptr<TStatusServer> statusServer_;
+  std::unique_ptr<TUDPReporter> reporter_;
+  std::unique_ptr<platform::Thread> cycle_;
+  std::atomic<int> cyclesStarted_{0};
+};
+
+// Polls for waiting export files every 500 ms and, once the period has
+// passed, sets the engine's start signal when CFiles finds work.
+class TEventTimer : public platform::Thread {
+ public:
+  TEventTimer(int32_t periodMs, CFiles& files, const TSettingsHolder& settings, platform::Event& startSignal);
+  ~TEventTimer() override;
+  void SetEnabled(bool on) { enabled_.store(on); }
+  bool Enabled() const { return enabled_.load(); }
+  int32_t PeriodMs() const { return periodMs_; }
+  void Stop();
+
+ protected:
+  int Execute() override;
+
+ private:
+  const int32_t periodMs_;
+  CFiles& files_;
+  const TSettingsHolder& settings_;
+  platform::Event& startSignal_;
+  platform::Event wake_{"TimerTerminate"};
+  std::atomic<bool> enabled_{true};
+};
+
+}  // namespace tv

@@ -1,0 +1,87 @@
+// CFiles: everything the service does with export files.  It finds waiting
+// files in the export directory and its Unsent folder, reads goods files
+// into line lists, writes the delivery log "sclogo.csv" and parks copies of
+// undelivered files for single scales.
+//
+// Paths go in and come out in the stored (Windows) form the configuration
+// uses, e.g. "C:\SCALEUPLOAD\ExportDir\*.*"; they are mapped onto the host
+// only when a file is touched.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "engine/settings.h"
+#include "files/linelists.h"
+#include "platform/clock.h"
+#include "platform/regional.h"
+
+namespace tv {
+
+class CFiles {
+ public:
+  // `settings` and `clock` must outlive the object.  The current settings
+  // are read at every call, so a reload takes effect at once.
+  CFiles(const TSettingsHolder& settings, platform::Regional host,
+         const platform::Clock& clock = platform::SystemClock());
+  CFiles(const CFiles&) = delete;
+  CFiles& operator=(const CFiles&) = delete;
+
+  // ---- Discovery (event timer and cycle) ----
+  // True when the mask's directory or its Unsent folder holds a file that
+  // matches; every failure gives false.
+  bool HasPendingFiles(const std::string& mask);
+  // Clears `commonFiles`, fills it oldest first and appends ".xml" files to
+  // `keyboardFiles` (which is not cleared).
+  void ListExportFiles(const std::string& mask, std::vector<std::string>& commonFiles,
+                       std::vector<std::string>& keyboardFiles);
+  // The same for the Unsent folder (pattern: dir + "Unsent\*" + file mask).
+  void ListUnsentFiles(const std::string& mask, std::vector<std::string>& unsentFiles,
+                       std::vector<std::string>& keyboardFiles);
+  // Oldest first by DOS time stamp; equal stamps keep their order; a file
+  // that has vanished stays where it is.
+  void SortByFileTime(std::vector<std::string>& files);
+  // The scale number in a parked file's name: the (up to) three characters
+  // before the first dot, low 8 bits; 0 when they are not a number.
+  static uint8_t ScaleNumberFromFileName(const std::string& path);
+
+  // ---- Import (cycle thread only) ----
+  // Reads a goods file into `lists` by the current ImportType.  True when the
+  // read completed and an A, D or T line was filed.  When the file cannot be
+  // opened the lists are left as they were.
+  bool ParseImportFile(const std::string& path, TLineLists& lists);
+  bool OpenImportFile(const std::string& path);
+  void CloseImportFile();
+  bool ReadFixedFormat(TLineLists& lists);
+  bool ReadDelimitedFormat(TLineLists& lists);
+  bool ImportOpen() const { return importOpen_; }
+
+  // ---- Log and Unsent store (cycle thread only) ----
+  // Appends "date,time,address,code,file" + CR LF to LogoDir\sclogo.csv.
+  // Every failure is swallowed: false, and the line is lost.
+  bool AppendLog(const std::string& address, uint16_t code, const std::string& fileName);
+  // Parks a copy of `path` in its directory's Unsent folder under
+  // GUID + base + "%.3u" scale number + extension.
+  void CopyToUnsent(const std::string& path, const std::string& address);
+  void DeleteIfExists(const std::string& path);
+
+  // The file name CopyToUnsent gives a copy of `fileName` for `address`
+  // (without the GUID prefix), exposed for the cycle and tests.
+  static std::string ParkedNameSuffix(const std::string& fileName, const std::string& address);
+  // Scale number of an address: its text after the third dot, low 8 bits.
+  static uint8_t ScaleNumberFromAddress(const std::string& address);
+
+ private:
+  char ListSeparator() const;
+
+  const TSettingsHolder& settings_;
+  platform::Regional host_;
+  const platform::Clock& clock_;
+
+  bool importOpen_ = false;
+  std::string importData_;  // the whole open import file
+  size_t importPos_ = 0;
+};
+
+}  // namespace tv

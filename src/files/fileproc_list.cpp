@@ -1,0 +1,118 @@
+// Export file discovery: the timer's check for work, the two listings of a
+// cycle and the ordering of goods files by age.
+#include <algorithm>
+#include <optional>
+
+#include "files/fileproc.h"
+#include "files/fileproc_util.h"
+#include "platform/fs.h"
+
+namespace tv {
+namespace {
+
+// Directories never count, and neither does a name beginning with ".": that
+// also hides the temporary files of a copy still being written.
+bool CountsAsFile(const platform::FoundFile& f) {
+  return !f.isDirectory && !f.name.empty() && f.name[0] != '.';
+}
+
+// Only the exact lower-case extension marks a keyboard file.
+bool IsKeyboardFile(const std::string& name) {
+  size_t dot = name.rfind('.');
+  return dot != std::string::npos && name.compare(dot, std::string::npos, ".xml") == 0;
+}
+
+std::string UnsentDir(const std::string& mask) {
+  return fileproc::UnsentFolder(fileproc::DirectoryPart(mask));
+}
+
+std::string UnsentPattern(const std::string& mask) {
+  return UnsentDir(mask) + "*" + platform::ExtractFileName(mask);
+}
+
+bool AnyFile(const std::string& storedPattern) {
+  std::vector<platform::FoundFile> found;
+  if (!platform::FindFiles(platform::MapPath(storedPattern), found)) return false;
+  return std::any_of(found.begin(), found.end(), CountsAsFile);
+}
+
+// Splits the entries of `storedPattern` into goods and keyboard files, each
+// listed as `listedDir` + name.
+void CollectFiles(const std::string& storedPattern, const std::string& listedDir,
+                  std::vector<std::string>& goodsFiles, std::vector<std::string>& keyboardFiles) {
+  std::vector<platform::FoundFile> found;
+  platform::FindFiles(platform::MapPath(storedPattern), found);
+  for (const auto& f : found) {
+    if (!CountsAsFile(f)) continue;
+    (IsKeyboardFile(f.name) ? keyboardFiles : goodsFiles).push_back(listedDir + f.name);
+  }
+}
+
+}  // namespace
+
+bool CFiles::HasPendingFiles(const std::string& mask) {
+  try {
+    return AnyFile(mask) || AnyFile(UnsentPattern(mask));
+  } catch (...) {
+    return false;
+  }
+}
+
+void CFiles::ListExportFiles(const std::string& mask, std::vector<std::string>& commonFiles,
+                             std::vector<std::string>& keyboardFiles) {
+  commonFiles.clear();
+  CollectFiles(mask, fileproc::DirectoryPart(mask), commonFiles, keyboardFiles);
+  SortByFileTime(commonFiles);
+}
+
+void CFiles::ListUnsentFiles(const std::string& mask, std::vector<std::string>& unsentFiles,
+                             std::vector<std::string>& keyboardFiles) {
+  unsentFiles.clear();
+  CollectFiles(UnsentPattern(mask), UnsentDir(mask), unsentFiles, keyboardFiles);
+  SortByFileTime(unsentFiles);
+}
+
+void CFiles::SortByFileTime(std::vector<std::string>& files) {
+  // Each file is looked up once; the ordering is a selection that moves
+  // every strictly older file to the front, so equal stamps keep their
+  // order and a vanished file (no stamp) simply stays where it is.
+  struct Entry {
+    std::string path;
+    std::optional<int32_t> stamp;
+  };
+  std::vector<Entry> entries;
+  entries.reserve(files.size());
+  for (auto& path : files) {
+    int32_t stamp = 0;
+    bool found = platform::FileDosTime(platform::MapPath(path), stamp);
+    entries.push_back({std::move(path), found ? std::optional<int32_t>(stamp) : std::nullopt});
+  }
+  int32_t least = 0;
+  for (size_t i = 0; i < entries.size(); ++i) {
+    if (entries[i].stamp) least = *entries[i].stamp;
+    for (size_t j = i + 1; j < entries.size(); ++j) {
+      if (entries[j].stamp && *entries[j].stamp < least) {
+        least = *entries[j].stamp;
+        std::rotate(entries.begin() + static_cast<std::ptrdiff_t>(i),
+                    entries.begin() + static_cast<std::ptrdiff_t>(j),
+                    entries.begin() + static_cast<std::ptrdiff_t>(j + 1));
+      }
+    }
+  }
+  files.clear();
+  for (auto& e : entries) files.push_back(std::move(e.path));
+}
+
+uint8_t CFiles::ScaleNumberFromFileName(const std::string& path) {
+  std::string name = platform::ExtractFileName(path);
+  size_t dot = name.find('.');
+  size_t start = (dot == std::string::npos || dot < 3) ? 0 : dot - 3;
+  std::string digits = name.substr(start, 3);
+  size_t cut = digits.find('.');
+  if (cut != std::string::npos) digits.resize(cut);
+  int32_t value = 0;
+  if (!fileproc::ParseInt32(digits, value)) return 0;
+  return static_cast<uint8_t>(value & 0xFF);
+}
+
+}  // namespace tv

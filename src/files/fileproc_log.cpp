@@ -1,0 +1,75 @@
+// The writing side of CFiles: the delivery log and the Unsent store.
+#include <cstdio>
+
+#include "files/fileproc.h"
+#include "files/fileproc_util.h"
+#include "platform/fs.h"
+#include "platform/guid.h"
+
+namespace tv {
+
+bool CFiles::AppendLog(const std::string& address, uint16_t code, const std::string& fileName) {
+  try {
+    TEngineSettingsPtr settings = settings_.Get();
+    // An empty LogoDir would put the log at the file system's root.
+    if (!settings || settings->LogoDir.empty()) return false;
+    const std::string path = platform::MapPath(settings->LogoDir) + "/sclogo.csv";
+    // One reading of the clock, so a line written at midnight cannot pair
+    // one day's date with the next day's time.
+    const platform::LocalTime now = clock_.Now();
+    std::string line = platform::FormatLocalTime(now, host_.shortDateFormat) + "," +
+                       platform::FormatLocalTime(now, host_.longTimeFormat) + "," + address + "," +
+                       std::to_string(code) + "," + fileName + "\r\n";
+    return platform::AppendToFile(path, line);
+  } catch (...) {
+    return false;
+  }
+}
+
+uint8_t CFiles::ScaleNumberFromAddress(const std::string& address) {
+  std::string rest = fileproc::TrimBlanks(address);
+  for (int i = 0; i < 3; ++i) {
+    size_t dot = rest.find('.');
+    if (dot != std::string::npos) rest.erase(0, dot + 1);
+  }
+  int32_t value = 0;
+  if (!fileproc::ParseInt32(rest, value)) return 0;
+  return static_cast<uint8_t>(value & 0xFF);
+}
+
+std::string CFiles::ParkedNameSuffix(const std::string& fileName, const std::string& address) {
+  size_t firstDot = fileName.find('.');
+  size_t lastDot = fileName.rfind('.');
+  std::string base = firstDot == std::string::npos ? std::string() : fileName.substr(0, firstDot);
+  std::string extension = lastDot == std::string::npos ? std::string() : fileName.substr(lastDot);
+  char number[8];
+  std::snprintf(number, sizeof number, "%.3u", static_cast<unsigned>(ScaleNumberFromAddress(address)));
+  return base + number + extension;
+}
+
+void CFiles::CopyToUnsent(const std::string& path, const std::string& address) {
+  try {
+    if (fileproc::TrimBlanks(address).empty()) return;
+    const std::string source = platform::MapPath(path);
+    if (!platform::FileExists(source)) return;
+    const std::string name = platform::ExtractFileName(path);
+    if (!name.empty() && name[0] == '{' && name.find('}') != std::string::npos) return;
+    const std::string target = fileproc::UnsentFolder(fileproc::DirectoryPart(path)) +
+                               platform::NewGuidText() + ParkedNameSuffix(name, address);
+    DeleteIfExists(target);
+    // Written under a hidden name and linked into place, so a listing never
+    // meets a half-written parked file.
+    platform::CopyFileNoOverwrite(source, platform::MapPath(target));
+  } catch (...) {
+  }
+}
+
+void CFiles::DeleteIfExists(const std::string& path) {
+  try {
+    const std::string mapped = platform::MapPath(path);
+    if (!mapped.empty() && platform::FileExists(mapped)) platform::RemoveFile(mapped);
+  } catch (...) {
+  }
+}
+
+}  // namespace tv

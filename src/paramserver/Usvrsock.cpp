@@ -1,0 +1,199 @@
+#include "paramserver/Usvrsock.h"
+
+#include <iostream>
+
+#include "paramserver/settingswriter.h"
+#include "platform/oserror.h"
+#include "platform/tick.h"
+
+namespace tv {
+namespace {
+
+// Pause after a failed accept, so that a lasting failure (no descriptors
+// left) does not spin.
+constexpr int kAcceptRetryMs = 100;
+
+}  // namespace
+
+TParamServer::TParamServer(TParamServerHost host, uint16_t port, int timeoutMs)
+    : host_(std::move(host)), port_(port), timeoutMs_(timeoutMs) {
+  if (!host_.flags) host_.flags = std::make_shared<TEngineFlags>();
+}
+
+// The base would join only after our members are gone.
+TParamServer::~TParamServer() {
+  Stop();
+  WaitFor();
+}
+
+void TParamServer::Stop() {
+  terminateEvent_.Set();
+  Terminate();
+}
+
+bool TParamServer::StopRequested() const { return Terminated() || terminateEvent_.IsSet(); }
+
+int TParamServer::Execute() {
+  if (!listener_.Listen(port_, kParamServerBacklog)) {
+    std::cerr << "Tovalink: parameter server disabled: cannot listen on port " << port_ << ": "
+              << platform::LastOsErrorText() << std::endl;
+    return 1;
+  }
+  while (!StopRequested()) {
+    platform::TcpSocket client;
+    if (WaitForClient(client)) Serve(std::move(client));
+  }
+  clientConnected_ = false;
+  listener_.Close();
+  ReleaseAcceptThread();
+  return 0;
+}
+
+// False when no client came: stop requested or the accept failed.
+bool TParamServer::WaitForClient(platform::TcpSocket& client) {
+  clientConnected_ = false;
+  acceptEvent_.Reset();
+  invalidEvent_.Reset();
+  acceptThread_ = std::make_unique<TServerAcceptThread>(listener_, acceptEvent_, invalidEvent_,
+                                                        timeoutMs_);
+  acceptThread_->Start();
+  const int signalled = platform::WaitForAny({&acceptEvent_, &invalidEvent_, &terminateEvent_});
+  if (signalled != 0 && signalled != 1) return false;  // the thread may still be in accept
+  acceptThread_->WaitFor();
+  if (signalled == 1) {
+    ReleaseAcceptThread();
+    terminateEvent_.Wait(kAcceptRetryMs);
+    return false;
+  }
+  client = acceptThread_->TakeClient();
+  peerAddress_ = acceptThread_->PeerAddress();
+  ReleaseAcceptThread();
+  return true;
+}
+
+void TParamServer::ReleaseAcceptThread() {
+  if (!acceptThread_) return;
+  acceptThread_->WaitFor();
+  acceptThread_.reset();
+}
+
+void TParamServer::Serve(platform::TcpSocket client) {
+  client_ = std::move(client);
+  clientConnected_ = true;
+  connectionState_ = TConnectionState::Idle;
+  while (connectionState_ != TConnectionState::Closed) {
+    uint8_t command = 0;
+    if (client_.RecvByte(command))
+      Dispatch(command);
+    else
+      connectionState_ = TConnectionState::Closing;
+    if (connectionState_ == TConnectionState::Closing) {
+      if (clientConnected_) CloseClient();
+      connectionState_ = TConnectionState::Closed;
+    }
+  }
+}
+
+void TParamServer::Dispatch(uint8_t command) {
+  switch (command) {
+    case kENQ: return OnEnq();
+    case kBEL: return OnBel();
+    case kDLE: return OnDle();
+    case kDC1: return OnDc1();
+    default: connectionState_ = TConnectionState::Closing;  // EOT and unknown bytes
+  }
+}
+
+void TParamServer::OnEnq() {
+  if (connectionState_ != TConnectionState::Idle) {
+    connectionState_ = TConnectionState::Closing;
+  } else if (host_.flags->CycleRunning) {
+    SendAnswer(kBS);
+    connectionState_ = TConnectionState::Closing;
+  } else {
+    SendAnswer(kACK);
+    connectionState_ = TConnectionState::Opened;
+  }
+}
+
+void TParamServer::OnBel() {
+  if (connectionState_ == TConnectionState::Opened && ReceiveBlock() && DecodeBlock() &&
+      WriteSettings()) {
+    connectionState_ = TConnectionState::Written;
+    SendAnswer(kACK);
+  } else {
+    connectionState_ = TConnectionState::Closing;
+    SendAnswer(kNAK);
+  }
+}
+
+void TParamServer::OnDle() {
+  if (connectionState_ == TConnectionState::Idle) {
+    if (host_.flags->CycleRunning) {
+      SendAnswer(kBS);
+    } else {
+      host_.flags->ExportsLocked = true;
+      SendAnswer(kACK);
+    }
+  }
+  connectionState_ = TConnectionState::Closing;
+}
+
+// Unlocking is always allowed: it can only let exporting resume.
+void TParamServer::OnDc1() {
+  if (connectionState_ == TConnectionState::Idle) {
+    host_.flags->ExportsLocked = false;
+    SendAnswer(kACK);
+  } else {
+    SendAnswer(kNAK);
+  }
+  connectionState_ = TConnectionState::Closing;
+}
+
+// The whole block must arrive within one time-out, however the network
+// splits it, so a trickling client cannot hold the server longer.
+bool TParamServer::ReceiveBlock() {
+  const uint32_t start = platform::TickCount();
+  size_t received = 0;
+  TBlockStatus status = TBlockStatus::Incomplete;
+  while (status == TBlockStatus::Incomplete && received < buffer_.size()) {
+    if (received > 0) {
+      const uint32_t elapsed = platform::TickCount() - start;
+      if (elapsed >= static_cast<uint32_t>(timeoutMs_)) break;
+      client_.SetRecvTimeout(timeoutMs_ - static_cast<int>(elapsed));
+    }
+    const long n = client_.Recv(buffer_.data() + received, buffer_.size() - received);
+    if (n <= 0) break;
+    status = AssessReceivedBlock(buffer_.data(), received + static_cast<size_t>(n), received == 0);
+    received += static_cast<size_t>(n);
+  }
+  client_.SetRecvTimeout(timeoutMs_);
+  if (status != TBlockStatus::Complete) return false;
+  receivedBlock_.assign(buffer_.begin(), buffer_.begin() + static_cast<long>(received));
+  return true;
+}
+
+bool TParamServer::DecodeBlock() {
+  return tv::DecodeBlock(receivedBlock_.data(), receivedBlock_.size(), pending_);
+}
+
+bool TParamServer::WriteSettings() {
+  if (!host_.registry || !WriteBlockToStore(*host_.registry, pending_)) return false;
+  if (!host_.reloadSettings) return false;
+  try {
+    return host_.reloadSettings();
+  } catch (...) {
+    return false;
+  }
+}
+
+// A failed send changes nothing: the client sees the connection close.
+void TParamServer::SendAnswer(uint8_t answer) { client_.SendAll(&answer, 1); }
+
+void TParamServer::CloseClient() {
+  client_.Shutdown();
+  client_.Close();
+  clientConnected_ = false;
+}
+
+}  // namespace tv

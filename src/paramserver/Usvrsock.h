@@ -1,0 +1,91 @@
+// The parameter server: the TCP service on port 3057 through which a remote
+// configuration tool rewrites the settings and locks or unlocks exporting.
+//
+// One connection is served at a time.  Each command is one byte and each
+// answer one control byte: ENQ opens an exchange (BS while an export cycle
+// runs), BEL followed by a parameter block writes the store and makes the
+// engine reload, DLE and DC1 lock and unlock exports, anything else closes
+// the connection.  While a client is connected the engine starts no export
+// cycle (ClientConnected).
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "engine/settings.h"
+#include "paramserver/acceptthread.h"
+#include "paramserver/paramblock.h"
+#include "paramserver/protocol.h"
+#include "platform/event.h"
+#include "platform/net.h"
+#include "platform/registry.h"
+#include "platform/thread.h"
+
+namespace tv {
+
+// What the engine hands the server.
+struct TParamServerHost {
+  platform::GuardedRegistry* registry;   // the engine's store handle; not owned
+  std::shared_ptr<TEngineFlags> flags;   // CycleRunning read, ExportsLocked set/cleared
+  std::function<bool()> reloadSettings;  // its answer is the answer to a block
+};
+
+class TParamServer : public platform::Thread {
+ public:
+  // The creator calls Start().  `timeoutMs` is the send and receive
+  // time-out of a connection.
+  explicit TParamServer(TParamServerHost host, uint16_t port = kParamServerPort,
+                        int timeoutMs = kParamServerTimeoutMs);
+  ~TParamServer() override;
+
+  // Wakes a server waiting for a client and asks it to end.  A connection
+  // being served ends first, on the client's EOT or its read time-out.
+  void Stop();
+  bool ClientConnected() const { return clientConnected_.load(); }
+
+ protected:
+  int Execute() override;
+
+ private:
+  enum class TConnectionState : uint8_t { Idle, Opened, Written, Closing, Closed };
+
+  bool StopRequested() const;
+  bool WaitForClient(platform::TcpSocket& client);
+  void ReleaseAcceptThread();
+  void Serve(platform::TcpSocket client);
+  void Dispatch(uint8_t command);
+  void OnEnq();
+  void OnBel();
+  void OnDle();
+  void OnDc1();
+
+  bool ReceiveBlock();
+  bool DecodeBlock();
+  bool WriteSettings();
+  void SendAnswer(uint8_t answer);
+  void CloseClient();
+
+  TParamServerHost host_;
+  const uint16_t port_;
+  const int timeoutMs_;
+  platform::TcpListener listener_;
+  platform::TcpSocket client_;
+  std::string peerAddress_;
+  std::atomic<bool> clientConnected_{false};
+  TConnectionState connectionState_ = TConnectionState::Idle;
+  std::array<uint8_t, kIoBufferSize> buffer_{};
+  std::vector<uint8_t> receivedBlock_;
+  TParamBlock pending_;
+
+  platform::Event acceptEvent_{"SMSocketAccept_Event"};
+  platform::Event invalidEvent_{"SMINVALIDSOCKET_Event"};
+  platform::Event terminateEvent_{"SMParamServeretTerminate_Event"};
+  std::unique_ptr<TServerAcceptThread> acceptThread_;
+};
+
+}  // namespace tv

@@ -1,0 +1,94 @@
+#include "platform/service.h"
+
+#include <signal.h>
+#include <systemd/sd-daemon.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+
+#include "platform/fs.h"
+
+namespace tv::platform {
+namespace {
+
+sigset_t TerminationSet() {
+  sigset_t set;
+  sigemptyset(&set);
+  sigaddset(&set, SIGTERM);
+  sigaddset(&set, SIGINT);
+  return set;
+}
+
+}  // namespace
+
+void BlockTerminationSignals() {
+  sigset_t set = TerminationSet();
+  pthread_sigmask(SIG_BLOCK, &set, nullptr);
+}
+
+int WaitForTerminationSignal() {
+  sigset_t set = TerminationSet();
+  int sig = 0;
+  while (sigwait(&set, &sig) != 0) {
+  }
+  return sig;
+}
+
+void NotifyReady() { sd_notify(0, "READY=1"); }
+void NotifyStopping() { sd_notify(0, "STOPPING=1"); }
+
+std::string ExecutablePath() {
+  char buf[PATH_MAX];
+  ssize_t n = readlink("/proc/self/exe", buf, sizeof buf - 1);
+  if (n <= 0) return "tovalink";
+  return std::string(buf, static_cast<size_t>(n));
+}
+
+std::string UnitDirectory() {
+  const char* env = std::getenv("TOVALINK_UNIT_DIR");
+  return env && *env ? env : "/etc/systemd/system";
+}
+
+bool WriteUnitFile(const std::string& dir, const std::string& name, const std::string& content,
+                   std::string& error) {
+  if (!DirectoryExists(dir)) {
+    error = "the unit directory " + dir + " does not exist";
+    return false;
+  }
+  std::string path = dir + "/" + name;
+  std::string tmp = dir + "/." + name + ".tmp";
+  if (!WriteWholeFile(tmp, content) || !RenameFile(tmp, path)) {
+    error = "cannot write " + path + ": " + std::strerror(errno);
+    RemoveFile(tmp);
+    return false;
+  }
+  return true;
+}
+
+bool RemoveUnitFile(const std::string& dir, const std::string& name, std::string& error) {
+  std::string path = dir + "/" + name;
+  if (!FileExists(path)) {
+    error = "the service is not installed (" + path + " does not exist)";
+    return false;
+  }
+  if (!RemoveFile(path)) {
+    error = "cannot remove " + path + ": " + std::strerror(errno);
+    return false;
+  }
+  return true;
+}
+
+bool SystemctlAvailable() {
+  return access("/usr/bin/systemctl", X_OK) == 0 || access("/bin/systemctl", X_OK) == 0;
+}
+
+bool RunSystemctl(const std::string& args) {
+  if (!SystemctlAvailable()) return true;
+  std::string cmd = "systemctl " + args + " >/dev/null 2>&1";
+  return std::system(cmd.c_str()) == 0;
+}
+
+}  // namespace tv::platform

@@ -1,0 +1,33 @@
+// The service framework's stand-in: termination signals, readiness reports
+// to systemd, and writing or removing the systemd unit.
+#pragma once
+
+#include <string>
+
+namespace tv::platform {
+
+// Blocks SIGTERM and SIGINT in the calling thread and every thread created
+// after it, so that only WaitForTerminationSignal receives them.
+void BlockTerminationSignals();
+// Waits for SIGTERM or SIGINT; returns the signal number.
+int WaitForTerminationSignal();
+
+// sd_notify reports; no-ops when not run by systemd (NOTIFY_SOCKET unset).
+void NotifyReady();
+void NotifyStopping();
+
+// Path of the running executable.
+std::string ExecutablePath();
+
+// The directory for unit files: $TOVALINK_UNIT_DIR, else /etc/systemd/system.
+std::string UnitDirectory();
+// Writes `content` as <dir>/<name>; `error` gets the reason on failure.
+bool WriteUnitFile(const std::string& dir, const std::string& name, const std::string& content,
+                   std::string& error);
+bool RemoveUnitFile(const std::string& dir, const std::string& name, std::string& error);
+// Runs "systemctl <args>" when systemctl is installed; true when it is
+// absent or succeeded.
+bool RunSystemctl(const std::string& args);
+bool SystemctlAvailable();
+
+}  // namespace tv::platform

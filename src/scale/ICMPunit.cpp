@@ -1,0 +1,45 @@
+#include "scale/ICMPunit.h"
+
+#include <atomic>
+#include <cstdio>
+#include <utility>
+
+#include "platform/icmp.h"
+
+namespace tv {
+namespace {
+
+// Without the privilege for any ICMP socket every probe would fail and no
+// scale would ever be served; the TCP connect then decides reachability.
+void WarnProbeUnavailableOnce() {
+  static std::atomic<bool> warned{false};
+  if (!warned.exchange(true)) {
+    std::fprintf(stderr,
+                 "tovalink: ICMP echo is not available to this process; "
+                 "scales are probed by TCP connect only\n");
+  }
+}
+
+}  // namespace
+
+TPINGProcess::TPINGProcess(std::string addr) : address(std::move(addr)) {}
+
+TPINGProcess::~TPINGProcess() { WaitFor(); }
+
+int TPINGProcess::Execute() {
+  std::string replyFrom;
+  switch (platform::IcmpEcho(address, kPayloadSize, kTimeoutMs, replyFrom)) {
+    case platform::EchoOutcome::Reply:
+      // A reply from elsewhere (a router's error) or an address written with
+      // leading zeros never matches.
+      return replyFrom == address ? 1 : 0;
+    case platform::EchoOutcome::Unavailable:
+      WarnProbeUnavailableOnce();
+      return 1;
+    case platform::EchoOutcome::NoReply:
+      break;
+  }
+  return 0;
+}
+
+}  // namespace tv

@@ -1,0 +1,83 @@
+#include "scale/fieldtext.h"
+
+#include <charconv>
+#include <cmath>
+
+namespace tv {
+namespace {
+
+bool IsBlank(char c) { return static_cast<unsigned char>(c) <= ' '; }
+
+}  // namespace
+
+std::string_view TrimBlanks(std::string_view s) {
+  while (!s.empty() && IsBlank(s.front())) s.remove_prefix(1);
+  while (!s.empty() && IsBlank(s.back())) s.remove_suffix(1);
+  return s;
+}
+
+std::string_view StripLeadingZeros(std::string_view s) {
+  while (!s.empty() && s.front() == '0') s.remove_prefix(1);
+  return s;
+}
+
+bool ParseDecimalInt(std::string_view s, int32_t& value) {
+  s = TrimBlanks(s);
+  bool negative = false;
+  if (!s.empty() && (s.front() == '+' || s.front() == '-')) {
+    negative = s.front() == '-';
+    s.remove_prefix(1);
+  }
+  if (s.empty()) return false;
+  int64_t v = 0;
+  for (char c : s) {
+    if (c < '0' || c > '9') return false;
+    v = v * 10 + (c - '0');
+    if (v > int64_t{INT32_MAX} + 1) return false;
+  }
+  if (negative) v = -v;
+  if (v > INT32_MAX || v < INT32_MIN) return false;
+  value = static_cast<int32_t>(v);
+  return true;
+}
+
+int32_t DecimalIntOrZero(std::string_view s) {
+  int32_t v = 0;
+  return ParseDecimalInt(s, v) ? v : 0;
+}
+
+bool ParseDecimalNumber(std::string_view s, char decimalSeparator, double& value) {
+  s = TrimBlanks(s);
+  if (!s.empty() && s.front() == '+') s.remove_prefix(1);
+  // from_chars wants "." and knows no locale; the separator is ours to map.
+  char buf[64];
+  if (s.empty() || s.size() >= sizeof(buf)) return false;
+  bool sawSeparator = false;
+  for (size_t i = 0; i < s.size(); ++i) {
+    char c = s[i];
+    if (c == decimalSeparator) {
+      if (sawSeparator) return false;
+      sawSeparator = true;
+      c = '.';
+    } else if (c == '.' || (c >= 'a' && c <= 'z' && c != 'e') || (c >= 'A' && c <= 'Z' && c != 'E')) {
+      return false;  // a foreign separator, "inf", "nan" and the like
+    }
+    buf[i] = c;
+  }
+  double v = 0;
+  auto [end, ec] = std::from_chars(buf, buf + s.size(), v, std::chars_format::general);
+  if (ec != std::errc() || end != buf + s.size() || !std::isfinite(v)) return false;
+  value = v;
+  return true;
+}
+
+bool NextField(const std::string& s, size_t& pos, char separator, std::string_view& field) {
+  if (pos > s.size()) return false;
+  size_t sep = s.find(separator, pos);
+  if (sep == std::string::npos) return false;
+  field = std::string_view(s).substr(pos, sep - pos);
+  pos = sep + 1;
+  return true;
+}
+
+}  // namespace tv

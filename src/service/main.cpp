@@ -1,0 +1,55 @@
+// tovalink: the service and its command-line tools.
+//   tovalink                      run the service in the foreground (systemd)
+//   tovalink INSTALL|UNINSTALL [SILENT]
+//   tovalink reg query|add|delete ...
+//   tovalink status [HOST] [--json]
+//   tovalink lock|unlock [HOST]
+#include <cctype>
+#include <cstdio>
+#include <string>
+
+#include "engine/statusclient.h"
+#include "paramserver/lockclient.h"
+#include "service/regcli.h"
+#include "service/servmod.h"
+
+namespace {
+
+// "INSTALL", "/install", "-Install" ... all name the same switch.
+bool IsSwitch(const std::string& arg, const char* name) {
+  std::string s = arg;
+  if (!s.empty() && (s[0] == '/' || s[0] == '-')) s.erase(0, 1);
+  if (s.size() != std::char_traits<char>::length(name)) return false;
+  for (size_t i = 0; i < s.size(); ++i)
+    if (std::toupper(static_cast<unsigned char>(s[i])) != name[i]) return false;
+  return true;
+}
+
+int Usage(FILE* out, int code) {
+  std::fprintf(out,
+               "usage: tovalink                         run the service in the foreground\n"
+               "       tovalink INSTALL|UNINSTALL [SILENT]\n"
+               "       tovalink reg query|add|delete <key> [/v <name>] [/t REG_SZ|REG_DWORD] [/d <data>] [/f]\n"
+               "       tovalink status [HOST] [--json]\n"
+               "       tovalink lock|unlock [HOST]\n");
+  return code;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 2) return tv::RunService();
+  std::string cmd = argv[1];
+  if (IsSwitch(cmd, "INSTALL") || IsSwitch(cmd, "UNINSTALL")) {
+    bool silent = false;
+    for (int i = 2; i < argc; ++i) silent = silent || IsSwitch(argv[i], "SILENT");
+    tv::TTovalinkService service;
+    return IsSwitch(cmd, "INSTALL") ? service.Install(silent) : service.Uninstall(silent);
+  }
+  if (cmd == "reg") return tv::RunRegCommand(argc - 2, argv + 2);
+  if (cmd == "status") return tv::RunStatusCommand(argc - 2, argv + 2);
+  if (cmd == "lock" || cmd == "unlock") return tv::RunLockCommand(cmd == "lock", argc - 2, argv + 2);
+  if (cmd == "help" || cmd == "--help" || cmd == "-h") return Usage(stdout, 0);
+  std::fprintf(stderr, "tovalink: unknown command '%s'\n", cmd.c_str());
+  return Usage(stderr, 2);
+}

@@ -1,0 +1,51 @@
+// TTovalinkService: the service module.  Its handlers only create the
+// engine when the service starts and end it when the service stops; the
+// install and uninstall handlers write or remove the systemd unit.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "engine/unengine.h"
+
+namespace tv {
+
+inline constexpr const char* kServiceName = "TovalinkService";
+inline constexpr const char* kUnitName = "tovalink.service";
+inline constexpr const char* kNoticeCaption = "Сервис Tovalink. Версия 2.43";
+extern const char* const kNoticeText;  // 150 characters
+
+class TTovalinkService {
+ public:
+  TTovalinkService();
+  ~TTovalinkService();
+
+  void ScaleServiceCreate();
+  // Creates the engine; false with the reason when it cannot be created.
+  bool ScaleServiceStart(std::string& error, TEngineOptions options = {});
+  // Stop and shutdown: set the engine's stop signal, wait for its thread
+  // without a time-out, destroy it.
+  void ScaleServiceStop();
+  void ScaleServiceShutdown() { ScaleServiceStop(); }
+
+  // Notice, then the unit file; messages as the service framework gives them.
+  int Install(bool silent);
+  int Uninstall(bool silent);
+
+  const std::string& DisplayName() const { return displayName_; }
+  TEngine* Engine() { return engine_.get(); }
+
+ private:
+  void ServiceBeforeInstall();
+  void ServiceBeforeUninstall() { ServiceBeforeInstall(); }
+  std::string UnitFileText() const;
+
+  std::string displayName_;
+  bool interactive_ = false;
+  std::unique_ptr<TEngine> engine_;
+};
+
+// Runs the service in the foreground until SIGTERM or SIGINT.
+int RunService();
+
+}  // namespace tv

@@ -1,0 +1,161 @@
+// The store routines against a real store file in a temporary directory.
+#include "engine/unengine_config.h"
+
+#include <gtest/gtest.h>
+
+#include "platform/fs.h"
+#include "testutil.h"
+
+namespace tv {
+namespace {
+
+using platform::Registry;
+using platform::RegType;
+
+class ConfigTest : public ::testing::Test {
+ protected:
+  ConfigTest() : reg(dir / "registry.db") { setenv("TOVALINK_HOME", dir.Path().c_str(), 1); }
+  int32_t Int(const char* key, const char* name) {
+    EXPECT_TRUE(reg.OpenKeyReadOnly(key));
+    int32_t v = reg.ReadInteger(name);
+    reg.CloseKey();
+    return v;
+  }
+  void Set(const char* name, int32_t v) {
+    ASSERT_TRUE(reg.OpenKey(kProductKey, false));
+    reg.WriteInteger(name, v);
+    reg.CloseKey();
+  }
+  test::TempDir dir;
+  Registry reg;
+};
+
+TEST_F(ConfigTest, FirstStartWritesExactlyTheDefaults) {
+  CreateDefaults(reg);
+  ASSERT_TRUE(reg.OpenKeyReadOnly(kProductKey));
+  std::vector<std::pair<std::string, std::string>> got;
+  for (const auto& v : reg.ListValues())
+    got.emplace_back(v.name, v.type == RegType::String ? "s:" + v.text : "d:" + std::to_string(v.number));
+  std::vector<std::pair<std::string, std::string>> want = {
+      {"ExportDir", "s:C:\\SCALEUPLOAD\\ExportDir"}, {"LogoDir", "s:C:\\SCALEUPLOAD"},
+      {"IPAdress", "s:192.168.0."},                  {"VerInterval", "d:10"},
+      {"FileMask", "s:*.*"},                         {"BarPrefix", "s:22"},
+      {"SocketPort", "d:2000"},                      {"BarcodeFormat", "d:5"},
+      {"LFormat", "d:17"},                           {"LabelWidth", "d:58"},
+      {"INGRFontSize", "d:0"},                       {"SMessFontSize", "d:0"},
+      {"INGRROWCount", "d:7"},                       {"SMESSROWCount", "d:8"},
+      {"INGRCOLCount", "d:100"},                     {"SMESSCOLCount", "d:100"},
+      {"m_iNameAlgorithm", "d:0"},                   {"LongBarCode", "d:0"},
+      {"TextToOEM", "d:0"},                          {"ForceDi30", "d:0"},
+      {"ImportType", "d:0"},                         {"MaxMessRowCount", "d:8"},
+      {"MonitorIP", "s:"}};
+  EXPECT_EQ(got, want);
+  std::vector<std::string> subs = reg.ListSubKeys();
+  EXPECT_EQ(subs.size(), 6u);
+  reg.CloseKey();
+  EXPECT_EQ(Int(kDevicesKey, "TotalNumber"), 1);
+  EXPECT_EQ(Int(kDevicesKey, "Scale1"), 91);
+  EXPECT_EQ(Int(kDeviceTypesKey, "Scale1"), 0);
+  EXPECT_EQ(Int(kDeviceBarcodeTypesKey, "Scale1"), 5);
+  EXPECT_EQ(Int(kDeviceUseByInDaysKey, "Scale1"), 0);
+  EXPECT_EQ(Int(kDeviceConstBCKey, "Scale1"), 0);
+  ASSERT_TRUE(reg.OpenKeyReadOnly(kDeviceResultsKey));
+  EXPECT_TRUE(reg.ListValues().empty());
+}
+
+TEST_F(ConfigTest, ExistingKeysAreNotTouchedAndAMissingSubKeyAloneIsRecreated) {
+  CreateDefaults(reg);
+  Set("VerInterval", 3);
+  ASSERT_TRUE(reg.OpenKey(kProductKey, false));
+  ASSERT_TRUE(reg.DeleteValue("LabelWidth"));
+  reg.CloseKey();
+  ASSERT_TRUE(reg.OpenKey(kDevicesKey, false));
+  reg.WriteInteger("Scale1", 7);
+  reg.CloseKey();
+  ASSERT_TRUE(reg.DeleteKey(kDeviceTypesKey));
+
+  CreateDefaults(reg);
+  EXPECT_EQ(Int(kProductKey, "VerInterval"), 3);
+  ASSERT_TRUE(reg.OpenKeyReadOnly(kProductKey));
+  EXPECT_FALSE(reg.ValueExists("LabelWidth")) << "a present product key is never repaired";
+  reg.CloseKey();
+  EXPECT_EQ(Int(kDevicesKey, "Scale1"), 7);
+  EXPECT_EQ(Int(kDeviceTypesKey, "TotalNumber"), 1);
+  EXPECT_EQ(Int(kDeviceTypesKey, "Scale1"), 0);
+}
+
+TEST_F(ConfigTest, StartReadCapsRowCountsAndReadsSeparators) {
+  CreateDefaults(reg);
+  Set("INGRROWCount", 20);
+  Set("SMESSROWCount", 12);
+  Set("INGRCOLCount", 40);
+  ASSERT_TRUE(reg.OpenKey(kProductKey, false));
+  reg.WriteString("DecimalSeparator", ",x");
+  reg.WriteString("ListSeparator", "");
+  reg.DeleteValue("MaxMessRowCount");
+  reg.CloseKey();
+  TEngineSettings s;
+  ASSERT_TRUE(StartRead(reg, s));
+  EXPECT_EQ(s.INGRROWCount, 15);
+  EXPECT_EQ(s.SMESSROWCount, 8);
+  EXPECT_EQ(s.INGRCOLCount, 40);
+  EXPECT_EQ(s.DecimalSeparator, ',');
+  EXPECT_EQ(s.ListSeparator, 0) << "empty means the host's";
+  EXPECT_EQ(s.MaxMessRowCount, 8);
+  EXPECT_TRUE(platform::DirectoryExists(dir / "drive_c/SCALEUPLOAD/ExportDir/Unsent"));
+
+  Set("INGRROWCount", 4);
+  ASSERT_TRUE(ReloadSettings(reg, s));
+  EXPECT_EQ(s.INGRROWCount, 4);
+}
+
+TEST_F(ConfigTest, AMissingOrMistypedIntegerIsAReadError) {
+  CreateDefaults(reg);
+  ASSERT_TRUE(reg.OpenKey(kProductKey, false));
+  reg.DeleteValue("VerInterval");
+  reg.CloseKey();
+  TEngineSettings s;
+  EXPECT_FALSE(StartRead(reg, s));
+  ASSERT_TRUE(reg.OpenKey(kProductKey, false));
+  reg.WriteString("VerInterval", "10");
+  reg.WriteString("ForceDi30", "no");
+  reg.CloseKey();
+  EXPECT_THROW(StartRead(reg, s), platform::RegistryError);
+}
+
+TEST_F(ConfigTest, DeviceTablesNeverReachPastTheScaleNumbers) {
+  CreateDefaults(reg);
+  ASSERT_TRUE(reg.OpenKey(kDevicesKey, false));
+  reg.WriteInteger("TotalNumber", 3);
+  reg.WriteInteger("Scale2", 4);
+  reg.WriteInteger("Scale3", 9);
+  reg.CloseKey();
+  ASSERT_TRUE(reg.DeleteKey(kDeviceBarcodeTypesKey));
+  ASSERT_TRUE(reg.OpenKey(kDeviceTypesKey, false));
+  reg.WriteInteger("TotalNumber", 5);
+  for (int i = 2; i <= 5; ++i) reg.WriteInteger("Scale" + std::to_string(i), 3);
+  reg.CloseKey();
+  TDeviceTables t = DeviceTableRead(reg, 0x107);
+  EXPECT_EQ(t.ScaleCount, 3);
+  EXPECT_EQ(t.ScaleNumbers, (std::vector<int32_t>{91, 4, 9}));
+  EXPECT_EQ(t.DeviceTypes, (std::vector<uint8_t>{0, 3, 3}));
+  EXPECT_EQ(t.BarcodeTypes, (std::vector<uint8_t>{7, 7, 7})) << "BarcodeFormat's low byte when the table is missing";
+  EXPECT_EQ(t.UseByInDays.size(), 3u);
+
+  ASSERT_TRUE(reg.OpenKey(kDevicesKey, false));
+  reg.WriteInteger("TotalNumber", 1000000000);
+  reg.CloseKey();
+  EXPECT_THROW(DeviceTableRead(reg, 5), platform::RegistryError);
+}
+
+TEST_F(ConfigTest, ResultWriteRecreatesTheKey) {
+  CreateDefaults(reg);
+  ASSERT_TRUE(reg.DeleteKey(kDeviceResultsKey));
+  WriteResult(reg, 7, false);
+  EXPECT_EQ(Int(kDeviceResultsKey, "7"), 0);
+  WriteResult(reg, 7, true);
+  EXPECT_EQ(Int(kDeviceResultsKey, "7"), 1);
+}
+
+}  // namespace
+}  // namespace tv

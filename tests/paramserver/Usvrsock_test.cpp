@@ -1,0 +1,323 @@
+#include "paramserver/Usvrsock.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <memory>
+
+#include "paramtestkit.h"
+
+namespace tv {
+namespace {
+
+using namespace std::chrono_literals;
+using test::Answer;
+using test::BlockBuilder;
+using test::Send;
+
+constexpr uint16_t kPort = kParamServerPort;
+
+class ParamServerTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    registry_ = std::make_unique<platform::GuardedRegistry>(dir_.File("registry.db"));
+    test::SeedStore(*registry_);
+    before_ = test::Snapshot(*registry_);
+  }
+  void TearDown() override { StopServer(); }
+
+  void StartServer(int timeoutMs = kParamServerTimeoutMs) {
+    TParamServerHost host{registry_.get(), flags_, [this] {
+                            ++reloads_;
+                            return reloadAnswer_.load();
+                          }};
+    server_ = std::make_unique<TParamServer>(std::move(host), kPort, timeoutMs);
+    server_->Start();
+  }
+  void StopServer() {
+    if (!server_) return;
+    server_->Stop();
+    server_->WaitFor();
+    server_.reset();
+  }
+  platform::TcpSocket Connect() {
+    if (!server_) StartServer();
+    platform::TcpSocket s = test::ConnectWithin(kPort, 5s);
+    EXPECT_TRUE(s.Valid());
+    return s;
+  }
+  // Sends ENQ, BEL and the block; the two answers.
+  std::pair<int, int> Exchange(const std::vector<uint8_t>& block) {
+    platform::TcpSocket s = Connect();
+    Send(s, {kENQ});
+    int open = Answer(s);
+    std::vector<uint8_t> bel = {kBEL};
+    bel.insert(bel.end(), block.begin(), block.end());
+    Send(s, bel);
+    return {open, Answer(s)};
+  }
+  int32_t ReadInt(const std::string& key, const std::string& name) {
+    auto reg = registry_->Lock();
+    reg->OpenKeyReadOnly(key);
+    int32_t v = reg->ValueExists(name) ? reg->ReadInteger(name) : -1;
+    reg->CloseKey();
+    return v;
+  }
+  std::string ReadStr(const std::string& name) {
+    auto reg = registry_->Lock();
+    reg->OpenKeyReadOnly(kProductKey);
+    std::string v = reg->ReadString(name);
+    reg->CloseKey();
+    return v;
+  }
+  // A connection that only shows the server has finished the previous one.
+  void ExpectServerServesNext() {
+    platform::TcpSocket s = Connect();
+    Send(s, {kDC1});
+    EXPECT_EQ(Answer(s), kACK);
+  }
+
+  test::TempDir dir_;
+  std::unique_ptr<platform::GuardedRegistry> registry_;
+  std::shared_ptr<TEngineFlags> flags_ = std::make_shared<TEngineFlags>();
+  std::atomic<int> reloads_{0};
+  std::atomic<bool> reloadAnswer_{true};
+  std::unique_ptr<TParamServer> server_;
+  std::map<std::string, std::string> before_;
+};
+
+TEST_F(ParamServerTest, CompleteBlockForTwoScalesIsWrittenAndReloaded) {
+  platform::TcpSocket s = Connect();
+  Send(s, {kENQ});
+  EXPECT_EQ(Answer(s), kACK);
+  EXPECT_TRUE(server_->ClientConnected());
+  std::vector<uint8_t> message = {kBEL};
+  auto block = BlockBuilder().Bytes();
+  message.insert(message.end(), block.begin(), block.end());
+  Send(s, message);
+  EXPECT_EQ(Answer(s), kACK);
+  Send(s, {kEOT});
+  EXPECT_EQ(Answer(s), -1);
+
+  EXPECT_EQ(reloads_, 1);
+  EXPECT_EQ(ReadStr("ExportDir"), "D:\\Export");
+  EXPECT_EQ(ReadStr("LogoDir"), "D:\\Logs");
+  EXPECT_EQ(ReadStr("FileMask"), "*.txt");
+  EXPECT_EQ(ReadStr("BarPrefix"), "27");
+  EXPECT_EQ(ReadStr("IPAdress"), "127.0.0.");
+  const std::pair<const char*, int> ints[] = {
+      {"VerInterval", 30}, {"BarcodeFormat", 7}, {"LFormat", 19}, {"LabelWidth", 60},
+      {"INGRFontSize", 1}, {"SMessFontSize", 2}, {"m_iNameAlgorithm", 0}, {"TextToOEM", 0},
+      {"LongBarCode", 1}, {"ImportType", 2}, {"SocketPort", 2000}};
+  for (auto [name, value] : ints) EXPECT_EQ(ReadInt(kProductKey, name), value) << name;
+  const int tables[5][2] = {{11, 12}, {1, 5}, {8, 9}, {1, 0}, {0, 3}};
+  for (int t = 0; t < 5; ++t) {
+    EXPECT_EQ(ReadInt(test::kTableKeys[t], "TotalNumber"), 2);
+    EXPECT_EQ(ReadInt(test::kTableKeys[t], "Scale1"), tables[t][0]);
+    EXPECT_EQ(ReadInt(test::kTableKeys[t], "Scale2"), tables[t][1]);
+  }
+}
+
+TEST_F(ParamServerTest, HeaderBytesAreStoredAsDescribed) {
+  BlockBuilder b;
+  b.ip[0] = 10, b.ip[1] = 0, b.ip[2] = 5;
+  b.header[5] = 2;  // byte 9: m_iNameAlgorithm
+  b.textToOem = 2;  // byte 13
+  b.verInterval = 0x1234;
+  EXPECT_EQ(Exchange(b.Bytes()), std::pair<int, int>(kACK, kACK));
+  EXPECT_EQ(ReadStr("IPAdress"), "10.0.5.");
+  EXPECT_EQ(ReadInt(kProductKey, "m_iNameAlgorithm"), 1);
+  EXPECT_EQ(ReadInt(kProductKey, "TextToOEM"), 2);
+  EXPECT_EQ(ReadInt(kProductKey, "VerInterval"), 0x1234);
+}
+
+TEST_F(ParamServerTest, MalformedBlocksAreRefusedAndChangeNothing) {
+  StartServer(500);
+  auto noEot = BlockBuilder().Bytes();
+  noEot.back() = 0;
+  EXPECT_EQ(Exchange(noEot).second, kNAK);
+  auto cut = BlockBuilder().Bytes();
+  cut.pop_back();  // waits for the rest until the time-out
+  EXPECT_EQ(Exchange(cut).second, kNAK);
+  BlockBuilder tooLong;
+  tooLong.strings[0].assign(kMaxTextPart, 'x');
+  EXPECT_EQ(Exchange(tooLong.Bytes()).second, kNAK);
+  std::vector<uint8_t> noStrings(17, 0);
+  noStrings.push_back(kEOT);
+  EXPECT_EQ(Exchange(noStrings).second, kNAK);
+  ExpectServerServesNext();
+  EXPECT_EQ(test::Snapshot(*registry_), before_);
+  EXPECT_EQ(reloads_, 0);
+}
+
+TEST_F(ParamServerTest, BlockInThreeSegmentsIsAccepted) {
+  platform::TcpSocket s = Connect();
+  Send(s, {kENQ});
+  ASSERT_EQ(Answer(s), kACK);
+  auto block = BlockBuilder().Bytes();
+  std::vector<uint8_t> parts[3] = {{kBEL}, {}, {}};
+  parts[0].insert(parts[0].end(), block.begin(), block.begin() + 10);
+  parts[1].assign(block.begin() + 10, block.begin() + 25);
+  parts[2].assign(block.begin() + 25, block.end());
+  for (const auto& part : parts) {
+    Send(s, part);
+    // The server must have read this part before the next one goes out.
+    const auto deadline = std::chrono::steady_clock::now() + 5s;
+    while (test::UnreadAtServer(kPort) != 0 && std::chrono::steady_clock::now() < deadline)
+      std::this_thread::sleep_for(1ms);
+  }
+  EXPECT_EQ(Answer(s), kACK);
+  EXPECT_EQ(ReadInt(kDeviceConstBCKey, "Scale2"), 3);
+}
+
+TEST_F(ParamServerTest, ShortFormsFillMissingEntries) {
+  BlockBuilder b;  // N = 1, the strings followed directly by EOT
+  b.scales = {40}, b.types = {0}, b.barcodes = {}, b.useBy = {}, b.constBc = {};
+  EXPECT_EQ(Exchange(b.Bytes()).second, kACK);
+  EXPECT_EQ(ReadInt(kDeviceBarcodeTypesKey, "Scale1"), kEOT);
+  EXPECT_EQ(ReadInt(kDeviceUseByInDaysKey, "Scale1"), 0);
+  EXPECT_EQ(ReadInt(kDeviceConstBCKey, "Scale1"), 0);
+
+  b.scales = {40, 41, 42}, b.types = {0, 1, 2}, b.barcodes = {6};  // 6, EOT, then nothing
+  EXPECT_EQ(Exchange(b.Bytes()).second, kACK);
+  EXPECT_EQ(ReadInt(kDeviceBarcodeTypesKey, "Scale1"), 6);
+  EXPECT_EQ(ReadInt(kDeviceBarcodeTypesKey, "Scale2"), kEOT);
+  EXPECT_EQ(ReadInt(kDeviceBarcodeTypesKey, "Scale3"), 0);
+  EXPECT_EQ(ReadInt(kDeviceConstBCKey, "TotalNumber"), 3);
+}
+
+TEST_F(ParamServerTest, NoScalesEmptiesTheTables) {
+  BlockBuilder b;
+  b.scales = b.types = b.barcodes = b.useBy = b.constBc = {};
+  EXPECT_EQ(Exchange(b.Bytes()).second, kACK);
+  for (const char* key : test::kTableKeys) {
+    EXPECT_EQ(ReadInt(key, "TotalNumber"), 0);
+    EXPECT_EQ(ReadInt(key, "Scale1"), -1);
+  }
+}
+
+TEST_F(ParamServerTest, StoreOrReloadFailureAnswersNak) {
+  {
+    auto reg = registry_->Lock();
+    reg->DeleteKey(kDevicesKey);
+  }
+  EXPECT_EQ(Exchange(BlockBuilder().Bytes()).second, kNAK);
+  EXPECT_EQ(ReadStr("ExportDir"), "D:\\Export");  // main values stay written
+  EXPECT_EQ(ReadInt(kDeviceTypesKey, "TotalNumber"), 1);
+  EXPECT_EQ(reloads_, 0);
+
+  {
+    auto reg = registry_->Lock();
+    reg->CreateKey(kDevicesKey);
+  }
+  reloadAnswer_ = false;
+  EXPECT_EQ(Exchange(BlockBuilder().Bytes()).second, kNAK);
+  EXPECT_EQ(reloads_, 1);
+}
+
+TEST_F(ParamServerTest, CommandsOutOfOrderCloseTheConnection) {
+  {  // BEL without ENQ: NAK at once, no block is awaited
+    platform::TcpSocket s = Connect();
+    Send(s, {kBEL});
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(Answer(s), kNAK);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 5s);
+    EXPECT_EQ(Answer(s), -1);
+  }
+  {  // a second ENQ closes without an answer
+    platform::TcpSocket s = Connect();
+    Send(s, {kENQ, kENQ});
+    EXPECT_EQ(Answer(s), kACK);
+    EXPECT_EQ(Answer(s), -1);
+  }
+  {  // DC1 after ENQ is refused and leaves the lock alone
+    flags_->ExportsLocked = true;
+    platform::TcpSocket s = Connect();
+    Send(s, {kENQ, kDC1});
+    EXPECT_EQ(Answer(s), kACK);
+    EXPECT_EQ(Answer(s), kNAK);
+    EXPECT_EQ(Answer(s), -1);
+    EXPECT_TRUE(flags_->ExportsLocked);
+  }
+  {  // after an accepted block every command ends the connection
+    platform::TcpSocket s = Connect();
+    auto block = BlockBuilder().Bytes();
+    std::vector<uint8_t> msg = {kENQ, kBEL};
+    msg.insert(msg.end(), block.begin(), block.end());
+    Send(s, msg);
+    EXPECT_EQ(Answer(s), kACK);
+    EXPECT_EQ(Answer(s), kACK);
+    Send(s, {kBEL});
+    EXPECT_EQ(Answer(s), kNAK);
+    EXPECT_EQ(Answer(s), -1);
+    EXPECT_EQ(reloads_, 1);
+  }
+}
+
+TEST_F(ParamServerTest, LockAndBusyFollowTheEngineFlags) {
+  {
+    platform::TcpSocket s = Connect();
+    Send(s, {kDLE});
+    EXPECT_EQ(Answer(s), kACK);
+    EXPECT_EQ(Answer(s), -1);
+    EXPECT_TRUE(flags_->ExportsLocked);
+  }
+  {
+    platform::TcpSocket s = Connect();
+    Send(s, {kDC1});
+    EXPECT_EQ(Answer(s), kACK);
+    EXPECT_FALSE(flags_->ExportsLocked);
+  }
+  flags_->CycleRunning = true;
+  for (uint8_t command : {kENQ, kDLE}) {
+    platform::TcpSocket s = Connect();
+    Send(s, {command});
+    EXPECT_EQ(Answer(s), kBS);
+    EXPECT_EQ(Answer(s), -1);
+  }
+  EXPECT_FALSE(flags_->ExportsLocked);
+}
+
+TEST_F(ParamServerTest, SilentClientChangesNothing) {
+  {
+    platform::TcpSocket s = Connect();
+  }
+  ExpectServerServesNext();
+  EXPECT_EQ(test::Snapshot(*registry_), before_);
+  EXPECT_EQ(reloads_, 0);
+}
+
+TEST_F(ParamServerTest, StopsPromptlyWhenIdle) {
+  StartServer();
+  platform::TcpSocket probe = test::ConnectWithin(kPort, 5s);  // listening for sure
+  probe.Close();
+  ExpectServerServesNext();
+  const auto start = std::chrono::steady_clock::now();
+  StopServer();
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 2s);
+}
+
+TEST_F(ParamServerTest, StopWithSilentClientEndsWithinReadTimeout) {
+  StartServer(1000);
+  platform::TcpSocket s = Connect();
+  Send(s, {kENQ});
+  ASSERT_EQ(Answer(s), kACK);
+  const auto start = std::chrono::steady_clock::now();
+  StopServer();
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 4s);
+  EXPECT_EQ(Answer(s), -1);
+}
+
+TEST_F(ParamServerTest, PortInUseLeavesTheServiceWithoutServer) {
+  platform::TcpListener other;
+  ASSERT_TRUE(other.Listen(kPort, 1));
+  testing::internal::CaptureStderr();
+  StartServer();
+  EXPECT_EQ(server_->WaitFor(), 1);
+  EXPECT_NE(testing::internal::GetCapturedStderr().find("cannot listen on port 3057"),
+            std::string::npos);
+}
+
+}  // namespace
+}  // namespace tv

@@ -1,0 +1,94 @@
+#include "platform/icmp.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <fstream>
+#include <string>
+
+namespace tv::platform {
+namespace {
+
+// True when this process was given a network namespace of its own (by
+// scripts/netns-run), so changing a net.ipv4 setting cannot touch the host.
+bool InPrivateNetNamespace() {
+  struct stat self {}, parent {};
+  std::string parentNs = "/proc/" + std::to_string(getppid()) + "/ns/net";
+  if (stat("/proc/self/ns/net", &self) != 0 || stat(parentNs.c_str(), &parent) != 0) return false;
+  return self.st_ino != parent.st_ino;
+}
+
+class ScopedSysctl {
+ public:
+  ScopedSysctl(std::string path, const std::string& value) : path_(std::move(path)) {
+    std::ifstream in(path_);
+    std::getline(in, old_);
+    ok_ = Write(value);
+  }
+  ~ScopedSysctl() {
+    if (ok_) Write(old_);
+  }
+  bool ok() const { return ok_; }
+
+ private:
+  bool Write(const std::string& v) {
+    std::ofstream out(path_);
+    out << v << "\n";
+    out.flush();
+    return static_cast<bool>(out);
+  }
+  std::string path_, old_;
+  bool ok_ = false;
+};
+
+TEST(IcmpEcho, LoopbackHostRepliesWithItsOwnAddress) {
+  std::string from = "stale";
+  EchoOutcome r = IcmpEcho("127.0.0.5", 11, 2000, from);
+  if (r == EchoOutcome::Unavailable) GTEST_SKIP() << "no ICMP socket permitted";
+  EXPECT_EQ(r, EchoOutcome::Reply);
+  EXPECT_EQ(from, "127.0.0.5");
+  // A second probe uses a fresh sequence and still matches its own reply.
+  EXPECT_EQ(IcmpEcho("127.0.0.9", 0, 2000, from), EchoOutcome::Reply);
+  EXPECT_EQ(from, "127.0.0.9");
+}
+
+TEST(IcmpEcho, SilentHostGivesNoReplyAfterTheTimeOut) {
+  if (!InPrivateNetNamespace()) GTEST_SKIP() << "needs a network namespace of its own";
+  ScopedSysctl ignore("/proc/sys/net/ipv4/icmp_echo_ignore_all", "1");
+  ASSERT_TRUE(ignore.ok());
+  std::string from = "stale";
+  auto start = std::chrono::steady_clock::now();
+  EchoOutcome r = IcmpEcho("127.0.0.5", 11, 300, from);
+  auto took = std::chrono::steady_clock::now() - start;
+  if (r == EchoOutcome::Unavailable) GTEST_SKIP() << "no ICMP socket permitted";
+  EXPECT_EQ(r, EchoOutcome::NoReply);
+  EXPECT_TRUE(from.empty());
+  // The raw socket sees its own request on loopback; that must not end the wait.
+  EXPECT_GE(took, std::chrono::milliseconds(290));
+}
+
+// With ping_group_range open to root the unprivileged datagram socket is
+// used; the kernel picks its identifier, so only the sequence can match.
+TEST(IcmpEcho, DatagramPingSocketMatchesItsReply) {
+  if (!InPrivateNetNamespace()) GTEST_SKIP() << "needs a network namespace of its own";
+  ScopedSysctl allow("/proc/sys/net/ipv4/ping_group_range", "0 2147483647");
+  ASSERT_TRUE(allow.ok());
+  std::string from;
+  EXPECT_EQ(IcmpEcho("127.0.0.7", 11, 2000, from), EchoOutcome::Reply);
+  EXPECT_EQ(from, "127.0.0.7");
+  ScopedSysctl ignore("/proc/sys/net/ipv4/icmp_echo_ignore_all", "1");
+  ASSERT_TRUE(ignore.ok());
+  EXPECT_EQ(IcmpEcho("127.0.0.7", 11, 200, from), EchoOutcome::NoReply);
+}
+
+TEST(IcmpEcho, UnparsableAddressIsNoReply) {
+  std::string from;
+  EchoOutcome r = IcmpEcho("not.an.address", 11, 200, from);
+  if (r == EchoOutcome::Unavailable) GTEST_SKIP() << "no ICMP socket permitted";
+  EXPECT_EQ(r, EchoOutcome::NoReply);
+}
+
+}  // namespace
+}  // namespace tv::platform

@@ -1,0 +1,120 @@
+// The real tovalink binary as a process: service start and stop, start
+// failure, install and uninstall of the systemd unit.
+#include <gtest/gtest.h>
+
+#include <csignal>
+
+#include "engine/settings.h"
+#include "platform/fs.h"
+#include "platform/registry.h"
+#include "platform/tick.h"
+#include "testutil.h"
+
+namespace tv {
+namespace {
+
+using test::Process;
+
+class ServiceProcessTest : public ::testing::Test {
+ protected:
+  std::vector<std::string> Env() { return {"TOVALINK_HOME=" + home.Path(), "TOVALINK_UNIT_DIR=" + units.Path()}; }
+  test::TempDir home;
+  test::TempDir units;
+};
+
+TEST_F(ServiceProcessTest, FirstStartCreatesStoreAndDirectoriesAndSigtermEndsIt) {
+  Process p({test::TovalinkBinary()}, Env());
+  std::string exportDir = home / "drive_c/SCALEUPLOAD/ExportDir/Unsent";
+  ASSERT_TRUE(test::WaitUntil([&] { return platform::DirectoryExists(exportDir); }, 5000)) << p.Output();
+  EXPECT_TRUE(platform::FileExists(home / "registry.db"));
+  {
+    platform::Registry reg(home / "registry.db");
+    ASSERT_TRUE(reg.OpenKeyReadOnly(kDevicesKey));
+    EXPECT_EQ(reg.ReadInteger("Scale1"), 91);
+  }
+  uint32_t t0 = platform::TickCount();
+  p.Signal(SIGTERM);
+  ASSERT_TRUE(p.Wait(1000)) << "SIGTERM must end an idle service within a second";
+  EXPECT_LT(platform::TickCount() - t0, 1000u);
+  EXPECT_EQ(p.ExitCode(), 0) << p.Output();
+}
+
+TEST_F(ServiceProcessTest, StartFailsWithTheReasonWhenASettingIsMissing) {
+  {
+    platform::Registry reg(home / "registry.db");
+    ASSERT_TRUE(reg.OpenKey(kProductKey, true));
+    reg.WriteString("ExportDir", "C:\\X");
+  }
+  std::string out;
+  int code = test::RunBinary({test::TovalinkBinary()}, Env(), out, 10000);
+  EXPECT_NE(code, 0);
+  EXPECT_NE(out.find("Service failed on start: "), std::string::npos) << out;
+}
+
+TEST_F(ServiceProcessTest, InstallAndUninstallWriteAndRemoveTheUnit) {
+  std::string out;
+  ASSERT_EQ(test::RunBinary({test::TovalinkBinary(), "/install"}, Env(), out), 0) << out;
+  EXPECT_NE(out.find("Сервис Tovalink. Версия 2.43"), std::string::npos);
+  EXPECT_NE(out.find("Service installed successfully"), std::string::npos);
+  std::string unit = test::ReadFile(units / "tovalink.service");
+  EXPECT_NE(unit.find("Description=Tovalink\n"), std::string::npos);
+  EXPECT_NE(unit.find("Restart=on-failure"), std::string::npos);
+  EXPECT_NE(unit.find("CAP_NET_RAW"), std::string::npos);
+  EXPECT_NE(unit.find("ExecStart=/"), std::string::npos);
+
+  ASSERT_EQ(test::RunBinary({test::TovalinkBinary(), "UNINSTALL", "silent"}, Env(), out), 0) << out;
+  EXPECT_NE(out.find("Сервис Tovalink. Версия 2.43"), std::string::npos);
+  EXPECT_EQ(out.find("successfully"), std::string::npos) << "SILENT hides the result message";
+  EXPECT_FALSE(platform::FileExists(units / "tovalink.service"));
+
+  EXPECT_NE(test::RunBinary({test::TovalinkBinary(), "-Uninstall"}, Env(), out), 0);
+  EXPECT_NE(out.find("Tovalink: "), std::string::npos) << "a failure names the display name: " << out;
+}
+
+class RegCliTest : public ServiceProcessTest {
+ protected:
+  int Reg(std::vector<std::string> args, std::string& out) {
+    args.insert(args.begin(), {test::TovalinkBinary(), "reg"});
+    return test::RunBinary(args, Env(), out);
+  }
+};
+
+TEST_F(RegCliTest, AddQueryAndDeleteValuesAndKeys) {
+  std::string out;
+  const std::string key = "HKCU\\SOFTWARE\\Orvane Group\\Tovalin+";
+  ASSERT_EQ(Reg({"add", key, "/v", "VerInterval", "/t", "REG_DWORD", "/d", "10"}, out), 0) << out;
+  ASSERT_EQ(Reg({"add", key + "\\Devices", "-V", "Scale1", "/T", "reg_dword", "/D", "0x5b"}, out), 0) << out;
+  ASSERT_EQ(Reg({"add", key, "/v", "ExportDir", "/d", "C:\\Data"}, out), 0) << out;
+
+  ASSERT_EQ(Reg({"query", "HKEY_CURRENT_USER\\software\\orvane group\\TOVALIN+"}, out), 0) << out;
+  EXPECT_NE(out.find("    VerInterval    REG_DWORD    0xa\n"), std::string::npos) << out;
+  EXPECT_NE(out.find("    ExportDir    REG_SZ    C:\\Data\n"), std::string::npos) << out;
+  EXPECT_NE(out.find("HKEY_CURRENT_USER\\SOFTWARE\\Orvane Group\\Tovalin+\\Devices"), std::string::npos) << out;
+  ASSERT_EQ(Reg({"query", key + "\\Devices", "/v", "scale1"}, out), 0);
+  EXPECT_NE(out.find("Scale1    REG_DWORD    0x5b"), std::string::npos) << out;
+
+  EXPECT_NE(Reg({"add", key, "/v", "VerInterval", "/t", "REG_DWORD", "/d", "11"}, out), 0) << "needs /f";
+  ASSERT_EQ(Reg({"add", key, "/v", "VerInterval", "/t", "REG_DWORD", "/d", "11", "/f"}, out), 0);
+
+  ASSERT_EQ(Reg({"delete", key, "/v", "ExportDir", "/f"}, out), 0) << out;
+  EXPECT_NE(Reg({"query", key, "/v", "ExportDir"}, out), 0);
+  ASSERT_EQ(Reg({"delete", key + "\\Devices", "/f"}, out), 0);
+  EXPECT_NE(Reg({"query", key + "\\Devices"}, out), 0);
+  EXPECT_NE(out.find("ERROR:"), std::string::npos);
+}
+
+TEST_F(RegCliTest, RejectsBadTypesDataAndRoots) {
+  std::string out;
+  const std::string key = "HKCU\\SOFTWARE\\Test";
+  EXPECT_NE(Reg({"add", key, "/v", "A", "/t", "REG_BINARY", "/d", "00"}, out), 0);
+  EXPECT_NE(out.find("REG_BINARY"), std::string::npos);
+  EXPECT_NE(Reg({"add", key, "/v", "A", "/t", "REG_DWORD", "/d", "ten"}, out), 0);
+  EXPECT_NE(Reg({"add", key, "/v", "A", "/t", "REG_DWORD", "/d", "4294967296"}, out), 0);
+  EXPECT_NE(Reg({"add", "HKLM\\SOFTWARE\\Test", "/v", "A", "/d", "x"}, out), 0);
+  EXPECT_NE(Reg({"query", "HKCU\\SOFTWARE\\Missing"}, out), 0);
+  EXPECT_NE(Reg({"delete", key}, out), 0) << "deleting needs /f";
+  EXPECT_NE(Reg({"frobnicate", key}, out), 0);
+}
+
+}  // namespace
+}  // namespace tv

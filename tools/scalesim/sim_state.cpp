@@ -1,0 +1,65 @@
+#include "scalesim/sim_state.h"
+
+#include "scalesim/bytes.h"
+
+namespace tv::sim {
+
+Behaviour SimScale::State::Snapshot() const {
+  std::lock_guard<std::mutex> lock(mu);
+  return behaviour;
+}
+
+void SimScale::State::Record(Port port, const std::string& json, std::optional<uint8_t> answer,
+                             const std::vector<uint8_t>* raw) {
+  std::string line = "{\"scale\":" + std::to_string(scaleNumber) + ",\"port\":\"" +
+                     (port == Port::Goods ? "goods" : "sm700") + "\",\"answer\":" +
+                     (answer ? "\"" + Hex(*answer) + "\"" : std::string("null")) + "," +
+                     json.substr(1);
+  std::function<void(const std::string&)> out;
+  {
+    std::lock_guard<std::mutex> lock(mu);
+    lines.push_back(line);
+    if (raw) (port == Port::Goods ? frames : sm700Frames).push_back(*raw);
+    if (!raw && port == Port::Sm700) ++hellos;
+    out = sink;
+  }
+  changed.notify_all();
+  if (out) out(line);
+}
+
+void SimScale::State::CountConnection(Port port) {
+  {
+    std::lock_guard<std::mutex> lock(mu);
+    ++(port == Port::Goods ? connections : sm700Connections);
+  }
+  changed.notify_all();
+}
+
+std::optional<uint8_t> SimScale::State::Sm700Answer(const Behaviour& b) {
+  if (b.sm700NeverAnswer) return std::nullopt;
+  std::lock_guard<std::mutex> lock(mu);
+  uint8_t answer = acceptedRecords == b.sm700RefuseRecordNo ? 0x15 : b.recordAnswer;
+  if (answer == 0x06 || answer == 0xE2) ++acceptedRecords;
+  return answer;
+}
+
+bool SimScale::State::Pause(int ms) const { return ms <= 0 ? !stop.IsSet() : !stop.Wait(ms); }
+
+bool SimScale::State::Register(platform::TcpSocket* s) {
+  std::lock_guard<std::mutex> lock(mu);
+  if (stop.IsSet()) return false;
+  serving.push_back(s);
+  return true;
+}
+
+void SimScale::State::Unregister(platform::TcpSocket* s) {
+  std::lock_guard<std::mutex> lock(mu);
+  std::erase(serving, s);
+}
+
+void SimScale::State::ShutdownServing() {
+  std::lock_guard<std::mutex> lock(mu);
+  for (platform::TcpSocket* s : serving) s->Shutdown();
+}
+
+}  // namespace tv::sim
