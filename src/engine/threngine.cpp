@@ -108,7 +108,8 @@ bool TThrEngine::SelectByFileName(const std::string& path, TCurrentScale& s) con
 std::unique_ptr<TScaleClnt> TThrEngine::StartClient(const TCurrentScale& s) {
   TScaleClntContext ctx{engineSettings_, &lines_, engine_.Host(), &engine_.Clock()};
   auto client = std::make_unique<TScaleClnt>(
-      settings_.m_iNameAlgorithm, settings_.LongBarCode, settings_.TextToOEM, s.deviceType, settings_.BarPrefix,
+      settings_.m_iNameAlgorithm, settings_.LongBarCode, settings_.TextToOEM, static_cast<TScaleType>(s.deviceType),
+      settings_.BarPrefix,
       s.address, settings_.LabelWidth, settings_.INGRFontSize, settings_.SMessFontSize, s.barcodeType,
       settings_.LFormat, s.port, engineSettings_->ListSeparator, engineSettings_->DecimalSeparator, s.useByInDays,
       s.constBarcode, ctx);

@@ -57,8 +57,11 @@ bool TParamServer::WaitForClient(platform::TcpSocket& client) {
   acceptThread_ = std::make_unique<TServerAcceptThread>(listener_, acceptEvent_, invalidEvent_,
                                                         timeoutMs_);
   acceptThread_->Start();
-  const int signalled = platform::WaitForAny({&acceptEvent_, &invalidEvent_, &terminateEvent_});
-  if (signalled != 0 && signalled != 1) return false;  // the thread may still be in accept
+  int signalled;
+  do {
+    signalled = platform::WaitForAny({&acceptEvent_, &invalidEvent_, &terminateEvent_});
+  } while (signalled == platform::kWaitTimeout);
+  if (signalled == 2) return false;  // the thread may still be in accept
   acceptThread_->WaitFor();
   if (signalled == 1) {
     ReleaseAcceptThread();

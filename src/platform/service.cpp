@@ -1,6 +1,5 @@
 #include "platform/service.h"
 
-#include <signal.h>
 #include <systemd/sd-daemon.h>
 #include <unistd.h>
 
@@ -12,31 +11,6 @@
 #include "platform/fs.h"
 
 namespace tv::platform {
-namespace {
-
-sigset_t TerminationSet() {
-  sigset_t set;
-  sigemptyset(&set);
-  sigaddset(&set, SIGTERM);
-  sigaddset(&set, SIGINT);
-  return set;
-}
-
-}  // namespace
-
-void BlockTerminationSignals() {
-  sigset_t set = TerminationSet();
-  pthread_sigmask(SIG_BLOCK, &set, nullptr);
-}
-
-int WaitForTerminationSignal() {
-  sigset_t set = TerminationSet();
-  int sig = 0;
-  while (sigwait(&set, &sig) != 0) {
-  }
-  return sig;
-}
-
 void NotifyReady() { sd_notify(0, "READY=1"); }
 void NotifyStopping() { sd_notify(0, "STOPPING=1"); }
 

@@ -1,16 +1,10 @@
-// The service framework's stand-in: termination signals, readiness reports
+// The service framework's stand-in (with signals.h): readiness reports
 // to systemd, and writing or removing the systemd unit.
 #pragma once
 
 #include <string>
 
 namespace tv::platform {
-
-// Blocks SIGTERM and SIGINT in the calling thread and every thread created
-// after it, so that only WaitForTerminationSignal receives them.
-void BlockTerminationSignals();
-// Waits for SIGTERM or SIGINT; returns the signal number.
-int WaitForTerminationSignal();
 
 // sd_notify reports; no-ops when not run by systemd (NOTIFY_SOCKET unset).
 void NotifyReady();

@@ -127,8 +127,10 @@ bool TScaleClnt::SendClock() {
   if (lists->tLines.empty()) return true;
   TClockSetting when;
   if (!ParseClockLine(lists->tLines.front(), when)) return false;
+  size_t length = FrameClock(when);
+  if (length == 0) return false;
   sentSomething = true;
-  return Exchange(FrameClock(when), true);
+  return Exchange(length, true);
 }
 
 size_t TScaleClnt::FrameDeletion(int32_t goodsNumber) {

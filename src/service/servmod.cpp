@@ -5,6 +5,7 @@
 
 #include "platform/fs.h"
 #include "platform/service.h"
+#include "platform/signals.h"
 
 namespace tv {
 

@@ -27,7 +27,7 @@ struct CommandResult {
   std::string err;
 };
 
-CommandResult Run(std::vector<std::string> args) {
+CommandResult RunStatus(std::vector<std::string> args) {
   std::vector<char*> argv;
   for (auto& a : args) argv.push_back(a.data());
   std::ostringstream out, err;
@@ -68,7 +68,7 @@ class StatusClientTest : public ::testing::Test {
 TEST_F(StatusClientTest, PrintsATableWithAddressesFromTheLocalStore) {
   StartServer();
   SetAddressPrefix("10.1.2.");
-  CommandResult r = Run({});
+  CommandResult r = RunStatus({});
   EXPECT_EQ(r.code, 0) << r.err;
   EXPECT_EQ(r.out,
             "Scale  Address          State\n"
@@ -78,7 +78,7 @@ TEST_F(StatusClientTest, PrintsATableWithAddressesFromTheLocalStore) {
             "40     10.1.2.40        unknown\n");
 
   flags_->CycleRunning = true;
-  r = Run({"127.0.0.1"});
+  r = RunStatus({"127.0.0.1"});
   EXPECT_EQ(r.code, 0) << r.err;
   EXPECT_NE(r.out.find("91     10.1.2.91        in progress\n"), std::string::npos) << r.out;
 }
@@ -94,7 +94,7 @@ TEST_F(StatusClientTest, PrintsJsonForScripts) {
     reg->WriteInteger("12", 9);
     reg->CloseKey();
   }
-  CommandResult r = Run({"--json", "127.0.0.1", "--port", "3158"});
+  CommandResult r = RunStatus({"--json", "127.0.0.1", "--port", "3158"});
   EXPECT_EQ(r.code, 0) << r.err;
   EXPECT_EQ(r.out,
             "[\n"
@@ -114,16 +114,16 @@ TEST_F(StatusClientTest, WithoutALocalStoreAddressesAreUnknownAndNoStoreIsCreate
   TStatusServer server(store, flags_);
   ASSERT_TRUE(server.Activate());
 
-  CommandResult r = Run({"--json"});
+  CommandResult r = RunStatus({"--json"});
   EXPECT_EQ(r.code, 0) << r.err;
   EXPECT_EQ(r.out, "[\n {\"scale\": 91, \"address\": null, \"state\": \"delivered\", \"code\": 1}\n]\n");
-  r = Run({});
+  r = RunStatus({});
   EXPECT_EQ(r.out, "Scale  Address          State\n91     -                delivered\n");
   EXPECT_FALSE(platform::FileExists(platform::Registry::DefaultPath()));
 }
 
 TEST_F(StatusClientTest, FailsWhenNothingAnswers) {
-  CommandResult r = Run({});
+  CommandResult r = RunStatus({});
   EXPECT_EQ(r.code, 1);
   EXPECT_TRUE(r.out.empty());
   EXPECT_NE(r.err.find("cannot connect to 127.0.0.1:3058"), std::string::npos) << r.err;
@@ -139,18 +139,18 @@ TEST_F(StatusClientTest, FailsWhenNothingAnswers) {
     const uint8_t partial[] = {2, 91, 7};
     s.SendAll(partial, sizeof partial);
   });
-  r = Run({});
+  r = RunStatus({});
   peer.join();
   EXPECT_EQ(r.code, 1);
   EXPECT_NE(r.err.find("short reply"), std::string::npos) << r.err;
 }
 
 TEST_F(StatusClientTest, RejectsBadArguments) {
-  EXPECT_EQ(Run({"--port"}).code, 2);
-  EXPECT_EQ(Run({"--port", "70000"}).code, 2);
-  EXPECT_EQ(Run({"--port", "12x"}).code, 2);
-  EXPECT_EQ(Run({"--verbose"}).code, 2);
-  EXPECT_EQ(Run({"127.0.0.1", "127.0.0.2"}).code, 2);
+  EXPECT_EQ(RunStatus({"--port"}).code, 2);
+  EXPECT_EQ(RunStatus({"--port", "70000"}).code, 2);
+  EXPECT_EQ(RunStatus({"--port", "12x"}).code, 2);
+  EXPECT_EQ(RunStatus({"--verbose"}).code, 2);
+  EXPECT_EQ(RunStatus({"127.0.0.1", "127.0.0.2"}).code, 2);
 }
 
 }  // namespace

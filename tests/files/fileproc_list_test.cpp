@@ -90,9 +90,10 @@ TEST_F(DiscoveryTest, GoodsFilesComeOldestFirstAndEqualStampsKeepSearchOrder) {
   WriteFile(Stored("a.txt"), "A", LocalAt(10, 0, 1));
   WriteFile(Stored("b.txt"), "A", LocalAt(10, 0, 0));
   WriteFile(Stored("c.txt"), "A", LocalAt(9, 59, 0));
+  WriteFile(Stored("d.txt"), "A", LocalAt(10, 0, 1));
   Strings common, keyboard;
   files_.ListExportFiles(Mask(), common, keyboard);
-  EXPECT_EQ(common, (Strings{Stored("c.txt"), Stored("a.txt"), Stored("b.txt")}));
+  EXPECT_EQ(common, (Strings{Stored("c.txt"), Stored("a.txt"), Stored("b.txt"), Stored("d.txt")}));
 }
 
 TEST_F(DiscoveryTest, SortOrdersManyFilesAndStepsOverVanishedOnes) {

@@ -22,7 +22,7 @@ class ParamServerTest : public ::testing::Test {
  protected:
   void SetUp() override {
     registry_ = std::make_unique<platform::GuardedRegistry>(dir_.File("registry.db"));
-    test::SeedStore(*registry_);
+    test::FillDefaultStore(*registry_);
     before_ = test::Snapshot(*registry_);
   }
   void TearDown() override { StopServer(); }
@@ -125,7 +125,7 @@ TEST_F(ParamServerTest, HeaderBytesAreStoredAsDescribed) {
   b.header[5] = 2;  // byte 9: m_iNameAlgorithm
   b.textToOem = 2;  // byte 13
   b.verInterval = 0x1234;
-  EXPECT_EQ(Exchange(b.Bytes()), std::pair<int, int>(kACK, kACK));
+  EXPECT_EQ(Exchange(b.Bytes()), (std::pair<int, int>(kACK, kACK)));
   EXPECT_EQ(ReadStr("IPAdress"), "10.0.5.");
   EXPECT_EQ(ReadInt(kProductKey, "m_iNameAlgorithm"), 1);
   EXPECT_EQ(ReadInt(kProductKey, "TextToOEM"), 2);

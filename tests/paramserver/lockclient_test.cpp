@@ -17,7 +17,7 @@ struct LockRun {
   std::string out, err;
 };
 
-LockRun Run(bool lock, std::vector<std::string> args) {
+LockRun RunLock(bool lock, std::vector<std::string> args) {
   std::vector<char*> argv;
   for (auto& a : args) argv.push_back(a.data());
   std::ostringstream out, err;
@@ -34,17 +34,17 @@ TEST(LockClientTest, LocksAndUnlocksARunningServer) {
   server.Start();
   ASSERT_TRUE(test::ConnectWithin(kPort, 5s).Valid());
 
-  LockRun r = Run(true, {"127.0.0.1", "--port", "4057"});
+  LockRun r = RunLock(true, {"127.0.0.1", "--port", "4057"});
   EXPECT_EQ(r.code, kLockAccepted);
   EXPECT_EQ(r.out, "accepted\n");
   EXPECT_TRUE(flags->ExportsLocked);
 
-  r = Run(false, {"--port", "4057"});
+  r = RunLock(false, {"--port", "4057"});
   EXPECT_EQ(r.code, kLockAccepted);
   EXPECT_FALSE(flags->ExportsLocked);
 
   flags->CycleRunning = true;
-  r = Run(true, {"--port", "4057"});
+  r = RunLock(true, {"--port", "4057"});
   EXPECT_EQ(r.code, kLockNotAccepted);
   EXPECT_EQ(r.out, "busy: an export cycle is running\n");
   EXPECT_FALSE(flags->ExportsLocked);
@@ -52,14 +52,14 @@ TEST(LockClientTest, LocksAndUnlocksARunningServer) {
 }
 
 TEST(LockClientTest, ReportsWhenNothingAnswers) {
-  LockRun r = Run(true, {});
+  LockRun r = RunLock(true, {});
   EXPECT_EQ(r.code, kLockNoAnswer);
   EXPECT_EQ(r.out, "");
   EXPECT_NE(r.err.find("no parameter server at 127.0.0.1:3057"), std::string::npos) << r.err;
 
-  EXPECT_EQ(Run(true, {"--port", "70000"}).code, kLockUsage);
-  EXPECT_EQ(Run(false, {"not-a-host"}).code, kLockUsage);
-  EXPECT_EQ(Run(false, {"127.0.0.1", "extra"}).code, kLockUsage);
+  EXPECT_EQ(RunLock(true, {"--port", "70000"}).code, kLockUsage);
+  EXPECT_EQ(RunLock(false, {"not-a-host"}).code, kLockUsage);
+  EXPECT_EQ(RunLock(false, {"127.0.0.1", "extra"}).code, kLockUsage);
 }
 
 }  // namespace

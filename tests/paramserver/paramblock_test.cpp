@@ -56,7 +56,9 @@ TEST(ParamBlockTest, RefusesBlocksThatCannotHoldTheirParts) {
   EXPECT_FALSE(DecodeBlock(bytes.data(), bytes.size(), b));
 
   BlockBuilder limit;  // text part of exactly kMaxTextPart bytes
-  limit.strings[0].assign(kMaxTextPart - 3 * 2 - 1 - 4 - (2 + 2 + 5 + 2), 'x');
+  limit.strings[0].clear();
+  const size_t rest = limit.Bytes().size() - (17 + 4);
+  limit.strings[0].assign(kMaxTextPart - rest, 'x');
   auto atLimit = limit.Bytes();
   ASSERT_EQ(atLimit.size(), 17 + 4 + kMaxTextPart);
   EXPECT_TRUE(DecodeBlock(atLimit.data(), atLimit.size(), b));

@@ -64,7 +64,7 @@ inline const char* const kTableKeys[] = {kDevicesKey, kDeviceTypesKey, kDeviceBa
                                          kDeviceUseByInDaysKey, kDeviceConstBCKey};
 
 // A store as the engine leaves it after its first start.
-inline void SeedStore(platform::GuardedRegistry& registry) {
+inline void FillDefaultStore(platform::GuardedRegistry& registry) {
   auto reg = registry.Lock();
   reg->OpenKey(kProductKey, true);
   reg->WriteString("ExportDir", "C:\\SCALEUPLOAD\\ExportDir");

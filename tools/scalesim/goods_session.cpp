@@ -40,7 +40,7 @@ uint8_t AnswerFor(const std::vector<uint8_t>& frame, const Behaviour& b) {
 
 }  // namespace
 
-void ServeGoods(SimScale::State& s, platform::TcpSocket& c) {
+void ServeGoods(ScaleState& s, platform::TcpSocket& c) {
   std::vector<uint8_t> frame;
   for (int answered = 0;;) {
     Behaviour b = s.Snapshot();

@@ -11,7 +11,7 @@ constexpr int kBacklog = 16;
 // scale does.
 class AcceptThread : public platform::Thread {
  public:
-  AcceptThread(SimScale::State& s, Port port) : s_(s), port_(port) {}
+  AcceptThread(ScaleState& s, Port port) : s_(s), port_(port) {}
   ~AcceptThread() override { WaitFor(); }
 
  protected:
@@ -38,7 +38,7 @@ class AcceptThread : public platform::Thread {
   }
 
  private:
-  SimScale::State& s_;
+  ScaleState& s_;
   Port port_;
 };
 
@@ -50,7 +50,7 @@ int LastPart(const std::string& dotted) {
 }  // namespace
 
 SimScale::SimScale(std::string address, uint16_t goodsPort, uint16_t sm700Port, Behaviour b)
-    : state_(std::make_unique<State>()) {
+    : state_(std::make_unique<ScaleState>()) {
   state_->address = std::move(address);
   state_->goodsPort = goodsPort;
   state_->sm700Port = sm700Port;
@@ -61,7 +61,7 @@ SimScale::SimScale(std::string address, uint16_t goodsPort, uint16_t sm700Port, 
 SimScale::~SimScale() { Stop(); }
 
 bool SimScale::Start() {
-  State& s = *state_;
+  ScaleState& s = *state_;
   if (s.goodsThread || s.sm700Thread) return false;
   // Loopback only: a simulator must never answer for a real scale's address.
   if (s.address.rfind("127.", 0) != 0 ||
@@ -83,7 +83,7 @@ bool SimScale::Start() {
 }
 
 void SimScale::Stop() {
-  State& s = *state_;
+  ScaleState& s = *state_;
   s.stop.Set();
   s.goodsListener.Close();
   s.sm700Listener.Close();

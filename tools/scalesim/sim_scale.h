@@ -14,6 +14,8 @@
 
 namespace tv::sim {
 
+struct ScaleState;
+
 struct Behaviour {
   // Goods protocol: the one answer byte per frame kind.
   uint8_t goodsAnswer = 0x06;
@@ -75,8 +77,7 @@ class SimScale {
   const std::string& Address() const;
 
  private:
-  struct State;
-  std::unique_ptr<State> state_;
+  std::unique_ptr<ScaleState> state_;
 };
 
 }  // namespace tv::sim

@@ -4,12 +4,12 @@
 
 namespace tv::sim {
 
-Behaviour SimScale::State::Snapshot() const {
+Behaviour ScaleState::Snapshot() const {
   std::lock_guard<std::mutex> lock(mu);
   return behaviour;
 }
 
-void SimScale::State::Record(Port port, const std::string& json, std::optional<uint8_t> answer,
+void ScaleState::Record(Port port, const std::string& json, std::optional<uint8_t> answer,
                              const std::vector<uint8_t>* raw) {
   std::string line = "{\"scale\":" + std::to_string(scaleNumber) + ",\"port\":\"" +
                      (port == Port::Goods ? "goods" : "sm700") + "\",\"answer\":" +
@@ -27,7 +27,7 @@ void SimScale::State::Record(Port port, const std::string& json, std::optional<u
   if (out) out(line);
 }
 
-void SimScale::State::CountConnection(Port port) {
+void ScaleState::CountConnection(Port port) {
   {
     std::lock_guard<std::mutex> lock(mu);
     ++(port == Port::Goods ? connections : sm700Connections);
@@ -35,7 +35,7 @@ void SimScale::State::CountConnection(Port port) {
   changed.notify_all();
 }
 
-std::optional<uint8_t> SimScale::State::Sm700Answer(const Behaviour& b) {
+std::optional<uint8_t> ScaleState::Sm700Answer(const Behaviour& b) {
   if (b.sm700NeverAnswer) return std::nullopt;
   std::lock_guard<std::mutex> lock(mu);
   uint8_t answer = acceptedRecords == b.sm700RefuseRecordNo ? 0x15 : b.recordAnswer;
@@ -43,21 +43,21 @@ std::optional<uint8_t> SimScale::State::Sm700Answer(const Behaviour& b) {
   return answer;
 }
 
-bool SimScale::State::Pause(int ms) const { return ms <= 0 ? !stop.IsSet() : !stop.Wait(ms); }
+bool ScaleState::Pause(int ms) const { return ms <= 0 ? !stop.IsSet() : !stop.Wait(ms); }
 
-bool SimScale::State::Register(platform::TcpSocket* s) {
+bool ScaleState::Register(platform::TcpSocket* s) {
   std::lock_guard<std::mutex> lock(mu);
   if (stop.IsSet()) return false;
   serving.push_back(s);
   return true;
 }
 
-void SimScale::State::Unregister(platform::TcpSocket* s) {
+void ScaleState::Unregister(platform::TcpSocket* s) {
   std::lock_guard<std::mutex> lock(mu);
   std::erase(serving, s);
 }
 
-void SimScale::State::ShutdownServing() {
+void ScaleState::ShutdownServing() {
   std::lock_guard<std::mutex> lock(mu);
   for (platform::TcpSocket* s : serving) s->Shutdown();
 }

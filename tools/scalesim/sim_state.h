@@ -18,7 +18,7 @@ namespace tv::sim {
 
 enum class Port { Goods, Sm700 };
 
-struct SimScale::State {
+struct ScaleState {
   std::string address;
   uint16_t goodsPort = 0;
   uint16_t sm700Port = 0;
@@ -66,7 +66,7 @@ struct SimScale::State {
 
 // Serve one accepted connection until it closes, misbehaves or the scale
 // stops.
-void ServeGoods(SimScale::State& s, platform::TcpSocket& c);
-void ServeSm700(SimScale::State& s, platform::TcpSocket& c);
+void ServeGoods(ScaleState& s, platform::TcpSocket& c);
+void ServeSm700(ScaleState& s, platform::TcpSocket& c);
 
 }  // namespace tv::sim

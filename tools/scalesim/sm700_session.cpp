@@ -12,11 +12,11 @@
 namespace tv::sim {
 namespace {
 
-bool Answer(SimScale::State& s, platform::TcpSocket& c, const Behaviour& b, uint8_t answer) {
+bool Answer(ScaleState& s, platform::TcpSocket& c, const Behaviour& b, uint8_t answer) {
   return s.Pause(b.delayMs) && c.SendAll(&answer, 1);
 }
 
-bool ServeHello(SimScale::State& s, platform::TcpSocket& c, const Behaviour& b) {
+bool ServeHello(ScaleState& s, platform::TcpSocket& c, const Behaviour& b) {
   uint8_t code;
   if (!c.RecvByte(code)) return false;
   JsonObject j;
@@ -41,13 +41,13 @@ bool ReadRecord(platform::TcpSocket& c, std::vector<uint8_t>& frame, bool& malfo
   return length == 6 || c.RecvExact(frame.data() + 8, length - 6);
 }
 
-void RecordUnknown(SimScale::State& s, const std::vector<uint8_t>& bytes) {
+void RecordUnknown(ScaleState& s, const std::vector<uint8_t>& bytes) {
   s.Record(Port::Sm700, DecodeSm700Frame(bytes.data(), bytes.size()), std::nullopt, &bytes);
 }
 
 }  // namespace
 
-void ServeSm700(SimScale::State& s, platform::TcpSocket& c) {
+void ServeSm700(ScaleState& s, platform::TcpSocket& c) {
   std::vector<uint8_t> frame;
   for (int records = 0;;) {
     Behaviour b = s.Snapshot();

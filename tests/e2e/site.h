@@ -1,0 +1,165 @@
+// A shop in a box for end-to-end tests: a state directory with a configured
+// store, simulated scales on 127.0.0.n, and the real tovalink binary.  The
+// test binary runs in a network namespace of its own, so all of it stays on
+// loopback.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <map>
+#include <memory>
+#include <sstream>
+
+#include "engine/settings.h"
+#include "engine/unengine_config.h"
+#include "platform/fs.h"
+#include "platform/registry.h"
+#include "scalesim/sim_scale.h"
+#include "testutil.h"
+
+namespace tv::test {
+
+// Goods go to SocketPort + n; keyboard uploads always to 2000 + n.
+constexpr int kGoodsPortBase = 3000;
+constexpr int kKeyboardPortBase = 2000;
+
+struct LogLine {
+  std::string address;
+  int code = -1;
+  std::string file;
+};
+
+class Site {
+ public:
+  Site() {
+    exportDir = home / "export";
+    logDir = home / "log";
+    platform::Registry reg(StorePath());
+    CreateDefaults(reg);
+    reg.OpenKey(kProductKey, false);
+    reg.WriteString("IPAdress", "127.0.0.");
+    reg.WriteInteger("SocketPort", kGoodsPortBase);
+    reg.WriteInteger("VerInterval", 1);
+    reg.WriteString("ExportDir", exportDir);
+    reg.WriteString("LogoDir", logDir);
+    reg.CloseKey();
+  }
+  ~Site() { Stop(); }
+
+  std::string StorePath() const { return home / "registry.db"; }
+
+  // Rewrites the five scale tables; types default to Bench.
+  void SetScales(const std::vector<int>& numbers, const std::vector<int>& types = {}) {
+    platform::Registry reg(StorePath());
+    const char* keys[] = {kDevicesKey, kDeviceTypesKey, kDeviceBarcodeTypesKey, kDeviceUseByInDaysKey,
+                          kDeviceConstBCKey};
+    for (const char* key : keys) {
+      reg.DeleteKey(key);
+      reg.OpenKey(key, true);
+      reg.WriteInteger("TotalNumber", static_cast<int32_t>(numbers.size()));
+      for (size_t i = 0; i < numbers.size(); ++i) {
+        int v = 0;
+        if (key == kDevicesKey) v = numbers[i];
+        if (key == kDeviceTypesKey) v = i < types.size() ? types[i] : 1;
+        if (key == kDeviceBarcodeTypesKey) v = 5;
+        reg.WriteInteger("Scale" + std::to_string(i + 1), v);
+      }
+      reg.CloseKey();
+    }
+  }
+
+  void SetValue(const char* name, int32_t v) {
+    platform::Registry reg(StorePath());
+    reg.OpenKey(kProductKey, false);
+    reg.WriteInteger(name, v);
+  }
+  void SetString(const char* name, const std::string& v) {
+    platform::Registry reg(StorePath());
+    reg.OpenKey(kProductKey, false);
+    reg.WriteString(name, v);
+  }
+
+  // `keyboard` false leaves the scale's keyboard port closed.
+  sim::SimScale& AddScale(int n, sim::Behaviour b = {}, bool keyboard = true) {
+    auto s = std::make_unique<sim::SimScale>("127.0.0." + std::to_string(n),
+                                             static_cast<uint16_t>(kGoodsPortBase + n),
+                                             static_cast<uint16_t>(keyboard ? kKeyboardPortBase + n : 0), b);
+    scales.erase(n);
+    EXPECT_TRUE(s->Start()) << "scale " << n;
+    auto& ref = *s;
+    scales[n] = std::move(s);
+    return ref;
+  }
+  sim::SimScale& Scale(int n) { return *scales.at(n); }
+
+  void Start(std::vector<std::string> extraEnv = {}) {
+    std::vector<std::string> env = {"TOVALINK_HOME=" + home.Path(), "LANG=C", "LC_ALL=C"};
+    env.insert(env.end(), extraEnv.begin(), extraEnv.end());
+    service = std::make_unique<Process>(std::vector<std::string>{TovalinkBinary()}, env);
+  }
+  // SIGTERM and wait; the exit code, or -1 when it did not end in time.
+  int Stop(int timeoutMs = 60000) {
+    if (!service) return 0;
+    service->Signal(SIGTERM);
+    int code = service->Wait(timeoutMs) ? service->ExitCode() : -1;
+    output = service->Output();
+    service.reset();
+    return code;
+  }
+
+  void Drop(const std::string& name, const std::string& content) { WriteFile(exportDir + "/" + name, content); }
+
+  std::vector<LogLine> Log() const {
+    std::vector<LogLine> out;
+    for (const std::string& line : Lines(ReadFile(logDir + "/sclogo.csv"))) {
+      std::vector<std::string> f;
+      std::stringstream in(line);
+      for (std::string part; std::getline(in, part, ',');) f.push_back(part);
+      if (line.back() == ',') f.push_back("");
+      if (f.size() < 5) continue;
+      out.push_back(LogLine{f[2], std::stoi(f[3]), f[4]});
+    }
+    return out;
+  }
+  bool WaitForLog(size_t n, int timeoutMs = 30000) const {
+    return WaitUntil([&] { return Log().size() >= n; }, timeoutMs);
+  }
+
+  std::vector<std::string> Unsent() const {
+    std::vector<std::string> names;
+    std::vector<platform::FoundFile> found;
+    platform::FindFiles(exportDir + "/Unsent/*", found);
+    for (const auto& f : found)
+      if (!f.isDirectory) names.push_back(f.name);
+    return names;
+  }
+
+  std::map<std::string, int> Results() const {
+    std::map<std::string, int> out;
+    platform::Registry reg(StorePath());
+    if (!reg.OpenKeyReadOnly(kDeviceResultsKey)) return out;
+    for (const auto& v : reg.ListValues()) out[v.name] = static_cast<int>(v.number);
+    return out;
+  }
+
+  TempDir home;
+  std::string exportDir;
+  std::string logDir;
+  std::map<int, std::unique_ptr<sim::SimScale>> scales;
+  std::unique_ptr<Process> service;
+  std::string output;
+};
+
+// A small goods file in the fixed-width layout: one deletion, one goods
+// line for goods number `code`, and a clock line.
+inline std::string GoodsFile(int code = 123) {
+  char buf[16];
+  std::snprintf(buf, sizeof buf, "%015d", code);
+  std::string a = "A200123400000" + std::string(buf) + "0000" + "0000" + "00" + "00001.50" + "005" + "0000";
+  a += std::string("Apple");
+  a.resize(1 + 132, ' ');
+  return "D000777\r\n" + a + "\r\nT202403050907\r\n";
+}
+
+}  // namespace tv::test

@@ -1,0 +1,98 @@
+// The status server, the status command and the heartbeat of a running
+// service.
+#include <gtest/gtest.h>
+
+#include "platform/net.h"
+#include "platform/tick.h"
+#include "platform/udpreceiver.h"
+#include "site.h"
+
+namespace tv::test {
+namespace {
+
+// Connects to the running service's status port (retrying while it starts).
+platform::TcpSocket ConnectStatus() {
+  platform::TcpSocket s;
+  WaitUntil(
+      [&] {
+        s.Create();
+        return s.Connect("127.0.0.1", 3058);
+      },
+      10000);
+  s.SetRecvTimeout(5000);
+  return s;
+}
+
+std::vector<uint8_t> AskStatus(platform::TcpSocket& s) {
+  uint8_t one = 1;
+  EXPECT_TRUE(s.SendAll(&one, 1));
+  uint8_t n = 0;
+  if (!s.RecvByte(n)) return {};
+  std::vector<uint8_t> reply(1 + 2 * n);
+  reply[0] = n;
+  EXPECT_TRUE(s.RecvExact(reply.data() + 1, 2 * n));
+  return reply;
+}
+
+TEST(StatusEndToEnd, DefaultStoreThenACycleThenItsResult) {
+  Site site;
+  site.SetString("MonitorIP", "127.0.0.1");
+  platform::UdpReceiver monitor;
+  ASSERT_TRUE(monitor.Bind("127.0.0.1", 19200));
+  sim::Behaviour slow;
+  slow.delayMs = 700;
+  site.AddScale(91, slow);
+  site.Start();
+  platform::TcpSocket s = ConnectStatus();
+  // The default scale list, nothing delivered yet.
+  EXPECT_EQ(AskStatus(s), (std::vector<uint8_t>{1, 91, 3}));
+  // A byte other than 1 is ignored; the next 1 is answered.
+  uint8_t zero = 0;
+  ASSERT_TRUE(s.SendAll(&zero, 1));
+  EXPECT_EQ(AskStatus(s), (std::vector<uint8_t>{1, 91, 3}));
+
+  uint8_t beat[8];
+  ASSERT_EQ(monitor.Receive(beat, sizeof beat, 5000), 4);
+  EXPECT_EQ(std::vector<uint8_t>(beat, beat + 4), (std::vector<uint8_t>{2, 0, 0, 0}));
+
+  site.Drop("prices.txt", GoodsFile());
+  ASSERT_TRUE(site.Scale(91).WaitForFrames(1, 10000));
+  EXPECT_EQ(AskStatus(s), (std::vector<uint8_t>{1, 91, 2})) << "every scale is in progress during a cycle";
+  bool sawExporting = false;
+  for (int i = 0; i < 3 && !sawExporting; ++i)
+    sawExporting = monitor.Receive(beat, sizeof beat, 3000) == 4 && beat[0] == 3;
+  EXPECT_TRUE(sawExporting) << "the heartbeat says 03 during a cycle";
+
+  ASSERT_TRUE(site.WaitForLog(1));
+  ASSERT_TRUE(WaitUntil([&] { return AskStatus(s) == std::vector<uint8_t>{1, 91, 1}; }, 5000));
+
+  std::string out;
+  ASSERT_EQ(RunBinary({TovalinkBinary(), "status"}, {"TOVALINK_HOME=" + site.home.Path()}, out), 0) << out;
+  EXPECT_NE(out.find("91"), std::string::npos) << out;
+  EXPECT_NE(out.find("127.0.0.91"), std::string::npos) << out;
+  EXPECT_NE(out.find("delivered"), std::string::npos) << out;
+  EXPECT_EQ(site.Stop(), 0);
+  EXPECT_NE(RunBinary({TovalinkBinary(), "status"}, {"TOVALINK_HOME=" + site.home.Path()}, out), 0)
+      << "nothing answers once the service has stopped";
+}
+
+TEST(StatusEndToEnd, LockHoldsExportingBackUntilUnlock) {
+  Site site;
+  site.AddScale(91);
+  site.Start();
+  ConnectStatus();  // the service is up
+  std::string out;
+  ASSERT_EQ(RunBinary({TovalinkBinary(), "lock"}, {}, out), 0) << out;
+  EXPECT_NE(out.find("accepted"), std::string::npos) << out;
+  site.Drop("prices.txt", GoodsFile());
+  // Two timer periods pass without a cycle.
+  EXPECT_FALSE(WaitUntil([&] { return site.Scale(91).Connections() > 0; }, 2500))
+      << "no cycle while exports are locked";
+  ASSERT_EQ(RunBinary({TovalinkBinary(), "unlock"}, {}, out), 0) << out;
+  ASSERT_TRUE(site.WaitForLog(1));
+  EXPECT_EQ(site.Log()[0].code, 0);
+  EXPECT_EQ(site.Stop(), 0);
+}
+
+}  // namespace
+}  // namespace tv::test
