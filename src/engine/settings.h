@@ -22,6 +22,9 @@ inline constexpr const char* kDeviceUseByInDaysKey = "SOFTWARE\\Orvane Group\\To
 inline constexpr const char* kDeviceConstBCKey = "SOFTWARE\\Orvane Group\\Tovalin+\\DeviceConstBC";
 inline constexpr const char* kDeviceResultsKey = "SOFTWARE\\Orvane Group\\Tovalin+\\DeviceResults";
 
+// The state of one scale as the status server reports it.
+enum TUploadResult : uint8_t { urFail = 0, urSuccess = 1, urInProgress = 2, urUnknown = 3 };
+
 // Settings held by TEngine.  Paths are kept as stored (Windows form); the
 // host layer maps them when a file is touched.
 struct TEngineSettings {

@@ -10,9 +10,6 @@ namespace tv {
 namespace {
 
 constexpr uint8_t kStatusRequest = 1;
-// TUploadResult values as they go on the wire.
-constexpr uint8_t kStateInProgress = 2;
-constexpr uint8_t kStateUnknown = 3;
 constexpr int kListenBacklog = 64;
 constexpr uint32_t kAcceptRetryMs = 50;
 
@@ -41,7 +38,7 @@ bool ReadStates(platform::Registry& reg, const std::vector<uint8_t>& numbers, bo
   if (!reg.OpenKeyReadOnly(kDeviceResultsKey)) return false;
   KeyCloser closer(reg);
   for (uint8_t number : numbers) {
-    uint8_t state = cycleRunning ? kStateInProgress : kStateUnknown;
+    uint8_t state = cycleRunning ? urInProgress : urUnknown;
     const std::string name = std::to_string(number);
     if (!cycleRunning && reg.ValueExists(name)) state = static_cast<uint8_t>(reg.ReadInteger(name));
     states.push_back(state);

@@ -31,9 +31,6 @@ enum TResultCode : int {
   rcNothingToDeliver = 6,
 };
 
-// The state of one scale as the status server reports it.
-enum TUploadResult : uint8_t { urFail = 0, urSuccess = 1, urInProgress = 2, urUnknown = 3 };
-
 // The scale that the next client or record refers to.
 struct TCurrentScale {
   int32_t number = 0;

@@ -65,7 +65,7 @@ void TEngine::StartServers() {
 
 void TEngine::ShutDownWorkers() {
   if (reporter_) {
-    reporter_->Terminate();
+    reporter_->Stop();
     reporter_->WaitFor();
     reporter_.reset();
   }

@@ -158,7 +158,7 @@ TEST(DecodeFrames, MalformedInputNeverCrashes) {
     for (auto& b : f) b = static_cast<uint8_t>(rng());
     if (f.size() >= 2) f[0] = 0xF1, f[1] = (i % 2) ? 0x25 : 0x41;
     if (f.size() >= 8) f[6] = 0, f[7] = static_cast<uint8_t>(rng() % 140);
-    if (f.size() >= 11) f[11] |= 0xE0;  // text blocks on
+    if (f.size() >= 12) f[11] |= 0xE0;  // text blocks on
     EXPECT_FALSE(DecodeGoodsFrame(f.data(), f.size()).empty());
     EXPECT_FALSE(DecodeSm700Frame(f.data(), f.size()).empty());
   }

@@ -2,7 +2,9 @@
 // and the sockets its threads serve.  Internal to the simulator.
 #pragma once
 
+#include <chrono>
 #include <condition_variable>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>

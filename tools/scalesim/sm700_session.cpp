@@ -4,9 +4,9 @@
 #include <optional>
 #include <vector>
 
+#include "scalesim/bytes.h"
 #include "scalesim/decode.h"
 #include "scalesim/json.h"
-#include "scalesim/bytes.h"
 #include "scalesim/sim_state.h"
 
 namespace tv::sim {

@@ -1,0 +1,146 @@
+// Whole deliveries over real TCP against the scale simulator.
+#include <gtest/gtest.h>
+
+#include "scale/session_support.h"
+
+namespace tv::test {
+namespace {
+
+using V = std::vector<uint8_t>;
+using sim::Behaviour;
+using sim::SimScale;
+
+const std::string kGoods = ";123456789012;000123;x;x;0;0;1.50;5;x;Apple";
+
+class SessionTest : public ::testing::Test, public ClientFixture {
+ protected:
+  bool StartScale(Behaviour b = {}) {
+    scale = std::make_unique<SimScale>("127.0.0.5", kGoodsPort, 0, b);
+    return scale->Start();
+  }
+  std::unique_ptr<SimScale> scale;
+};
+
+TEST_F(SessionTest, DeletionsOnlyAcceptTheAlternativeAnswer) {
+  Behaviour b;
+  b.deleteAnswer = 0xE2;
+  ASSERT_TRUE(StartScale(b));
+  lists.dLines = {";123", "abc", "456"};
+  EXPECT_EQ(Deliver(*this), kResultDelivered);
+  auto frames = scale->Frames();
+  ASSERT_EQ(frames.size(), 2u);
+  EXPECT_EQ(frames[0], (V{0xF3, 0x25, 0x00, 0x00, 0x01, 0x23}));
+  EXPECT_EQ(frames[1], (V{0xF3, 0x25, 0x00, 0x00, 0x04, 0x56}));
+}
+
+TEST_F(SessionTest, NothingUsableGivesSix) {
+  ASSERT_TRUE(StartScale());
+  lists.dLines = {"abc", "", ";-4"};
+  lists.aLines = {";1;999998;x;x;0;0;1.50;5;x;A", ";1;5;x;x;0;0;0.00;5;x;B", "garbage"};
+  EXPECT_EQ(Deliver(*this), kResultNothingToSend);
+  EXPECT_TRUE(scale->WaitForConnections(1, 5000));
+  EXPECT_TRUE(scale->Frames().empty());
+}
+
+TEST_F(SessionTest, FullDeliveryInOrderWithTheFirstClockLineOnly) {
+  ASSERT_TRUE(StartScale());
+  lists.dLines = {"77"};
+  lists.aLines = {kGoods, "not a goods line", ";2001234;000124;x;x;1;0;2.25;0;x;Pear"};
+  lists.tLines = {";2024;3;5;9;7", ";2025;1;1;0;0"};
+  EXPECT_EQ(Deliver(*this), kResultDelivered);
+  auto frames = scale->Frames();
+  ASSERT_EQ(frames.size(), 4u);
+  EXPECT_EQ(frames[0], (V{0xF3, 0x25, 0x00, 0x00, 0x00, 0x77}));
+
+  // The goods frames are the ones the encoder builds for the same lines.
+  auto reference = Make();
+  EXPECT_EQ(frames[1], GoodsFrame(*reference, kGoods));
+  EXPECT_EQ(frames[2], GoodsFrame(*reference, lists.aLines[2]));
+  EXPECT_EQ(frames[3], (V{0xF1, 0x4E, 0x00, 0x00, 0x00, 0xFF, 0x00, 0x05, 0x03, 0x24, 0x00, 0x00,
+                          0x09, 0x07}));
+  auto json = scale->JsonLines();
+  ASSERT_EQ(json.size(), 4u);
+  EXPECT_EQ(json[1].find("\"error\""), std::string::npos) << json[1];
+}
+
+TEST_F(SessionTest, UnreadableClockLineKeepsTheStoredCode) {
+  ASSERT_TRUE(StartScale());
+  lists.dLines = {"1"};
+  lists.tLines = {";2024;3"};
+  EXPECT_EQ(Deliver(*this), kResultDelivered);
+  EXPECT_EQ(scale->Frames().size(), 1u);
+}
+
+TEST_F(SessionTest, AlternativeAnswerToAGoodsFrameGivesThree) {
+  Behaviour b;
+  b.goodsAnswer = 0xE2;
+  ASSERT_TRUE(StartScale(b));
+  lists.aLines = {kGoods, kGoods};
+  lists.tLines = {";2024;3;5;9;7"};
+  EXPECT_EQ(Deliver(*this), kResultRejected);
+  EXPECT_EQ(scale->Frames().size(), 1u);  // nothing after the refused frame
+}
+
+TEST_F(SessionTest, OtherAnswerToAClockFrameGivesThree) {
+  Behaviour b;
+  b.clockAnswer = 0x15;
+  ASSERT_TRUE(StartScale(b));
+  lists.tLines = {""};
+  EXPECT_EQ(Deliver(*this), kResultRejected);
+  auto frames = scale->Frames();
+  ASSERT_EQ(frames.size(), 1u);
+  EXPECT_EQ(V(frames[0].begin() + 7, frames[0].end()),
+            (V{0x05, 0x03, 0x24, 0x00, 0x00, 0x09, 0x07}));  // the fixture's clock
+}
+
+TEST_F(SessionTest, ScaleThatClosesGivesOne) {
+  Behaviour b;
+  b.closeAfterFrames = 1;
+  ASSERT_TRUE(StartScale(b));
+  lists.dLines = {"1", "2", "3"};
+  EXPECT_EQ(Deliver(*this), kResultNetworkError);
+  EXPECT_GE(scale->Frames().size(), 1u);
+}
+
+TEST_F(SessionTest, ScaleThatNeverAnswersGivesOneAfterTheReceiveTimeOut) {
+  Behaviour b;
+  b.neverAnswer = true;
+  ASSERT_TRUE(StartScale(b));
+  lists.dLines = {"1", "2"};
+  EXPECT_EQ(Deliver(*this), kResultNetworkError);
+  EXPECT_EQ(scale->Frames().size(), 1u);
+}
+
+TEST_F(SessionTest, RefusedConnectionGivesTwo) {
+  lists.dLines = {"1"};
+  EXPECT_EQ(Deliver(*this), kResultUnreachable);
+}
+
+TEST_F(SessionTest, EchoSilentScaleGivesTwoWithoutConnecting) {
+  ASSERT_TRUE(IgnoreEchoRequests());
+  ASSERT_TRUE(StartScale());
+  lists.dLines = {"1"};
+  EXPECT_EQ(Deliver(*this), kResultUnreachable);
+  EXPECT_EQ(scale->Connections(), 0);
+}
+
+TEST_F(SessionTest, ClientsOfABatchShareTheExtendedTextTable) {
+  ASSERT_TRUE(StartScale());
+  settings.ImportType = 2;
+  for (int i = 1; i <= 20; ++i) {
+    lists.aLines.push_back(";1;" + std::to_string(i) + ";;;0;0;1.50;3;;;7;Goods;a;b");
+  }
+  std::vector<std::unique_ptr<TScaleClnt>> clients;
+  for (int i = 0; i < 5; ++i) {
+    ClientArgs a;
+    a.port = kGoodsPort;
+    clients.push_back(Make(a));
+  }
+  for (auto& c : clients) c->Start();
+  for (auto& c : clients) EXPECT_EQ(c->WaitFor(), kResultDelivered);
+  EXPECT_EQ(scale->Frames().size(), 100u);
+  EXPECT_EQ(lists.iValues.Size(), 20u);
+}
+
+}  // namespace
+}  // namespace tv::test
