@@ -1,7 +1,6 @@
 // Keyboard file dispatch: step 7 of an export cycle.  Every ".xml" file goes
 // to the SM700 scales one upload at a time: a parked copy to the scale its
 // name carries, any other file to every scale of the list in table order.
-#include <cstdio>
 
 #include "engine/threngine.h"
 #include "engine/unengine.h"
@@ -11,14 +10,6 @@
 #include "sm700/XMLKeyboard.h"
 
 namespace tv {
-namespace {
-
-bool IsParkedName(const std::string& name) {
-  return name.find('{') != std::string::npos && name.find('}') != std::string::npos;
-}
-
-}  // namespace
-
 void TThrEngine::DispatchKeyboardFiles() {
   // Without scales nothing is uploaded, parked copies included: every file
   // stays for a later cycle.

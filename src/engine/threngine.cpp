@@ -8,15 +8,12 @@
 #include "files/fileproc.h"
 #include "platform/fs.h"
 #include "scale/clntsock.h"
+#include "scale/scaletypes.h"
 
 namespace tv {
 namespace {
 
 constexpr size_t kMaxBatch = 10;
-
-bool IsParkedName(const std::string& name) {
-  return name.find('{') != std::string::npos && name.find('}') != std::string::npos;
-}
 
 std::string Trimmed(const std::string& s) {
   size_t b = 0, e = s.size();
@@ -73,6 +70,10 @@ void TThrEngine::Run() {
   DeliverCommonFiles();
   DispatchKeyboardFiles();
   for (const std::string& path : commonFiles_) files_.DeleteIfExists(path);
+}
+
+bool TThrEngine::IsParkedName(const std::string& name) {
+  return name.find('{') != std::string::npos && name.find('}') != std::string::npos;
 }
 
 std::string TThrEngine::AddressOf(int32_t number) const { return settings_.IPAdress + std::to_string(number); }
@@ -134,7 +135,7 @@ void TThrEngine::DeliverCommonFiles() {
   for (const std::string& path : commonFiles_) {
     currentFileName_ = platform::ExtractFileName(path);
     if (!files_.ParseImportFile(path, lines_)) {
-      RecordResult(rcNothingToDeliver, path, false, "");
+      RecordResult(kResultNothingToSend, path, false, "");
       continue;
     }
     DeliverToAllScales(path);

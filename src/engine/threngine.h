@@ -21,16 +21,6 @@ class CFiles;
 class TEngine;
 class TScaleClnt;
 
-// Result codes every delivery attempt ends with; 0 is success.
-enum TResultCode : int {
-  rcDelivered = 0,
-  rcNetworkError = 1,
-  rcUnreachable = 2,
-  rcRefused = 3,
-  rcEncodeFailed = 4,
-  rcNothingToDeliver = 6,
-};
-
 // The scale that the next client or record refers to.
 struct TCurrentScale {
   int32_t number = 0;
@@ -72,6 +62,8 @@ class TThrEngine : public platform::Thread {
   std::unique_ptr<TScaleClnt> StartClient(const TCurrentScale& scale);
   void RecordResult(int code, const std::string& path, bool parked, const std::string& address);
   std::string AddressOf(int32_t number) const;
+  // A name with both braces is a copy parked for one scale.
+  static bool IsParkedName(const std::string& name);
 
   TEngine& engine_;
   CFiles& files_;
