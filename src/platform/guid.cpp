@@ -11,7 +11,12 @@ std::string NewGuidText() {
   uuid_generate_random(id);
   char text[37];
   uuid_unparse_upper(id, text);
-  return "{" + std::string(text) + "}";
+  std::string braced;
+  braced.reserve(38);
+  braced += '{';
+  braced.append(text, 36);
+  braced += '}';
+  return braced;
 }
 
 }  // namespace tv::platform
