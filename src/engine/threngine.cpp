@@ -57,6 +57,8 @@ int TThrEngine::Execute() {
     // A scale table that cannot be read ends the cycle early; the engine
     // must still hear that it is over.
     std::fprintf(stderr, "Tovalink: export cycle ended early: %s\n", e.what());
+  } catch (...) {
+    std::fprintf(stderr, "Tovalink: export cycle ended early\n");
   }
   engine_.SignalCycleEnd();
   return 0;

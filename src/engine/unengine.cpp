@@ -38,7 +38,8 @@ void TEngine::StartUp() {
     registry_ = std::make_unique<platform::GuardedRegistry>(storePath_);
     auto reg = registry_->Lock();
     CreateDefaults(*reg);
-    if (!StartRead(*reg, s)) throw std::runtime_error("the export and log directories cannot be made");
+    if (!StartRead(*reg, s))
+      throw std::runtime_error("a setting cannot be read or the export and log directories cannot be made");
   } catch (const platform::RegistryError& e) {
     throw std::runtime_error(e.what());
   }

@@ -46,14 +46,27 @@ void WriteProductDefaults(Registry& reg) {
   reg.WriteString("MonitorIP", "");
 }
 
+// Optional values never fail a read: missing or mistyped gives the fallback.
+std::string OptionalString(Registry& reg, const char* name) {
+  try {
+    return reg.ReadString(name);
+  } catch (const platform::RegistryError&) {
+    return {};
+  }
+}
+
+int32_t OptionalInteger(Registry& reg, const char* name, int32_t fallback) {
+  try {
+    return reg.ValueExists(name) ? reg.ReadInteger(name) : fallback;
+  } catch (const platform::RegistryError&) {
+    return fallback;
+  }
+}
+
 // First character of an optional string value; 0 when missing or empty.
 char ReadSeparator(Registry& reg, const char* name) {
-  try {
-    std::string v = reg.ReadString(name);
-    return v.empty() ? 0 : v[0];
-  } catch (const platform::RegistryError&) {
-    return 0;
-  }
+  std::string v = OptionalString(reg, name);
+  return v.empty() ? 0 : v[0];
 }
 
 // Runs `read` for the table at `key` when it opens; the count becomes its
@@ -94,10 +107,10 @@ bool StartRead(Registry& reg, TEngineSettings& s) {
   s.FileMask = reg.ReadString("FileMask");
   s.BarPrefix = reg.ReadString("BarPrefix");
   s.ForceDi30 = reg.ReadBool("ForceDi30");
-  s.MonitorIP = reg.ValueExists("MonitorIP") ? reg.ReadString("MonitorIP") : std::string();
+  s.MonitorIP = OptionalString(reg, "MonitorIP");
   s.DecimalSeparator = ReadSeparator(reg, "DecimalSeparator");
   s.ListSeparator = ReadSeparator(reg, "ListSeparator");
-  s.MaxMessRowCount = reg.ValueExists("MaxMessRowCount") ? reg.ReadInteger("MaxMessRowCount") : 8;
+  s.MaxMessRowCount = OptionalInteger(reg, "MaxMessRowCount", 8);
   reg.CloseKey();
   return ReloadSettings(reg, s);
 }
@@ -115,8 +128,7 @@ bool ReloadSettings(Registry& reg, TEngineSettings& s) {
     s.INGRCOLCount = reg.ReadInteger("INGRCOLCount");
     s.SMESSCOLCount = reg.ReadInteger("SMESSCOLCount");
     s.ImportType = static_cast<uint8_t>(reg.ReadInteger("ImportType") & 0xFF);
-    s.MaxMessRowCount = 8;
-    if (reg.ValueExists("MaxMessRowCount")) s.MaxMessRowCount = reg.ReadInteger("MaxMessRowCount");
+    s.MaxMessRowCount = OptionalInteger(reg, "MaxMessRowCount", 8);
     reg.CloseKey();
   } catch (const platform::RegistryError&) {
     reg.CloseKey();

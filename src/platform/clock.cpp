@@ -30,6 +30,19 @@ std::string FormatLocalTime(const LocalTime& t, const std::string& fmt) {
   tm.tm_hour = t.hour;
   tm.tm_min = t.minute;
   tm.tm_sec = t.second;
+  tm.tm_isdst = -1;
+  // Regional formats may name the weekday or the zone (%A, %j, %z); only a
+  // normalised copy knows them.  The fields of `t` themselves stay as given.
+  std::tm derived = tm;
+  if (std::mktime(&derived) != static_cast<std::time_t>(-1)) {
+    tm.tm_wday = derived.tm_wday;
+    tm.tm_yday = derived.tm_yday;
+    tm.tm_isdst = derived.tm_isdst;
+    tm.tm_gmtoff = derived.tm_gmtoff;
+    tm.tm_zone = derived.tm_zone;
+  } else {
+    tm.tm_isdst = 0;
+  }
   char buf[128];
   size_t n = std::strftime(buf, sizeof buf, fmt.c_str(), &tm);
   return std::string(buf, n);

@@ -26,6 +26,11 @@ TUDPReporter::TUDPReporter(std::string monitorIP, std::shared_ptr<TEngineFlags> 
       port_(port),
       wake_("UDPRep_Wake") {}
 
+TUDPReporter::~TUDPReporter() {
+  Stop();
+  WaitFor();
+}
+
 void TUDPReporter::Stop() {
   Terminate();
   wake_.Set();

@@ -23,6 +23,8 @@ class TUDPReporter : public platform::Thread {
   // reporter may outlive the engine without reading freed memory.
   TUDPReporter(std::string monitorIP, std::shared_ptr<TEngineFlags> flags,
                uint16_t port = kMonitorPort);
+  // The thread reads the members below: it must end before they go.
+  ~TUDPReporter() override;
 
   // Terminate() alone ends the thread within one 200 ms sleep; Stop() also
   // wakes it so that it ends at once.

@@ -91,10 +91,13 @@ class Walk {
   bool Key(pugi::xml_node key, std::vector<TKeyInfo>& keys) {
     if (std::strcmp(key.attribute("key_menu").value(), "true") != 0) return true;
     pugi::xml_attribute index = key.attribute("key_index");
-    pugi::xml_attribute file = key.child("layer_image").attribute("file_name");
-    if (!index || !file) return true;
+    if (!index) return true;
     TKeyInfo info;
+    // The index is converted before the image is looked for, so a bad one
+    // spoils the file even on a key that has no image.
     if (!ParseKeyIndex(index.value(), info.KeyIndex)) return false;
+    pugi::xml_attribute file = key.child("layer_image").attribute("file_name");
+    if (!file) return true;
     info.Text = KeyText(key);
     info.KeyboardNo = keyboardNo_;
     info.KeyNo = keyNo_;

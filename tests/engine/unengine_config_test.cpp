@@ -123,6 +123,21 @@ TEST_F(ConfigTest, AMissingOrMistypedIntegerIsAReadError) {
   EXPECT_THROW(StartRead(reg, s), platform::RegistryError);
 }
 
+TEST_F(ConfigTest, MistypedOptionalValuesFallBackInsteadOfFailing) {
+  CreateDefaults(reg);
+  ASSERT_TRUE(reg.OpenKey(kProductKey, false));
+  reg.WriteInteger("MonitorIP", 5);
+  reg.WriteString("MaxMessRowCount", "6");
+  reg.WriteInteger("DecimalSeparator", 44);
+  reg.CloseKey();
+  TEngineSettings s;
+  ASSERT_TRUE(StartRead(reg, s));
+  EXPECT_EQ(s.MonitorIP, "");
+  EXPECT_EQ(s.MaxMessRowCount, 8);
+  EXPECT_EQ(s.DecimalSeparator, 0);
+  EXPECT_TRUE(ReloadSettings(reg, s));
+}
+
 TEST_F(ConfigTest, DeviceTablesNeverReachPastTheScaleNumbers) {
   CreateDefaults(reg);
   ASSERT_TRUE(reg.OpenKey(kDevicesKey, false));

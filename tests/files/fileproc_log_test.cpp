@@ -42,6 +42,14 @@ TEST_F(LogTest, ColumnsFollowTheHostFormatsAndAreNeverQuoted) {
             "05,03,2024,09:07:05,127.0.0.9,3,c.txt\r\n");
 }
 
+TEST_F(LogTest, DateFormatsNamingTheWeekdayGetTheRightDay) {
+  platform::Regional longDate = Regional();
+  longDate.shortDateFormat = "%A %d %b %Y";  // the form some hosts use for their short date
+  CFiles host(settings_, longDate, clock_);
+  EXPECT_TRUE(host.AppendLog("127.0.0.9", 0, "c.txt"));
+  EXPECT_EQ(LogText(), "Tuesday 05 Mar 2024,09:07:05,127.0.0.9,0,c.txt\r\n");
+}
+
 TEST_F(LogTest, FailuresAreSwallowedAndTheCurrentLogoDirIsUsed) {
   SetImportType(0, "C:\\NOWHERE\\logs");
   EXPECT_FALSE(files_.AppendLog("127.0.0.5", 1, "p.txt"));

@@ -147,6 +147,7 @@ TEST(UnreadableKeyboardFile, IsRejectedAsAWhole) {
       "<xml_archive><keys/></xml_archive>",
       Doc(Keyboard(kFrukty, Key("1") + Key("x1"))),
       Doc(Keyboard(kFrukty, Key("1.5"))),
+      Doc(Keyboard(kFrukty, Key("1") + "<key key_menu=\"true\" key_index=\"x\"/>")),
       Doc(Keyboard(kFrukty, Key(""))),
       Doc(Keyboard(kFrukty, Key("-1"))),
       Doc(Keyboard(kFrukty, Key("100000000"))),
