@@ -125,11 +125,19 @@ bool TcpListener::Listen(uint16_t port, int backlog, const std::string& bindAddr
     close(fd);
     return false;
   }
+  std::lock_guard<std::mutex> lock(mutex_);
   fd_ = fd;
+  closing_ = false;
   return true;
 }
 
+bool TcpListener::Valid() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return fd_ >= 0 && !closing_;
+}
+
 uint16_t TcpListener::Port() const {
+  std::lock_guard<std::mutex> lock(mutex_);
   sockaddr_in a{};
   socklen_t len = sizeof a;
   if (fd_ < 0 || getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &len) != 0) return 0;
@@ -137,25 +145,43 @@ uint16_t TcpListener::Port() const {
 }
 
 TcpSocket TcpListener::Accept(std::string* peer) {
-  int lfd = fd_;
-  if (lfd < 0) return TcpSocket();
+  int lfd;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (fd_ < 0 || closing_) return TcpSocket();
+    lfd = fd_;
+    ++acceptors_;
+  }
   sockaddr_in a{};
   socklen_t len = sizeof a;
-  for (;;) {
-    int fd = accept4(lfd, reinterpret_cast<sockaddr*>(&a), &len, SOCK_CLOEXEC);
-    if (fd < 0 && errno == EINTR) continue;
-    if (fd >= 0 && peer) *peer = InetNtoa(a.sin_addr.s_addr);
-    return TcpSocket(fd);
+  int fd;
+  do {
+    fd = accept4(lfd, reinterpret_cast<sockaddr*>(&a), &len, SOCK_CLOEXEC);
+  } while (fd < 0 && errno == EINTR);
+  std::lock_guard<std::mutex> lock(mutex_);
+  --acceptors_;
+  if (closing_) {
+    if (fd >= 0) close(fd);
+    if (acceptors_ == 0) ReleaseLocked();
+    return TcpSocket();
   }
+  if (fd >= 0 && peer) *peer = InetNtoa(a.sin_addr.s_addr);
+  return TcpSocket(fd);
 }
 
 void TcpListener::Close() {
-  int fd = fd_.exchange(-1);
-  if (fd >= 0) {
-    // shutdown() wakes a thread blocked in accept(); close() alone does not.
-    shutdown(fd, SHUT_RDWR);
-    close(fd);
-  }
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (fd_ < 0 || closing_) return;
+  closing_ = true;
+  // shutdown() wakes a thread blocked in accept(); close() alone does not.
+  shutdown(fd_, SHUT_RDWR);
+  if (acceptors_ == 0) ReleaseLocked();
+}
+
+void TcpListener::ReleaseLocked() {
+  if (fd_ >= 0) close(fd_);
+  fd_ = -1;
+  closing_ = false;
 }
 
 bool SendUdp(const std::string& dottedAddress, uint16_t port, const void* data, size_t len) {

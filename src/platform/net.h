@@ -3,7 +3,7 @@
 // as inet_addr parses it.
 #pragma once
 
-#include <atomic>
+#include <mutex>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -59,15 +59,22 @@ class TcpListener {
   // SO_REUSEADDR and listens; port 0 picks a free port.
   bool Listen(uint16_t port, int backlog, const std::string& bindAddress = "0.0.0.0");
   uint16_t Port() const;
-  bool Valid() const { return fd_ >= 0; }
+  bool Valid() const;
   // Blocks for the next connection; an invalid socket after Close() or on
   // error.  `peer` receives the peer's dotted address when given.
   TcpSocket Accept(std::string* peer = nullptr);
-  // Wakes a blocked Accept and releases the socket; safe from another thread.
+  // Wakes a blocked Accept and releases the socket; safe from another
+  // thread.  The descriptor is closed only once no Accept still uses it, so
+  // a reused descriptor number can never be accepted on by mistake.
   void Close();
 
  private:
-  std::atomic<int> fd_{-1};
+  void ReleaseLocked();
+
+  mutable std::mutex mutex_;
+  int fd_ = -1;
+  int acceptors_ = 0;    // threads inside accept()
+  bool closing_ = false;
 };
 
 // Sends one datagram from a fresh socket; false on any error.
