@@ -73,13 +73,20 @@ TEST_F(KeyboardEndToEnd, AFailedScaleGetsAParkedCopyThatIsRetriedForItAlone) {
   std::string parked = site.Unsent()[0];
   EXPECT_EQ(parked.substr(38), "keys002.xml");
 
-  // The copy keeps failing: no new log line, it stays.  Then scale 2's
-  // keyboard port comes up and the copy reaches it alone.
+  // The copy keeps failing: no new log line, it stays.  A goods file shows
+  // that a later cycle has run (three lines of its own).
+  site.Drop("later.txt", GoodsFile());
+  WaitForFileGone("later.txt");
+  ASSERT_EQ(site.Log().size(), 6u);
+  for (const LogLine& l : site.Log()) EXPECT_NE(l.file, parked);
+  EXPECT_EQ(site.Unsent(), std::vector<std::string>{parked});
+
+  // Scale 2's keyboard port comes up and the copy reaches it alone.
   size_t scale1Frames = site.Scale(1).Sm700Frames().size();
   site.Stop();
   site.AddScale(2);
   site.Start();
-  ASSERT_TRUE(site.WaitForLog(4)) << site.output;
+  ASSERT_TRUE(site.WaitForLog(7)) << site.output;
   EXPECT_EQ(site.Log().back().address, "127.0.0.2");
   EXPECT_EQ(site.Log().back().code, 0);
   EXPECT_EQ(site.Log().back().file, parked);
