@@ -18,6 +18,8 @@
 #include <thread>
 #include <vector>
 
+#include "platform/clock.h"
+
 namespace tv::test {
 
 class TempDir {
@@ -32,9 +34,19 @@ class TempDir {
   }
   const std::string& Path() const { return path_; }
   std::string operator/(const std::string& name) const { return path_ + "/" + name; }
+  std::string File(const std::string& name) const { return *this / name; }
 
  private:
   std::string path_;
+};
+
+// A clock that says what the test sets.
+class FixedClock : public platform::Clock {
+ public:
+  FixedClock() = default;
+  explicit FixedClock(platform::LocalTime t) : now(t) {}
+  platform::LocalTime Now() const override { return now; }
+  platform::LocalTime now;
 };
 
 // Polls `cond` every 10 ms until it holds or `timeoutMs` passes.

@@ -73,6 +73,7 @@ class CFiles {
   static uint8_t ScaleNumberFromAddress(const std::string& address);
 
  private:
+  bool ReadLines(TLineLists& lists, bool delimited);
   char ListSeparator() const;
 
   const TSettingsHolder& settings_;

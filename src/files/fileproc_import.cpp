@@ -102,9 +102,16 @@ void CFiles::CloseImportFile() {
   importOpen_ = false;
 }
 
-bool CFiles::ReadFixedFormat(TLineLists& lists) {
+bool CFiles::ReadFixedFormat(TLineLists& lists) { return ReadLines(lists, false); }
+
+bool CFiles::ReadDelimitedFormat(TLineLists& lists) { return ReadLines(lists, true); }
+
+// Both layouts file D and T lines alike; they differ in which A lines they
+// keep and in how an I line splits into key and value.
+bool CFiles::ReadLines(TLineLists& lists, bool delimited) {
   if (!importOpen_) return false;
   try {
+    const char separator = ListSeparator();
     TLineCursor cursor(importData_, importPos_);
     char code = 0;
     while (cursor.NextCode(code)) {
@@ -112,49 +119,20 @@ bool CFiles::ReadFixedFormat(TLineLists& lists) {
       switch (code) {
         case 'A': {
           std::string content = cursor.ReadContent();
-          if (content.size() == kFixedGoodsLineLength) lists.aLines.push_back(std::move(content));
+          if (delimited || content.size() == kFixedGoodsLineLength) lists.aLines.push_back(std::move(content));
           break;
         }
-        case 'D':
-          lists.dLines.push_back(cursor.ReadField(kFieldWidth));
-          break;
-        case 'I': {
-          std::string key = cursor.ReadField(kFieldWidth);
-          std::string value = cursor.ReadContent();
-          if (!value.empty()) lists.iValues.Set(key, value);
-          break;
-        }
-        case 'T':
-          lists.tLines.push_back(cursor.ReadContent());
-          break;
-        default:
-          break;
-      }
-      cursor.SkipLine();
-    }
-    return true;
-  } catch (...) {
-    return false;
-  }
-}
-
-bool CFiles::ReadDelimitedFormat(TLineLists& lists) {
-  if (!importOpen_) return false;
-  try {
-    const char separator = ListSeparator();
-    TLineCursor cursor(importData_, importPos_);
-    char code = 0;
-    while (cursor.NextCode(code)) {
-      if (code == '\n') continue;
-      switch (code) {
-        case 'A':
-          lists.aLines.push_back(cursor.ReadContent());
-          break;
         case 'D':
           lists.dLines.push_back(cursor.ReadField(kFieldWidth));
           break;
         case 'I':
-          FileDelimitedValue(cursor, separator, lists.iValues);
+          if (delimited) {
+            FileDelimitedValue(cursor, separator, lists.iValues);
+          } else {
+            std::string key = cursor.ReadField(kFieldWidth);
+            std::string value = cursor.ReadContent();
+            if (!value.empty()) lists.iValues.Set(key, value);
+          }
           break;
         case 'T':
           lists.tLines.push_back(cursor.ReadContent());

@@ -15,21 +15,11 @@
 #include "engine/settings.h"
 #include "platform/net.h"
 #include "platform/registry.h"
+#include "testutil.h"
 
 namespace tv::status_test {
 
-class TempDir {
- public:
-  TempDir() {
-    std::string tmpl = (std::filesystem::temp_directory_path() / "tv-status-XXXXXX").string();
-    path_ = mkdtemp(tmpl.data());
-  }
-  ~TempDir() { std::filesystem::remove_all(path_); }
-  const std::string& Path() const { return path_; }
-
- private:
-  std::string path_;
-};
+using TempDir = test::TempDir;
 
 inline void WriteTable(platform::GuardedRegistry& store, const char* key,
                        const std::vector<int32_t>& entries) {

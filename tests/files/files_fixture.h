@@ -15,17 +15,11 @@
 #include "platform/clock.h"
 #include "platform/fs.h"
 #include "platform/regional.h"
+#include "testutil.h"
 
 namespace tv::testing {
 
-class FixedClock : public platform::Clock {
- public:
-  explicit FixedClock(platform::LocalTime t) : t_(t) {}
-  platform::LocalTime Now() const override { return t_; }
-
- private:
-  platform::LocalTime t_;
-};
+using test::FixedClock;
 
 class FilesTest : public ::testing::Test {
  protected:

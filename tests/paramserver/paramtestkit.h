@@ -18,6 +18,7 @@
 #include "paramserver/protocol.h"
 #include "platform/net.h"
 #include "platform/registry.h"
+#include "testutil.h"
 
 namespace tv::test {
 
@@ -45,19 +46,6 @@ struct BlockBuilder {
     b.push_back(kEOT);
     return b;
   }
-};
-
-class TempDir {
- public:
-  TempDir() {
-    std::string tmpl = (std::filesystem::temp_directory_path() / "tvparamXXXXXX").string();
-    path_ = mkdtemp(tmpl.data());
-  }
-  ~TempDir() { std::filesystem::remove_all(path_); }
-  std::string File(const std::string& name) const { return (path_ / name).string(); }
-
- private:
-  std::filesystem::path path_;
 };
 
 inline const char* const kTableKeys[] = {kDevicesKey, kDeviceTypesKey, kDeviceBarcodeTypesKey,

@@ -8,14 +8,9 @@
 #include <vector>
 
 #include "scale/clntsock.h"
+#include "testutil.h"
 
 namespace tv::test {
-
-class FixedClock : public platform::Clock {
- public:
-  platform::LocalTime now;
-  platform::LocalTime Now() const override { return now; }
-};
 
 struct ClientArgs {
   bool nameAlgorithm = false;
