@@ -1,8 +1,9 @@
 // Every value the configuration store holds, in one table: its key and
 // name, its type, the default a first start writes, when the service reads
 // it, whether a read may fail over it, and whether the parameter server may
-// write it.  The defaults, the engine's reads and the parameter server's
-// writes take their names from here; so do the store checks.
+// write it.  The first start's defaults, the engine's, the cycles' and the
+// status server's reads and the parameter server's writes take their names
+// from here.
 #pragma once
 
 #include <cstdint>
@@ -15,7 +16,8 @@
 
 namespace tv::config {
 
-// When the service reads a value (bits).
+// When a value is read into settings (bits).  The status server's reads of
+// the scale list and the results are not counted: they change no setting.
 enum ReadAt : uint8_t {
   kNotRead = 0,
   kAtStart = 1,   // engine start
