@@ -59,7 +59,7 @@ void CFiles::CopyToUnsent(const std::string& path, const std::string& address) {
   platform::Status s = env_.GetFileInfo(source, &info);
   if (!s.ok() || info.type == platform::FileType::kDirectory) {
     // Nothing to park; the data for this scale is lost.
-    platform::LogWarning("%s not parked for %s: %s", path.c_str(), address.c_str(),
+    platform::LogWarning("%s not parked for %s: %s", source.c_str(), address.c_str(),
                          s.ok() ? "it is a directory" : s.ToString().c_str());
     return;
   }
@@ -72,7 +72,7 @@ void CFiles::CopyToUnsent(const std::string& path, const std::string& address) {
   // meets a half-written parked file.
   s = platform::CopyFileNoOverwrite(env_, source, platform::MapPath(target));
   if (!s.ok()) {
-    platform::LogError("%s not parked for %s: %s", path.c_str(), address.c_str(), s.ToString().c_str());
+    platform::LogError("%s not parked for %s: %s", source.c_str(), address.c_str(), s.ToString().c_str());
   }
 }
 
@@ -86,7 +86,7 @@ void CFiles::DeleteIfExists(const std::string& path) {
     s = env_.RemoveFile(mapped);
   }
   // Not there (or gone in between) is what was asked for.
-  if (!s.ok() && !s.IsNotFound()) platform::LogError("%s not deleted: %s", path.c_str(), s.ToString().c_str());
+  if (!s.ok() && !s.IsNotFound()) platform::LogError("%s not deleted: %s", mapped.c_str(), s.ToString().c_str());
 }
 
 }  // namespace tv
