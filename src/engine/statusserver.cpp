@@ -1,11 +1,12 @@
 #include "engine/statusserver.h"
 
-#include <cstdio>
 #include <string>
 
 #include "config/statusprotocol.h"
 #include "config/storeaccess.h"
 #include "config/storedvalues.h"
+#include "platform/log.h"
+#include "platform/oserror.h"
 #include "platform/thread.h"
 #include "platform/tick.h"
 
@@ -127,8 +128,8 @@ TStatusServer::~TStatusServer() { Deactivate(); }
 bool TStatusServer::Activate() {
   if (acceptor_) return true;
   if (!listener_.Listen(port_, kListenBacklog)) {
-    std::fprintf(stderr, "tovalink: status server cannot listen on TCP port %u\n",
-                 static_cast<unsigned>(port_));
+    platform::LogError("status server cannot listen on TCP port %u: %s", static_cast<unsigned>(port_),
+                       platform::LastOsErrorText().c_str());
     return false;
   }
   acceptor_ = std::make_unique<AcceptThread>(*this);

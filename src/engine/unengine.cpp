@@ -1,12 +1,12 @@
 #include "engine/unengine.h"
 
-#include <cstdio>
 #include <stdexcept>
 
 #include "engine/statusserver.h"
 #include "engine/threngine.h"
 #include "engine/unengine_config.h"
 #include "paramserver/Usvrsock.h"
+#include "platform/log.h"
 #include "platform/tick.h"
 #include "reporter/UDPRep.h"
 
@@ -121,7 +121,7 @@ bool TEngine::StartCycle() {
     cycle_ = options_.cycleFactory ? options_.cycleFactory(*this) : std::make_unique<TThrEngine>(*this);
     cycle_->Start();
   } catch (const std::exception& e) {
-    std::fprintf(stderr, "Tovalink: export cycle not started: %s\n", e.what());
+    platform::LogError("export cycle not started: %s", e.what());
     cycle_.reset();
     flags_->CycleRunning = false;
     timer_->SetEnabled(true);

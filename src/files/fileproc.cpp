@@ -45,8 +45,9 @@ std::string UnsentFolder(const std::string& directoryPart) {
 
 }  // namespace fileproc
 
-CFiles::CFiles(const TSettingsHolder& settings, platform::Regional host, const platform::Clock& clock)
-    : settings_(settings), host_(std::move(host)), clock_(clock) {}
+CFiles::CFiles(const TSettingsHolder& settings, platform::Regional host, const platform::Clock& clock,
+               platform::Env& env)
+    : settings_(settings), host_(std::move(host)), clock_(clock), env_(env) {}
 
 char CFiles::ListSeparator() const { return host_.listSeparator != 0 ? host_.listSeparator : ','; }
 

@@ -5,25 +5,30 @@
 #include "files/fileproc_util.h"
 #include "platform/fs.h"
 #include "platform/guid.h"
+#include "platform/log.h"
 
 namespace tv {
 
 bool CFiles::AppendLog(const std::string& address, uint16_t code, const std::string& fileName) {
-  try {
-    TEngineSettingsPtr settings = settings_.Get();
-    // An empty LogoDir would put the log at the file system's root.
-    if (!settings || settings->LogoDir.empty()) return false;
-    const std::string path = platform::MapPath(settings->LogoDir) + "/sclogo.csv";
-    // One reading of the clock, so a line written at midnight cannot pair
-    // one day's date with the next day's time.
-    const platform::LocalTime now = clock_.Now();
-    std::string line = platform::FormatLocalTime(now, host_.shortDateFormat) + "," +
-                       platform::FormatLocalTime(now, host_.longTimeFormat) + "," + address + "," +
-                       std::to_string(code) + "," + fileName + "\r\n";
-    return platform::AppendToFile(path, line);
-  } catch (...) {
+  TEngineSettingsPtr settings = settings_.Get();
+  // An empty LogoDir would put the log at the file system's root.
+  if (!settings || settings->LogoDir.empty()) {
+    platform::LogError("delivery log line for %s lost: LogoDir is empty", fileName.c_str());
     return false;
   }
+  const std::string path = platform::MapPath(settings->LogoDir) + "/sclogo.csv";
+  // One reading of the clock, so a line written at midnight cannot pair
+  // one day's date with the next day's time.
+  const platform::LocalTime now = clock_.Now();
+  std::string line = platform::FormatLocalTime(now, host_.shortDateFormat) + "," +
+                     platform::FormatLocalTime(now, host_.longTimeFormat) + "," + address + "," +
+                     std::to_string(code) + "," + fileName + "\r\n";
+  platform::Status s = env_.AppendFile(path, line);
+  if (!s.ok()) {
+    platform::LogError("delivery log line for %s lost: %s", fileName.c_str(), s.ToString().c_str());
+    return false;
+  }
+  return true;
 }
 
 uint8_t CFiles::ScaleNumberFromAddress(const std::string& address) {
@@ -48,28 +53,40 @@ std::string CFiles::ParkedNameSuffix(const std::string& fileName, const std::str
 }
 
 void CFiles::CopyToUnsent(const std::string& path, const std::string& address) {
-  try {
-    if (fileproc::TrimBlanks(address).empty()) return;
-    const std::string source = platform::MapPath(path);
-    if (!platform::FileExists(source)) return;
-    const std::string name = platform::ExtractFileName(path);
-    if (!name.empty() && name[0] == '{' && name.find('}') != std::string::npos) return;
-    const std::string target = fileproc::UnsentFolder(fileproc::DirectoryPart(path)) +
-                               platform::NewGuidText() + ParkedNameSuffix(name, address);
-    DeleteIfExists(target);
-    // Written under a hidden name and linked into place, so a listing never
-    // meets a half-written parked file.
-    platform::CopyFileNoOverwrite(source, platform::MapPath(target));
-  } catch (...) {
+  if (fileproc::TrimBlanks(address).empty()) return;
+  const std::string source = platform::MapPath(path);
+  platform::FileInfo info;
+  platform::Status s = env_.GetFileInfo(source, &info);
+  if (!s.ok() || info.type == platform::FileType::kDirectory) {
+    // Nothing to park; the data for this scale is lost.
+    platform::LogWarning("%s not parked for %s: %s", source.c_str(), address.c_str(),
+                         s.ok() ? "it is a directory" : s.ToString().c_str());
+    return;
+  }
+  const std::string name = platform::ExtractFileName(path);
+  if (!name.empty() && name[0] == '{' && name.find('}') != std::string::npos) return;
+  const std::string target = fileproc::UnsentFolder(fileproc::DirectoryPart(path)) +
+                             platform::NewGuidText() + ParkedNameSuffix(name, address);
+  DeleteIfExists(target);
+  // Written under a hidden name and linked into place, so a listing never
+  // meets a half-written parked file.
+  s = platform::CopyFileNoOverwrite(env_, source, platform::MapPath(target));
+  if (!s.ok()) {
+    platform::LogError("%s not parked for %s: %s", source.c_str(), address.c_str(), s.ToString().c_str());
   }
 }
 
 void CFiles::DeleteIfExists(const std::string& path) {
-  try {
-    const std::string mapped = platform::MapPath(path);
-    if (!mapped.empty() && platform::FileExists(mapped)) platform::RemoveFile(mapped);
-  } catch (...) {
+  const std::string mapped = platform::MapPath(path);
+  if (mapped.empty()) return;
+  platform::FileInfo info;
+  platform::Status s = env_.GetFileInfo(mapped, &info);
+  if (s.ok()) {
+    if (info.type == platform::FileType::kDirectory) return;
+    s = env_.RemoveFile(mapped);
   }
+  // Not there (or gone in between) is what was asked for.
+  if (!s.ok() && !s.IsNotFound()) platform::LogError("%s not deleted: %s", mapped.c_str(), s.ToString().c_str());
 }
 
 }  // namespace tv

@@ -1,8 +1,7 @@
 #include "paramserver/Usvrsock.h"
 
-#include <iostream>
-
 #include "paramserver/settingswriter.h"
+#include "platform/log.h"
 #include "platform/oserror.h"
 #include "platform/tick.h"
 
@@ -35,8 +34,8 @@ bool TParamServer::StopRequested() const { return Terminated() || terminateEvent
 
 int TParamServer::Execute() {
   if (!listener_.Listen(port_, kParamServerBacklog)) {
-    std::cerr << "Tovalink: parameter server disabled: cannot listen on port " << port_ << ": "
-              << platform::LastOsErrorText() << std::endl;
+    platform::LogError("parameter server disabled: cannot listen on port %u: %s", static_cast<unsigned>(port_),
+                       platform::LastOsErrorText().c_str());
     return 1;
   }
   while (!StopRequested()) {
@@ -185,7 +184,8 @@ bool TParamServer::WriteSettings() {
   if (!host_.reloadSettings) return false;
   try {
     return host_.reloadSettings();
-  } catch (...) {
+  } catch (const std::exception& e) {
+    platform::LogError("settings written but not reloaded: %s", e.what());
     return false;
   }
 }

@@ -1,5 +1,7 @@
 #include "paramserver/acceptthread.h"
 
+#include "platform/log.h"
+
 namespace tv {
 
 TServerAcceptThread::TServerAcceptThread(platform::TcpListener& listener,
@@ -17,6 +19,7 @@ int TServerAcceptThread::Execute() {
   try {
     return AcceptOne();
   } catch (...) {
+    platform::LogCaughtException("parameter server accept");
     client_.Close();
     invalidEvent_.Set();
     return 1;

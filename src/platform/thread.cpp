@@ -1,5 +1,7 @@
 #include "platform/thread.h"
 
+#include "platform/log.h"
+
 namespace tv::platform {
 
 Thread::~Thread() { WaitFor(); }
@@ -14,6 +16,7 @@ void Thread::Run() {
   try {
     r = Execute();
   } catch (...) {
+    LogCaughtException("thread ended by an exception");
     r = -1;  // an escaped exception must never take the process down
   }
   result_ = r;

@@ -1,10 +1,10 @@
 #include "scale/ICMPunit.h"
 
 #include <atomic>
-#include <cstdio>
 #include <utility>
 
 #include "platform/icmp.h"
+#include "platform/log.h"
 
 namespace tv {
 namespace {
@@ -14,9 +14,8 @@ namespace {
 void WarnProbeUnavailableOnce() {
   static std::atomic<bool> warned{false};
   if (!warned.exchange(true)) {
-    std::fprintf(stderr,
-                 "tovalink: ICMP echo is not available to this process; "
-                 "scales are probed by TCP connect only\n");
+    platform::LogWarning(
+        "ICMP echo is not available to this process; scales are probed by TCP connect only");
   }
 }
 

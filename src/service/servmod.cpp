@@ -4,6 +4,7 @@
 #include <stdexcept>
 
 #include "platform/fs.h"
+#include "platform/log.h"
 #include "platform/service.h"
 #include "platform/signals.h"
 
@@ -102,7 +103,7 @@ int RunService() {
   TTovalinkService service;
   std::string error;
   if (!service.ScaleServiceStart(error)) {
-    std::fprintf(stderr, "Service failed on start: %s\n", error.c_str());
+    platform::LogError("Service failed on start: %s", error.c_str());
     return 1;
   }
   platform::NotifyReady();
