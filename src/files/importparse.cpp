@@ -10,7 +10,7 @@ constexpr char kCtrlZ = 0x1A;
 constexpr size_t kFieldWidth = 15;
 constexpr size_t kFixedGoodsLineLength = 132;
 
-// A cursor over the bytes of the open file.  Lines end at LF or CR LF; a CR
+// A cursor over the bytes of a goods file.  Lines end at LF or CR LF; a CR
 // not followed by LF is dropped.  Ctrl-Z ends the file where a line would
 // begin or while a line's rest is skipped; inside a field it only ends the
 // field.
