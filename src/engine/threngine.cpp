@@ -2,11 +2,11 @@
 
 #include <algorithm>
 #include <cctype>
-#include <cstdio>
 
 #include "engine/unengine.h"
 #include "files/fileproc.h"
 #include "platform/fs.h"
+#include "platform/log.h"
 #include "scale/clntsock.h"
 #include "scale/scaletypes.h"
 
@@ -56,9 +56,9 @@ int TThrEngine::Execute() {
   } catch (const std::exception& e) {
     // A scale table that cannot be read ends the cycle early; the engine
     // must still hear that it is over.
-    std::fprintf(stderr, "Tovalink: export cycle ended early: %s\n", e.what());
+    platform::LogError("export cycle ended early: %s", e.what());
   } catch (...) {
-    std::fprintf(stderr, "Tovalink: export cycle ended early\n");
+    platform::LogError("export cycle ended early");
   }
   engine_.SignalCycleEnd();
   return 0;
@@ -108,14 +108,35 @@ bool TThrEngine::SelectByFileName(const std::string& path, TCurrentScale& s) con
   return false;
 }
 
-std::unique_ptr<TScaleClnt> TThrEngine::StartClient(const TCurrentScale& s) {
-  TScaleClntContext ctx{engineSettings_, &lines_, engine_.Host(), &engine_.Clock()};
-  auto client = std::make_unique<TScaleClnt>(
-      settings_.m_iNameAlgorithm, settings_.LongBarCode, settings_.TextToOEM, static_cast<TScaleType>(s.deviceType),
-      settings_.BarPrefix,
-      s.address, settings_.LabelWidth, settings_.INGRFontSize, settings_.SMessFontSize, s.barcodeType,
-      settings_.LFormat, s.port, engineSettings_->ListSeparator, engineSettings_->DecimalSeparator, s.useByInDays,
-      s.constBarcode, ctx);
+TScaleProfile TThrEngine::ProfileOf(const TCurrentScale& s) const {
+  TScaleProfile p;
+  p.TakeEngineSettings(*engineSettings_);
+  p.NameAlgorithm = settings_.m_iNameAlgorithm;
+  p.LongBarCode = settings_.LongBarCode;
+  p.TextToOEM = settings_.TextToOEM;
+  p.ScaleType = static_cast<TScaleType>(s.deviceType);
+  p.BarPrefix = settings_.BarPrefix;
+  p.LabelWidth = settings_.LabelWidth;
+  p.IngredientFont = settings_.INGRFontSize;
+  p.MessageFont = settings_.SMessFontSize;
+  p.BarcodeType = s.barcodeType;
+  p.LabelFormat = settings_.LFormat;
+  p.UseByInDays = s.useByInDays;
+  p.ConstBarcode = s.constBarcode;
+  return p;
+}
+
+TEncodedFilePtr TThrEngine::EncodedFor(const TCurrentScale& s, TEncodings& encodings) const {
+  TScaleProfile profile = ProfileOf(s);
+  TEncodedFilePtr& frames = encodings[profile];
+  if (!frames) frames = EncodeFile(lines_, profile, engine_.Host());
+  return frames;
+}
+
+std::unique_ptr<TScaleClnt> TThrEngine::StartClient(const TCurrentScale& s, TEncodedFilePtr frames) {
+  TScaleClntContext context;
+  context.clock = &engine_.Clock();
+  auto client = std::make_unique<TScaleClnt>(TScaleEndpoint{s.address, s.port}, std::move(frames), context);
   client->Start();
   return client;
 }
@@ -126,7 +147,8 @@ void TThrEngine::DeliverParkedFiles() {
     if (!files_.ParseImportFile(path, lines_)) continue;
     TCurrentScale scale;
     if (!SelectByFileName(path, scale)) continue;
-    std::unique_ptr<TScaleClnt> client = StartClient(scale);
+    TEncodings encodings;
+    std::unique_ptr<TScaleClnt> client = StartClient(scale, EncodedFor(scale, encodings));
     int code = client->WaitFor();
     client.reset();
     RecordResult(code, path, true, scale.address);
@@ -148,11 +170,16 @@ void TThrEngine::DeliverToAllScales(const std::string& path) {
   const size_t count = tables_.ScaleNumbers.size();
   const size_t batch = std::min(kMaxBatch, count);
   std::vector<std::unique_ptr<TScaleClnt>> slots(count);
+  // Every batch's clients of one profile send the same frames; the line lists
+  // are not touched again until the last batch has been collected.
+  TEncodings encodings;
   size_t next = 0;
   while (next < count) {
     const size_t first = next;
-    for (size_t started = 0; started < batch && next < count; ++started, ++next)
-      slots[next] = StartClient(SelectByIndex(next));
+    for (size_t started = 0; started < batch && next < count; ++started, ++next) {
+      TCurrentScale scale = SelectByIndex(next);
+      slots[next] = StartClient(scale, EncodedFor(scale, encodings));
+    }
     // The last started is collected first.
     for (size_t i = next; i-- > first;) {
       TCurrentScale scale = SelectByIndex(i);
@@ -174,7 +201,7 @@ void TThrEngine::RecordResult(int code, const std::string& path, bool parked, co
   try {
     WriteResult(registry_, number, code == 0);
   } catch (const platform::RegistryError& e) {
-    std::fprintf(stderr, "Tovalink: result of scale %d not stored: %s\n", number, e.what());
+    platform::LogError("result of scale %d not stored: %s", number, e.what());
   }
 }
 

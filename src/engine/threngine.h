@@ -7,6 +7,7 @@
 
 #include <memory>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "config/settings.h"
@@ -14,6 +15,8 @@
 #include "files/linelists.h"
 #include "platform/registry.h"
 #include "platform/thread.h"
+#include "scale/encodedfile.h"
+#include "scale/scaleprofile.h"
 
 namespace tv {
 
@@ -59,7 +62,11 @@ class TThrEngine : public platform::Thread {
   void DispatchParkedKeyboardFile(const std::string& path);
   void DispatchKeyboardFileToAll(const std::string& path);
   int UploadKeyboardFile(uint8_t target, const std::string& address, const std::string& path);
-  std::unique_ptr<TScaleClnt> StartClient(const TCurrentScale& scale);
+  // The file's frames for a scale, encoded once per distinct profile.
+  using TEncodings = std::unordered_map<TScaleProfile, TEncodedFilePtr, TScaleProfileHash>;
+  TScaleProfile ProfileOf(const TCurrentScale& scale) const;
+  TEncodedFilePtr EncodedFor(const TCurrentScale& scale, TEncodings& encodings) const;
+  std::unique_ptr<TScaleClnt> StartClient(const TCurrentScale& scale, TEncodedFilePtr frames);
   void RecordResult(int code, const std::string& path, bool parked, const std::string& address);
   std::string AddressOf(int32_t number) const;
   // A name with both braces is a copy parked for one scale.

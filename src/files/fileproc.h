@@ -53,9 +53,10 @@ class CFiles {
   static uint8_t ScaleNumberFromFileName(const std::string& path);
 
   // ---- Import (cycle thread only) ----
-  // Reads a goods file into `lists` by the current ImportType.  True when the
-  // read completed and an A, D or T line was filed.  When the file cannot be
-  // opened the lists are left as they were.
+  // Reads a goods file into `lists` by the current ImportType
+  // (ParseImportBytes of importparse.h).  True when the read completed and an
+  // A, D or T line was filed.  When the file cannot be opened the lists are
+  // left as they were.
   bool ParseImportFile(const std::string& path, TLineLists& lists);
   bool OpenImportFile(const std::string& path);
   void CloseImportFile();
@@ -79,6 +80,7 @@ class CFiles {
   static uint8_t ScaleNumberFromAddress(const std::string& address);
 
  private:
+  bool ReadImportFile(const std::string& path, std::string& data);
   bool ReadLines(TLineLists& lists, bool delimited);
   char ListSeparator() const;
   bool AnyFile(const std::string& storedPattern, platform::Status& failure);

@@ -12,8 +12,9 @@ namespace tv {
 
 // The key=value table of I lines.  Keys compare without regard to case;
 // setting a present key replaces the entry, key text included; a new key is
-// added at the end.  Every operation takes the table's lock, because ImportType
-// 2 scale clients write it while other clients of the batch read it.
+// added at the end.  Every operation takes the table's lock, so the table
+// may be read from several threads at once (the encoders of a cycle only
+// read it; what they add they keep in a table of their own).
 class TValueTable {
  public:
   void Set(const std::string& key, const std::string& value);

@@ -4,18 +4,14 @@
 #include <cmath>
 #include <cstdint>
 
-#include "scale/clntsock.h"
+#include "scale/goodsencoder.h"
 #include "scale/fieldtext.h"
+#include "scale/goodsencoder.h"
 
 namespace tv {
 namespace {
 
-constexpr uint8_t kFlag1Default = 0x54;
-constexpr uint8_t kFlag2Default = 0x00;
-constexpr uint8_t kFlag3Default = 0x0D;
-constexpr uint8_t kFlag4Default = 0xE0;
-constexpr uint8_t kFlag5Default = 0x11;
-constexpr uint8_t kFlag4NoIngredients = 0x84;  // ingredient block out, NoTextValue in
+using namespace goods;
 
 constexpr int32_t kFixedRecordBytes = 25;  // offsets 0 to 23 and EndByte
 constexpr int32_t kMaxGoodsNumber = 999997;
@@ -65,8 +61,34 @@ int64_t PriceCents(int64_t price) { return (price + kPriceScale / 200) / (kPrice
 
 }  // namespace
 
-bool TScaleClnt::PrepareGoodsRecord(const std::string& entry) {
+TGoodsEncoder::TGoodsEncoder(const TScaleProfile& profile_, const TValueTable& texts_,
+                             const platform::Regional& host_, const platform::Clock* clock_)
+    : profile(profile_),
+      nameAlgorithm(profile_.NameAlgorithm),
+      longBarCode(profile_.LongBarCode),
+      textToOEM(profile_.TextToOEM),
+      scaleType(profile_.ScaleType),
+      barPrefix(profile_.BarPrefix),
+      labelWidth(profile_.LabelWidth),
+      ingredientFont(profile_.IngredientFont),
+      messageFont(profile_.MessageFont),
+      barcodeType(profile_.BarcodeType),
+      labelFormat(profile_.LabelFormat),
+      listSeparator(profile_.ListSeparator != 0 ? profile_.ListSeparator : host_.listSeparator),
+      decimalSeparator(profile_.DecimalSeparator != 0 ? profile_.DecimalSeparator
+                                                      : host_.decimalSeparator),
+      useByInDays(profile_.UseByInDays),
+      constBarcode(profile_.ConstBarcode),
+      texts(texts_),
+      host(host_),
+      clock(clock_ ? *clock_ : platform::SystemClock()),
+      frameBuffer(std::make_unique<std::array<uint8_t, kFrameBufferSize>>()) {
+  record.BarcodeDigits.reserve(16);
+}
+
+bool TGoodsEncoder::PrepareGoodsRecord(const std::string& entry) {
   encodedLength = 0;
+  lastUnencodable = false;
   if (!ParseGoodsLine(entry)) return false;
   if (!DeriveGoodsFields()) return false;
   bool ingredientTextFound = LoadIngredientText(importRecord.Code);
@@ -74,12 +96,13 @@ bool TScaleClnt::PrepareGoodsRecord(const std::string& entry) {
   ApplyFlagChanges(ingredientTextFound);
   if (!EncodeGoodsRecord()) {
     resultCode = kResultEncodeFailed;
+    lastUnencodable = true;
     return false;
   }
   return true;
 }
 
-bool TScaleClnt::DeriveGoodsFields() {
+bool TGoodsEncoder::DeriveGoodsFields() {
   TGoodsRecord& r = record;
   const TImportRecord& in = importRecord;
   r.Flag1 = kFlag1Default;
@@ -136,7 +159,7 @@ bool TScaleClnt::DeriveGoodsFields() {
   return true;
 }
 
-void TScaleClnt::DeriveBarcode() {
+void TGoodsEncoder::DeriveBarcode() {
   TGoodsRecord& r = record;
   const TImportRecord& in = importRecord;
   std::string& d = r.BarcodeDigits;
@@ -161,7 +184,7 @@ void TScaleClnt::DeriveBarcode() {
   d.append(suffix, kBarcodeDigits - d.size());
 }
 
-void TScaleClnt::DeriveShelfLife() {
+void TGoodsEncoder::DeriveShelfLife() {
   TGoodsRecord& r = record;
   const TImportRecord& in = importRecord;
   // A negative day count is no day count.
@@ -177,7 +200,7 @@ void TScaleClnt::DeriveShelfLife() {
   }
 }
 
-void TScaleClnt::ApplyFlagChanges(bool ingredientTextFound) {
+void TGoodsEncoder::ApplyFlagChanges(bool ingredientTextFound) {
   TGoodsRecord& r = record;
   const bool kindOne = FlagDigit(importRecord.KindFlag) == 1;
   SetBit(r.Flag1, 0, kindOne);
@@ -196,13 +219,13 @@ void TScaleClnt::ApplyFlagChanges(bool ingredientTextFound) {
   r.RecordLength = BaseRecordLength(r);
 }
 
-bool TScaleClnt::EncodeGoodsRecord() {
+bool TGoodsEncoder::EncodeGoodsRecord() {
   TGoodsRecord& r = record;
   encodedLength = 0;
   r.RecordLength = BaseRecordLength(r) + PrepareTextBlocks();
   if (r.RecordLength > 0xFFFF) return false;
   // The record goes straight behind the two frame bytes.
-  TRecordWriter out(sendBuffer.data() + 2, sendBuffer.size() - 2);
+  TRecordWriter out(frameBuffer->data() + 2, frameBuffer->size() - 2);
   out.Bcd(r.GoodsNumber, 8);
   out.Byte(static_cast<uint8_t>(r.RecordLength >> 8));
   out.Byte(static_cast<uint8_t>(r.RecordLength));
@@ -220,7 +243,7 @@ bool TScaleClnt::EncodeGoodsRecord() {
   return true;
 }
 
-void TScaleClnt::WriteOptionalFields(TRecordWriter& out) const {
+void TGoodsEncoder::WriteOptionalFields(TRecordWriter& out) const {
   const TGoodsRecord& r = record;
   if (Bit(r.Flag3, 4)) out.Bcd(0, 4);
   if (Bit(r.Flag5, 0)) out.Bcd(r.ShelfLifeA, 4);
@@ -236,16 +259,17 @@ void TScaleClnt::WriteOptionalFields(TRecordWriter& out) const {
   if (Bit(r.Flag5, 5)) out.Bcd(0, 2);
 }
 
-size_t TScaleClnt::FrameGoodsRecord() {
+size_t TGoodsEncoder::FrameGoodsRecord() {
   if (encodedLength == 0) return 0;
-  const size_t length = size_t{sendBuffer[6]} << 8 | sendBuffer[7];
-  if (length != encodedLength || length + 2 > sendBuffer.size()) return 0;
-  sendBuffer[0] = 0xF1;
-  sendBuffer[1] = 0x25;
+  std::array<uint8_t, kFrameBufferSize>& frame = *frameBuffer;
+  const size_t length = size_t{frame[6]} << 8 | frame[7];
+  if (length != encodedLength || length + 2 > frame.size()) return 0;
+  frame[0] = kRecordFrame;
+  frame[1] = kGoodsCommand;
   return length + 2;
 }
 
-std::string TScaleClnt::EncodePrice(int64_t price, int byteCount) {
+std::string TGoodsEncoder::EncodePrice(int64_t price, int byteCount) {
   const int digits = 2 * byteCount;
   if (byteCount < 1 || byteCount > 8) return std::string();
   std::string text(static_cast<size_t>(digits), '0');

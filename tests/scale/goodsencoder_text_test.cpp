@@ -1,22 +1,22 @@
 // Name splits by label width and the label text blocks on the wire.
 #include <gtest/gtest.h>
 
-#include "scale/clntsock.h"
-#include "scale/client_fixture.h"
+#include "scale/goodsencoder.h"
+#include "scale/encoder_fixture.h"
 
 namespace tv::test {
 namespace {
 
 using V = std::vector<uint8_t>;
 
-class LabelTextTest : public ::testing::Test, public ClientFixture {
+class LabelTextTest : public ::testing::Test, public EncoderFixture {
  protected:
   TNameSplit Split(const std::string& name, int32_t width, bool nameAlgorithm = false,
                    TScaleType type = TScaleType::Bench) {
-    ClientArgs a;
-    a.nameAlgorithm = nameAlgorithm;
-    a.scaleType = type;
-    a.labelWidth = width;
+    ScaleArgs a;
+    a.NameAlgorithm = nameAlgorithm;
+    a.ScaleType = type;
+    a.LabelWidth = width;
     auto c = Make(a);
     TNameSplit s;
     c->SplitName(name, width, s);
@@ -25,7 +25,7 @@ class LabelTextTest : public ::testing::Test, public ClientFixture {
 
   // The text blocks selected by `flag4` as they go on the wire, and the
   // bytes they add to the record length.
-  V Blocks(TScaleClnt& c, uint8_t flag4, int32_t* added = nullptr) {
+  V Blocks(TGoodsEncoder& c, uint8_t flag4, int32_t* added = nullptr) {
     c.GoodsRecord().Flag4 = flag4;
     int32_t bytes = c.PrepareTextBlocks();
     if (added) *added = bytes;
@@ -162,14 +162,14 @@ TEST_F(LabelTextTest, ZeroRowCountsStillSendTheCountedFirstLine) {
 
 TEST_F(LabelTextTest, TextIsRecodedForTheScale) {
   const std::string milk = "\xCC\xEE\xEB\xEE\xEA\xEE";  // "Молоко" in Windows-1251
-  ClientArgs oem;
-  oem.textToOEM = true;
+  ScaleArgs oem;
+  oem.TextToOEM = true;
   auto c = Make(oem);
   c->GoodsRecord().nameLines[0] = {milk, 9};
   EXPECT_EQ(Blocks(*c, 0x20), (V{0x09, 0x06, 0x8C, 0xAE, 0xAB, 0xAE, 0xAA, 0xAE, 0x0C}));
 
   // An SM700 scale gets ISO 8859-5 after the OEM step.
-  oem.scaleType = TScaleType::SM700;
+  oem.ScaleType = TScaleType::SM700;
   auto sm = Make(oem);
   sm->GoodsRecord().nameLines[0] = {milk, 9};
   EXPECT_EQ(Blocks(*sm, 0x20), (V{0x09, 0x06, 0xBC, 0xDE, 0xDB, 0xDE, 0xDA, 0xDE, 0x0C}));

@@ -4,11 +4,14 @@
 #include <vector>
 
 #include "platform/oem.h"
-#include "scale/clntsock.h"
+#include "scale/goodsencoder.h"
+#include "scale/goodsencoder.h"
 #include "text/RusChar.h"
 
 namespace tv {
 namespace {
+
+using namespace goods;
 
 struct TNameSplitParams {
   int shortLimit = 0;       // a name shorter than this: one line, short font
@@ -59,8 +62,8 @@ int32_t TerminateLines(TTextLine* lines, int count, uint8_t font) {
 
 }  // namespace
 
-void TScaleClnt::SplitName(const std::string& name, int32_t width, TNameSplit& out) const {
-  const bool forceDi30 = scaleType == TScaleType::BigPlatform && settings->ForceDi30;
+void TGoodsEncoder::SplitName(const std::string& name, int32_t width, TNameSplit& out) const {
+  const bool forceDi30 = scaleType == TScaleType::BigPlatform && profile.ForceDi30;
   const TNameSplitParams p = ParamsForWidth(forceDi30 ? 30 : width);
   const long length = static_cast<long>(name.size());
   out.line1 = name;
@@ -107,14 +110,14 @@ void TScaleClnt::SplitName(const std::string& name, int32_t width, TNameSplit& o
   }
 }
 
-int32_t TScaleClnt::PrepareTextBlocks() {
+int32_t TGoodsEncoder::PrepareTextBlocks() {
   TGoodsRecord& r = record;
   int32_t bytes = 0;
   for (TTextLine& line : r.nameLines) line.present = false;
   for (TTextLine& line : r.ingredientLines) line.present = false;
   for (TTextLine& line : r.messageLines) line.present = false;
 
-  if (r.Flag4 & 0x20) {
+  if (r.Flag4 & kNameBlock) {
     // Line 1 always; every further line only while none before it was empty.
     r.nameLines[0].present = true;
     for (int i = 1; i < kNameLineCount && !r.nameLines[i].text.empty(); ++i) {
@@ -130,9 +133,9 @@ int32_t TScaleClnt::PrepareTextBlocks() {
     }
   }
 
-  if (r.Flag4 & 0x80) {
+  if (r.Flag4 & kIngredientBlock) {
     // At least line 1 is sent once the block is selected.
-    const int rows = std::clamp(settings->INGRROWCount, 1, kIngredientLineCount);
+    const int rows = std::clamp(profile.INGRROWCount, 1, kIngredientLineCount);
     auto& lines = r.ingredientLines;
     if (lines[0].text.empty()) lines[0].text.assign(" ");
     int lastFilled = 0;
@@ -146,8 +149,8 @@ int32_t TScaleClnt::PrepareTextBlocks() {
     bytes += TerminateLines(lines.data(), rows, static_cast<uint8_t>(ingredientFont));
   }
 
-  if (r.Flag4 & 0x40) {
-    const int rows = std::clamp(std::min(settings->SMESSROWCount, settings->MaxMessRowCount), 1,
+  if (r.Flag4 & kMessageBlock) {
+    const int rows = std::clamp(std::min(profile.SMESSROWCount, profile.MaxMessRowCount), 1,
                                 kMessageLineCount);
     auto& lines = r.messageLines;
     if (lines[0].text.empty()) lines[0].text.assign(" ");
@@ -157,7 +160,7 @@ int32_t TScaleClnt::PrepareTextBlocks() {
   return bytes;
 }
 
-void TScaleClnt::WriteTextBlocks(TRecordWriter& out) const {
+void TGoodsEncoder::WriteTextBlocks(TRecordWriter& out) const {
   const TGoodsRecord& r = record;
   auto writeBlock = [&](const TTextLine* lines, int count) {
     uint8_t chars[kMaxTextLineChars + 1];
@@ -178,9 +181,9 @@ void TScaleClnt::WriteTextBlocks(TRecordWriter& out) const {
       out.Raw(chars, length + 1);
     }
   };
-  if (r.Flag4 & 0x20) writeBlock(r.nameLines.data(), kNameLineCount);
-  if (r.Flag4 & 0x80) writeBlock(r.ingredientLines.data(), kIngredientLineCount);
-  if (r.Flag4 & 0x40) writeBlock(r.messageLines.data(), kMessageLineCount);
+  if (r.Flag4 & kNameBlock) writeBlock(r.nameLines.data(), kNameLineCount);
+  if (r.Flag4 & kIngredientBlock) writeBlock(r.ingredientLines.data(), kIngredientLineCount);
+  if (r.Flag4 & kMessageBlock) writeBlock(r.messageLines.data(), kMessageLineCount);
 }
 
 }  // namespace tv

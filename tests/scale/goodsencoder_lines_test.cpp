@@ -2,13 +2,13 @@
 // clock lines.
 #include <gtest/gtest.h>
 
-#include "scale/clntsock.h"
-#include "scale/client_fixture.h"
+#include "scale/goodsencoder.h"
+#include "scale/encoder_fixture.h"
 
 namespace tv::test {
 namespace {
 
-class ImportLineTest : public ::testing::Test, public ClientFixture {};
+class ImportLineTest : public ::testing::Test, public EncoderFixture {};
 
 std::string FixedLine(const std::string& barcode, const std::string& code, char kind, char alt,
                       const std::string& price, const std::string& days, const std::string& name) {
@@ -71,8 +71,8 @@ TEST_F(ImportLineTest, DelimitedLayout1A) {
 }
 
 TEST_F(ImportLineTest, DelimitedLayout1B) {
-  ClientArgs comma;
-  comma.decimalSeparator = ',';
+  ScaleArgs comma;
+  comma.DecimalSeparator = ',';
   auto c = Make(comma);
   const TImportRecord& r = c->ImportRecord();
   ASSERT_TRUE(c->ParseGoodsLine(";000123;2001234;1,50;0;0;5;1;Apple"));
@@ -103,8 +103,8 @@ TEST_F(ImportLineTest, DelimitedLayout1B) {
 
 TEST_F(ImportLineTest, LayoutIsChosenByHostSeparatorsFieldsCutByClients) {
   host.listSeparator = ',';
-  ClientArgs semicolon;
-  semicolon.listSeparator = ';';
+  ScaleArgs semicolon;
+  semicolon.ListSeparator = ';';
   auto c = Make(semicolon);
   // Ten host separators (inside the name) select 1A; ";" cuts the fields.
   ASSERT_TRUE(c->ParseGoodsLine(";2001234;000123;x;x;0;0;1.50;5;x;A,B,C,D,E,F,G,H,I,J,K"));
@@ -127,8 +127,10 @@ TEST_F(ImportLineTest, ExtendedLineStoresTheGoodsText) {
   EXPECT_EQ(r.LabelFormat, 42);
   EXPECT_EQ(r.Name, "Apple");
   std::string text;
-  ASSERT_TRUE(lists.iValues.Get("000123", text));
+  ASSERT_TRUE(c->GoodsText("000123", text));
   EXPECT_EQ(text, "x\r\ny\r\nz\r\n");
+  // The file's own table is only read: a second encoding starts from it.
+  EXPECT_EQ(lists.iValues.Size(), 0u);
   // The loader has no segment terminator here: text found, lines empty.
   EXPECT_TRUE(c->LoadIngredientText("000123"));
   EXPECT_EQ(c->GoodsRecord().ingredientLines[0].text, "");
@@ -137,7 +139,7 @@ TEST_F(ImportLineTest, ExtendedLineStoresTheGoodsText) {
   std::string many;
   for (int i = 1; i <= 17; ++i) many += ";" + std::to_string(i);
   ASSERT_TRUE(c->ParseGoodsLine(";1;000123;;;0;0;1;1;;;x;Pear" + many));
-  ASSERT_TRUE(lists.iValues.Get("000123", text));
+  ASSERT_TRUE(c->GoodsText("000123", text));
   std::string expected;
   for (int i = 1; i <= 15; ++i) expected += std::to_string(i) + "\r\n";
   EXPECT_EQ(text, expected);
@@ -146,7 +148,7 @@ TEST_F(ImportLineTest, ExtendedLineStoresTheGoodsText) {
   ASSERT_TRUE(c->ParseGoodsLine(";1;000777;;;0;0;1;1;;;lf;Plum"));
   EXPECT_EQ(r.Name, "Plum");
   EXPECT_EQ(r.LabelFormat, 0);
-  EXPECT_FALSE(lists.iValues.Get("000777", text));
+  EXPECT_FALSE(c->GoodsText("000777", text));
 
   EXPECT_FALSE(c->ParseGoodsLine(";1;000123;;;0;0;1;1;;"));
   EXPECT_FALSE(c->ParseGoodsLine(";1;000123;;;;0;1;1;;;1;A"));
@@ -208,10 +210,10 @@ TEST_F(ImportLineTest, DeletionEntries) {
   for (const char* skipped : {"abc", "", ";", ";-5", "12a", "99999999999"}) {
     EXPECT_FALSE(c->ParseDeletionEntry(skipped).has_value()) << skipped;
   }
-  std::vector<uint8_t> frame(c->SendBuffer(), c->SendBuffer() + c->FrameDeletion(123));
+  std::vector<uint8_t> frame(c->FrameBuffer(), c->FrameBuffer() + c->FrameDeletion(123));
   EXPECT_EQ(frame, (std::vector<uint8_t>{0xF3, 0x25, 0x00, 0x00, 0x01, 0x23}));
   // More than eight digits: the first eight.
-  frame.assign(c->SendBuffer(), c->SendBuffer() + c->FrameDeletion(123456789));
+  frame.assign(c->FrameBuffer(), c->FrameBuffer() + c->FrameDeletion(123456789));
   EXPECT_EQ(frame, (std::vector<uint8_t>{0xF3, 0x25, 0x12, 0x34, 0x56, 0x78}));
 }
 
@@ -229,7 +231,7 @@ TEST_F(ImportLineTest, ClockFrameOf5March2024) {
   TClockSetting t;
   ASSERT_TRUE(c->ParseClockLine("202403050907", t));
   size_t n = c->FrameClock(t);
-  std::vector<uint8_t> frame(c->SendBuffer(), c->SendBuffer() + n);
+  std::vector<uint8_t> frame(c->FrameBuffer(), c->FrameBuffer() + n);
   EXPECT_EQ(frame, (std::vector<uint8_t>{0xF1, 0x4E, 0x00, 0x00, 0x00, 0xFF, 0x00, 0x05, 0x03,
                                          0x24, 0x00, 0x00, 0x09, 0x07}));
 }
@@ -272,8 +274,8 @@ TEST_F(ImportLineTest, ClockLinesOfTheDelimitedFormats) {
   }
   // The client's list separator cuts clock lines.
   settings.ImportType = 1;
-  ClientArgs comma;
-  comma.listSeparator = ',';
+  ScaleArgs comma;
+  comma.ListSeparator = ',';
   auto c = Make(comma);
   TClockSetting t;
   ASSERT_TRUE(c->ParseClockLine(",2024,3,5,9,7", t));

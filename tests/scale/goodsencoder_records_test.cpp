@@ -1,8 +1,8 @@
 // Goods records and their frames, byte for byte.
 #include <gtest/gtest.h>
 
-#include "scale/clntsock.h"
-#include "scale/client_fixture.h"
+#include "scale/goodsencoder.h"
+#include "scale/encoder_fixture.h"
 
 namespace tv::test {
 namespace {
@@ -29,7 +29,7 @@ V Slice(const V& v, size_t from, size_t n) {
 constexpr size_t kFlags = 8, kPrice = 13, kLabelFormat = 17, kBarcodeType = 18, kBarcode = 19,
                  kOptional = 26;
 
-class GoodsRecordTest : public ::testing::Test, public ClientFixture {};
+class GoodsRecordTest : public ::testing::Test, public EncoderFixture {};
 
 TEST_F(GoodsRecordTest, WorkedExampleIsEncodedByteForByte) {
   auto c = Make();
@@ -57,15 +57,15 @@ TEST_F(GoodsRecordTest, BarcodeDigitsPaddingPrefixAndSuffixes) {
   EXPECT_EQ(Slice(GoodsFrame(*bench, Line1A("2001234", "5", "0", "0", "1", "0")), kBarcode, 7),
             (V{0x20, 0x01, 0x23, 0x40, 0x00, 0x00, 0x01}));
 
-  ClientArgs big;
-  big.scaleType = TScaleType::BigPlatform;
-  big.barPrefix = "22";
+  ScaleArgs big;
+  big.ScaleType = TScaleType::BigPlatform;
+  big.BarPrefix = "22";
   auto platform = Make(big);
   EXPECT_EQ(Slice(GoodsFrame(*platform, Line1A("9912345", "5", "0", "0", "1", "0")), kBarcode, 7),
             (V{0x22, 0x12, 0x34, 0x50, 0x00, 0x00, 0x01}));
 
-  ClientArgs longCode;
-  longCode.longBarCode = true;
+  ScaleArgs longCode;
+  longCode.LongBarCode = true;
   auto lc = Make(longCode);
   EXPECT_EQ(Slice(GoodsFrame(*lc, Line1A("123456789012", "5", "0", "0", "1", "0")), kBarcode, 7),
             (V{0x12, 0x34, 0x56, 0x78, 0x90, 0x12, 0x81}));
@@ -76,20 +76,20 @@ TEST_F(GoodsRecordTest, BarcodeDigitsPaddingPrefixAndSuffixes) {
             (V{0x12, 0x34, 0x56, 0x78, 0x90, 0x12, 0x01}));
 
   // The suffix fills only what is left of fourteen digits.
-  big.barPrefix = "2233";
+  big.BarPrefix = "2233";
   auto full = Make(big);
   EXPECT_EQ(Slice(GoodsFrame(*full, Line1A("991234567890", "5", "0", "0", "1", "0")), kBarcode, 7),
             (V{0x22, 0x33, 0x12, 0x34, 0x56, 0x78, 0x90}));
-  big.barPrefix = "223";
+  big.BarPrefix = "223";
   auto odd = Make(big);
   EXPECT_EQ(Slice(GoodsFrame(*odd, Line1A("991234567890", "5", "0", "0", "1", "0")), kBarcode, 7),
             (V{0x22, 0x31, 0x23, 0x45, 0x67, 0x89, 0x00}));
 }
 
 TEST_F(GoodsRecordTest, ConstantBarcodeForKindOneWhateverLongBarCode) {
-  ClientArgs a;
-  a.constBarcode = true;
-  a.longBarCode = true;
+  ScaleArgs a;
+  a.ConstBarcode = true;
+  a.LongBarCode = true;
   auto c = Make(a);
   V frame = GoodsFrame(*c, Line1A("2001234", "000123", "1", "0", "1.50", "5"));
   ASSERT_FALSE(frame.empty());
@@ -114,8 +114,8 @@ TEST_F(GoodsRecordTest, AlternativeLabelFormatStopsAt99) {
   EXPECT_EQ(next[kLabelFormat], 18);
   EXPECT_EQ(next[kFlags + 1], 0x02);  // Flag2 bit 1
 
-  ClientArgs last;
-  last.labelFormat = 99;
+  ScaleArgs last;
+  last.LabelFormat = 99;
   auto c99 = Make(last);
   V frame = GoodsFrame(*c99, Line1A("1", "7", "0", "1", "2", "0"));
   ASSERT_FALSE(frame.empty());
@@ -132,8 +132,8 @@ TEST_F(GoodsRecordTest, ShelfLifeRouting) {
   EXPECT_EQ(Slice(useBy, kOptional, 5), (V{0x00, 0x05, 0x00, 0x00, 0x01}));
 
   // Without the flag the scale's use-by-in-days setting decides.
-  ClientArgs inDays;
-  inDays.useByInDays = true;
+  ScaleArgs inDays;
+  inDays.UseByInDays = true;
   auto d = Make(inDays);
   V routed = GoodsFrame(*d, kExample);
   ASSERT_FALSE(routed.empty());
@@ -184,16 +184,16 @@ TEST_F(GoodsRecordTest, PricesRoundToHundredthsHalfAwayFromZero) {
     EXPECT_EQ(Slice(GoodsFrame(*c, Line1A("1", "5", "0", "0", k.price, "0")), kPrice, 4), k.digits)
         << k.price;
   }
-  EXPECT_EQ(TScaleClnt::EncodePrice(125000), "00001250");
-  EXPECT_EQ(TScaleClnt::EncodePrice(9999999949), "99999999");
-  EXPECT_EQ(TScaleClnt::EncodePrice(9999999950), "00000000");  // would need a ninth digit
-  EXPECT_EQ(TScaleClnt::EncodePrice(-15000), "00000000");
+  EXPECT_EQ(TGoodsEncoder::EncodePrice(125000), "00001250");
+  EXPECT_EQ(TGoodsEncoder::EncodePrice(9999999949), "99999999");
+  EXPECT_EQ(TGoodsEncoder::EncodePrice(9999999950), "00000000");  // would need a ninth digit
+  EXPECT_EQ(TGoodsEncoder::EncodePrice(-15000), "00000000");
 }
 
 TEST_F(GoodsRecordTest, PricesFollowTheSeparatorsInUse) {
   // Client "," on a "." host: the client's separator becomes the host's.
-  ClientArgs comma;
-  comma.decimalSeparator = ',';
+  ScaleArgs comma;
+  comma.DecimalSeparator = ',';
   auto c = Make(comma);
   EXPECT_EQ(Slice(GoodsFrame(*c, ";000123;2001234;1,50;0;0;5;1;Apple"), kPrice, 4),
             (V{0x00, 0x00, 0x01, 0x50}));
@@ -214,8 +214,8 @@ TEST_F(GoodsRecordTest, SeparatorsDefaultToTheHostsAtCreation) {
   auto plain = Make();
   EXPECT_EQ(plain->ListSeparator(), ';');
   EXPECT_EQ(plain->DecimalSeparator(), ',');
-  ClientArgs configured;
-  configured.decimalSeparator = '.';
+  ScaleArgs configured;
+  configured.DecimalSeparator = '.';
   auto c = Make(configured);
   EXPECT_EQ(c->DecimalSeparator(), '.');
   EXPECT_EQ(c->ListSeparator(), ';');
@@ -231,8 +231,8 @@ TEST_F(GoodsRecordTest, OversizedTextNeverOverrunsTheRecord) {
   std::string text;
   for (int i = 0; i < 40; ++i) text += std::string(500, static_cast<char>('a' + i % 26)) + ";";
   lists.iValues.Set("000123", text);
-  ClientArgs odd;
-  odd.labelWidth = 33;  // not in the width table
+  ScaleArgs odd;
+  odd.LabelWidth = 33;  // not in the width table
   auto c = Make(odd);
   V frame = GoodsFrame(*c, Line1A("1", "000123", "0", "0", "1", "0", std::string(200, 'N')));
   ASSERT_FALSE(frame.empty());

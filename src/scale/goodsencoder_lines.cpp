@@ -2,8 +2,9 @@
 // ingredient and message text, deletion entries and the clock line.
 #include <algorithm>
 
-#include "scale/clntsock.h"
+#include "files/importtype.h"
 #include "scale/fieldtext.h"
+#include "scale/goodsencoder.h"
 
 namespace tv {
 namespace {
@@ -42,7 +43,9 @@ bool SetYear(int fullYear, TClockSetting& out) {
   return true;
 }
 
-TClockSetting FromLocalTime(const platform::LocalTime& t) {
+}  // namespace
+
+TClockSetting ClockSettingOf(const platform::LocalTime& t) {
   TClockSetting c;
   c.day = t.day;
   c.month = t.month;
@@ -52,9 +55,7 @@ TClockSetting FromLocalTime(const platform::LocalTime& t) {
   return c;
 }
 
-}  // namespace
-
-void TScaleClnt::ClearImportRecord() {
+void TGoodsEncoder::ClearImportRecord() {
   TImportRecord& r = importRecord;
   for (std::string* s : {&r.Barcode, &r.Code, &r.Reserved1, &r.Reserved2, &r.Price, &r.ShelfLife,
                          &r.Reserved3, &r.UseByFlag, &r.Name, &r.ExtraText}) {
@@ -66,17 +67,17 @@ void TScaleClnt::ClearImportRecord() {
   r.Extended = false;
 }
 
-bool TScaleClnt::ParseGoodsLine(const std::string& entry) {
+bool TGoodsEncoder::ParseGoodsLine(const std::string& entry) {
   ClearImportRecord();
-  switch (settings->ImportType) {
-    case 0: return ReadFixedLine(entry);
-    case 1: return ReadDelimitedLine(entry);
-    case 2: return ReadExtendedLine(entry);
+  switch (profile.ImportType) {
+    case itFixed: return ReadFixedLine(entry);
+    case itDelimited: return ReadDelimitedLine(entry);
+    case itExtended: return ReadExtendedLine(entry);
     default: return false;
   }
 }
 
-bool TScaleClnt::ReadFixedLine(const std::string& entry) {
+bool TGoodsEncoder::ReadFixedLine(const std::string& entry) {
   if (entry.size() != kFixedLineLength) return false;
   TImportRecord& r = importRecord;
   std::string_view s(entry);
@@ -96,14 +97,14 @@ bool TScaleClnt::ReadFixedLine(const std::string& entry) {
   return ParseDecimalInt(r.Code, code) && code != 0;
 }
 
-bool TScaleClnt::ReadDelimitedLine(const std::string& entry) {
+bool TGoodsEncoder::ReadDelimitedLine(const std::string& entry) {
   // The layout is told by the host's separator, the fields are cut with the
   // client's.
   long hostSeparators = std::count(entry.begin(), entry.end(), host.listSeparator);
   return hostSeparators == kDelimitedLayout1ASeparators ? ReadLayout1A(entry) : ReadLayout1B(entry);
 }
 
-bool TScaleClnt::ReadLayout1A(const std::string& entry) {
+bool TGoodsEncoder::ReadLayout1A(const std::string& entry) {
   TImportRecord& r = importRecord;
   const char sep = listSeparator;
   size_t pos = entry.find(sep);
@@ -129,7 +130,7 @@ bool TScaleClnt::ReadLayout1A(const std::string& entry) {
   return true;
 }
 
-bool TScaleClnt::ReadLayout1B(const std::string& entry) {
+bool TGoodsEncoder::ReadLayout1B(const std::string& entry) {
   TImportRecord& r = importRecord;
   const char sep = listSeparator;
   if (entry.empty()) return false;
@@ -153,7 +154,7 @@ bool TScaleClnt::ReadLayout1B(const std::string& entry) {
   return true;
 }
 
-bool TScaleClnt::ReadExtendedLine(const std::string& entry) {
+bool TGoodsEncoder::ReadExtendedLine(const std::string& entry) {
   TImportRecord& r = importRecord;
   r.Extended = true;
   const char sep = host.listSeparator;
@@ -193,7 +194,20 @@ bool TScaleClnt::ReadExtendedLine(const std::string& entry) {
 
 // The goods' text that follows the name: up to fifteen pieces, each ending
 // in CR LF, replacing what the table held for the Code.
-void TScaleClnt::StoreExtendedText(const std::string& entry, size_t pos) {
+//
+// The text goes into the encoder's own table, never into the file's: an
+// encoding reads the file exactly as one client reading it alone, seeing the
+// I lines and the texts of the extended lines before the current one.  Its
+// frames therefore do not depend on which other profiles were encoded first.
+// The only thing the extended layout takes from the table is whether a text
+// exists (it has no segment terminator, so no line is ever cut from it), and
+// an extended line that carries a text stores it before it is looked up, so
+// for such lines any reading order gives the same frames.  A line without a
+// text finds one only from an I line or an earlier line of the same Code, as
+// a client delivering the file alone always did; a text that a later line of
+// the same Code stores is not seen (clients running side by side on a shared
+// table could see it, depending on which of them ran ahead).
+void TGoodsEncoder::StoreExtendedText(const std::string& entry, size_t pos) {
   const char sep = host.listSeparator;
   std::string value;
   for (int piece = 1; piece <= kExtendedTextPieces; ++piece) {
@@ -204,19 +218,19 @@ void TScaleClnt::StoreExtendedText(const std::string& entry, size_t pos) {
     if (last) break;
     pos = end + 1;
   }
-  lists->iValues.Set(importRecord.Code, value);
+  extendedTexts.Set(importRecord.Code, value);
 }
 
-bool TScaleClnt::LoadIngredientText(const std::string& key) {
+bool TGoodsEncoder::LoadIngredientText(const std::string& key) {
   for (TTextLine& line : record.ingredientLines) line.text.clear();
-  if (!lists->iValues.Get(key, textValue) || textValue.empty()) return false;
+  if (!GoodsText(key, textValue) || textValue.empty()) return false;
   char terminator = 0;
-  switch (settings->ImportType) {
-    case 0: terminator = '\x03'; break;
-    case 1: terminator = host.listSeparator; break;
+  switch (profile.ImportType) {
+    case itFixed: terminator = '\x03'; break;
+    case itDelimited: terminator = host.listSeparator; break;
     default: return true;  // the extended layout has no segment terminator
   }
-  const size_t columns = static_cast<size_t>(std::max(0, settings->INGRCOLCount));
+  const size_t columns = static_cast<size_t>(std::max(0, profile.INGRCOLCount));
   const size_t width = std::min(kMaxTextLineChars, columns);
   size_t pos = 0;
   for (TTextLine& line : record.ingredientLines) {
@@ -228,10 +242,14 @@ bool TScaleClnt::LoadIngredientText(const std::string& key) {
   return true;
 }
 
-void TScaleClnt::SplitMessageLines() {
-  const int rows = std::clamp(settings->INGRROWCount, 0, kIngredientLineCount);
-  const int messageRows = std::min(kMessageLineCount, settings->MaxMessRowCount);
-  const size_t columns = static_cast<size_t>(std::max(0, settings->SMESSCOLCount));
+bool TGoodsEncoder::GoodsText(const std::string& key, std::string& value) const {
+  return extendedTexts.Get(key, value) || texts.Get(key, value);
+}
+
+void TGoodsEncoder::SplitMessageLines() {
+  const int rows = std::clamp(profile.INGRROWCount, 0, kIngredientLineCount);
+  const int messageRows = std::min(kMessageLineCount, profile.MaxMessRowCount);
+  const size_t columns = static_cast<size_t>(std::max(0, profile.SMESSCOLCount));
   for (TTextLine& line : record.messageLines) line.text.clear();
   for (int i = rows + 1; i <= kIngredientLineCount; ++i) {
     std::string& from = record.ingredientLines[i - 1].text;
@@ -241,7 +259,7 @@ void TScaleClnt::SplitMessageLines() {
   }
 }
 
-std::optional<int32_t> TScaleClnt::ParseDeletionEntry(const std::string& entry) const {
+std::optional<int32_t> TGoodsEncoder::ParseDeletionEntry(const std::string& entry) const {
   std::string_view s(entry);
   if (s.empty()) return std::nullopt;
   if (s.front() == host.listSeparator) s.remove_prefix(1);
@@ -251,27 +269,29 @@ std::optional<int32_t> TScaleClnt::ParseDeletionEntry(const std::string& entry) 
   return number;
 }
 
-bool TScaleClnt::ParseClockLine(const std::string& entry, TClockSetting& out) const {
-  if (entry.empty()) {
-    out = FromLocalTime(clock.Now());
-    return true;
+bool TGoodsEncoder::ParseClockLine(const std::string& entry, TClockSetting& out) const {
+  switch (ReadClockLine(entry, out)) {
+    case TClockLine::Fixed: return true;
+    case TClockLine::CurrentTime: out = ClockSettingOf(clock.Now()); return true;
+    default: return false;
   }
+}
+
+TClockLine TGoodsEncoder::ReadClockLine(const std::string& entry, TClockSetting& out) const {
+  if (entry.empty()) return TClockLine::CurrentTime;
   std::string_view s(entry);
   TClockSetting t;
   int year = 0;
-  if (settings->ImportType == 0) {
-    if (s.size() != 12) return false;
+  if (profile.ImportType == itFixed) {
+    if (s.size() != 12) return TClockLine::Unreadable;
     if (!ClockPart(s.substr(0, 4), year) || !ClockPart(s.substr(4, 2), t.month) ||
         !ClockPart(s.substr(6, 2), t.day) || !ClockPart(s.substr(8, 2), t.hour) ||
         !ClockPart(s.substr(10, 2), t.minute)) {
-      return false;
+      return TClockLine::Unreadable;
     }
   } else {
     size_t first = s.find(listSeparator);
-    if (first == std::string_view::npos) {
-      out = FromLocalTime(clock.Now());
-      return true;
-    }
+    if (first == std::string_view::npos) return TClockLine::CurrentTime;
     std::string_view fields[5];
     size_t count = 0;
     size_t pos = first + 1;
@@ -283,20 +303,46 @@ bool TScaleClnt::ParseClockLine(const std::string& entry, TClockSetting& out) co
       if (end == std::string_view::npos) break;
       pos = end + 1;
     }
-    if (count == 1) {
-      out = FromLocalTime(clock.Now());
-      return true;
-    }
-    if (count < 5) return false;
+    if (count == 1) return TClockLine::CurrentTime;
+    if (count < 5) return TClockLine::Unreadable;
     if (!ClockPart(fields[0], year) || !ClockPart(fields[1], t.month) ||
         !ClockPart(fields[2], t.day) || !ClockPart(fields[3], t.hour) ||
         !ClockPart(fields[4], t.minute)) {
-      return false;
+      return TClockLine::Unreadable;
     }
   }
-  if (!SetYear(year, t) || !ClockFits(t)) return false;
+  if (!SetYear(year, t) || !ClockFits(t)) return TClockLine::Unreadable;
   out = t;
-  return true;
+  return TClockLine::Fixed;
+}
+
+size_t TGoodsEncoder::FrameDeletion(int32_t goodsNumber) {
+  // A number of more than eight digits contributes its first eight.
+  int64_t n = goodsNumber < 0 ? 0 : goodsNumber;
+  while (n > 99999999) n /= 10;
+  TRecordWriter out(frameBuffer->data(), frameBuffer->size());
+  out.Byte(goods::kDeleteFrame);
+  out.Byte(goods::kGoodsCommand);
+  out.Bcd(n, 8);
+  return out.Ok() ? out.Size() : 0;
+}
+
+size_t TGoodsEncoder::FrameClock(const TClockSetting& when) {
+  return tv::FrameClock(when, frameBuffer->data(), frameBuffer->size());
+}
+
+size_t FrameClock(const TClockSetting& when, uint8_t* frame, size_t capacity) {
+  TRecordWriter out(frame, capacity);
+  const uint8_t head[] = {goods::kRecordFrame, goods::kClockCommand, 0x00, 0x00, 0x00, 0xFF, 0x00};
+  for (uint8_t b : head) out.Byte(b);
+  out.Bcd(when.day, 2);
+  out.Bcd(when.month, 2);
+  out.Bcd(when.year, 2);
+  out.Byte(0x00);
+  out.Byte(0x00);
+  out.Bcd(when.hour, 2);
+  out.Bcd(when.minute, 2);
+  return out.Ok() ? out.Size() : 0;
 }
 
 }  // namespace tv
