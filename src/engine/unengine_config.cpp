@@ -171,6 +171,9 @@ TCycleSettings CycleRead(Registry& reg) {
 
 TDeviceTables DeviceTableRead(Registry& reg, int32_t barcodeFormat) {
   TDeviceTables t;
+  // One snapshot for all five tables: the store CLI may rewrite them while
+  // a cycle starts, and a cycle must see them all before or all after.
+  platform::RegistryTransaction snapshot(reg, false);
   try {
     ReadTable(reg, kDevicesKey, t.ScaleCount, [&](int32_t n) {
       // Entries are read one by one: a bogus TotalNumber fails at its first
@@ -202,6 +205,7 @@ TDeviceTables DeviceTableRead(Registry& reg, int32_t barcodeFormat) {
     reg.CloseKey();
     throw;
   }
+  snapshot.Commit();
   // Tables that disagree with Devices: the cycle never indexes past the
   // scale numbers, and the other tables are padded to that length.
   t.ScaleCount = static_cast<int32_t>(t.ScaleNumbers.size());

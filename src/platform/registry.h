@@ -4,9 +4,9 @@
 // "SOFTWARE\Orvane Group\Tovalin+\Devices") and their values.  Key paths and
 // value names compare without regard to case, as on Windows.  Values have one
 // of the two registry types the service uses: REG_SZ strings and REG_DWORD
-// 32-bit integers.  Every write is its own transaction and the file runs in
-// WAL mode with a busy time-out, so a crash never leaves it half-written and
-// another process (the store CLI) can read or edit it while the service runs.
+// 32-bit integers.  Every write is its own transaction (or joins one that a
+// RegistryTransaction opened) and the file runs in WAL mode with a busy
+// time-out, so a crash never leaves it half-written and another process (the store CLI) can read or edit it while the service runs.
 //
 // A Registry object mirrors the registry API the service was written
 // against: it has one "current key" that OpenKey sets and CloseKey clears,
@@ -85,6 +85,15 @@ class Registry {
   std::vector<RegValue> ListValues();
   std::vector<std::string> ListSubKeys();
 
+  // Groups what follows into one transaction until CommitTransaction:
+  // other connections see all of its writes or none, and a read-only one
+  // reads every value from the same snapshot.  Key creation and deletion
+  // inside it join it.  Throws RegistryError when the store is busy.
+  void BeginTransaction(bool write);
+  void CommitTransaction();
+  void RollbackTransaction();
+  bool InTransaction() const;
+
  private:
   void Exec(const char* sql);
   std::string RequireKey() const;
@@ -93,6 +102,29 @@ class Registry {
   sqlite3* db_ = nullptr;
   std::optional<std::string> current_;  // normalised path of the current key
   bool readOnly_ = false;
+};
+
+// BeginTransaction .. CommitTransaction on one Registry; rolled back when
+// the scope is left without Commit (an exception on the way).  Inside a
+// transaction already open it joins that one and leaves its end to it.
+class RegistryTransaction {
+ public:
+  RegistryTransaction(Registry& reg, bool write) : reg_(reg), done_(reg.InTransaction()) {
+    if (!done_) reg_.BeginTransaction(write);
+  }
+  ~RegistryTransaction() {
+    if (!done_) reg_.RollbackTransaction();
+  }
+  RegistryTransaction(const RegistryTransaction&) = delete;
+  RegistryTransaction& operator=(const RegistryTransaction&) = delete;
+  void Commit() {
+    if (!done_) reg_.CommitTransaction();
+    done_ = true;
+  }
+
+ private:
+  Registry& reg_;
+  bool done_;
 };
 
 // Normalises a key path: backslashes collapsed, no leading/trailing

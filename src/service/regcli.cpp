@@ -7,6 +7,8 @@
 #include <optional>
 #include <vector>
 
+#include "engine/settings.h"
+#include "engine/unengine_config.h"
 #include "platform/registry.h"
 
 namespace tv {
@@ -148,7 +150,7 @@ bool ParseDword(const std::string& text, uint32_t& out) {
   return true;
 }
 
-int Add(Registry& reg, const Request& r) {
+int Add(Registry& reg, const std::string& storePath, const Request& r) {
   if (r.key.empty()) return Fail("a key under HKCU is needed");
   RegType type = RegType::String;
   if (r.type) {
@@ -161,9 +163,11 @@ int Add(Registry& reg, const Request& r) {
   uint32_t number = 0;
   if (r.valueName && type == RegType::DWord && !ParseDword(r.data.value_or("0"), number))
     return Fail("Invalid data '" + r.data.value_or("") + "' for REG_DWORD.");
+  // A default written just now is no one's setting yet: no /f needed.
+  const bool fresh = WriteDefaultsIfNew(reg, storePath);
   if (!reg.OpenKey(r.key, true)) return Fail("cannot create the key.");
   if (r.valueName) {
-    if (reg.ValueExists(*r.valueName) && !r.force)
+    if (reg.ValueExists(*r.valueName) && !r.force && !fresh)
       return Fail("The value " + *r.valueName + " exists; add /f to overwrite it.");
     if (type == RegType::DWord)
       reg.WriteInteger(*r.valueName, static_cast<int32_t>(number));
@@ -189,14 +193,22 @@ int Delete(Registry& reg, const Request& r) {
 
 }  // namespace
 
+bool WriteDefaultsIfNew(Registry& reg, const std::string& storePath) {
+  if (reg.KeyExists(kProductKey)) return false;
+  CreateDefaults(reg);
+  std::printf("store %s created with defaults\n", storePath.c_str());
+  return true;
+}
+
 int RunRegCommand(int argc, char** argv) {
   Request r;
   std::string error;
   if (!Parse(argc, argv, r, error)) return Fail(error);
   try {
-    Registry reg(Registry::DefaultPath());
+    const std::string storePath = Registry::DefaultPath();
+    Registry reg(storePath);
     if (r.verb == "QUERY") return Query(reg, r);
-    if (r.verb == "ADD") return Add(reg, r);
+    if (r.verb == "ADD") return Add(reg, storePath, r);
     if (r.verb == "DELETE") return Delete(reg, r);
     return Fail("unknown operation '" + std::string(argv[0]) + "': use query, add or delete.");
   } catch (const platform::RegistryError& e) {
