@@ -36,6 +36,50 @@ TEST(Registry, NamesFoldCaseTypesAreStrictAndDeleteTakesTheSubtree) {
   EXPECT_FALSE(reg.DeleteKey("SOFTWARE\\Orvane Group"));
 }
 
+TEST(Registry, TransactionsShowOtherConnectionsAllOrNothing) {
+  test::TempDir dir;
+  Registry writer(dir / "registry.db");
+  Registry reader(dir / "registry.db");
+  ASSERT_TRUE(writer.OpenKey("A", true));
+  writer.WriteInteger("N", 1);
+  writer.CloseKey();
+
+  {
+    RegistryTransaction snapshot(reader, false);
+    ASSERT_TRUE(reader.OpenKeyReadOnly("A"));
+    EXPECT_EQ(reader.ReadInteger("N"), 1);
+    {
+      RegistryTransaction t(writer, true);
+      ASSERT_TRUE(writer.OpenKey("A\\B", true)) << "key creation joins the open transaction";
+      writer.WriteInteger("M", 5);
+      ASSERT_TRUE(writer.OpenKey("A", false));
+      writer.WriteInteger("N", 2);
+      {
+        RegistryTransaction inner(writer, true);  // joins, leaves the end to the outer one
+        writer.WriteInteger("N", 3);
+        inner.Commit();
+      }
+      EXPECT_TRUE(writer.InTransaction());
+      t.Commit();
+    }
+    EXPECT_EQ(reader.ReadInteger("N"), 1) << "a read transaction keeps its snapshot";
+    EXPECT_FALSE(reader.KeyExists("A\\B"));
+    snapshot.Commit();
+  }
+  EXPECT_EQ(reader.ReadInteger("N"), 3);
+  EXPECT_TRUE(reader.KeyExists("A\\B"));
+
+  {
+    RegistryTransaction abandoned(writer, true);
+    ASSERT_TRUE(writer.OpenKey("A", false));
+    writer.WriteInteger("N", 4);
+    EXPECT_TRUE(writer.DeleteKey("A\\B"));
+  }  // no Commit: rolled back
+  EXPECT_FALSE(writer.InTransaction());
+  EXPECT_EQ(reader.ReadInteger("N"), 3);
+  EXPECT_TRUE(reader.KeyExists("A\\B"));
+}
+
 TEST(Paths, StoredWindowsPathsMapUnderTheStateDirectory) {
   EXPECT_EQ(MapPath("C:\\SCALEUPLOAD\\ExportDir", "/h"), "/h/drive_c/SCALEUPLOAD/ExportDir");
   EXPECT_EQ(MapPath("d:\\x\\*.*", "/h"), "/h/drive_d/x/*.*");
