@@ -164,7 +164,8 @@ int Add(Registry& reg, const std::string& storePath, const Request& r) {
   if (r.valueName && type == RegType::DWord && !ParseDword(r.data.value_or("0"), number))
     return Fail("Invalid data '" + r.data.value_or("") + "' for REG_DWORD.");
   // A default written just now is no one's setting yet: no /f needed.
-  const bool fresh = WriteDefaultsIfNew(reg, storePath);
+  const bool fresh = WriteDefaultsIfNew(reg);
+  if (fresh) DefaultsNotice(storePath);
   if (!reg.OpenKey(r.key, true)) return Fail("cannot create the key.");
   if (r.valueName) {
     if (reg.ValueExists(*r.valueName) && !r.force && !fresh)
@@ -193,11 +194,14 @@ int Delete(Registry& reg, const Request& r) {
 
 }  // namespace
 
-bool WriteDefaultsIfNew(Registry& reg, const std::string& storePath) {
+bool WriteDefaultsIfNew(Registry& reg) {
   if (reg.KeyExists(kProductKey)) return false;
   CreateDefaults(reg);
-  std::printf("store %s created with defaults\n", storePath.c_str());
   return true;
+}
+
+void DefaultsNotice(const std::string& storePath) {
+  std::printf("store %s created with defaults\n", storePath.c_str());
 }
 
 int RunRegCommand(int argc, char** argv) {

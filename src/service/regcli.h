@@ -14,8 +14,9 @@ int RunRegCommand(int argc, char** argv);
 
 // For the store commands, before their first write: a store without the
 // product key gets the defaults the service writes on its first start, so
-// the service later finds every value it needs.  Says so on stdout; true
-// when it wrote them.
-bool WriteDefaultsIfNew(platform::Registry& reg, const std::string& storePath);
+// the service later finds every value it needs.  True when it wrote them;
+// the caller then says so with DefaultsNotice once they are committed.
+bool WriteDefaultsIfNew(platform::Registry& reg);
+void DefaultsNotice(const std::string& storePath);
 
 }  // namespace tv

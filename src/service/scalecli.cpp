@@ -102,19 +102,21 @@ auto FindScale(std::vector<ScaleEntry>& list, int number) {
 }
 
 // Loads, edits and saves the list in one write transaction: a cycle reading
-// the tables meanwhile sees them all before or all after the change.
+// the tables meanwhile sees them all before or all after the change, and a
+// refused change leaves no trace, the defaults of a new store included.
 // `edit` answers 0, or an exit code with the reason in `message`.
 template <typename Edit>
 int ChangeList(Edit edit) {
   const std::string path = Registry::DefaultPath();
   Registry reg(path);
-  WriteDefaultsIfNew(reg, path);
   platform::RegistryTransaction transaction(reg, true);
+  const bool fresh = WriteDefaultsIfNew(reg);
   std::vector<ScaleEntry> list = LoadScaleList(reg);
   std::string message;
   if (int code = edit(reg, list, message); code != 0) return Refuse(message);
   SaveScaleList(reg, list);
   transaction.Commit();
+  if (fresh) DefaultsNotice(path);
   std::printf("%s (%zu scale%s in the list)\n", message.c_str(), list.size(), list.size() == 1 ? "" : "s");
   return 0;
 }
@@ -187,17 +189,19 @@ std::vector<ScaleView> View(Registry& reg) {
   const int portBase = StoredInteger(reg, "SocketPort").value_or(0);
   std::map<int, int> parked;
   std::vector<ParkedFile> files;
-  std::string ignored;
+  std::string ignored;  // no ExportDir: nothing can be parked
   if (ListParkedFiles(reg, files, ignored))
     for (const ParkedFile& f : files) ++parked[f.scale];
-  const bool haveResults = reg.OpenKeyReadOnly(kDeviceResultsKey);
+  // DeviceResults values are named by the scale number.
+  std::map<std::string, bool> results;
+  if (reg.OpenKeyReadOnly(kDeviceResultsKey)) {
+    for (const platform::RegValue& r : reg.ListValues())
+      if (r.type == platform::RegType::DWord) results[r.name] = r.number != 0;
+    reg.CloseKey();
+  }
   for (const ScaleEntry& e : LoadScaleList(reg)) {
     ScaleView v{e, prefix + std::to_string(e.number), portBase + e.number, std::nullopt, parked[e.number]};
-    if (haveResults && reg.OpenKeyReadOnly(kDeviceResultsKey)) {
-      std::optional<platform::RegValue> r = reg.ReadValue(std::to_string(e.number));
-      if (r && r->type == platform::RegType::DWord) v.lastDelivered = r->number != 0;
-      reg.CloseKey();
-    }
+    if (auto r = results.find(std::to_string(e.number)); r != results.end()) v.lastDelivered = r->second;
     out.push_back(v);
   }
   return out;

@@ -11,8 +11,18 @@ namespace {
 
 using platform::Registry;
 
-constexpr const char* kTableKeys[] = {kDevicesKey, kDeviceTypesKey, kDeviceBarcodeTypesKey, kDeviceUseByInDaysKey,
-                                      kDeviceConstBCKey};
+// Each table and what an entry of it holds.
+struct Table {
+  const char* key;
+  int32_t (*value)(const ScaleEntry&);
+};
+constexpr Table kTables[] = {
+    {kDevicesKey, [](const ScaleEntry& s) -> int32_t { return s.number; }},
+    {kDeviceTypesKey, [](const ScaleEntry& s) -> int32_t { return s.type; }},
+    {kDeviceBarcodeTypesKey, [](const ScaleEntry& s) -> int32_t { return s.barcodeType; }},
+    {kDeviceUseByInDaysKey, [](const ScaleEntry& s) -> int32_t { return s.useByInDays ? 1 : 0; }},
+    {kDeviceConstBCKey, [](const ScaleEntry& s) -> int32_t { return s.constBarcode ? 1 : 0; }},
+};
 
 struct TypeName {
   TScaleType type;
@@ -38,18 +48,10 @@ int EntryIndex(const std::string& name) {
   return index > 0 && index < (1 << 30) ? static_cast<int>(index) : 0;
 }
 
-int32_t EntryValue(const char* key, const ScaleEntry& s) {
-  if (key == kDevicesKey) return s.number;
-  if (key == kDeviceTypesKey) return s.type;
-  if (key == kDeviceBarcodeTypesKey) return s.barcodeType;
-  if (key == kDeviceUseByInDaysKey) return s.useByInDays ? 1 : 0;
-  return s.constBarcode ? 1 : 0;
-}
-
-void SaveTable(Registry& reg, const char* key, const std::vector<ScaleEntry>& scales) {
-  if (!reg.OpenKey(key, true)) throw platform::RegistryError(std::string("cannot create ") + key);
+void SaveTable(Registry& reg, const Table& table, const std::vector<ScaleEntry>& scales) {
+  if (!reg.OpenKey(table.key, true)) throw platform::RegistryError(std::string("cannot create ") + table.key);
   const int count = static_cast<int>(scales.size());
-  for (int i = 0; i < count; ++i) reg.WriteInteger("Scale" + std::to_string(i + 1), EntryValue(key, scales[i]));
+  for (int i = 0; i < count; ++i) reg.WriteInteger("Scale" + std::to_string(i + 1), table.value(scales[i]));
   for (const platform::RegValue& v : reg.ListValues())
     if (EntryIndex(v.name) > count) reg.DeleteValue(v.name);
   reg.WriteInteger("TotalNumber", count);
@@ -78,7 +80,7 @@ std::vector<ScaleEntry> LoadScaleList(Registry& reg) {
 }
 
 void SaveScaleList(Registry& reg, const std::vector<ScaleEntry>& scales) {
-  for (const char* key : kTableKeys) SaveTable(reg, key, scales);
+  for (const Table& table : kTables) SaveTable(reg, table, scales);
 }
 
 std::string ScaleTypeName(uint8_t type) {

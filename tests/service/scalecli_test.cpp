@@ -80,6 +80,10 @@ TEST_F(ScaleCliTest, AddRemoveAndSetKeepTheFiveTablesTogether) {
 
 TEST_F(ScaleCliTest, RefusesBadNumbersRepeatsAndUnknownScalesWithoutAChange) {
   std::string out;
+  EXPECT_NE(Scale({"remove", "12"}, out), 0);
+  EXPECT_EQ(out.find("created with defaults"), std::string::npos) << out;
+  EXPECT_FALSE(platform::Registry(home / "registry.db").KeyExists(kProductKey))
+      << "a refused change on a new store writes no defaults either";
   ASSERT_EQ(Scale({"add", "12", "--type", "Pole"}, out), 0) << out;
   const std::vector<Expected> before = {{91, 0, 5, false, false}, {12, 0, 5, false, false}};
 
