@@ -6,8 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "engine/settings.h"
-#include "engine/statusserver.h"
+#include "config/statusprotocol.h"
+#include "config/storeaccess.h"
+#include "config/storedvalues.h"
 #include "platform/fs.h"
 #include "platform/net.h"
 #include "platform/registry.h"
@@ -17,7 +18,6 @@ namespace tv {
 namespace {
 
 constexpr int kTimeoutMs = 5000;
-constexpr uint8_t kStatusRequest = 1;
 
 struct Options {
   std::string host = "127.0.0.1";
@@ -82,13 +82,15 @@ bool Query(const Options& opts, std::vector<ScaleStatus>& scales, std::string& e
     error = "no reply from " + where;
     return false;
   }
-  std::vector<uint8_t> body(2 * size_t{count});
-  if (!body.empty() && !socket.RecvExact(body.data(), body.size())) {
+  std::vector<uint8_t> reply(StatusReplyLength(count));
+  reply[0] = count;
+  if (count > 0 && !socket.RecvExact(reply.data() + 1, reply.size() - 1)) {
     error = "short reply from " + where;
     return false;
   }
   scales.clear();
-  for (size_t i = 0; i < count; ++i) scales.push_back({body[i], body[count + i]});
+  for (size_t i = 0; i < count; ++i)
+    scales.push_back({reply[StatusNumberOffset(i)], reply[StatusStateOffset(count, i)]});
   return true;
 }
 
@@ -103,10 +105,8 @@ std::string LocalAddressPrefix(const std::string& host) {
   if (!platform::FileExists(path)) return {};
   try {
     platform::Registry reg(path);
-    if (!reg.OpenKeyReadOnly(kProductKey)) return {};
-    std::string prefix = reg.ReadString("IPAdress");
-    reg.CloseKey();
-    return prefix;
+    platform::RegistryKey key = reg.OpenReadOnly(kProductKey);
+    return key ? config::ReadString(key, config::kIPAdress) : std::string();
   } catch (const platform::RegistryError&) {
     return {};
   }
@@ -114,10 +114,10 @@ std::string LocalAddressPrefix(const std::string& host) {
 
 std::string StateName(uint8_t state) {
   switch (state) {
-    case 0: return "failed";
-    case 1: return "delivered";
-    case 2: return "in progress";
-    case 3: return "unknown";
+    case urFail: return "failed";
+    case urSuccess: return "delivered";
+    case urInProgress: return "in progress";
+    case urUnknown: return "unknown";
     default: return "code " + std::to_string(state);
   }
 }

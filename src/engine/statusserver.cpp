@@ -3,44 +3,38 @@
 #include <cstdio>
 #include <string>
 
+#include "config/statusprotocol.h"
+#include "config/storeaccess.h"
+#include "config/storedvalues.h"
 #include "platform/thread.h"
 #include "platform/tick.h"
 
 namespace tv {
 namespace {
 
-constexpr uint8_t kStatusRequest = 1;
 constexpr int kListenBacklog = 64;
 constexpr uint32_t kAcceptRetryMs = 50;
 
-// Closes the store's current key however a read sequence ends.
-class KeyCloser {
- public:
-  explicit KeyCloser(platform::Registry& reg) : reg_(reg) {}
-  ~KeyCloser() { reg_.CloseKey(); }
-
- private:
-  platform::Registry& reg_;
-};
+namespace cfg = config;
 
 // Scale numbers of the Devices table: low byte of TotalNumber entries.
 bool ReadScaleNumbers(platform::Registry& reg, std::vector<uint8_t>& numbers) {
-  if (!reg.OpenKeyReadOnly(kDevicesKey)) return false;
-  KeyCloser closer(reg);
-  const auto count = static_cast<uint8_t>(reg.ReadInteger("TotalNumber"));
-  for (int i = 1; i <= count; ++i)
-    numbers.push_back(static_cast<uint8_t>(reg.ReadInteger("Scale" + std::to_string(i))));
+  platform::RegistryKey key = reg.OpenReadOnly(kDevicesKey);
+  if (!key) return false;
+  const auto count = static_cast<uint8_t>(cfg::ReadInteger(key, cfg::kDevicesCount));
+  for (uint32_t i = 1; i <= count; ++i)
+    numbers.push_back(static_cast<uint8_t>(cfg::ReadInteger(key, cfg::kDevicesEntry, i)));
   return true;
 }
 
 bool ReadStates(platform::Registry& reg, const std::vector<uint8_t>& numbers, bool cycleRunning,
                 std::vector<uint8_t>& states) {
-  if (!reg.OpenKeyReadOnly(kDeviceResultsKey)) return false;
-  KeyCloser closer(reg);
+  platform::RegistryKey key = reg.OpenReadOnly(kDeviceResultsKey);
+  if (!key) return false;
   for (uint8_t number : numbers) {
     uint8_t state = cycleRunning ? urInProgress : urUnknown;
-    const std::string name = std::to_string(number);
-    if (!cycleRunning && reg.ValueExists(name)) state = static_cast<uint8_t>(reg.ReadInteger(name));
+    const std::string name = cfg::NameFor(cfg::kDeviceResult, number);
+    if (!cycleRunning && key.ValueExists(name)) state = static_cast<uint8_t>(key.ReadInteger(name));
     states.push_back(state);
   }
   return true;

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/settings.h"
+#include "config/settings.h"
 #include "engine/unengine_config.h"
 #include "files/linelists.h"
 #include "platform/registry.h"

@@ -11,7 +11,7 @@
 #include <memory>
 #include <string>
 
-#include "engine/settings.h"
+#include "config/settings.h"
 #include "files/fileproc.h"
 #include "platform/clock.h"
 #include "platform/event.h"

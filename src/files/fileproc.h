@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/settings.h"
+#include "config/settings.h"
 #include "files/linelists.h"
 #include "platform/clock.h"
 #include "platform/regional.h"

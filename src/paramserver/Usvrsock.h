@@ -17,7 +17,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/settings.h"
+#include "config/settings.h"
 #include "paramserver/acceptthread.h"
 #include "paramserver/paramblock.h"
 #include "paramserver/protocol.h"

@@ -8,7 +8,7 @@
 #include <memory>
 #include <string>
 
-#include "engine/settings.h"
+#include "config/settings.h"
 #include "platform/event.h"
 #include "platform/thread.h"
 

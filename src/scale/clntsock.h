@@ -14,7 +14,7 @@
 #include <optional>
 #include <string>
 
-#include "engine/settings.h"
+#include "config/settings.h"
 #include "files/linelists.h"
 #include "platform/clock.h"
 #include "platform/net.h"

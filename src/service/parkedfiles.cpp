@@ -4,7 +4,8 @@
 #include <filesystem>
 #include <system_error>
 
-#include "engine/settings.h"
+#include "config/storeaccess.h"
+#include "config/storedvalues.h"
 #include "files/fileproc.h"
 #include "platform/fs.h"
 
@@ -18,14 +19,14 @@ bool IsKeyboardName(const std::string& name) {
 }
 
 bool ReadFolderSettings(platform::Registry& reg, std::string& exportDir, std::string& mask) {
-  if (!reg.OpenKeyReadOnly(kProductKey)) return false;
+  platform::RegistryKey key = reg.OpenReadOnly(kProductKey);
+  if (!key) return false;
   try {
-    exportDir = reg.ReadString("ExportDir");
-    mask = reg.ReadString("FileMask");
+    exportDir = config::ReadString(key, config::kExportDir);
+    mask = config::ReadString(key, config::kFileMask);
   } catch (const platform::RegistryError&) {
     exportDir.clear();
   }
-  reg.CloseKey();
   return !exportDir.empty();
 }
 
@@ -45,7 +46,8 @@ bool ListParkedFiles(platform::Registry& reg, std::vector<ParkedFile>& out, std:
   out.clear();
   std::string exportDir, mask;
   if (!ReadFolderSettings(reg, exportDir, mask)) {
-    error = "the store has no ExportDir (has the service or `tovalink reg add` written the settings?)";
+    error = "the store has no " + std::string(config::kExportDir.name) +
+            " (has the service or `tovalink reg add` written the settings?)";
     return false;
   }
   // The pattern a cycle lists the folder with.

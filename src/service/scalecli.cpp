@@ -7,8 +7,9 @@
 #include <string>
 #include <vector>
 
+#include "config/storeaccess.h"
+#include "config/storedvalues.h"
 #include "decode/json.h"
-#include "engine/settings.h"
 #include "platform/registry.h"
 #include "service/parkedfiles.h"
 #include "service/regcli.h"
@@ -18,6 +19,8 @@ namespace tv {
 namespace {
 
 using platform::Registry;
+using platform::RegistryKey;
+namespace cfg = config;
 
 constexpr const char* kUsage =
     "usage: tovalink scale list [--json]\n"
@@ -133,7 +136,7 @@ int Add(int number, const Changes& c) {
     // Without --barcode-type, what a scale without a barcode table entry gets.
     ScaleEntry s;
     s.number = number;
-    s.barcodeType = static_cast<uint8_t>(StoredInteger(reg, "BarcodeFormat").value_or(5) & 0xFF);
+    s.barcodeType = static_cast<uint8_t>(StoredIntegerOrDefault(reg, cfg::kBarcodeFormat) & 0xFF);
     Apply(c, s);
     list.push_back(s);
     message = "added " + Describe(s);
@@ -181,12 +184,11 @@ struct ScaleView {
 
 std::vector<ScaleView> View(Registry& reg) {
   std::vector<ScaleView> out;
+  // Everything from one snapshot, as a cycle reads its tables.
+  platform::RegistryTransaction snapshot(reg, false);
   std::string prefix;
-  if (reg.OpenKeyReadOnly(kProductKey)) {
-    prefix = reg.ReadString("IPAdress");
-    reg.CloseKey();
-  }
-  const int portBase = StoredInteger(reg, "SocketPort").value_or(0);
+  if (RegistryKey product = reg.OpenReadOnly(kProductKey)) prefix = cfg::ReadString(product, cfg::kIPAdress);
+  const int portBase = StoredInteger(reg, cfg::kSocketPort).value_or(0);
   std::map<int, int> parked;
   std::vector<ParkedFile> files;
   std::string ignored;  // no ExportDir: nothing can be parked
@@ -194,16 +196,17 @@ std::vector<ScaleView> View(Registry& reg) {
     for (const ParkedFile& f : files) ++parked[f.scale];
   // DeviceResults values are named by the scale number.
   std::map<std::string, bool> results;
-  if (reg.OpenKeyReadOnly(kDeviceResultsKey)) {
-    for (const platform::RegValue& r : reg.ListValues())
+  if (RegistryKey key = reg.OpenReadOnly(std::string(cfg::kDeviceResult.key))) {
+    for (const platform::RegValue& r : key.ListValues())
       if (r.type == platform::RegType::DWord) results[r.name] = r.number != 0;
-    reg.CloseKey();
   }
   for (const ScaleEntry& e : LoadScaleList(reg)) {
     ScaleView v{e, prefix + std::to_string(e.number), portBase + e.number, std::nullopt, parked[e.number]};
-    if (auto r = results.find(std::to_string(e.number)); r != results.end()) v.lastDelivered = r->second;
+    if (auto r = results.find(cfg::NameFor(cfg::kDeviceResult, e.number)); r != results.end())
+      v.lastDelivered = r->second;
     out.push_back(v);
   }
+  snapshot.Commit();
   return out;
 }
 

@@ -2,7 +2,7 @@
 
 #include <cctype>
 
-#include "engine/settings.h"
+#include "config/settings.h"
 #include "engine/unengine_config.h"
 #include "scale/scaletypes.h"
 
@@ -10,18 +10,24 @@ namespace tv {
 namespace {
 
 using platform::Registry;
+using platform::RegistryKey;
+namespace cfg = config;
 
-// Each table and what an entry of it holds.
+// Each table: its TotalNumber and its "Scale#" entries, and what an entry
+// of it holds.
 struct Table {
-  const char* key;
+  const cfg::StoredValue* count;
+  const cfg::StoredValue* entry;
   int32_t (*value)(const ScaleEntry&);
 };
 constexpr Table kTables[] = {
-    {kDevicesKey, [](const ScaleEntry& s) -> int32_t { return s.number; }},
-    {kDeviceTypesKey, [](const ScaleEntry& s) -> int32_t { return s.type; }},
-    {kDeviceBarcodeTypesKey, [](const ScaleEntry& s) -> int32_t { return s.barcodeType; }},
-    {kDeviceUseByInDaysKey, [](const ScaleEntry& s) -> int32_t { return s.useByInDays ? 1 : 0; }},
-    {kDeviceConstBCKey, [](const ScaleEntry& s) -> int32_t { return s.constBarcode ? 1 : 0; }},
+    {&cfg::kDevicesCount, &cfg::kDevicesEntry, [](const ScaleEntry& s) -> int32_t { return s.number; }},
+    {&cfg::kDeviceTypesCount, &cfg::kDeviceTypesEntry, [](const ScaleEntry& s) -> int32_t { return s.type; }},
+    {&cfg::kBarcodeTypesCount, &cfg::kBarcodeTypesEntry,
+     [](const ScaleEntry& s) -> int32_t { return s.barcodeType; }},
+    {&cfg::kUseByInDaysCount, &cfg::kUseByInDaysEntry,
+     [](const ScaleEntry& s) -> int32_t { return s.useByInDays ? 1 : 0; }},
+    {&cfg::kConstBCCount, &cfg::kConstBCEntry, [](const ScaleEntry& s) -> int32_t { return s.constBarcode ? 1 : 0; }},
 };
 
 struct TypeName {
@@ -38,40 +44,47 @@ std::string Fold(std::string s) {
   return s;
 }
 
-// The 1-based index of an entry name "Scale<digits>", 0 for any other name.
-int EntryIndex(const std::string& name) {
-  std::string folded = Fold(name);
-  if (folded.rfind("scale", 0) != 0 || folded.size() == 5 || folded.size() > 14) return 0;
-  for (size_t i = 5; i < folded.size(); ++i)
+// The 1-based index of a value named like `entry` ("Scale" + digits, any
+// case, leading zeros too), 0 for any other name.
+int EntryIndex(const cfg::StoredValue& entry, const std::string& name) {
+  const std::string head = Fold(std::string(entry.name.substr(0, entry.name.find('#'))));
+  const std::string folded = Fold(name);
+  if (folded.rfind(head, 0) != 0 || folded.size() == head.size() || folded.size() > head.size() + 9) return 0;
+  for (size_t i = head.size(); i < folded.size(); ++i)
     if (!std::isdigit(static_cast<unsigned char>(folded[i]))) return 0;
-  long long index = std::stoll(folded.substr(5));
+  long long index = std::stoll(folded.substr(head.size()));
   return index > 0 && index < (1 << 30) ? static_cast<int>(index) : 0;
 }
 
 void SaveTable(Registry& reg, const Table& table, const std::vector<ScaleEntry>& scales) {
-  if (!reg.OpenKey(table.key, true)) throw platform::RegistryError(std::string("cannot create ") + table.key);
+  const std::string path(table.count->key);
+  RegistryKey key = reg.Open(path, true);
+  if (!key) throw platform::RegistryError("cannot create HKCU\\" + path);
   const int count = static_cast<int>(scales.size());
-  for (int i = 0; i < count; ++i) reg.WriteInteger("Scale" + std::to_string(i + 1), table.value(scales[i]));
-  for (const platform::RegValue& v : reg.ListValues())
-    if (EntryIndex(v.name) > count) reg.DeleteValue(v.name);
-  reg.WriteInteger("TotalNumber", count);
-  reg.CloseKey();
+  for (int i = 0; i < count; ++i) key.WriteInteger(cfg::NameFor(*table.entry, i + 1), table.value(scales[i]));
+  for (const platform::RegValue& v : key.ListValues())
+    if (EntryIndex(*table.entry, v.name) > count) key.DeleteValue(v.name);
+  key.WriteInteger(cfg::NameFor(*table.count), count);
 }
 
 }  // namespace
 
-std::optional<int32_t> StoredInteger(Registry& reg, const char* name) {
-  if (!reg.OpenKeyReadOnly(kProductKey)) return std::nullopt;
-  std::optional<platform::RegValue> v = reg.ReadValue(name);
-  reg.CloseKey();
-  if (!v || v->type != platform::RegType::DWord) return std::nullopt;
-  return static_cast<int32_t>(v->number);
+std::optional<int32_t> StoredInteger(Registry& reg, const cfg::StoredValue& v) {
+  RegistryKey key = reg.OpenReadOnly(std::string(v.key));
+  if (!key) return std::nullopt;
+  std::optional<platform::RegValue> r = key.ReadValue(cfg::NameFor(v));
+  if (!r || r->type != platform::RegType::DWord) return std::nullopt;
+  return static_cast<int32_t>(r->number);
+}
+
+int32_t StoredIntegerOrDefault(Registry& reg, const cfg::StoredValue& v) {
+  return StoredInteger(reg, v).value_or(static_cast<int32_t>(v.number));
 }
 
 std::vector<ScaleEntry> LoadScaleList(Registry& reg) {
-  // Without a readable BarcodeFormat the cycle could not start at all; 5
-  // is its stored default.
-  TDeviceTables t = DeviceTableRead(reg, StoredInteger(reg, "BarcodeFormat").value_or(5));
+  // Without a readable BarcodeFormat the cycle could not start at all; its
+  // default stands in.
+  TDeviceTables t = DeviceTableRead(reg, StoredIntegerOrDefault(reg, cfg::kBarcodeFormat));
   std::vector<ScaleEntry> out;
   for (size_t i = 0; i < t.ScaleNumbers.size(); ++i)
     out.push_back(ScaleEntry{t.ScaleNumbers[i], t.DeviceTypes[i], t.BarcodeTypes[i], t.UseByInDays[i],

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "config/storedvalues.h"
 #include "platform/registry.h"
 
 namespace tv {
@@ -37,7 +38,9 @@ std::optional<uint8_t> ParseScaleType(const std::string& name);
 // The names ParseScaleType accepts, separated by ", ".
 std::string ScaleTypeNames();
 
-// The product key's value `name` if it is stored as a DWORD.
-std::optional<int32_t> StoredInteger(platform::Registry& reg, const char* name);
+// The stored value of entry `v` if it is stored as a DWORD.
+std::optional<int32_t> StoredInteger(platform::Registry& reg, const config::StoredValue& v);
+// The same, or the entry's default when it is missing or not a DWORD.
+int32_t StoredIntegerOrDefault(platform::Registry& reg, const config::StoredValue& v);
 
 }  // namespace tv

@@ -2,7 +2,7 @@
 // directory: the five tables move together and the cycle's reader agrees.
 #include <gtest/gtest.h>
 
-#include "engine/settings.h"
+#include "config/settings.h"
 #include "engine/unengine_config.h"
 #include "platform/registry.h"
 #include "testutil.h"
@@ -36,10 +36,10 @@ class ScaleCliTest : public ::testing::Test {
     const char* keys[] = {kDevicesKey, kDeviceTypesKey, kDeviceBarcodeTypesKey, kDeviceUseByInDaysKey,
                           kDeviceConstBCKey};
     for (const char* key : keys) {
-      ASSERT_TRUE(reg.OpenKeyReadOnly(key)) << key;
-      EXPECT_EQ(reg.ReadInteger("TotalNumber"), static_cast<int>(want.size())) << key;
-      EXPECT_EQ(reg.ListValues().size(), want.size() + 1) << key << ": no entry beyond TotalNumber";
-      reg.CloseKey();
+      platform::RegistryKey table = reg.OpenReadOnly(key);
+      ASSERT_TRUE(table) << key;
+      EXPECT_EQ(table.ReadInteger("TotalNumber"), static_cast<int>(want.size())) << key;
+      EXPECT_EQ(table.ListValues().size(), want.size() + 1) << key << ": no entry beyond TotalNumber";
     }
     TDeviceTables t = DeviceTableRead(reg, 5);
     ASSERT_EQ(t.ScaleNumbers.size(), want.size());

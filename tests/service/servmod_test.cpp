@@ -4,7 +4,7 @@
 
 #include <csignal>
 
-#include "engine/settings.h"
+#include "config/settings.h"
 #include "platform/fs.h"
 #include "platform/registry.h"
 #include "platform/tick.h"
@@ -29,8 +29,9 @@ TEST_F(ServiceProcessTest, FirstStartCreatesStoreAndDirectoriesAndSigtermEndsIt)
   EXPECT_TRUE(platform::FileExists(home / "registry.db"));
   {
     platform::Registry reg(home / "registry.db");
-    ASSERT_TRUE(reg.OpenKeyReadOnly(kDevicesKey));
-    EXPECT_EQ(reg.ReadInteger("Scale1"), 91);
+    platform::RegistryKey devices = reg.OpenReadOnly(kDevicesKey);
+    ASSERT_TRUE(devices);
+    EXPECT_EQ(devices.ReadInteger("Scale1"), 91);
   }
   uint32_t t0 = platform::TickCount();
   p.Signal(SIGTERM);
@@ -42,13 +43,17 @@ TEST_F(ServiceProcessTest, FirstStartCreatesStoreAndDirectoriesAndSigtermEndsIt)
 TEST_F(ServiceProcessTest, StartFailsWithTheReasonWhenASettingIsMissing) {
   {
     platform::Registry reg(home / "registry.db");
-    ASSERT_TRUE(reg.OpenKey(kProductKey, true));
-    reg.WriteString("ExportDir", "C:\\X");
+    platform::RegistryKey product = reg.Open(kProductKey, true);
+    ASSERT_TRUE(product);
+    product.WriteString("ExportDir", "C:\\X");
   }
   std::string out;
   int code = test::RunBinary({test::TovalinkBinary()}, Env(), out, 10000);
   EXPECT_NE(code, 0);
-  EXPECT_NE(out.find("Service failed on start: "), std::string::npos) << out;
+  // The reason names the value and its key.
+  EXPECT_NE(out.find("Service failed on start: ForceDi30 in HKCU\\SOFTWARE\\Orvane Group\\Tovalin+: missing"),
+            std::string::npos)
+      << out;
 }
 
 TEST_F(ServiceProcessTest, InstallAndUninstallWriteAndRemoveTheUnit) {

@@ -11,19 +11,9 @@
 #include <string>
 #include <vector>
 
+#include "config/storekeys.h"
+
 namespace tv {
-
-// The product key and its sub-keys in the configuration store.
-inline constexpr const char* kProductKey = "SOFTWARE\\Orvane Group\\Tovalin+";
-inline constexpr const char* kDevicesKey = "SOFTWARE\\Orvane Group\\Tovalin+\\Devices";
-inline constexpr const char* kDeviceTypesKey = "SOFTWARE\\Orvane Group\\Tovalin+\\DeviceTypes";
-inline constexpr const char* kDeviceBarcodeTypesKey = "SOFTWARE\\Orvane Group\\Tovalin+\\DeviceBarcodeTypes";
-inline constexpr const char* kDeviceUseByInDaysKey = "SOFTWARE\\Orvane Group\\Tovalin+\\DeviceUseByInDays";
-inline constexpr const char* kDeviceConstBCKey = "SOFTWARE\\Orvane Group\\Tovalin+\\DeviceConstBC";
-inline constexpr const char* kDeviceResultsKey = "SOFTWARE\\Orvane Group\\Tovalin+\\DeviceResults";
-
-// The state of one scale as the status server reports it.
-enum TUploadResult : uint8_t { urFail = 0, urSuccess = 1, urInProgress = 2, urUnknown = 3 };
 
 // Settings held by TEngine.  Paths are kept as stored (Windows form); the
 // host layer maps them when a file is touched.
@@ -64,6 +54,34 @@ class TSettingsHolder {
  private:
   mutable std::mutex mutex_;
   TEngineSettingsPtr current_ = std::make_shared<TEngineSettings>();
+};
+
+// The settings an export cycle works from, read when it is created.
+struct TCycleSettings {
+  std::string IPAdress;
+  int32_t SocketPort = 0;
+  std::string ExportDir;
+  std::string SearchMask;  // ExportDir + "\" + FileMask
+  std::string BarPrefix;
+  int32_t BarcodeFormat = 0;
+  int32_t LFormat = 0;
+  int32_t LabelWidth = 0;
+  int32_t INGRFontSize = 0;
+  int32_t SMessFontSize = 0;
+  bool m_iNameAlgorithm = false;
+  bool LongBarCode = false;
+  bool TextToOEM = false;
+};
+
+// The five scale tables as one cycle sees them; entry i of each describes
+// the same scale.
+struct TDeviceTables {
+  int32_t ScaleCount = 0;
+  std::vector<int32_t> ScaleNumbers;
+  std::vector<uint8_t> DeviceTypes;
+  std::vector<uint8_t> BarcodeTypes;
+  std::vector<bool> UseByInDays;
+  std::vector<bool> ConstBarcode;
 };
 
 // Flags the engine shares with the parameter server, the status server and
