@@ -134,6 +134,10 @@ TCycleSettings CycleRead(Registry& reg) {
 
 TDeviceTables DeviceTableRead(Registry& reg, int32_t barcodeFormat) {
   TDeviceTables t;
+  // One snapshot for all five tables: the store CLI may rewrite them while
+  // a cycle starts, and a cycle must see them all before or all after.
+  // An exception on the way ends it unused.
+  platform::RegistryTransaction snapshot(reg, false);
   const uint8_t defaultBarcode = LowByte(barcodeFormat);
   ReadTable(reg, cfg::kDevicesCount, t.ScaleCount, t.ScaleNumbers, [](RegistryKey& key, uint32_t i) {
     return cfg::ReadInteger(key, cfg::kDevicesEntry, i);
@@ -155,6 +159,7 @@ TDeviceTables DeviceTableRead(Registry& reg, int32_t barcodeFormat) {
   ReadTable(reg, cfg::kConstBCCount, count, t.ConstBarcode, [](RegistryKey& key, uint32_t i) {
     return cfg::ReadBool(key, cfg::kConstBCEntry, i);
   });
+  snapshot.Commit();
   // Tables that disagree with Devices: the cycle never indexes past the
   // scale numbers, and the other tables are padded to that length.
   t.ScaleCount = static_cast<int32_t>(t.ScaleNumbers.size());

@@ -32,9 +32,9 @@ bool ReloadSettings(platform::Registry& reg, TEngineSettings& s);
 // Throws RegistryError when a value is missing or of the wrong type.
 TCycleSettings CycleRead(platform::Registry& reg);
 
-// Reads the scale tables.  A table that cannot be opened keeps the defaults
-// (BarcodeFormat for barcode types, false flags).  Throws RegistryError on a
-// missing or mistyped entry.
+// Reads the scale tables, all five from one snapshot of the store.  A
+// table that cannot be opened keeps the defaults (BarcodeFormat for barcode
+// types, false flags).  Throws RegistryError on a missing or mistyped entry.
 TDeviceTables DeviceTableRead(platform::Registry& reg, int32_t barcodeFormat);
 
 // Writes DeviceResults\<scaleNumber> = 1 for success, 0 for failure,

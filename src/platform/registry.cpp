@@ -54,14 +54,17 @@ class Stmt {
 };
 
 // BEGIN IMMEDIATE .. COMMIT, rolled back when an exception leaves the scope.
+// Inside a transaction the caller opened it joins that one instead.
 class Transaction {
  public:
-  explicit Transaction(sqlite3* db) : db_(db) { Run("BEGIN IMMEDIATE"); }
+  explicit Transaction(sqlite3* db) : db_(db), outer_(sqlite3_get_autocommit(db) == 0) {
+    if (!outer_) Run("BEGIN IMMEDIATE");
+  }
   ~Transaction() {
-    if (!done_) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+    if (!done_ && !outer_) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
   }
   void Commit() {
-    Run("COMMIT");
+    if (!outer_) Run("COMMIT");
     done_ = true;
   }
 
@@ -71,6 +74,7 @@ class Transaction {
       throw RegistryError(std::string("store: ") + sqlite3_errmsg(db_));
   }
   sqlite3* db_;
+  bool outer_;
   bool done_ = false;
 };
 
@@ -236,6 +240,20 @@ std::vector<RegValue> Registry::ListValuesAt(const std::string& key) {
   s.Bind(1, key);
   while (s.Step()) out.push_back(RowValue(s));
   return out;
+}
+
+void Registry::BeginTransaction(bool write) {
+  // IMMEDIATE takes the write lock up front, so a writer waits at BEGIN for
+  // the busy time-out instead of failing half-way through.
+  Exec(write ? "BEGIN IMMEDIATE" : "BEGIN");
+}
+
+void Registry::CommitTransaction() { Exec("COMMIT"); }
+
+bool Registry::InTransaction() const { return sqlite3_get_autocommit(db_) == 0; }
+
+void Registry::RollbackTransaction() {
+  if (sqlite3_get_autocommit(db_) == 0) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
 }
 
 std::vector<std::string> Registry::ListSubKeysAt(const std::string& key) {

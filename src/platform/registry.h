@@ -4,9 +4,10 @@
 // "SOFTWARE\Orvane Group\Tovalin+\Devices") and their values.  Key paths and
 // value names compare without regard to case, as on Windows.  Values have one
 // of the two registry types the service uses: REG_SZ strings and REG_DWORD
-// 32-bit integers.  Every write is its own transaction and the file runs in
-// WAL mode with a busy time-out, so a crash never leaves it half-written and
-// another process (the store CLI) can read or edit it while the service runs.
+// 32-bit integers.  Every write is its own transaction (or joins one that a
+// RegistryTransaction opened) and the file runs in WAL mode with a busy
+// time-out, so a crash never leaves it half-written and another process
+// (the store CLI) can read or edit it while the service runs.
 //
 // Value operations act on a RegistryKey, an open key handle that closes
 // itself when it leaves scope.  A Registry is not thread-safe; threads that
@@ -125,6 +126,18 @@ class Registry {
   // open on them; false when missing.
   bool DeleteKey(const std::string& key);
 
+  // Groups what follows on this connection into one transaction until
+  // CommitTransaction: other connections see all of its writes or none,
+  // and a read transaction reads every value from the same snapshot.  Key
+  // creation and deletion and every read and write through a handle of
+  // this Registry join it; other Registry objects on the same file do not.
+  // Through a GuardedRegistry a transaction ends within the sequence that
+  // began it.  Throws RegistryError when the store is busy.
+  void BeginTransaction(bool write);
+  void CommitTransaction();
+  void RollbackTransaction();
+  bool InTransaction() const;
+
  private:
   friend class RegistryKey;
 
@@ -142,6 +155,29 @@ class Registry {
 
   sqlite3* db_ = nullptr;
   std::vector<RegistryKey*> open_;  // handles open on this store, for closing
+};
+
+// BeginTransaction .. CommitTransaction on one Registry; rolled back when
+// the scope is left without Commit (an exception on the way).  Inside a
+// transaction already open it joins that one and leaves its end to it.
+class RegistryTransaction {
+ public:
+  RegistryTransaction(Registry& reg, bool write) : reg_(reg), done_(reg.InTransaction()) {
+    if (!done_) reg_.BeginTransaction(write);
+  }
+  ~RegistryTransaction() {
+    if (!done_) reg_.RollbackTransaction();
+  }
+  RegistryTransaction(const RegistryTransaction&) = delete;
+  RegistryTransaction& operator=(const RegistryTransaction&) = delete;
+  void Commit() {
+    if (!done_) reg_.CommitTransaction();
+    done_ = true;
+  }
+
+ private:
+  Registry& reg_;
+  bool done_;
 };
 
 // Normalises a key path: backslashes collapsed, no leading/trailing

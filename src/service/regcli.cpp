@@ -7,6 +7,8 @@
 #include <optional>
 #include <vector>
 
+#include "config/storekeys.h"
+#include "engine/unengine_config.h"
 #include "platform/registry.h"
 
 namespace tv {
@@ -149,7 +151,7 @@ bool ParseDword(const std::string& text, uint32_t& out) {
   return true;
 }
 
-int Add(Registry& reg, const Request& r) {
+int Add(Registry& reg, const std::string& storePath, const Request& r) {
   if (r.key.empty()) return Fail("a key under HKCU is needed");
   RegType type = RegType::String;
   if (r.type) {
@@ -162,10 +164,13 @@ int Add(Registry& reg, const Request& r) {
   uint32_t number = 0;
   if (r.valueName && type == RegType::DWord && !ParseDword(r.data.value_or("0"), number))
     return Fail("Invalid data '" + r.data.value_or("") + "' for REG_DWORD.");
+  // A default written just now is no one's setting yet: no /f needed.
+  const bool fresh = WriteDefaultsIfNew(reg);
+  if (fresh) DefaultsNotice(storePath);
   platform::RegistryKey key = reg.Open(r.key, true);
   if (!key) return Fail("cannot create the key.");
   if (r.valueName) {
-    if (key.ValueExists(*r.valueName) && !r.force)
+    if (key.ValueExists(*r.valueName) && !r.force && !fresh)
       return Fail("The value " + *r.valueName + " exists; add /f to overwrite it.");
     if (type == RegType::DWord)
       key.WriteInteger(*r.valueName, static_cast<int32_t>(number));
@@ -192,14 +197,25 @@ int Delete(Registry& reg, const Request& r) {
 
 }  // namespace
 
+bool WriteDefaultsIfNew(Registry& reg) {
+  if (reg.KeyExists(kProductKey)) return false;
+  CreateDefaults(reg);
+  return true;
+}
+
+void DefaultsNotice(const std::string& storePath) {
+  std::printf("store %s created with defaults\n", storePath.c_str());
+}
+
 int RunRegCommand(int argc, char** argv) {
   Request r;
   std::string error;
   if (!Parse(argc, argv, r, error)) return Fail(error);
   try {
-    Registry reg(Registry::DefaultPath());
+    const std::string storePath = Registry::DefaultPath();
+    Registry reg(storePath);
     if (r.verb == "QUERY") return Query(reg, r);
-    if (r.verb == "ADD") return Add(reg, r);
+    if (r.verb == "ADD") return Add(reg, storePath, r);
     if (r.verb == "DELETE") return Delete(reg, r);
     return Fail("unknown operation '" + std::string(argv[0]) + "': use query, add or delete.");
   } catch (const platform::RegistryError& e) {

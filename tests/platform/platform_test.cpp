@@ -40,6 +40,53 @@ TEST(Registry, NamesFoldCaseTypesAreStrictAndDeleteTakesTheSubtree) {
   EXPECT_FALSE(reg.DeleteKey("SOFTWARE\\Orvane Group"));
 }
 
+TEST(Registry, TransactionsShowOtherConnectionsAllOrNothing) {
+  test::TempDir dir;
+  Registry writer(dir / "registry.db");
+  Registry reader(dir / "registry.db");
+  writer.Open("A", true).WriteInteger("N", 1);
+
+  RegistryKey seen = reader.OpenReadOnly("A");
+  ASSERT_TRUE(seen);
+  {
+    RegistryTransaction snapshot(reader, false);
+    EXPECT_EQ(seen.ReadInteger("N"), 1);
+    {
+      RegistryTransaction t(writer, true);
+      RegistryKey sub = writer.Open("A\\B", true);
+      ASSERT_TRUE(sub) << "key creation joins the open transaction";
+      sub.WriteInteger("M", 5);
+      RegistryKey a = writer.Open("A", false);
+      ASSERT_TRUE(a);
+      a.WriteInteger("N", 2);
+      {
+        RegistryTransaction inner(writer, true);  // joins, leaves the end to the outer one
+        a.WriteInteger("N", 3);
+        inner.Commit();
+      }
+      EXPECT_TRUE(writer.InTransaction());
+      t.Commit();
+    }
+    EXPECT_EQ(seen.ReadInteger("N"), 1) << "a read transaction keeps its snapshot";
+    EXPECT_FALSE(reader.KeyExists("A\\B"));
+    snapshot.Commit();
+  }
+  EXPECT_EQ(seen.ReadInteger("N"), 3);
+  EXPECT_TRUE(reader.KeyExists("A\\B"));
+
+  {
+    RegistryTransaction abandoned(writer, true);
+    RegistryKey a = writer.Open("A", false);
+    ASSERT_TRUE(a);
+    a.WriteInteger("N", 4);
+    EXPECT_TRUE(writer.DeleteKey("A\\B"));
+  }  // no Commit: rolled back
+  EXPECT_FALSE(writer.InTransaction());
+  EXPECT_EQ(seen.ReadInteger("N"), 3);
+  EXPECT_TRUE(reader.KeyExists("A\\B"));
+  EXPECT_EQ(reader.OpenReadOnly("A\\B").ReadInteger("M"), 5);
+}
+
 TEST(Paths, StoredWindowsPathsMapUnderTheStateDirectory) {
   EXPECT_EQ(MapPath("C:\\SCALEUPLOAD\\ExportDir", "/h"), "/h/drive_c/SCALEUPLOAD/ExportDir");
   EXPECT_EQ(MapPath("d:\\x\\*.*", "/h"), "/h/drive_d/x/*.*");

@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <string>
 
-namespace tv::sim {
+namespace tv::decode {
 
 // The code page label texts arrive in: CP866 after the OEM conversion,
 // ISO 8859-5 on SM700 scales, Windows-1251 when neither applies.
@@ -24,4 +24,4 @@ std::string DecodeSm700Frame(const uint8_t* data, size_t len);
 // Unicode text of single-byte `bytes` in `page`, as UTF-8.
 std::string ToUtf8(const std::string& bytes, TextCodePage page);
 
-}  // namespace tv::sim
+}  // namespace tv::decode

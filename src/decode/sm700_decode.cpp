@@ -2,11 +2,11 @@
 
 #include <string>
 
-#include "scalesim/bytes.h"
-#include "scalesim/decode.h"
-#include "scalesim/json.h"
+#include "decode/bytes.h"
+#include "decode/decode.h"
+#include "decode/json.h"
 
-namespace tv::sim {
+namespace tv::decode {
 namespace {
 
 constexpr size_t kKeyRecordLength = 85;
@@ -95,4 +95,4 @@ std::string DecodeSm700Frame(const uint8_t* data, size_t len) {
   return j.Text();
 }
 
-}  // namespace tv::sim
+}  // namespace tv::decode

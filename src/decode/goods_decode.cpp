@@ -4,11 +4,11 @@
 #include <string>
 #include <vector>
 
-#include "scalesim/bytes.h"
-#include "scalesim/decode.h"
-#include "scalesim/json.h"
+#include "decode/bytes.h"
+#include "decode/decode.h"
+#include "decode/json.h"
 
-namespace tv::sim {
+namespace tv::decode {
 namespace {
 
 constexpr size_t kFixedFields = 24;  // record offsets 0..23
@@ -214,4 +214,4 @@ std::string DecodeGoodsFrame(const uint8_t* data, size_t len, TextCodePage text)
   return j.Text();
 }
 
-}  // namespace tv::sim
+}  // namespace tv::decode

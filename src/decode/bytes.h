@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string>
 
-namespace tv::sim {
+namespace tv::decode {
 
 class ByteReader {
  public:
@@ -36,4 +36,4 @@ std::string BcdJson(const uint8_t* data, size_t len);
 // True and the value when every nibble is a decimal digit.
 bool BcdValue(const uint8_t* data, size_t len, int64_t& value);
 
-}  // namespace tv::sim
+}  // namespace tv::decode

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-namespace tv::sim {
+namespace tv::decode {
 
 class JsonObject {
  public:
@@ -25,4 +25,4 @@ class JsonObject {
 // `s` as a quoted JSON string; bytes below 0x20 are escaped.
 std::string JsonQuote(const std::string& s);
 
-}  // namespace tv::sim
+}  // namespace tv::decode

@@ -4,9 +4,9 @@
 #include <string>
 #include <vector>
 
-#include "scalesim/decode.h"
+#include "decode/decode.h"
 
-namespace tv::sim {
+namespace tv::decode {
 namespace {
 
 using Bytes = std::vector<uint8_t>;
@@ -165,4 +165,4 @@ TEST(DecodeFrames, MalformedInputNeverCrashes) {
 }
 
 }  // namespace
-}  // namespace tv::sim
+}  // namespace tv::decode

@@ -1,8 +1,8 @@
-#include "scalesim/bytes.h"
+#include "decode/bytes.h"
 
-#include "scalesim/json.h"
+#include "decode/json.h"
 
-namespace tv::sim {
+namespace tv::decode {
 
 bool ByteReader::Take(size_t n, const uint8_t*& out) {
   if (n > Left()) return false;
@@ -49,4 +49,4 @@ std::string BcdJson(const uint8_t* data, size_t len) {
   return JsonQuote(BcdDigits(data, len));
 }
 
-}  // namespace tv::sim
+}  // namespace tv::decode

@@ -1,9 +1,9 @@
 #include <cstdint>
 #include <string>
 
-#include "scalesim/decode.h"
+#include "decode/decode.h"
 
-namespace tv::sim {
+namespace tv::decode {
 namespace {
 
 // CP866 0xB0..0xDF: the box-drawing and shade characters.
@@ -74,4 +74,4 @@ std::string ToUtf8(const std::string& bytes, TextCodePage page) {
   return out;
 }
 
-}  // namespace tv::sim
+}  // namespace tv::decode
