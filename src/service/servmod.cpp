@@ -19,7 +19,6 @@ TTovalinkService::~TTovalinkService() { ScaleServiceStop(); }
 
 void TTovalinkService::ScaleServiceCreate() {
   displayName_ = "Tovalink";
-  interactive_ = true;
 }
 
 bool TTovalinkService::ScaleServiceStart(std::string& error, TEngineOptions options) {

@@ -8,7 +8,7 @@
 #include <string>
 
 #include "platform/thread.h"
-#include "sm700/KeyboardDocument.h"
+#include "sm700/XMLKeyboard_parse.h"
 #include "sm700/Sender.h"
 
 namespace tv {

@@ -1,4 +1,4 @@
-#include "sm700/KeyboardDocument.h"
+#include "sm700/XMLKeyboard_parse.h"
 
 #include <gtest/gtest.h>
 
