@@ -104,6 +104,8 @@ void CFiles::SortByFileTime(std::vector<std::string>& files) {
   for (auto& e : entries) files.push_back(std::move(e.path));
 }
 
-uint8_t CFiles::ScaleNumberFromFileName(const std::string& path) { return tv::ScaleNumberFromFileName(path); }
+uint8_t CFiles::ScaleNumberFromFileName(const std::string& path) {
+  return tv::ScaleNumberFromFileName(path);
+}
 
 }  // namespace tv

@@ -13,7 +13,9 @@ std::string_view StripLeadingZeros(std::string_view s) {
   return s;
 }
 
-bool ParseDecimalInt(std::string_view s, int32_t& value) { return text::StrToInt(text::Trim(s), value); }
+bool ParseDecimalInt(std::string_view s, int32_t& value) {
+  return text::StrToInt(text::Trim(s), value);
+}
 
 int32_t DecimalIntOrZero(std::string_view s) {
   int32_t v = 0;

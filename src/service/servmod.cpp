@@ -17,9 +17,7 @@ TTovalinkService::TTovalinkService() { ScaleServiceCreate(); }
 
 TTovalinkService::~TTovalinkService() { ScaleServiceStop(); }
 
-void TTovalinkService::ScaleServiceCreate() {
-  displayName_ = "Tovalink";
-}
+void TTovalinkService::ScaleServiceCreate() { displayName_ = "Tovalink"; }
 
 bool TTovalinkService::ScaleServiceStart(std::string& error, TEngineOptions options) {
   try {

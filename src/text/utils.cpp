@@ -23,7 +23,8 @@ uint8_t HexDigitValue(char c, bool lowerCase) {
 // Record text is always upper case.
 uint8_t HexToByte(const std::string& hex) {
   unsigned value = 0;
-  for (size_t i = 0; i < hex.size() && i < 2; ++i) value = (value * 16 + HexDigitValue(hex[i])) & 0xFF;
+  for (size_t i = 0; i < hex.size() && i < 2; ++i)
+    value = (value * 16 + HexDigitValue(hex[i])) & 0xFF;
   return static_cast<uint8_t>(value);
 }
 
