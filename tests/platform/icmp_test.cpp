@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <fstream>
 #include <string>
@@ -13,10 +14,13 @@ namespace {
 
 // True when this process was given a network namespace of its own (by
 // scripts/netns-run), so changing a net.ipv4 setting cannot touch the host.
+// Inside a user namespace the parent's namespace cannot even be looked at;
+// such a process can only change settings of a namespace it owns.
 bool InPrivateNetNamespace() {
   struct stat self {}, parent {};
   std::string parentNs = "/proc/" + std::to_string(getppid()) + "/ns/net";
-  if (stat("/proc/self/ns/net", &self) != 0 || stat(parentNs.c_str(), &parent) != 0) return false;
+  if (stat("/proc/self/ns/net", &self) != 0) return false;
+  if (stat(parentNs.c_str(), &parent) != 0) return errno == EACCES && geteuid() == 0;
   return self.st_ino != parent.st_ino;
 }
 
