@@ -13,6 +13,7 @@
 #include "platform/net.h"
 #include "platform/registry.h"
 #include "platform/tcpconnect.h"
+#include "text/utils.h"
 
 namespace tv {
 namespace {
@@ -30,15 +31,6 @@ struct ScaleStatus {
   uint8_t state = 0;
 };
 
-bool ParsePort(const std::string& text, uint16_t& port) {
-  if (text.empty() || text.size() > 5 || text.find_first_not_of("0123456789") != std::string::npos)
-    return false;
-  const unsigned long value = std::stoul(text);
-  if (value == 0 || value > 65535) return false;
-  port = static_cast<uint16_t>(value);
-  return true;
-}
-
 bool ParseArgs(int argc, char** argv, Options& opts, std::ostream& err) {
   bool haveHost = false;
   for (int i = 0; i < argc; ++i) {
@@ -46,7 +38,7 @@ bool ParseArgs(int argc, char** argv, Options& opts, std::ostream& err) {
     if (arg == "--json") {
       opts.json = true;
     } else if (arg == "--port") {
-      if (i + 1 >= argc || !ParsePort(argv[i + 1], opts.port)) {
+      if (i + 1 >= argc || !text::ParsePort(argv[i + 1], opts.port)) {
         err << "tovalink status: --port needs a number from 1 to 65535\n";
         return false;
       }

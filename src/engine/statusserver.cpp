@@ -66,7 +66,10 @@ bool BuildReply(platform::GuardedRegistry& registry, const TEngineFlags* flags,
 
 class TStatusServer::AcceptThread : public platform::Thread {
  public:
-  explicit AcceptThread(TStatusServer& server) : server_(server) {}
+  // Closing the listener wakes the loop blocked in accept.
+  explicit AcceptThread(TStatusServer& server) : server_(server) {
+    WakeOnStop([this] { server_.listener_.Close(); });
+  }
   ~AcceptThread() override { WaitFor(); }
 
  protected:
@@ -79,21 +82,20 @@ class TStatusServer::AcceptThread : public platform::Thread {
   TStatusServer& server_;
 };
 
-// One client connection.  Only its own thread closes the socket, and only
-// under socketMutex_, so Shutdown() from another thread never touches a
-// descriptor that has been closed and perhaps reused.
+// One client connection; Terminate() shuts its socket down to wake a
+// blocked receive.  Only its own thread closes the socket, and only under
+// socketMutex_, so the wake-up never touches a descriptor that has been
+// closed and perhaps reused.
 class TStatusServer::Connection : public platform::Thread {
  public:
   Connection(TStatusServer& server, platform::TcpSocket socket)
-      : server_(server), socket_(std::move(socket)) {}
-  ~Connection() override { WaitFor(); }
-
-  // Wakes a thread blocked on the socket so that it ends.
-  void Shutdown() {
-    Terminate();
-    std::lock_guard<std::mutex> lock(socketMutex_);
-    socket_.Shutdown();
+      : server_(server), socket_(std::move(socket)) {
+    WakeOnStop([this] {
+      std::lock_guard<std::mutex> lock(socketMutex_);
+      socket_.Shutdown();
+    });
   }
+  ~Connection() override { WaitFor(); }
 
  protected:
   int Execute() override {
@@ -140,7 +142,6 @@ bool TStatusServer::Activate() {
 void TStatusServer::Deactivate() {
   if (!acceptor_) return;
   acceptor_->Terminate();
-  listener_.Close();
   acceptor_->WaitFor();
   acceptor_.reset();
   // No thread adds connections any more; end and wait for the rest.
@@ -149,7 +150,7 @@ void TStatusServer::Deactivate() {
     std::lock_guard<std::mutex> lock(mutex_);
     ending.swap(connections_);
   }
-  for (auto& c : ending) c->Shutdown();
+  for (auto& c : ending) c->Terminate();
   for (auto& c : ending) c->WaitFor();
 }
 

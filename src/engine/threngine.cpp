@@ -5,39 +5,17 @@
 
 #include "engine/unengine.h"
 #include "files/fileproc.h"
+#include "files/parkedname.h"
 #include "platform/fs.h"
 #include "platform/log.h"
 #include "scale/clntsock.h"
 #include "scale/scaletypes.h"
+#include "text/utils.h"
 
 namespace tv {
 namespace {
 
 constexpr size_t kMaxBatch = 10;
-
-std::string Trimmed(const std::string& s) {
-  size_t b = 0, e = s.size();
-  while (b < e && static_cast<unsigned char>(s[b]) <= ' ') ++b;
-  while (e > b && static_cast<unsigned char>(s[e - 1]) <= ' ') --e;
-  return s.substr(b, e - b);
-}
-
-// The scale number of a DeviceResults entry: the address text after its
-// third dot.  False when there is none or it is not a number.
-bool ScaleNumberFromAddress(const std::string& address, int& number) {
-  size_t pos = 0;
-  for (int i = 0; i < 3; ++i) {
-    pos = address.find('.', pos);
-    if (pos == std::string::npos) return false;
-    ++pos;
-  }
-  std::string tail = address.substr(pos);
-  if (tail.empty() || tail.size() > 9 ||
-      !std::all_of(tail.begin(), tail.end(), [](char c) { return std::isdigit(static_cast<unsigned char>(c)); }))
-    return false;
-  number = std::stoi(tail);
-  return true;
-}
 
 }  // namespace
 
@@ -72,10 +50,6 @@ void TThrEngine::Run() {
   DeliverCommonFiles();
   DispatchKeyboardFiles();
   for (const std::string& path : commonFiles_) files_.DeleteIfExists(path);
-}
-
-bool TThrEngine::IsParkedName(const std::string& name) {
-  return name.find('{') != std::string::npos && name.find('}') != std::string::npos;
 }
 
 std::string TThrEngine::AddressOf(int32_t number) const { return settings_.IPAdress + std::to_string(number); }
@@ -193,10 +167,10 @@ void TThrEngine::DeliverToAllScales(const std::string& path) {
 void TThrEngine::RecordResult(int code, const std::string& path, bool parked, const std::string& address) {
   if (!(IsParkedName(currentFileName_) && code != 0))
     files_.AppendLog(address, static_cast<uint16_t>(code), currentFileName_);
-  if (code != 0 && !Trimmed(address).empty() && !parked) files_.CopyToUnsent(path, address);
+  if (code != 0 && !text::Trim(address).empty() && !parked) files_.CopyToUnsent(path, address);
   if (code == 0 && parked) files_.DeleteIfExists(path);
   // A result without an address (an unparseable common file) names no scale.
-  int number = 0;
+  uint8_t number = 0;
   if (!ScaleNumberFromAddress(address, number)) return;
   try {
     WriteResult(registry_, number, code == 0);

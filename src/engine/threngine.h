@@ -69,8 +69,6 @@ class TThrEngine : public platform::Thread {
   std::unique_ptr<TScaleClnt> StartClient(const TCurrentScale& scale, TEncodedFilePtr frames);
   void RecordResult(int code, const std::string& path, bool parked, const std::string& address);
   std::string AddressOf(int32_t number) const;
-  // A name with both braces is a copy parked for one scale.
-  static bool IsParkedName(const std::string& name);
 
   TEngine& engine_;
   CFiles& files_;

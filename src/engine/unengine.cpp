@@ -14,6 +14,7 @@ namespace tv {
 
 TEngine::TEngine(TEngineOptions options) : options_(std::move(options)) {
   storePath_ = options_.storePath.empty() ? platform::Registry::DefaultPath() : options_.storePath;
+  WakeOnStop([this] { stopEvent_.Set(); });
   try {
     StartUp();
     Start();
@@ -66,7 +67,7 @@ void TEngine::StartServers() {
 
 void TEngine::ShutDownWorkers() {
   if (reporter_) {
-    reporter_->Stop();
+    reporter_->Terminate();
     reporter_->WaitFor();
     reporter_.reset();
   }
@@ -75,12 +76,12 @@ void TEngine::ShutDownWorkers() {
     statusServer_.reset();
   }
   if (paramServer_) {
-    paramServer_->Stop();
+    paramServer_->Terminate();
     paramServer_->WaitFor();
     paramServer_.reset();
   }
   if (timer_) {
-    timer_->Stop();
+    timer_->Terminate();
     timer_->WaitFor();
     timer_.reset();
   }
@@ -157,13 +158,8 @@ TEventTimer::TEventTimer(int32_t periodMs, CFiles& files, const TSettingsHolder&
     : periodMs_(periodMs), files_(files), settings_(settings), startSignal_(startSignal) {}
 
 TEventTimer::~TEventTimer() {
-  Stop();
-  WaitFor();
-}
-
-void TEventTimer::Stop() {
   Terminate();
-  wake_.Set();
+  WaitFor();
 }
 
 int TEventTimer::Execute() {
@@ -178,7 +174,7 @@ int TEventTimer::Execute() {
     } else {
       lastCheck = platform::TickCount();
     }
-    wake_.Wait(500);
+    SleepUnlessTerminated(500);
   }
   return 0;
 }

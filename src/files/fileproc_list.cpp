@@ -5,6 +5,7 @@
 
 #include "files/fileproc.h"
 #include "files/fileproc_util.h"
+#include "files/parkedname.h"
 #include "platform/fs.h"
 #include "platform/log.h"
 
@@ -133,15 +134,7 @@ void CFiles::SortByFileTime(std::vector<std::string>& files) {
 }
 
 uint8_t CFiles::ScaleNumberFromFileName(const std::string& path) {
-  std::string name = platform::ExtractFileName(path);
-  size_t dot = name.find('.');
-  size_t start = (dot == std::string::npos || dot < 3) ? 0 : dot - 3;
-  std::string digits = name.substr(start, 3);
-  size_t cut = digits.find('.');
-  if (cut != std::string::npos) digits.resize(cut);
-  int32_t value = 0;
-  if (!fileproc::ParseInt32(digits, value)) return 0;
-  return static_cast<uint8_t>(value & 0xFF);
+  return tv::ScaleNumberFromFileName(path);
 }
 
 }  // namespace tv

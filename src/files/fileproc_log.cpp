@@ -3,9 +3,11 @@
 
 #include "files/fileproc.h"
 #include "files/fileproc_util.h"
+#include "files/parkedname.h"
 #include "platform/fs.h"
 #include "platform/guid.h"
 #include "platform/log.h"
+#include "text/utils.h"
 
 namespace tv {
 
@@ -32,14 +34,8 @@ bool CFiles::AppendLog(const std::string& address, uint16_t code, const std::str
 }
 
 uint8_t CFiles::ScaleNumberFromAddress(const std::string& address) {
-  std::string rest = fileproc::TrimBlanks(address);
-  for (int i = 0; i < 3; ++i) {
-    size_t dot = rest.find('.');
-    if (dot != std::string::npos) rest.erase(0, dot + 1);
-  }
-  int32_t value = 0;
-  if (!fileproc::ParseInt32(rest, value)) return 0;
-  return static_cast<uint8_t>(value & 0xFF);
+  uint8_t number = 0;
+  return tv::ScaleNumberFromAddress(address, number) ? number : 0;
 }
 
 std::string CFiles::ParkedNameSuffix(const std::string& fileName, const std::string& address) {
@@ -53,7 +49,7 @@ std::string CFiles::ParkedNameSuffix(const std::string& fileName, const std::str
 }
 
 void CFiles::CopyToUnsent(const std::string& path, const std::string& address) {
-  if (fileproc::TrimBlanks(address).empty()) return;
+  if (text::Trim(address).empty()) return;
   const std::string source = platform::MapPath(path);
   platform::FileInfo info;
   platform::Status s = env_.GetFileInfo(source, &info);
@@ -64,7 +60,7 @@ void CFiles::CopyToUnsent(const std::string& path, const std::string& address) {
     return;
   }
   const std::string name = platform::ExtractFileName(path);
-  if (!name.empty() && name[0] == '{' && name.find('}') != std::string::npos) return;
+  if (IsParkedCopyName(name)) return;
   const std::string target = fileproc::UnsentFolder(fileproc::DirectoryPart(path)) +
                              platform::NewGuidText() + ParkedNameSuffix(name, address);
   DeleteIfExists(target);

@@ -17,20 +17,14 @@ constexpr int kAcceptRetryMs = 100;
 TParamServer::TParamServer(TParamServerHost host, uint16_t port, int timeoutMs)
     : host_(std::move(host)), port_(port), timeoutMs_(timeoutMs) {
   if (!host_.flags) host_.flags = std::make_shared<TEngineFlags>();
+  WakeOnStop([this] { terminateEvent_.Set(); });
 }
 
 // The base would join only after our members are gone.
 TParamServer::~TParamServer() {
-  Stop();
+  Terminate();
   WaitFor();
 }
-
-void TParamServer::Stop() {
-  terminateEvent_.Set();
-  Terminate();
-}
-
-bool TParamServer::StopRequested() const { return Terminated() || terminateEvent_.IsSet(); }
 
 int TParamServer::Execute() {
   if (!listener_.Listen(port_, kParamServerBacklog)) {
@@ -38,7 +32,7 @@ int TParamServer::Execute() {
                        platform::LastOsErrorText().c_str());
     return 1;
   }
-  while (!StopRequested()) {
+  while (!Terminated()) {
     platform::TcpSocket client;
     if (WaitForClient(client)) Serve(std::move(client));
   }
@@ -68,7 +62,6 @@ bool TParamServer::WaitForClient(platform::TcpSocket& client) {
     return false;
   }
   client = acceptThread_->TakeClient();
-  peerAddress_ = acceptThread_->PeerAddress();
   ReleaseAcceptThread();
   return true;
 }

@@ -27,7 +27,7 @@ int TServerAcceptThread::Execute() {
 }
 
 int TServerAcceptThread::AcceptOne() {
-  client_ = listener_.Accept(&peer_);
+  client_ = listener_.Accept();
   if (!client_.Valid()) {
     invalidEvent_.Set();
     return 1;

@@ -18,10 +18,7 @@ TTovalinkService::TTovalinkService() { ScaleServiceCreate(); }
 
 TTovalinkService::~TTovalinkService() { ScaleServiceStop(); }
 
-void TTovalinkService::ScaleServiceCreate() {
-  displayName_ = "Tovalink";
-  interactive_ = true;
-}
+void TTovalinkService::ScaleServiceCreate() { displayName_ = "Tovalink"; }
 
 bool TTovalinkService::ScaleServiceStart(std::string& error, TEngineOptions options) {
   try {

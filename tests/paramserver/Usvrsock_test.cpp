@@ -37,7 +37,7 @@ class ParamServerTest : public ::testing::Test {
   }
   void StopServer() {
     if (!server_) return;
-    server_->Stop();
+    server_->Terminate();
     server_->WaitFor();
     server_.reset();
   }

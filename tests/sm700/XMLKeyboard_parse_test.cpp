@@ -1,4 +1,4 @@
-#include "sm700/KeyboardDocument.h"
+#include "sm700/XMLKeyboard_parse.h"
 
 #include <gtest/gtest.h>
 
@@ -136,6 +136,8 @@ TEST(KeyboardWalk, Windows1251BytesPassUnchangedWhateverTheDeclaration) {
 TEST(KeyboardWalk, NonIntegerKeyIndexOfASkippedKeyDoesNotMatter) {
   auto d = Parsed(Doc(Keyboard(kFrukty, "<key key_menu=\"false\" key_index=\"abc\"/>" + Key("+4"))));
   EXPECT_EQ(d.Elements().at(0).keys.at(0).KeyIndex, 4);
+  // Read as StrToInt reads it: leading spaces are allowed, trailing ones not.
+  EXPECT_EQ(Parsed(Doc(Keyboard(kFrukty, Key("  7")))).Elements().at(0).keys.at(0).KeyIndex, 7);
 }
 
 TEST(UnreadableKeyboardFile, IsRejectedAsAWhole) {
@@ -147,6 +149,7 @@ TEST(UnreadableKeyboardFile, IsRejectedAsAWhole) {
       "<xml_archive><keys/></xml_archive>",
       Doc(Keyboard(kFrukty, Key("1") + Key("x1"))),
       Doc(Keyboard(kFrukty, Key("1.5"))),
+      Doc(Keyboard(kFrukty, Key("7 "))),
       Doc(Keyboard(kFrukty, Key("1") + "<key key_menu=\"true\" key_index=\"x\"/>")),
       Doc(Keyboard(kFrukty, Key(""))),
       Doc(Keyboard(kFrukty, Key("-1"))),

@@ -1,8 +1,9 @@
-#include "sm700/KeyboardDocument.h"
+#include "sm700/XMLKeyboard_parse.h"
 
-#include <charconv>
 #include <cstring>
 #include <pugixml.hpp>
+
+#include "text/utils.h"
 
 namespace tv {
 namespace {
@@ -28,13 +29,6 @@ std::string TextContent(pugi::xml_node node) {
     cur = cur.next_sibling();
   }
   return text;
-}
-
-bool ParseKeyIndex(const char* value, int32_t& out) {
-  const char* end = value + std::strlen(value);
-  if (value != end && *value == '+') ++value;
-  auto [ptr, ec] = std::from_chars(value, end, out);
-  return ec == std::errc() && ptr == end && value != end;
 }
 
 bool InBcd8(int64_t value) { return value >= 0 && value <= kLargestBcd8; }
@@ -95,7 +89,7 @@ class Walk {
     TKeyInfo info;
     // The index is converted before the image is looked for, so a bad one
     // spoils the file even on a key that has no image.
-    if (!ParseKeyIndex(index.value(), info.KeyIndex)) return false;
+    if (!text::StrToInt(index.value(), info.KeyIndex)) return false;
     pugi::xml_attribute file = key.child("layer_image").attribute("file_name");
     if (!file) return true;
     info.Text = KeyText(key);
