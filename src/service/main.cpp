@@ -4,6 +4,7 @@
 //   tovalink reg query|add|delete ...
 //   tovalink status [HOST] [--json]
 //   tovalink lock|unlock [HOST]
+//   tovalink --version
 #include <cctype>
 #include <cstdio>
 #include <string>
@@ -12,6 +13,7 @@
 #include "paramserver/lockclient.h"
 #include "service/regcli.h"
 #include "service/servmod.h"
+#include "tovalink/version.h"
 
 namespace {
 
@@ -31,7 +33,8 @@ int Usage(FILE* out, int code) {
                "       tovalink INSTALL|UNINSTALL [SILENT]\n"
                "       tovalink reg query|add|delete <key> [/v <name>] [/t REG_SZ|REG_DWORD] [/d <data>] [/f]\n"
                "       tovalink status [HOST] [--json]\n"
-               "       tovalink lock|unlock [HOST]\n");
+               "       tovalink lock|unlock [HOST]\n"
+               "       tovalink --version\n");
   return code;
 }
 
@@ -49,6 +52,10 @@ int main(int argc, char** argv) {
   if (cmd == "reg") return tv::RunRegCommand(argc - 2, argv + 2);
   if (cmd == "status") return tv::RunStatusCommand(argc - 2, argv + 2);
   if (cmd == "lock" || cmd == "unlock") return tv::RunLockCommand(cmd == "lock", argc - 2, argv + 2);
+  if (cmd == "--version" || cmd == "version") {
+    std::printf("tovalink %s\n", tv::kVersion);
+    return 0;
+  }
   if (cmd == "help" || cmd == "--help" || cmd == "-h") return Usage(stdout, 0);
   std::fprintf(stderr, "tovalink: unknown command '%s'\n", cmd.c_str());
   return Usage(stderr, 2);
