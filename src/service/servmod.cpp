@@ -80,6 +80,13 @@ int TTovalinkService::Install(bool silent) {
     std::fprintf(stderr, "%s: systemctl could not enable %s\n", displayName_.c_str(), kUnitName);
     return 1;
   }
+  // The unit's ProtectHome= hides these trees from the service.
+  std::string exe = platform::ExecutablePath();
+  for (const char* hidden : {"/home/", "/root/", "/run/user/"}) {
+    if (exe.rfind(hidden, 0) == 0)
+      std::fprintf(stderr, "%s: warning: the unit cannot run %s (ProtectHome=); install the binary first\n",
+                   displayName_.c_str(), exe.c_str());
+  }
   if (!silent) std::printf("Service installed successfully\n");
   return 0;
 }
