@@ -24,4 +24,10 @@ bool RemoveUnitFile(const std::string& dir, const std::string& name, std::string
 bool RunSystemctl(const std::string& args);
 bool SystemctlAvailable();
 
+// True when the user `name` exists in the user database.
+bool SystemUserExists(const std::string& name);
+// useradd --system with its own group, no login shell and `home` as its
+// home; true on success.
+bool CreateSystemUser(const std::string& name, const std::string& home);
+
 }  // namespace tv::platform

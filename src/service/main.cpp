@@ -6,6 +6,7 @@
 //   tovalink lock|unlock [HOST]
 //   tovalink scale list|add|remove|set ...
 //   tovalink unsent list|drop ...
+//   tovalink --version
 #include <cctype>
 #include <cstdio>
 #include <string>
@@ -16,6 +17,7 @@
 #include "service/scalecli.h"
 #include "service/servmod.h"
 #include "service/unsentcli.h"
+#include "tovalink/version.h"
 
 namespace {
 
@@ -38,7 +40,8 @@ int Usage(FILE* out, int code) {
                "       tovalink lock|unlock [HOST]\n"
                "       tovalink scale list [--json] | add|set N [--type NAME] [--barcode-type N] [--[no-]use-by-days]\n"
                "                                    [--[no-]const-barcode] | remove N\n"
-               "       tovalink unsent list [--scale N] [--json] | drop --scale N (--all | FILE)\n");
+               "       tovalink unsent list [--scale N] [--json] | drop --scale N (--all | FILE)\n"
+               "       tovalink --version\n");
   return code;
 }
 
@@ -58,6 +61,10 @@ int main(int argc, char** argv) {
   if (cmd == "scale") return tv::RunScaleCommand(argc - 2, argv + 2);
   if (cmd == "unsent") return tv::RunUnsentCommand(argc - 2, argv + 2);
   if (cmd == "lock" || cmd == "unlock") return tv::RunLockCommand(cmd == "lock", argc - 2, argv + 2);
+  if (cmd == "--version" || cmd == "version") {
+    std::printf("tovalink %s\n", tv::kVersion);
+    return 0;
+  }
   if (cmd == "help" || cmd == "--help" || cmd == "-h") return Usage(stdout, 0);
   std::fprintf(stderr, "tovalink: unknown command '%s'\n", cmd.c_str());
   return Usage(stderr, 2);
