@@ -7,6 +7,8 @@
 #include "engine/unengine.h"
 #include "files/fileproc.h"
 #include "platform/fs.h"
+#include "platform/log.h"
+#include "platform/service.h"
 #include "scale/clntsock.h"
 #include "scale/scaletypes.h"
 
@@ -60,6 +62,8 @@ int TThrEngine::Execute() {
   } catch (...) {
     std::fprintf(stderr, "Tovalink: export cycle ended early\n");
   }
+  engine_.Progress().Idle();
+  Report();
   engine_.SignalCycleEnd();
   return 0;
 }
@@ -72,6 +76,17 @@ void TThrEngine::Run() {
   DeliverCommonFiles();
   DispatchKeyboardFiles();
   for (const std::string& path : commonFiles_) files_.DeleteIfExists(path);
+}
+
+void TThrEngine::Report() {
+  std::vector<std::string> parked, parkedKeyboard;
+  files_.ListUnsentFiles(settings_.SearchMask, parked, parkedKeyboard);
+  const size_t parkedAfter = parked.size() + parkedKeyboard.size();
+  platform::LogInfo("export cycle: %s", tally_.Summary(parkedAfter).c_str());
+  const platform::LocalTime now = engine_.Clock().Now();
+  char hhmm[8];
+  std::snprintf(hhmm, sizeof hhmm, "%02d:%02d", now.hour % 100, now.minute % 100);
+  platform::NotifyStatus(tally_.StatusLine(hhmm, parkedAfter));
 }
 
 bool TThrEngine::IsParkedName(const std::string& name) {
@@ -126,6 +141,8 @@ void TThrEngine::DeliverParkedFiles() {
     if (!files_.ParseImportFile(path, lines_)) continue;
     TCurrentScale scale;
     if (!SelectByFileName(path, scale)) continue;
+    tally_.File();
+    engine_.Progress().Busy(currentFileName_, {scale.number});
     std::unique_ptr<TScaleClnt> client = StartClient(scale);
     int code = client->WaitFor();
     client.reset();
@@ -136,6 +153,7 @@ void TThrEngine::DeliverParkedFiles() {
 void TThrEngine::DeliverCommonFiles() {
   for (const std::string& path : commonFiles_) {
     currentFileName_ = platform::ExtractFileName(path);
+    tally_.File();
     if (!files_.ParseImportFile(path, lines_)) {
       RecordResult(kResultNothingToSend, path, false, "");
       continue;
@@ -153,6 +171,8 @@ void TThrEngine::DeliverToAllScales(const std::string& path) {
     const size_t first = next;
     for (size_t started = 0; started < batch && next < count; ++started, ++next)
       slots[next] = StartClient(SelectByIndex(next));
+    engine_.Progress().Busy(currentFileName_, std::vector<int>(tables_.ScaleNumbers.begin() + first,
+                                                               tables_.ScaleNumbers.begin() + next));
     // The last started is collected first.
     for (size_t i = next; i-- > first;) {
       TCurrentScale scale = SelectByIndex(i);
@@ -170,7 +190,10 @@ void TThrEngine::RecordResult(int code, const std::string& path, bool parked, co
   if (code == 0 && parked) files_.DeleteIfExists(path);
   // A result without an address (an unparseable common file) names no scale.
   int number = 0;
-  if (!ScaleNumberFromAddress(address, number)) return;
+  const bool named = ScaleNumberFromAddress(address, number);
+  LogAttempt(named ? number : -1, address, currentFileName_, code, parked);
+  tally_.Attempt(named ? number : -1, code);
+  if (!named) return;
   try {
     WriteResult(registry_, number, code == 0);
   } catch (const platform::RegistryError& e) {

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/cyclereport.h"
 #include "engine/settings.h"
 #include "engine/unengine_config.h"
 #include "files/linelists.h"
@@ -50,6 +51,8 @@ class TThrEngine : public platform::Thread {
 
  private:
   void Run();
+  // The summary line and the STATUS systemctl shows.
+  void Report();
   void DeliverParkedFiles();
   void DeliverCommonFiles();
   void DeliverToAllScales(const std::string& path);
@@ -76,6 +79,7 @@ class TThrEngine : public platform::Thread {
   std::vector<std::string> commonFiles_;
   std::vector<std::string> keyboardFiles_;
   TLineLists lines_;
+  TCycleTally tally_;
 };
 
 }  // namespace tv

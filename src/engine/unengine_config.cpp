@@ -1,8 +1,11 @@
 #include "engine/unengine_config.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 
 #include "platform/fs.h"
+#include "platform/log.h"
 
 namespace tv {
 namespace {
@@ -130,16 +133,22 @@ bool ReloadSettings(Registry& reg, TEngineSettings& s) {
     s.ImportType = static_cast<uint8_t>(reg.ReadInteger("ImportType") & 0xFF);
     s.MaxMessRowCount = OptionalInteger(reg, "MaxMessRowCount", 8);
     reg.CloseKey();
-  } catch (const platform::RegistryError&) {
+  } catch (const platform::RegistryError& e) {
+    platform::LogError("settings cannot be read: %s", e.what());
     reg.CloseKey();
     return false;
   }
   // Empty names cannot become directories; any other failure shows later,
   // when the file functions meet the missing directory.
-  if (s.ExportDir.empty() || s.LogoDir.empty()) return false;
-  platform::ForceDirectories(platform::MapPath(s.ExportDir));
-  platform::ForceDirectories(platform::MapPath(s.ExportDir + "\\Unsent"));
-  platform::ForceDirectories(platform::MapPath(s.LogoDir));
+  if (s.ExportDir.empty() || s.LogoDir.empty()) {
+    platform::LogError("%s is empty: no directory can be made from it", s.ExportDir.empty() ? "ExportDir" : "LogoDir");
+    return false;
+  }
+  for (const std::string& dir : {s.ExportDir, s.ExportDir + "\\Unsent", s.LogoDir}) {
+    const std::string path = platform::MapPath(dir);
+    if (!platform::ForceDirectories(path))
+      platform::LogError("directory %s (from %s) cannot be made: %s", path.c_str(), dir.c_str(), std::strerror(errno));
+  }
   return true;
 }
 

@@ -2,6 +2,7 @@
 //   tovalink                      run the service in the foreground (systemd)
 //   tovalink INSTALL|UNINSTALL [SILENT]
 //   tovalink reg query|add|delete ...
+//   tovalink check
 //   tovalink status [HOST] [--json]
 //   tovalink lock|unlock [HOST]
 #include <cctype>
@@ -9,6 +10,7 @@
 #include <string>
 
 #include "engine/statusclient.h"
+#include "engine/storecheck.h"
 #include "paramserver/lockclient.h"
 #include "service/regcli.h"
 #include "service/servmod.h"
@@ -30,6 +32,7 @@ int Usage(FILE* out, int code) {
                "usage: tovalink                         run the service in the foreground\n"
                "       tovalink INSTALL|UNINSTALL [SILENT]\n"
                "       tovalink reg query|add|delete <key> [/v <name>] [/t REG_SZ|REG_DWORD] [/d <data>] [/f]\n"
+               "       tovalink check                   report every problem of the store\n"
                "       tovalink status [HOST] [--json]\n"
                "       tovalink lock|unlock [HOST]\n");
   return code;
@@ -47,6 +50,7 @@ int main(int argc, char** argv) {
     return IsSwitch(cmd, "INSTALL") ? service.Install(silent) : service.Uninstall(silent);
   }
   if (cmd == "reg") return tv::RunRegCommand(argc - 2, argv + 2);
+  if (cmd == "check") return tv::RunCheckCommand(argc - 2, argv + 2);
   if (cmd == "status") return tv::RunStatusCommand(argc - 2, argv + 2);
   if (cmd == "lock" || cmd == "unlock") return tv::RunLockCommand(cmd == "lock", argc - 2, argv + 2);
   if (cmd == "help" || cmd == "--help" || cmd == "-h") return Usage(stdout, 0);

@@ -1,0 +1,295 @@
+#include "engine/storecheck.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <map>
+#include <optional>
+#include <set>
+
+#include "engine/settings.h"
+#include "engine/startreport.h"
+#include "files/fileproc.h"
+#include "platform/fs.h"
+#include "platform/registry.h"
+
+namespace tv {
+namespace {
+
+using platform::RegType;
+using platform::Registry;
+using platform::RegValue;
+
+enum class Kind { String, Integer, Boolean };
+
+struct CheckedValue {
+  const char* name;
+  Kind kind;
+  bool required;  // false: optional, only its type is checked
+  bool nonEmpty;  // strings that must hold something
+};
+
+// Every product-key value the service reads, in one place.
+constexpr CheckedValue kProductValues[] = {
+    {"ExportDir", Kind::String, true, true},         {"LogoDir", Kind::String, true, true},
+    {"IPAdress", Kind::String, true, true},          {"FileMask", Kind::String, true, true},
+    {"BarPrefix", Kind::String, true, false},        {"VerInterval", Kind::Integer, true, false},
+    {"SocketPort", Kind::Integer, true, false},      {"BarcodeFormat", Kind::Integer, true, false},
+    {"LFormat", Kind::Integer, true, false},         {"LabelWidth", Kind::Integer, true, false},
+    {"INGRFontSize", Kind::Integer, true, false},    {"SMessFontSize", Kind::Integer, true, false},
+    {"INGRROWCount", Kind::Integer, true, false},    {"SMESSROWCount", Kind::Integer, true, false},
+    {"INGRCOLCount", Kind::Integer, true, false},    {"SMESSCOLCount", Kind::Integer, true, false},
+    {"m_iNameAlgorithm", Kind::Boolean, true, false}, {"LongBarCode", Kind::Boolean, true, false},
+    {"TextToOEM", Kind::Boolean, true, false},       {"ForceDi30", Kind::Boolean, true, false},
+    {"ImportType", Kind::Integer, true, false},      {"MaxMessRowCount", Kind::Integer, false, false},
+    {"MonitorIP", Kind::String, false, false},       {"DecimalSeparator", Kind::String, false, false},
+    {"ListSeparator", Kind::String, false, false},
+};
+
+// The five scale tables; entry i of each describes the same scale.
+constexpr const char* kScaleTables[] = {kDevicesKey, kDeviceTypesKey, kDeviceBarcodeTypesKey, kDeviceUseByInDaysKey,
+                                        kDeviceConstBCKey};
+
+std::string ShortKey(const char* key) {
+  std::string k = key;
+  return k.substr(k.rfind('\\') + 1);
+}
+
+class Checker {
+ public:
+  Checker(Registry& reg, TCheckReport& report) : reg_(reg), report_(report) {}
+
+  void Run(const platform::Regional& host) {
+    if (!reg_.OpenKeyReadOnly(kProductKey)) {
+      Error(std::string("the key ") + kProductKey + " is missing (the service creates it only in an empty store)");
+      return;
+    }
+    for (const CheckedValue& v : kProductValues) CheckValue(v);
+    reg_.CloseKey();
+    CheckAddressPrefix();
+    CheckTables();
+    CheckDirectory("ExportDir", Str("ExportDir"));
+    if (!Str("ExportDir").empty()) CheckDirectory("ExportDir\\Unsent", Str("ExportDir") + "\\Unsent");
+    CheckDirectory("LogoDir", Str("LogoDir"));
+    CheckSeparators(host);
+    CheckParkedFiles();
+  }
+
+ private:
+  void Error(const std::string& t) { report_.findings.push_back({TCheckLevel::Error, t}); }
+  void Warning(const std::string& t) { report_.findings.push_back({TCheckLevel::Warning, t}); }
+  void Note(const std::string& t) { report_.findings.push_back({TCheckLevel::Note, t}); }
+  std::string Str(const std::string& name) const {
+    auto it = strings_.find(name);
+    return it == strings_.end() ? std::string() : it->second;
+  }
+
+  static const char* KindName(Kind k) {
+    return k == Kind::String ? "a string (REG_SZ)" : k == Kind::Integer ? "an integer (REG_DWORD)" : "0 or 1 (REG_DWORD)";
+  }
+
+  void CheckValue(const CheckedValue& v) {
+    std::optional<RegValue> value = reg_.ReadValue(v.name);
+    const RegType want = v.kind == Kind::String ? RegType::String : RegType::DWord;
+    if (!value) {
+      // A missing string reads as empty; a missing number stops the read.
+      if (v.required && (v.kind != Kind::String || v.nonEmpty))
+        Error(std::string(v.name) + " is missing; it must be " + KindName(v.kind));
+      return;
+    }
+    if (value->type != want) {
+      std::string msg = std::string(v.name) + " is of the wrong type; it must be " + KindName(v.kind);
+      if (v.required) Error(msg); else Warning(msg + " (ignored)");
+      return;
+    }
+    if (v.kind == Kind::String) {
+      strings_[v.name] = value->text;
+      if (v.nonEmpty && value->text.empty()) Error(std::string(v.name) + " is empty");
+    } else {
+      numbers_[v.name] = static_cast<int32_t>(value->number);
+    }
+  }
+
+  void CheckAddressPrefix() {
+    const std::string p = Str("IPAdress");
+    if (p.empty()) return;
+    int parts = 0;
+    size_t pos = 0;
+    bool ok = p.back() == '.';
+    while (ok && parts < 3) {
+      size_t dot = p.find('.', pos);
+      std::string part = p.substr(pos, dot == std::string::npos ? std::string::npos : dot - pos);
+      ok = dot != std::string::npos && !part.empty() && part.size() <= 3 &&
+           std::all_of(part.begin(), part.end(), [](char c) { return std::isdigit(static_cast<unsigned char>(c)); }) &&
+           std::stoi(part) <= 255;
+      pos = dot + 1;
+      ++parts;
+    }
+    if (!ok || pos != p.size())
+      Error("IPAdress \"" + p + "\" is not three dotted numbers and a dot (such as \"192.168.0.\")");
+  }
+
+  // Reads TotalNumber and the entries of one table; false when it cannot.
+  bool ReadTable(const char* key, std::vector<int32_t>& entries) {
+    const std::string name = ShortKey(key);
+    if (!reg_.OpenKeyReadOnly(key)) {
+      if (key == kDevicesKey) Error("the table Devices is missing: no scale receives anything");
+      return false;
+    }
+    std::optional<RegValue> total = reg_.ReadValue("TotalNumber");
+    bool ok = total && total->type == RegType::DWord;
+    if (!ok) Error(name + "\\TotalNumber is missing or not an integer");
+    for (int32_t i = 1; ok && i <= static_cast<int32_t>(total->number) && i <= 1000; ++i) {
+      std::optional<RegValue> e = reg_.ReadValue("Scale" + std::to_string(i));
+      if (!e || e->type != RegType::DWord) {
+        Error(name + "\\Scale" + std::to_string(i) + " is missing or not an integer (TotalNumber is " +
+              std::to_string(total->number) + ")");
+        ok = false;
+      } else {
+        entries.push_back(static_cast<int32_t>(e->number));
+      }
+    }
+    reg_.CloseKey();
+    return ok;
+  }
+
+  void CheckTables() {
+    std::vector<int32_t> numbers;
+    if (!ReadTable(kDevicesKey, numbers)) return;
+    scaleNumbers_.insert(numbers.begin(), numbers.end());
+    tablesRead_ = true;
+    if (numbers.empty()) Warning("the scale list is empty (Devices\\TotalNumber is 0): nothing is delivered");
+    std::set<int32_t> seen;
+    for (size_t i = 0; i < numbers.size(); ++i) {
+      const std::string entry = "Devices\\Scale" + std::to_string(i + 1);
+      if (numbers[i] < 1 || numbers[i] > 255)
+        Error(entry + " is " + std::to_string(numbers[i]) + "; a scale number is 1 to 255");
+      else if (!seen.insert(numbers[i]).second)
+        Error(entry + " repeats scale number " + std::to_string(numbers[i]));
+    }
+    for (const char* key : kScaleTables) {
+      if (key == kDevicesKey) continue;
+      std::vector<int32_t> entries;
+      if (!ReadTable(key, entries)) continue;
+      if (entries.size() != numbers.size())
+        Error(ShortKey(key) + "\\TotalNumber is " + std::to_string(entries.size()) + " but Devices\\TotalNumber is " +
+              std::to_string(numbers.size()));
+    }
+  }
+
+  // The nearest ancestor of `path` that exists.
+  static std::string ExistingAncestor(std::string path) {
+    while (!path.empty() && !platform::DirectoryExists(path) && !platform::FileExists(path)) {
+      size_t slash = path.find_last_of('/');
+      if (slash == std::string::npos) return {};
+      path = slash == 0 ? "/" : path.substr(0, slash);
+    }
+    return path;
+  }
+
+  void CheckDirectory(const std::string& name, const std::string& stored) {
+    if (stored.empty()) return;
+    if (stored.rfind("\\\\", 0) == 0 || stored.rfind("//", 0) == 0) {
+      Error(name + " \"" + stored + "\" is a network (UNC) path; mount the share and give its local path");
+      return;
+    }
+    const std::string path = platform::MapPath(stored);
+    if (path.empty() || path[0] != '/') {
+      Error(name + " \"" + stored + "\" is a relative path; give a drive letter or an absolute path");
+      return;
+    }
+    if (platform::DirectoryExists(path)) {
+      if (::access(path.c_str(), W_OK | X_OK) != 0) Error(name + " " + path + " cannot be written");
+      return;
+    }
+    const std::string base = ExistingAncestor(path);
+    if (base.empty() || !platform::DirectoryExists(base))
+      Error(name + " " + path + " cannot be made: " + (base.empty() ? path : base) + " is not a directory");
+    else if (::access(base.c_str(), W_OK | X_OK) != 0)
+      Error(name + " " + path + " cannot be made: " + base + " cannot be written");
+    else
+      Note(name + " " + path + " does not exist yet; the service makes it");
+  }
+
+  void CheckSeparators(const platform::Regional& host) {
+    const std::string locale = EffectiveLocale("LC_NUMERIC");
+    const char list = Str("ListSeparator").empty() ? 0 : Str("ListSeparator")[0];
+    const char decimal = Str("DecimalSeparator").empty() ? 0 : Str("DecimalSeparator")[0];
+    const std::string line = SeparatorSource("list separator", list, host.listSeparator, "ListSeparator") + ", " +
+                             SeparatorSource("decimal separator", decimal, host.decimalSeparator, "DecimalSeparator");
+    if ((list == 0 || decimal == 0) && IsPlainLocale(locale))
+      Warning(line + ": the C/POSIX locale rarely matches the back office; set ListSeparator and DecimalSeparator");
+    else
+      Note(line);
+  }
+
+  void CheckParkedFiles() {
+    const std::string exportDir = Str("ExportDir");
+    if (exportDir.empty() || !tablesRead_) return;
+    std::vector<platform::FoundFile> found;
+    platform::FindFiles(platform::MapPath(exportDir + "\\Unsent") + "/*", found);
+    for (const platform::FoundFile& f : found) {
+      if (f.isDirectory || f.name.find('{') == std::string::npos || f.name.find('}') == std::string::npos) continue;
+      const int number = CFiles::ScaleNumberFromFileName(f.name);
+      if (!scaleNumbers_.count(number))
+        Warning("Unsent/" + f.name + " is parked for scale " + std::to_string(number) +
+                ", which is not in the scale list: it is never delivered and starts a cycle at every check");
+    }
+  }
+
+  Registry& reg_;
+  TCheckReport& report_;
+  std::map<std::string, std::string> strings_;
+  std::map<std::string, int32_t> numbers_;
+  std::set<int32_t> scaleNumbers_;
+  bool tablesRead_ = false;
+};
+
+}  // namespace
+
+bool TCheckReport::Passed() const { return Count(TCheckLevel::Error) == 0; }
+
+int TCheckReport::Count(TCheckLevel level) const {
+  return static_cast<int>(std::count_if(findings.begin(), findings.end(),
+                                        [&](const TCheckFinding& f) { return f.level == level; }));
+}
+
+TCheckReport CheckStore(const std::string& storePath, const platform::Regional& host) {
+  TCheckReport report;
+  report.storePath = storePath;
+  if (!platform::FileExists(storePath)) {
+    report.findings.push_back({TCheckLevel::Warning, "the store " + storePath +
+                                                         " does not exist; the first start writes the defaults "
+                                                         "(set IPAdress before files arrive)"});
+    return report;
+  }
+  try {
+    Registry reg(storePath);
+    Checker(reg, report).Run(host);
+  } catch (const platform::RegistryError& e) {
+    report.findings.push_back({TCheckLevel::Error, std::string("the store cannot be read: ") + e.what()});
+  }
+  return report;
+}
+
+void PrintCheckReport(const TCheckReport& report, std::FILE* out) {
+  for (const TCheckFinding& f : report.findings) {
+    const char* word = f.level == TCheckLevel::Error ? "error" : f.level == TCheckLevel::Warning ? "warning" : "ok";
+    std::fprintf(out, "%s: %s\n", word, f.text.c_str());
+  }
+  std::fprintf(out, "%s: %d errors, %d warnings\n", report.storePath.c_str(), report.Count(TCheckLevel::Error),
+               report.Count(TCheckLevel::Warning));
+}
+
+int RunCheckCommand(int argc, char** /*argv*/) {
+  if (argc != 0) {
+    std::fprintf(stderr, "usage: tovalink check\n");
+    return 2;
+  }
+  const TCheckReport report = CheckStore(Registry::DefaultPath(), platform::Regional::FromProcessLocale());
+  PrintCheckReport(report, stdout);
+  return report.Passed() ? 0 : 1;
+}
+
+}  // namespace tv
