@@ -56,8 +56,13 @@ bool IsPlainLocale(const std::string& locale) {
 
 std::string SeparatorSource(const char* what, char stored, char host, const char* storedName) {
   std::string line = std::string(what) + " '";
-  if (stored != 0) return line + stored + "' (stored " + storedName + ")";
-  return line + host + "' (locale " + EffectiveLocale("LC_NUMERIC") + ")";
+  if (stored == 0) return line + host + "' (locale " + EffectiveLocale("LC_NUMERIC") + ")";
+  line += stored + std::string("' (stored ") + storedName;
+  // Goods files are split into lines and keys at the locale's list
+  // separator whatever is stored; only the fields use the stored one.
+  if (stored != host && std::string(storedName) == "ListSeparator")
+    line += std::string("; files are split at the locale's '") + host + "'";
+  return line + ")";
 }
 
 void LogStartReport(TEngine& engine) {

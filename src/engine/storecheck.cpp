@@ -218,6 +218,10 @@ class Checker {
     const char decimal = Str("DecimalSeparator").empty() ? 0 : Str("DecimalSeparator")[0];
     const std::string line = SeparatorSource("list separator", list, host.listSeparator, "ListSeparator") + ", " +
                              SeparatorSource("decimal separator", decimal, host.decimalSeparator, "DecimalSeparator");
+    if (list != 0 && list != host.listSeparator)
+      Warning(std::string("ListSeparator '") + list + "' is not the list separator of locale " + locale + " ('" +
+              host.listSeparator + "'): files are split at the locale's, fields at the stored one; "
+              "set the service's locale or ListSeparator so that both agree");
     if ((list == 0 || decimal == 0) && IsPlainLocale(locale))
       Warning(line + ": the C/POSIX locale rarely matches the back office; set ListSeparator and DecimalSeparator");
     else

@@ -87,7 +87,8 @@ TEST(ServiceLog, StartDeliveriesCycleAndStopAreLoggedAndNotified) {
   EXPECT_TRUE(Has(out, "Tovalink 2.43 starting; state directory " + site.home.Path())) << out;
   EXPECT_TRUE(Has(out, "ExportDir " + site.exportDir + ", Unsent " + site.exportDir + "/Unsent, LogoDir " +
                            site.logDir)) << out;
-  EXPECT_TRUE(Has(out, "list separator ';' (stored ListSeparator), decimal separator '.' (locale C)")) << out;
+  EXPECT_TRUE(Has(out, "list separator ';' (stored ListSeparator; files are split at the locale's ','), "
+                       "decimal separator '.' (locale C)")) << out;
   EXPECT_TRUE(Has(out, "delivery log dates \"%m/%d/%y\", times \"%H:%M:%S\" (locale C)")) << out;
   EXPECT_TRUE(Has(out, "2 scales in the scale list, VerInterval 1 s")) << out;
   // One line per attempt, a warning for the failure with its meaning.

@@ -25,8 +25,8 @@ class CheckTest : public ::testing::Test {
     reg.WriteString("IPAdress", "127.0.0.");
     reg.WriteString("ExportDir", home / "export");
     reg.WriteString("LogoDir", home / "log");
-    reg.WriteString("ListSeparator", ";");
-    reg.WriteString("DecimalSeparator", ",");
+    reg.WriteString("ListSeparator", ",");
+    reg.WriteString("DecimalSeparator", ".");
     reg.CloseKey();
     SetTables({1, 2, 3});
   }
@@ -59,7 +59,7 @@ class CheckTest : public ::testing::Test {
 TEST_F(CheckTest, AGoodStorePassesAndSaysWhichSeparatorsAreInForce) {
   std::string out;
   EXPECT_EQ(Check(out), 0) << out;
-  EXPECT_NE(out.find("ok: list separator ';' (stored ListSeparator), decimal separator ',' (stored DecimalSeparator)"),
+  EXPECT_NE(out.find("ok: list separator ',' (stored ListSeparator), decimal separator '.' (stored DecimalSeparator)"),
             std::string::npos) << out;
   EXPECT_NE(out.find(Store() + ": 0 errors, 0 warnings"), std::string::npos) << out;
   EXPECT_EQ(out.find("error:"), std::string::npos) << out;
@@ -116,7 +116,10 @@ TEST_F(CheckTest, EveryProblemIsOneLineNamingTheValue) {
        1, "cannot be made: " + home / "plain" + " is not a directory"},
       {"separators from the C locale",
        [&](CheckTest& t) { t.Edit(product, [](Registry& r) { r.DeleteValue("ListSeparator"); }); }, 0,
-       "warning: list separator ',' (locale C), decimal separator ',' (stored DecimalSeparator): the C/POSIX locale"},
+       "warning: list separator ',' (locale C), decimal separator '.' (stored DecimalSeparator): the C/POSIX locale"},
+      {"stored list separator unlike the locale's",
+       [&](CheckTest& t) { t.Edit(product, [](Registry& r) { r.WriteString("ListSeparator", ";"); }); }, 0,
+       "warning: ListSeparator ';' is not the list separator of locale C (','): files are split at the locale's"},
       {"parked file of a removed scale",
        [&](CheckTest& t) {
          test::WriteFile(t.home / "export/Unsent/{6F9619FF-8B86-D011-B42D-00C04FC964FF}prices007.txt", "T1\r\n");
