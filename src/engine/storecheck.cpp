@@ -168,6 +168,12 @@ class Checker {
       else if (!seen.insert(numbers[i]).second)
         Error(entry + " repeats scale number " + std::to_string(numbers[i]));
     }
+    if (!numbers.empty()) {
+      std::string list;
+      for (int32_t n : numbers) list += (list.empty() ? "" : ", ") + std::to_string(n);
+      Note(std::to_string(numbers.size()) + (numbers.size() == 1 ? " scale: " : " scales: ") + list + " at " +
+           Str("IPAdress") + "n");
+    }
     for (const char* key : kScaleTables) {
       if (key == kDevicesKey) continue;
       std::vector<int32_t> entries;
@@ -200,7 +206,10 @@ class Checker {
       return;
     }
     if (platform::DirectoryExists(path)) {
-      if (::access(path.c_str(), W_OK | X_OK) != 0) Error(name + " " + path + " cannot be written");
+      if (::access(path.c_str(), W_OK | X_OK) != 0)
+        Error(name + " " + path + " cannot be written");
+      else
+        Note(name + " " + path);
       return;
     }
     const std::string base = ExistingAncestor(path);
