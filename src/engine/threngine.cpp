@@ -183,10 +183,24 @@ void TThrEngine::DeliverToAllScales(const std::string& path) {
   }
 }
 
+void TThrEngine::ReportMissingParkedCopy(const std::string& path, const std::string& address) {
+  // CopyToUnsent keeps its failures to itself; without this line the file's
+  // data for that scale would vanish at the end of the cycle unnoticed.
+  const std::string unsent = platform::MapPath(platform::ExtractFilePath(path) + "Unsent");
+  std::vector<platform::FoundFile> found;
+  platform::FindFiles(unsent + "/*" + CFiles::ParkedNameSuffix(currentFileName_, address), found);
+  if (found.empty())
+    platform::LogError("parked copy of %s for %s cannot be written to %s", currentFileName_.c_str(), address.c_str(),
+                       unsent.c_str());
+}
+
 void TThrEngine::RecordResult(int code, const std::string& path, bool parked, const std::string& address) {
   if (!(IsParkedName(currentFileName_) && code != 0))
     files_.AppendLog(address, static_cast<uint16_t>(code), currentFileName_);
-  if (code != 0 && !Trimmed(address).empty() && !parked) files_.CopyToUnsent(path, address);
+  if (code != 0 && !Trimmed(address).empty() && !parked) {
+    files_.CopyToUnsent(path, address);
+    ReportMissingParkedCopy(path, address);
+  }
   if (code == 0 && parked) files_.DeleteIfExists(path);
   // A result without an address (an unparseable common file) names no scale.
   int number = 0;

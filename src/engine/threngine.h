@@ -64,6 +64,7 @@ class TThrEngine : public platform::Thread {
   int UploadKeyboardFile(uint8_t target, const std::string& address, const std::string& path);
   std::unique_ptr<TScaleClnt> StartClient(const TCurrentScale& scale);
   void RecordResult(int code, const std::string& path, bool parked, const std::string& address);
+  void ReportMissingParkedCopy(const std::string& path, const std::string& address);
   std::string AddressOf(int32_t number) const;
   // A name with both braces is a copy parked for one scale.
   static bool IsParkedName(const std::string& name);

@@ -148,5 +148,20 @@ TEST(ServiceLog, ADirectoryThatCannotBeMadeIsAnErrorNamingIt) {
                                    site.home / "blocker/log" + ") cannot be made: ")) << site.output;
 }
 
+TEST(ServiceLog, AParkedCopyThatCannotBeWrittenIsAnError) {
+  Site site;
+  site.SetScales({6});
+  // A regular file where the Unsent folder belongs; no scale listens.
+  WriteFile(site.exportDir + "/Unsent", "x");
+  site.Start();
+  site.Drop("prices.txt", GoodsFile());
+  ASSERT_TRUE(site.WaitForLog(1));
+  ASSERT_TRUE(WaitUntil([&] { return Has(site.service->Output(), "export cycle:"); }, 10000));
+  ASSERT_EQ(site.Stop(), 0);
+  EXPECT_TRUE(Has(site.output, "error: directory " + site.exportDir + "/Unsent")) << site.output;
+  EXPECT_TRUE(Has(site.output, "error: parked copy of prices.txt for 127.0.0.6 cannot be written to " +
+                                   site.exportDir + "/Unsent\n")) << site.output;
+}
+
 }  // namespace
 }  // namespace tv::test
