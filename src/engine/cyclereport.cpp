@@ -64,6 +64,15 @@ std::string TCycleTally::StatusLine(const std::string& hhmm, size_t parkedAfter)
          Plural(allDelivered_.size(), "scale") + " delivered, " + Plural(parkedAfter, "file") + " parked";
 }
 
+void LogFileLines(const std::string& fileName, const TSkippedLines& lines) {
+  if (lines.skipped == 0) {
+    platform::LogInfo("%s: %zu lines read", fileName.c_str(), lines.read);
+    return;
+  }
+  platform::LogWarning("%s: %zu lines read, %zu skipped; first skipped: line %zu, %s", fileName.c_str(), lines.read,
+                       lines.skipped, lines.firstLine, lines.firstReason.c_str());
+}
+
 void LogAttempt(int number, const std::string& address, const std::string& fileName, int code, bool parkedCopy) {
   const char* kind = parkedCopy ? " (parked copy)" : "";
   if (number < 0) {

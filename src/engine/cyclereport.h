@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "files/linelists.h"
+
 namespace tv {
 
 // The files and scales a cycle is working on right now.  Written by the
@@ -45,6 +47,10 @@ class TCycleTally {
   int files_ = 0;
   std::map<int, bool> allDelivered_;  // per scale: every attempt succeeded
 };
+
+// Per goods file: lines read, and a warning naming the first line the
+// reader left out.
+void LogFileLines(const std::string& fileName, const TSkippedLines& lines);
 
 // The per-attempt log line: info for a delivery, warning for a failure.
 void LogAttempt(int number, const std::string& address, const std::string& fileName, int code, bool parkedCopy);

@@ -154,7 +154,10 @@ void TThrEngine::DeliverCommonFiles() {
   for (const std::string& path : commonFiles_) {
     currentFileName_ = platform::ExtractFileName(path);
     tally_.File();
-    if (!files_.ParseImportFile(path, lines_)) {
+    lines_.skips = {};  // a file that cannot be opened leaves the lists as they were
+    const bool parsed = files_.ParseImportFile(path, lines_);
+    LogFileLines(currentFileName_, lines_.skips);
+    if (!parsed) {
       RecordResult(kResultNothingToSend, path, false, "");
       continue;
     }

@@ -1,6 +1,7 @@
 // Import file parsing: a goods file read byte for byte into the four line
 // lists, in the fixed-width (ImportType 0) or delimited (1, 2) layout.
 #include <algorithm>
+#include <cstdio>
 
 #include "files/fileproc.h"
 #include "platform/fs.h"
@@ -72,13 +73,24 @@ class TLineCursor {
 };
 
 // I line of the delimited layout: one character skipped, then key and value
-// split at the first list separator.
-void FileDelimitedValue(TLineCursor& cursor, char separator, TValueTable& values) {
+// split at the first list separator.  False when the line holds no value.
+bool FileDelimitedValue(TLineCursor& cursor, char separator, TValueTable& values) {
   cursor.ReadField(1);
   std::string rest = cursor.ReadContent();
   size_t sep = rest.find(separator);
-  if (sep == std::string::npos || sep + 1 >= rest.size()) return;
+  if (sep == std::string::npos || sep + 1 >= rest.size()) return false;
   values.Set(rest.substr(0, std::min(sep, kFieldWidth)), rest.substr(sep + 1));
+  return true;
+}
+
+std::string UnknownCode(char code) {
+  char buf[48];
+  const auto u = static_cast<unsigned char>(code);
+  if (u >= 0x20 && u < 0x7F)
+    std::snprintf(buf, sizeof buf, "unknown line code '%c'", code);
+  else
+    std::snprintf(buf, sizeof buf, "unknown line code 0x%02X", u);
+  return buf;
 }
 
 }  // namespace
@@ -113,13 +125,21 @@ bool CFiles::ReadLines(TLineLists& lists, bool delimited) {
   try {
     const char separator = ListSeparator();
     TLineCursor cursor(importData_, importPos_);
+    TSkippedLines& skips = lists.skips;
+    size_t lineNo = 0;
     char code = 0;
     while (cursor.NextCode(code)) {
+      ++lineNo;
       if (code == '\n') continue;  // empty line
+      if (code != '\r') ++skips.read;
       switch (code) {
         case 'A': {
           std::string content = cursor.ReadContent();
-          if (delimited || content.size() == kFixedGoodsLineLength) lists.aLines.push_back(std::move(content));
+          if (delimited || content.size() == kFixedGoodsLineLength)
+            lists.aLines.push_back(std::move(content));
+          else
+            skips.Skip(lineNo, "A line of " + std::to_string(content.size() + 1) + " characters, the fixed layout needs " +
+                                   std::to_string(kFixedGoodsLineLength + 1));
           break;
         }
         case 'D':
@@ -127,17 +147,24 @@ bool CFiles::ReadLines(TLineLists& lists, bool delimited) {
           break;
         case 'I':
           if (delimited) {
-            FileDelimitedValue(cursor, separator, lists.iValues);
+            if (!FileDelimitedValue(cursor, separator, lists.iValues))
+              skips.Skip(lineNo, "I line without a separator or text");
           } else {
             std::string key = cursor.ReadField(kFieldWidth);
             std::string value = cursor.ReadContent();
-            if (!value.empty()) lists.iValues.Set(key, value);
+            if (!value.empty())
+              lists.iValues.Set(key, value);
+            else
+              skips.Skip(lineNo, "I line without text");
           }
           break;
         case 'T':
           lists.tLines.push_back(cursor.ReadContent());
           break;
+        case '\r':
+          break;  // empty line ended by CR LF
         default:
+          skips.Skip(lineNo, UnknownCode(code));
           break;
       }
       cursor.SkipLine();
@@ -155,6 +182,7 @@ bool CFiles::ParseImportFile(const std::string& path, TLineLists& lists) {
     lists.iValues.Clear();
     lists.dLines.clear();
     lists.tLines.clear();
+    lists.skips = {};
     TEngineSettingsPtr settings = settings_.Get();
     const int importType = settings ? settings->ImportType : -1;
     bool ok = true;

@@ -30,11 +30,27 @@ class TValueTable {
   std::unordered_map<std::string, size_t> index_;  // folded key -> entry
 };
 
+// The lines of a file the reader could not use, for the service log.
+struct TSkippedLines {
+  size_t read = 0;       // lines with a code, blank lines not counted
+  size_t skipped = 0;
+  size_t firstLine = 0;  // 1-based number of the first skipped line
+  std::string firstReason;
+
+  void Skip(size_t line, std::string reason) {
+    if (skipped++ == 0) {
+      firstLine = line;
+      firstReason = std::move(reason);
+    }
+  }
+};
+
 struct TLineLists {
   std::vector<std::string> aLines;
   TValueTable iValues;
   std::vector<std::string> dLines;
   std::vector<std::string> tLines;
+  TSkippedLines skips;
 };
 
 }  // namespace tv

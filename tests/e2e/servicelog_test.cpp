@@ -164,5 +164,28 @@ TEST(ServiceLog, AParkedCopyThatCannotBeWrittenIsAnError) {
                                    site.exportDir + "/Unsent\n")) << site.output;
 }
 
+TEST(ServiceLog, LinesTheReaderLeavesOutAreCountedWithTheFirstOnesReason) {
+  Site site;
+  site.SetScales({9});
+  site.AddScale(9);
+  site.Start();
+  // Line 2 is one character short of the fixed layout; line 4 has no code
+  // the reader knows.
+  std::string file = GoodsFile();
+  const size_t a = file.find("\r\nA") + 2;
+  const size_t end = file.find("\r\n", a);
+  std::string shortA = file.substr(a, end - a - 1);
+  site.Drop("prices.txt", "D000777\r\n" + shortA + "\r\nT202403050907\r\nX1\r\n\r\n");
+  ASSERT_TRUE(site.WaitForLog(1));
+  site.Drop("clean.txt", GoodsFile());
+  ASSERT_TRUE(site.WaitForLog(2));
+  ASSERT_EQ(site.Stop(), 0);
+  EXPECT_TRUE(Has(site.output, "tovalink: warning: prices.txt: 4 lines read, 2 skipped; first skipped: line 2, A line "
+                               "of 132 characters, the fixed layout needs 133\n")) << site.output;
+  EXPECT_TRUE(Has(site.output, "tovalink: clean.txt: 3 lines read\n")) << site.output;
+  // Only the delete and the clock frame of the first file reached the scale.
+  EXPECT_EQ(site.Scale(9).Frames().size(), 2u + 3u);
+}
+
 }  // namespace
 }  // namespace tv::test
