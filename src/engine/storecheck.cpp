@@ -134,7 +134,7 @@ class Checker {
   bool ReadTable(const char* key, std::vector<int32_t>& entries) {
     const std::string name = ShortKey(key);
     if (!reg_.OpenKeyReadOnly(key)) {
-      if (key == kDevicesKey) Error("the table Devices is missing: no scale receives anything");
+      if (name == "Devices") Error("the table Devices is missing: no scale receives anything");
       return false;
     }
     std::optional<RegValue> total = reg_.ReadValue("TotalNumber");
@@ -175,7 +175,7 @@ class Checker {
            Str("IPAdress") + "n");
     }
     for (const char* key : kScaleTables) {
-      if (key == kDevicesKey) continue;
+      if (ShortKey(key) == "Devices") continue;
       std::vector<int32_t> entries;
       if (!ReadTable(key, entries)) continue;
       if (entries.size() != numbers.size())
