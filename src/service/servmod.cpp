@@ -130,6 +130,7 @@ int RunService() {
   }
   LogStartReport(*service.Engine());
   platform::NotifyReady();
+  platform::NotifyStatus("no export cycle yet; watching " + platform::MapPath(service.Engine()->Settings()->ExportDir));
   platform::WaitForTerminationSignal();
   platform::NotifyStopping();
   AnnounceStop(*service.Engine());

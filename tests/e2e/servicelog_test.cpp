@@ -67,6 +67,7 @@ TEST(ServiceLog, StartDeliveriesCycleAndStopAreLoggedAndNotified) {
   ASSERT_TRUE(notify.Bound());
   site.Start({notify.Env()});
   ASSERT_TRUE(notify.WaitFor("READY=1", 10000));
+  EXPECT_TRUE(notify.WaitFor("STATUS=no export cycle yet; watching " + site.exportDir, 5000));
 
   site.Drop("prices.txt", GoodsFile());
   ASSERT_TRUE(site.WaitForLog(2));
