@@ -5,6 +5,7 @@
 #include "engine/threngine.h"
 #include "engine/unengine.h"
 #include "files/fileproc.h"
+#include "files/parkedname.h"
 #include "platform/fs.h"
 #include "sm700/Sender.h"
 #include "sm700/XMLKeyboard.h"

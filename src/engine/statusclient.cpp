@@ -9,20 +9,19 @@
 #include <string>
 #include <vector>
 
-#include "engine/settings.h"
+#include "config/statusprotocol.h"
 #include "engine/statuslocal.h"
-#include "engine/statusserver.h"
 #include "platform/fs.h"
 #include "platform/net.h"
 #include "platform/registry.h"
 #include "platform/tcpconnect.h"
 #include "scale/resultmeaning.h"
+#include "text/utils.h"
 
 namespace tv {
 namespace {
 
 constexpr int kTimeoutMs = 5000;
-constexpr uint8_t kStatusRequest = 1;
 
 struct Options {
   std::string host = "127.0.0.1";
@@ -35,15 +34,6 @@ struct ScaleStatus {
   uint8_t state = 0;
 };
 
-bool ParsePort(const std::string& text, uint16_t& port) {
-  if (text.empty() || text.size() > 5 || text.find_first_not_of("0123456789") != std::string::npos)
-    return false;
-  const unsigned long value = std::stoul(text);
-  if (value == 0 || value > 65535) return false;
-  port = static_cast<uint16_t>(value);
-  return true;
-}
-
 bool ParseArgs(int argc, char** argv, Options& opts, std::ostream& err) {
   bool haveHost = false;
   for (int i = 0; i < argc; ++i) {
@@ -51,7 +41,7 @@ bool ParseArgs(int argc, char** argv, Options& opts, std::ostream& err) {
     if (arg == "--json") {
       opts.json = true;
     } else if (arg == "--port") {
-      if (i + 1 >= argc || !ParsePort(argv[i + 1], opts.port)) {
+      if (i + 1 >= argc || !text::ParsePort(argv[i + 1], opts.port)) {
         err << "tovalink status: --port needs a number from 1 to 65535\n";
         return false;
       }
@@ -87,13 +77,15 @@ bool Query(const Options& opts, std::vector<ScaleStatus>& scales, std::string& e
     error = "no reply from " + where;
     return false;
   }
-  std::vector<uint8_t> body(2 * size_t{count});
-  if (!body.empty() && !socket.RecvExact(body.data(), body.size())) {
+  std::vector<uint8_t> reply(StatusReplyLength(count));
+  reply[0] = count;
+  if (count > 0 && !socket.RecvExact(reply.data() + 1, reply.size() - 1)) {
     error = "short reply from " + where;
     return false;
   }
   scales.clear();
-  for (size_t i = 0; i < count; ++i) scales.push_back({body[i], body[count + i]});
+  for (size_t i = 0; i < count; ++i)
+    scales.push_back({reply[StatusNumberOffset(i)], reply[StatusStateOffset(count, i)]});
   return true;
 }
 

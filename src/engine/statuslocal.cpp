@@ -5,8 +5,11 @@
 #include <sstream>
 #include <vector>
 
-#include "engine/settings.h"
+#include "config/storeaccess.h"
+#include "config/storedvalues.h"
+#include "config/storekeys.h"
 #include "files/fileproc.h"
+#include "files/parkedname.h"
 #include "platform/fs.h"
 #include "platform/registry.h"
 
@@ -58,7 +61,7 @@ void ReadParkedFiles(const std::string& unsentDir, TLocalStatus& status) {
   std::vector<platform::FoundFile> found;
   platform::FindFiles(unsentDir + "/*", found);
   for (const platform::FoundFile& f : found) {
-    if (f.isDirectory || f.name.find('{') == std::string::npos || f.name.find('}') == std::string::npos) continue;
+    if (f.isDirectory || !IsParkedName(f.name)) continue;
     TScaleHistory& h = status.scales[CFiles::ScaleNumberFromFileName(f.name)];
     if (h.parked == 0 || f.lastWrite < h.oldestParked) h.oldestParked = f.lastWrite;
     ++h.parked;
@@ -94,12 +97,12 @@ std::optional<TLocalStatus> ReadLocalStatus(const std::string& storePath) {
   std::string exportDir, logoDir, mask;
   try {
     platform::Registry reg(storePath);
-    if (!reg.OpenKeyReadOnly(kProductKey)) return std::nullopt;
-    status.addressPrefix = reg.ReadString("IPAdress");
-    exportDir = reg.ReadString("ExportDir");
-    logoDir = reg.ReadString("LogoDir");
-    mask = reg.ReadString("FileMask");
-    reg.CloseKey();
+    platform::RegistryKey key = reg.OpenReadOnly(kProductKey);
+    if (!key) return std::nullopt;
+    status.addressPrefix = config::ReadString(key, config::kIPAdress);
+    exportDir = config::ReadString(key, config::kExportDir);
+    logoDir = config::ReadString(key, config::kLogoDir);
+    mask = config::ReadString(key, config::kFileMask);
   } catch (const platform::RegistryError&) {
     return std::nullopt;
   }

@@ -1,46 +1,41 @@
 #include "engine/statusserver.h"
 
-#include <cstdio>
 #include <string>
 
+#include "config/statusprotocol.h"
+#include "config/storeaccess.h"
+#include "config/storedvalues.h"
+#include "platform/log.h"
+#include "platform/oserror.h"
 #include "platform/thread.h"
 #include "platform/tick.h"
 
 namespace tv {
 namespace {
 
-constexpr uint8_t kStatusRequest = 1;
 constexpr int kListenBacklog = 64;
 constexpr uint32_t kAcceptRetryMs = 50;
 
-// Closes the store's current key however a read sequence ends.
-class KeyCloser {
- public:
-  explicit KeyCloser(platform::Registry& reg) : reg_(reg) {}
-  ~KeyCloser() { reg_.CloseKey(); }
-
- private:
-  platform::Registry& reg_;
-};
+namespace cfg = config;
 
 // Scale numbers of the Devices table: low byte of TotalNumber entries.
 bool ReadScaleNumbers(platform::Registry& reg, std::vector<uint8_t>& numbers) {
-  if (!reg.OpenKeyReadOnly(kDevicesKey)) return false;
-  KeyCloser closer(reg);
-  const auto count = static_cast<uint8_t>(reg.ReadInteger("TotalNumber"));
-  for (int i = 1; i <= count; ++i)
-    numbers.push_back(static_cast<uint8_t>(reg.ReadInteger("Scale" + std::to_string(i))));
+  platform::RegistryKey key = reg.OpenReadOnly(kDevicesKey);
+  if (!key) return false;
+  const auto count = static_cast<uint8_t>(cfg::ReadInteger(key, cfg::kDevicesCount));
+  for (uint32_t i = 1; i <= count; ++i)
+    numbers.push_back(static_cast<uint8_t>(cfg::ReadInteger(key, cfg::kDevicesEntry, i)));
   return true;
 }
 
 bool ReadStates(platform::Registry& reg, const std::vector<uint8_t>& numbers, bool cycleRunning,
                 std::vector<uint8_t>& states) {
-  if (!reg.OpenKeyReadOnly(kDeviceResultsKey)) return false;
-  KeyCloser closer(reg);
+  platform::RegistryKey key = reg.OpenReadOnly(kDeviceResultsKey);
+  if (!key) return false;
   for (uint8_t number : numbers) {
     uint8_t state = cycleRunning ? urInProgress : urUnknown;
-    const std::string name = std::to_string(number);
-    if (!cycleRunning && reg.ValueExists(name)) state = static_cast<uint8_t>(reg.ReadInteger(name));
+    const std::string name = cfg::NameFor(cfg::kDeviceResult, number);
+    if (!cycleRunning && key.ValueExists(name)) state = static_cast<uint8_t>(key.ReadInteger(name));
     states.push_back(state);
   }
   return true;
@@ -71,7 +66,10 @@ bool BuildReply(platform::GuardedRegistry& registry, const TEngineFlags* flags,
 
 class TStatusServer::AcceptThread : public platform::Thread {
  public:
-  explicit AcceptThread(TStatusServer& server) : server_(server) {}
+  // Closing the listener wakes the loop blocked in accept.
+  explicit AcceptThread(TStatusServer& server) : server_(server) {
+    WakeOnStop([this] { server_.listener_.Close(); });
+  }
   ~AcceptThread() override { WaitFor(); }
 
  protected:
@@ -84,21 +82,20 @@ class TStatusServer::AcceptThread : public platform::Thread {
   TStatusServer& server_;
 };
 
-// One client connection.  Only its own thread closes the socket, and only
-// under socketMutex_, so Shutdown() from another thread never touches a
-// descriptor that has been closed and perhaps reused.
+// One client connection; Terminate() shuts its socket down to wake a
+// blocked receive.  Only its own thread closes the socket, and only under
+// socketMutex_, so the wake-up never touches a descriptor that has been
+// closed and perhaps reused.
 class TStatusServer::Connection : public platform::Thread {
  public:
   Connection(TStatusServer& server, platform::TcpSocket socket)
-      : server_(server), socket_(std::move(socket)) {}
-  ~Connection() override { WaitFor(); }
-
-  // Wakes a thread blocked on the socket so that it ends.
-  void Shutdown() {
-    Terminate();
-    std::lock_guard<std::mutex> lock(socketMutex_);
-    socket_.Shutdown();
+      : server_(server), socket_(std::move(socket)) {
+    WakeOnStop([this] {
+      std::lock_guard<std::mutex> lock(socketMutex_);
+      socket_.Shutdown();
+    });
   }
+  ~Connection() override { WaitFor(); }
 
  protected:
   int Execute() override {
@@ -133,8 +130,8 @@ TStatusServer::~TStatusServer() { Deactivate(); }
 bool TStatusServer::Activate() {
   if (acceptor_) return true;
   if (!listener_.Listen(port_, kListenBacklog)) {
-    std::fprintf(stderr, "tovalink: status server cannot listen on TCP port %u\n",
-                 static_cast<unsigned>(port_));
+    platform::LogError("status server cannot listen on TCP port %u: %s", static_cast<unsigned>(port_),
+                       platform::LastOsErrorText().c_str());
     return false;
   }
   acceptor_ = std::make_unique<AcceptThread>(*this);
@@ -145,7 +142,6 @@ bool TStatusServer::Activate() {
 void TStatusServer::Deactivate() {
   if (!acceptor_) return;
   acceptor_->Terminate();
-  listener_.Close();
   acceptor_->WaitFor();
   acceptor_.reset();
   // No thread adds connections any more; end and wait for the rest.
@@ -154,7 +150,7 @@ void TStatusServer::Deactivate() {
     std::lock_guard<std::mutex> lock(mutex_);
     ending.swap(connections_);
   }
-  for (auto& c : ending) c->Shutdown();
+  for (auto& c : ending) c->Terminate();
   for (auto& c : ending) c->WaitFor();
 }
 

@@ -9,14 +9,13 @@
 #include <mutex>
 #include <vector>
 
-#include "engine/settings.h"
+#include "config/settings.h"
+#include "config/statusprotocol.h"
 #include "platform/net.h"
 #include "platform/registry.h"
 #include "platform/thread.h"
 
 namespace tv {
-
-inline constexpr uint16_t kStatusPort = 3058;
 
 class TStatusServer {
  public:

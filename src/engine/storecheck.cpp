@@ -8,9 +8,11 @@
 #include <optional>
 #include <set>
 
-#include "engine/settings.h"
+#include "config/settings.h"
+#include "config/storedvalues.h"
 #include "engine/startreport.h"
 #include "files/fileproc.h"
+#include "files/parkedname.h"
 #include "platform/fs.h"
 #include "platform/registry.h"
 
@@ -21,31 +23,23 @@ using platform::RegType;
 using platform::Registry;
 using platform::RegValue;
 
+using platform::RegistryKey;
+namespace cfg = config;
+
 enum class Kind { String, Integer, Boolean };
 
-struct CheckedValue {
-  const char* name;
-  Kind kind;
-  bool required;  // false: optional, only its type is checked
-  bool nonEmpty;  // strings that must hold something
-};
+Kind KindOf(const cfg::StoredValue& v) {
+  if (v.type == RegType::String) return Kind::String;
+  return v.boolean ? Kind::Boolean : Kind::Integer;
+}
 
-// Every product-key value the service reads, in one place.
-constexpr CheckedValue kProductValues[] = {
-    {"ExportDir", Kind::String, true, true},         {"LogoDir", Kind::String, true, true},
-    {"IPAdress", Kind::String, true, true},          {"FileMask", Kind::String, true, true},
-    {"BarPrefix", Kind::String, true, false},        {"VerInterval", Kind::Integer, true, false},
-    {"SocketPort", Kind::Integer, true, false},      {"BarcodeFormat", Kind::Integer, true, false},
-    {"LFormat", Kind::Integer, true, false},         {"LabelWidth", Kind::Integer, true, false},
-    {"INGRFontSize", Kind::Integer, true, false},    {"SMessFontSize", Kind::Integer, true, false},
-    {"INGRROWCount", Kind::Integer, true, false},    {"SMESSROWCount", Kind::Integer, true, false},
-    {"INGRCOLCount", Kind::Integer, true, false},    {"SMESSCOLCount", Kind::Integer, true, false},
-    {"m_iNameAlgorithm", Kind::Boolean, true, false}, {"LongBarCode", Kind::Boolean, true, false},
-    {"TextToOEM", Kind::Boolean, true, false},       {"ForceDi30", Kind::Boolean, true, false},
-    {"ImportType", Kind::Integer, true, false},      {"MaxMessRowCount", Kind::Integer, false, false},
-    {"MonitorIP", Kind::String, false, false},       {"DecimalSeparator", Kind::String, false, false},
-    {"ListSeparator", Kind::String, false, false},
-};
+// Strings the service cannot work with when empty.
+constexpr const cfg::StoredValue* kMustHoldText[] = {&cfg::kExportDir, &cfg::kLogoDir, &cfg::kIPAdress,
+                                                     &cfg::kFileMask};
+
+bool MustHoldText(const cfg::StoredValue& v) {
+  return std::find(std::begin(kMustHoldText), std::end(kMustHoldText), &v) != std::end(kMustHoldText);
+}
 
 // The five scale tables; entry i of each describes the same scale.
 constexpr const char* kScaleTables[] = {kDevicesKey, kDeviceTypesKey, kDeviceBarcodeTypesKey, kDeviceUseByInDaysKey,
@@ -61,17 +55,22 @@ class Checker {
   Checker(Registry& reg, TCheckReport& report) : reg_(reg), report_(report) {}
 
   void Run(const platform::Regional& host) {
-    if (!reg_.OpenKeyReadOnly(kProductKey)) {
-      Error(std::string("the key ") + kProductKey + " is missing (the service creates it only in an empty store)");
-      return;
+    {
+      RegistryKey product = reg_.OpenReadOnly(kProductKey);
+      if (!product) {
+        Error(std::string("the key ") + kProductKey + " is missing (the service creates it only in an empty store)");
+        return;
+      }
+      // Every product-key value the service reads, from the table of stored
+      // values.
+      for (const cfg::StoredValue* v : cfg::ValuesOf(kProductKey))
+        if (v->reads != cfg::kNotRead) CheckValue(product, *v);
     }
-    for (const CheckedValue& v : kProductValues) CheckValue(v);
-    reg_.CloseKey();
     CheckAddressPrefix();
     CheckTables();
-    CheckDirectory("ExportDir", Str("ExportDir"));
-    if (!Str("ExportDir").empty()) CheckDirectory("ExportDir\\Unsent", Str("ExportDir") + "\\Unsent");
-    CheckDirectory("LogoDir", Str("LogoDir"));
+    CheckDirectory("ExportDir", Str(cfg::kExportDir));
+    if (!Str(cfg::kExportDir).empty()) CheckDirectory("ExportDir\\Unsent", Str(cfg::kExportDir) + "\\Unsent");
+    CheckDirectory("LogoDir", Str(cfg::kLogoDir));
     CheckSeparators(host);
     CheckParkedFiles();
   }
@@ -80,8 +79,8 @@ class Checker {
   void Error(const std::string& t) { report_.findings.push_back({TCheckLevel::Error, t}); }
   void Warning(const std::string& t) { report_.findings.push_back({TCheckLevel::Warning, t}); }
   void Note(const std::string& t) { report_.findings.push_back({TCheckLevel::Note, t}); }
-  std::string Str(const std::string& name) const {
-    auto it = strings_.find(name);
+  std::string Str(const cfg::StoredValue& v) const {
+    auto it = strings_.find(std::string(v.name));
     return it == strings_.end() ? std::string() : it->second;
   }
 
@@ -89,30 +88,37 @@ class Checker {
     return k == Kind::String ? "a string (REG_SZ)" : k == Kind::Integer ? "an integer (REG_DWORD)" : "0 or 1 (REG_DWORD)";
   }
 
-  void CheckValue(const CheckedValue& v) {
-    std::optional<RegValue> value = reg_.ReadValue(v.name);
-    const RegType want = v.kind == Kind::String ? RegType::String : RegType::DWord;
+  void CheckValue(RegistryKey& key, const cfg::StoredValue& v) {
+    const std::string name(v.name);
+    const Kind kind = KindOf(v);
+    const bool nonEmpty = MustHoldText(v);
+    std::optional<RegValue> value = key.ReadValue(name);
     if (!value) {
-      // A missing string reads as empty; a missing number stops the read.
-      if (v.required && (v.kind != Kind::String || v.nonEmpty))
-        Error(std::string(v.name) + " is missing; it must be " + KindName(v.kind));
+      // A missing string reads as empty; a missing number stops the read
+      // unless the value is optional, when its default stands in.
+      if (v.required && (kind != Kind::String || nonEmpty))
+        Error(name + " is missing; it must be " + KindName(kind));
+      else if (!v.required && kind != Kind::String)
+        numbers_[name] = static_cast<int32_t>(v.number);
+      else if (!v.required)
+        strings_[name] = std::string(v.text);
       return;
     }
-    if (value->type != want) {
-      std::string msg = std::string(v.name) + " is of the wrong type; it must be " + KindName(v.kind);
+    if (value->type != v.type) {
+      std::string msg = name + " is of the wrong type; it must be " + KindName(kind);
       if (v.required) Error(msg); else Warning(msg + " (ignored)");
       return;
     }
-    if (v.kind == Kind::String) {
-      strings_[v.name] = value->text;
-      if (v.nonEmpty && value->text.empty()) Error(std::string(v.name) + " is empty");
+    if (kind == Kind::String) {
+      strings_[name] = value->text;
+      if (nonEmpty && value->text.empty()) Error(name + " is empty");
     } else {
-      numbers_[v.name] = static_cast<int32_t>(value->number);
+      numbers_[name] = static_cast<int32_t>(value->number);
     }
   }
 
   void CheckAddressPrefix() {
-    const std::string p = Str("IPAdress");
+    const std::string p = Str(cfg::kIPAdress);
     if (p.empty()) return;
     int parts = 0;
     size_t pos = 0;
@@ -133,15 +139,16 @@ class Checker {
   // Reads TotalNumber and the entries of one table; false when it cannot.
   bool ReadTable(const char* key, std::vector<int32_t>& entries) {
     const std::string name = ShortKey(key);
-    if (!reg_.OpenKeyReadOnly(key)) {
+    RegistryKey table = reg_.OpenReadOnly(key);
+    if (!table) {
       if (name == "Devices") Error("the table Devices is missing: no scale receives anything");
       return false;
     }
-    std::optional<RegValue> total = reg_.ReadValue("TotalNumber");
+    std::optional<RegValue> total = table.ReadValue("TotalNumber");
     bool ok = total && total->type == RegType::DWord;
     if (!ok) Error(name + "\\TotalNumber is missing or not an integer");
     for (int32_t i = 1; ok && i <= static_cast<int32_t>(total->number) && i <= 1000; ++i) {
-      std::optional<RegValue> e = reg_.ReadValue("Scale" + std::to_string(i));
+      std::optional<RegValue> e = table.ReadValue("Scale" + std::to_string(i));
       if (!e || e->type != RegType::DWord) {
         Error(name + "\\Scale" + std::to_string(i) + " is missing or not an integer (TotalNumber is " +
               std::to_string(total->number) + ")");
@@ -150,7 +157,6 @@ class Checker {
         entries.push_back(static_cast<int32_t>(e->number));
       }
     }
-    reg_.CloseKey();
     return ok;
   }
 
@@ -172,7 +178,7 @@ class Checker {
       std::string list;
       for (int32_t n : numbers) list += (list.empty() ? "" : ", ") + std::to_string(n);
       Note(std::to_string(numbers.size()) + (numbers.size() == 1 ? " scale: " : " scales: ") + list + " at " +
-           Str("IPAdress") + "n");
+           Str(cfg::kIPAdress) + "n");
     }
     for (const char* key : kScaleTables) {
       if (ShortKey(key) == "Devices") continue;
@@ -223,8 +229,8 @@ class Checker {
 
   void CheckSeparators(const platform::Regional& host) {
     const std::string locale = EffectiveLocale("LC_NUMERIC");
-    const char list = Str("ListSeparator").empty() ? 0 : Str("ListSeparator")[0];
-    const char decimal = Str("DecimalSeparator").empty() ? 0 : Str("DecimalSeparator")[0];
+    const char list = Str(cfg::kListSeparator).empty() ? 0 : Str(cfg::kListSeparator)[0];
+    const char decimal = Str(cfg::kDecimalSeparator).empty() ? 0 : Str(cfg::kDecimalSeparator)[0];
     const std::string line = SeparatorSource("list separator", list, host.listSeparator, "ListSeparator") + ", " +
                              SeparatorSource("decimal separator", decimal, host.decimalSeparator, "DecimalSeparator");
     if (list != 0 && list != host.listSeparator)
@@ -238,12 +244,12 @@ class Checker {
   }
 
   void CheckParkedFiles() {
-    const std::string exportDir = Str("ExportDir");
+    const std::string exportDir = Str(cfg::kExportDir);
     if (exportDir.empty() || !tablesRead_) return;
     std::vector<platform::FoundFile> found;
     platform::FindFiles(platform::MapPath(exportDir + "\\Unsent") + "/*", found);
     for (const platform::FoundFile& f : found) {
-      if (f.isDirectory || f.name.find('{') == std::string::npos || f.name.find('}') == std::string::npos) continue;
+      if (f.isDirectory || !IsParkedName(f.name)) continue;
       const int number = CFiles::ScaleNumberFromFileName(f.name);
       if (!scaleNumbers_.count(number))
         Warning("Unsent/" + f.name + " is parked for scale " + std::to_string(number) +

@@ -2,43 +2,35 @@
 
 #include <algorithm>
 #include <cctype>
-#include <cstdio>
 
 #include "engine/unengine.h"
 #include "files/fileproc.h"
+#include "files/parkedname.h"
 #include "platform/fs.h"
 #include "platform/log.h"
 #include "platform/service.h"
 #include "scale/clntsock.h"
 #include "scale/scaletypes.h"
+#include "text/utils.h"
 
 namespace tv {
 namespace {
 
 constexpr size_t kMaxBatch = 10;
 
-std::string Trimmed(const std::string& s) {
-  size_t b = 0, e = s.size();
-  while (b < e && static_cast<unsigned char>(s[b]) <= ' ') ++b;
-  while (e > b && static_cast<unsigned char>(s[e - 1]) <= ' ') --e;
-  return s.substr(b, e - b);
-}
-
-// The scale number of a DeviceResults entry: the address text after its
-// third dot.  False when there is none or it is not a number.
-bool ScaleNumberFromAddress(const std::string& address, int& number) {
-  size_t pos = 0;
-  for (int i = 0; i < 3; ++i) {
-    pos = address.find('.', pos);
-    if (pos == std::string::npos) return false;
-    ++pos;
-  }
-  std::string tail = address.substr(pos);
-  if (tail.empty() || tail.size() > 9 ||
-      !std::all_of(tail.begin(), tail.end(), [](char c) { return std::isdigit(static_cast<unsigned char>(c)); }))
-    return false;
-  number = std::stoi(tail);
-  return true;
+// The reader's skipped lines and those of the encoding that left out the
+// most A lines (profiles may differ in what they can encode).
+template <typename Encodings>
+TSkippedLines WithEncoderSkips(const TLineLists& lists, const Encodings& encodings) {
+  TSkippedLines skips = lists.skips;
+  const TEncodedFile* most = nullptr;
+  for (const auto& entry : encodings)
+    if (entry.second && (!most || entry.second->skippedGoods > most->skippedGoods)) most = entry.second.get();
+  if (!most || most->skippedGoods == 0) return skips;
+  const size_t index = most->firstSkippedGoods;
+  const size_t line = index < lists.aLineNumbers.size() ? lists.aLineNumbers[index] : 0;
+  skips.Add(most->skippedGoods, line, most->firstSkipReason);
+  return skips;
 }
 
 }  // namespace
@@ -58,9 +50,9 @@ int TThrEngine::Execute() {
   } catch (const std::exception& e) {
     // A scale table that cannot be read ends the cycle early; the engine
     // must still hear that it is over.
-    std::fprintf(stderr, "Tovalink: export cycle ended early: %s\n", e.what());
+    platform::LogError("export cycle ended early: %s", e.what());
   } catch (...) {
-    std::fprintf(stderr, "Tovalink: export cycle ended early\n");
+    platform::LogError("export cycle ended early");
   }
   engine_.Progress().Idle();
   Report();
@@ -87,10 +79,6 @@ void TThrEngine::Report() {
   char hhmm[8];
   std::snprintf(hhmm, sizeof hhmm, "%02d:%02d", now.hour % 100, now.minute % 100);
   platform::NotifyStatus(tally_.StatusLine(hhmm, parkedAfter));
-}
-
-bool TThrEngine::IsParkedName(const std::string& name) {
-  return name.find('{') != std::string::npos && name.find('}') != std::string::npos;
 }
 
 std::string TThrEngine::AddressOf(int32_t number) const { return settings_.IPAdress + std::to_string(number); }
@@ -123,14 +111,35 @@ bool TThrEngine::SelectByFileName(const std::string& path, TCurrentScale& s) con
   return false;
 }
 
-std::unique_ptr<TScaleClnt> TThrEngine::StartClient(const TCurrentScale& s) {
-  TScaleClntContext ctx{engineSettings_, &lines_, engine_.Host(), &engine_.Clock()};
-  auto client = std::make_unique<TScaleClnt>(
-      settings_.m_iNameAlgorithm, settings_.LongBarCode, settings_.TextToOEM, static_cast<TScaleType>(s.deviceType),
-      settings_.BarPrefix,
-      s.address, settings_.LabelWidth, settings_.INGRFontSize, settings_.SMessFontSize, s.barcodeType,
-      settings_.LFormat, s.port, engineSettings_->ListSeparator, engineSettings_->DecimalSeparator, s.useByInDays,
-      s.constBarcode, ctx);
+TScaleProfile TThrEngine::ProfileOf(const TCurrentScale& s) const {
+  TScaleProfile p;
+  p.TakeEngineSettings(*engineSettings_);
+  p.NameAlgorithm = settings_.m_iNameAlgorithm;
+  p.LongBarCode = settings_.LongBarCode;
+  p.TextToOEM = settings_.TextToOEM;
+  p.ScaleType = static_cast<TScaleType>(s.deviceType);
+  p.BarPrefix = settings_.BarPrefix;
+  p.LabelWidth = settings_.LabelWidth;
+  p.IngredientFont = settings_.INGRFontSize;
+  p.MessageFont = settings_.SMessFontSize;
+  p.BarcodeType = s.barcodeType;
+  p.LabelFormat = settings_.LFormat;
+  p.UseByInDays = s.useByInDays;
+  p.ConstBarcode = s.constBarcode;
+  return p;
+}
+
+TEncodedFilePtr TThrEngine::EncodedFor(const TCurrentScale& s, TEncodings& encodings) const {
+  TScaleProfile profile = ProfileOf(s);
+  TEncodedFilePtr& frames = encodings[profile];
+  if (!frames) frames = EncodeFile(lines_, profile, engine_.Host());
+  return frames;
+}
+
+std::unique_ptr<TScaleClnt> TThrEngine::StartClient(const TCurrentScale& s, TEncodedFilePtr frames) {
+  TScaleClntContext context;
+  context.clock = &engine_.Clock();
+  auto client = std::make_unique<TScaleClnt>(TScaleEndpoint{s.address, s.port}, std::move(frames), context);
   client->Start();
   return client;
 }
@@ -143,7 +152,8 @@ void TThrEngine::DeliverParkedFiles() {
     if (!SelectByFileName(path, scale)) continue;
     tally_.File();
     engine_.Progress().Busy(currentFileName_, {scale.number});
-    std::unique_ptr<TScaleClnt> client = StartClient(scale);
+    TEncodings encodings;
+    std::unique_ptr<TScaleClnt> client = StartClient(scale, EncodedFor(scale, encodings));
     int code = client->WaitFor();
     client.reset();
     RecordResult(code, path, true, scale.address);
@@ -156,24 +166,33 @@ void TThrEngine::DeliverCommonFiles() {
     tally_.File();
     lines_.skips = {};  // a file that cannot be opened leaves the lists as they were
     const bool parsed = files_.ParseImportFile(path, lines_);
-    LogFileLines(currentFileName_, lines_.skips);
     if (!parsed) {
+      LogFileLines(currentFileName_, lines_.skips);
       RecordResult(kResultNothingToSend, path, false, "");
       continue;
     }
-    DeliverToAllScales(path);
+    // Every profile's frames are made before the first is sent, so that the
+    // file's line can count the A lines the encoder leaves out too.
+    TEncodings encodings;
+    for (size_t i = 0; i < tables_.ScaleNumbers.size(); ++i) EncodedFor(SelectByIndex(i), encodings);
+    LogFileLines(currentFileName_, WithEncoderSkips(lines_, encodings));
+    DeliverToAllScales(path, encodings);
   }
 }
 
-void TThrEngine::DeliverToAllScales(const std::string& path) {
+void TThrEngine::DeliverToAllScales(const std::string& path, TEncodings& encodings) {
   const size_t count = tables_.ScaleNumbers.size();
   const size_t batch = std::min(kMaxBatch, count);
   std::vector<std::unique_ptr<TScaleClnt>> slots(count);
+  // Every batch's clients of one profile send the same frames; the line lists
+  // are not touched again until the last batch has been collected.
   size_t next = 0;
   while (next < count) {
     const size_t first = next;
-    for (size_t started = 0; started < batch && next < count; ++started, ++next)
-      slots[next] = StartClient(SelectByIndex(next));
+    for (size_t started = 0; started < batch && next < count; ++started, ++next) {
+      TCurrentScale scale = SelectByIndex(next);
+      slots[next] = StartClient(scale, EncodedFor(scale, encodings));
+    }
     engine_.Progress().Busy(currentFileName_, std::vector<int>(tables_.ScaleNumbers.begin() + first,
                                                                tables_.ScaleNumbers.begin() + next));
     // The last started is collected first.
@@ -186,27 +205,13 @@ void TThrEngine::DeliverToAllScales(const std::string& path) {
   }
 }
 
-void TThrEngine::ReportMissingParkedCopy(const std::string& path, const std::string& address) {
-  // CopyToUnsent keeps its failures to itself; without this line the file's
-  // data for that scale would vanish at the end of the cycle unnoticed.
-  const std::string unsent = platform::MapPath(platform::ExtractFilePath(path) + "Unsent");
-  std::vector<platform::FoundFile> found;
-  platform::FindFiles(unsent + "/*" + CFiles::ParkedNameSuffix(currentFileName_, address), found);
-  if (found.empty())
-    platform::LogError("parked copy of %s for %s cannot be written to %s", currentFileName_.c_str(), address.c_str(),
-                       unsent.c_str());
-}
-
 void TThrEngine::RecordResult(int code, const std::string& path, bool parked, const std::string& address) {
   if (!(IsParkedName(currentFileName_) && code != 0))
     files_.AppendLog(address, static_cast<uint16_t>(code), currentFileName_);
-  if (code != 0 && !Trimmed(address).empty() && !parked) {
-    files_.CopyToUnsent(path, address);
-    ReportMissingParkedCopy(path, address);
-  }
+  if (code != 0 && !text::Trim(address).empty() && !parked) files_.CopyToUnsent(path, address);
   if (code == 0 && parked) files_.DeleteIfExists(path);
   // A result without an address (an unparseable common file) names no scale.
-  int number = 0;
+  uint8_t number = 0;
   const bool named = ScaleNumberFromAddress(address, number);
   LogAttempt(named ? number : -1, address, currentFileName_, code, parked);
   tally_.Attempt(named ? number : -1, code);
@@ -214,7 +219,7 @@ void TThrEngine::RecordResult(int code, const std::string& path, bool parked, co
   try {
     WriteResult(registry_, number, code == 0);
   } catch (const platform::RegistryError& e) {
-    std::fprintf(stderr, "Tovalink: result of scale %d not stored: %s\n", number, e.what());
+    platform::LogError("result of scale %d not stored: %s", number, e.what());
   }
 }
 

@@ -7,14 +7,17 @@
 
 #include <memory>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
+#include "config/settings.h"
 #include "engine/cyclereport.h"
-#include "engine/settings.h"
 #include "engine/unengine_config.h"
 #include "files/linelists.h"
 #include "platform/registry.h"
 #include "platform/thread.h"
+#include "scale/encodedfile.h"
+#include "scale/scaleprofile.h"
 
 namespace tv {
 
@@ -55,19 +58,20 @@ class TThrEngine : public platform::Thread {
   void Report();
   void DeliverParkedFiles();
   void DeliverCommonFiles();
-  void DeliverToAllScales(const std::string& path);
+  // The file's frames for a scale, encoded once per distinct profile.
+  using TEncodings = std::unordered_map<TScaleProfile, TEncodedFilePtr, TScaleProfileHash>;
+  void DeliverToAllScales(const std::string& path, TEncodings& encodings);
   // Keyboard files (kbdispatch.cpp): one upload at a time, logged, parked
   // for the scales that failed.
   void DispatchKeyboardFiles();
   void DispatchParkedKeyboardFile(const std::string& path);
   void DispatchKeyboardFileToAll(const std::string& path);
   int UploadKeyboardFile(uint8_t target, const std::string& address, const std::string& path);
-  std::unique_ptr<TScaleClnt> StartClient(const TCurrentScale& scale);
+  TScaleProfile ProfileOf(const TCurrentScale& scale) const;
+  TEncodedFilePtr EncodedFor(const TCurrentScale& scale, TEncodings& encodings) const;
+  std::unique_ptr<TScaleClnt> StartClient(const TCurrentScale& scale, TEncodedFilePtr frames);
   void RecordResult(int code, const std::string& path, bool parked, const std::string& address);
-  void ReportMissingParkedCopy(const std::string& path, const std::string& address);
   std::string AddressOf(int32_t number) const;
-  // A name with both braces is a copy parked for one scale.
-  static bool IsParkedName(const std::string& name);
 
   TEngine& engine_;
   CFiles& files_;

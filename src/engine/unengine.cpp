@@ -1,6 +1,5 @@
 #include "engine/unengine.h"
 
-#include <cstdio>
 #include <stdexcept>
 
 #include "engine/statusserver.h"
@@ -15,6 +14,7 @@ namespace tv {
 
 TEngine::TEngine(TEngineOptions options) : options_(std::move(options)) {
   storePath_ = options_.storePath.empty() ? platform::Registry::DefaultPath() : options_.storePath;
+  WakeOnStop([this] { stopEvent_.Set(); });
   try {
     StartUp();
     Start();
@@ -67,7 +67,7 @@ void TEngine::StartServers() {
 
 void TEngine::ShutDownWorkers() {
   if (reporter_) {
-    reporter_->Stop();
+    reporter_->Terminate();
     reporter_->WaitFor();
     reporter_.reset();
   }
@@ -76,12 +76,12 @@ void TEngine::ShutDownWorkers() {
     statusServer_.reset();
   }
   if (paramServer_) {
-    paramServer_->Stop();
+    paramServer_->Terminate();
     paramServer_->WaitFor();
     paramServer_.reset();
   }
   if (timer_) {
-    timer_->Stop();
+    timer_->Terminate();
     timer_->WaitFor();
     timer_.reset();
   }
@@ -125,7 +125,7 @@ bool TEngine::StartCycle() {
     cycle_ = options_.cycleFactory ? options_.cycleFactory(*this) : std::make_unique<TThrEngine>(*this);
     cycle_->Start();
   } catch (const std::exception& e) {
-    std::fprintf(stderr, "Tovalink: export cycle not started: %s\n", e.what());
+    platform::LogError("export cycle not started: %s", e.what());
     cycle_.reset();
     flags_->CycleRunning = false;
     timer_->SetEnabled(true);
@@ -161,13 +161,8 @@ TEventTimer::TEventTimer(int32_t periodMs, CFiles& files, const TSettingsHolder&
     : periodMs_(periodMs), files_(files), settings_(settings), startSignal_(startSignal) {}
 
 TEventTimer::~TEventTimer() {
-  Stop();
-  WaitFor();
-}
-
-void TEventTimer::Stop() {
   Terminate();
-  wake_.Set();
+  WaitFor();
 }
 
 int TEventTimer::Execute() {
@@ -182,7 +177,7 @@ int TEventTimer::Execute() {
     } else {
       lastCheck = platform::TickCount();
     }
-    wake_.Wait(500);
+    SleepUnlessTerminated(500);
   }
   return 0;
 }

@@ -11,8 +11,8 @@
 #include <memory>
 #include <string>
 
+#include "config/settings.h"
 #include "engine/cyclereport.h"
-#include "engine/settings.h"
 #include "files/fileproc.h"
 #include "platform/clock.h"
 #include "platform/event.h"
@@ -52,7 +52,8 @@ class TEngine : public platform::Thread {
   // engine thread has ended (RequestStop + WaitFor).
   ~TEngine() override;
 
-  void RequestStop() { stopEvent_.Set(); }
+  // The same as Terminate(): the stop request wakes the engine's wait.
+  void RequestStop() { Terminate(); }
   void RequestCycle() { startEvent_.Set(); }
   // Re-reads the reload values and replaces the settings as one snapshot.
   bool Reload();
@@ -112,7 +113,6 @@ class TEventTimer : public platform::Thread {
   void SetEnabled(bool on) { enabled_.store(on); }
   bool Enabled() const { return enabled_.load(); }
   int32_t PeriodMs() const { return periodMs_; }
-  void Stop();
 
  protected:
   int Execute() override;
@@ -122,7 +122,6 @@ class TEventTimer : public platform::Thread {
   CFiles& files_;
   const TSettingsHolder& settings_;
   platform::Event& startSignal_;
-  platform::Event wake_{"TimerTerminate"};
   std::atomic<bool> enabled_{true};
 };
 

@@ -5,26 +5,32 @@
 //
 // Paths go in and come out in the stored (Windows) form the configuration
 // uses, e.g. "C:\SCALEUPLOAD\ExportDir\*.*"; they are mapped onto the host
-// only when a file is touched.
+// only when a file is touched, and touched only through the Env given at
+// construction.  A failure the caller cannot see (a lost log line, a copy
+// not parked, a file not deleted) goes to the service log with its reason.
 #pragma once
 
 #include <cstdint>
+#include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
-#include "engine/settings.h"
+#include "config/settings.h"
 #include "files/linelists.h"
 #include "platform/clock.h"
+#include "platform/env.h"
 #include "platform/regional.h"
 
 namespace tv {
 
 class CFiles {
  public:
-  // `settings` and `clock` must outlive the object.  The current settings
-  // are read at every call, so a reload takes effect at once.
+  // `settings`, `clock` and `env` must outlive the object.  The current
+  // settings are read at every call, so a reload takes effect at once.
   CFiles(const TSettingsHolder& settings, platform::Regional host,
-         const platform::Clock& clock = platform::SystemClock());
+         const platform::Clock& clock = platform::SystemClock(),
+         platform::Env& env = *platform::Env::Default());
   CFiles(const CFiles&) = delete;
   CFiles& operator=(const CFiles&) = delete;
 
@@ -47,9 +53,10 @@ class CFiles {
   static uint8_t ScaleNumberFromFileName(const std::string& path);
 
   // ---- Import (cycle thread only) ----
-  // Reads a goods file into `lists` by the current ImportType.  True when the
-  // read completed and an A, D or T line was filed.  When the file cannot be
-  // opened the lists are left as they were.
+  // Reads a goods file into `lists` by the current ImportType
+  // (ParseImportBytes of importparse.h).  True when the read completed and an
+  // A, D or T line was filed.  When the file cannot be opened the lists are
+  // left as they were.
   bool ParseImportFile(const std::string& path, TLineLists& lists);
   bool OpenImportFile(const std::string& path);
   void CloseImportFile();
@@ -59,7 +66,7 @@ class CFiles {
 
   // ---- Log and Unsent store (cycle thread only) ----
   // Appends "date,time,address,code,file" + CR LF to LogoDir\sclogo.csv.
-  // Every failure is swallowed: false, and the line is lost.
+  // A failure gives false and loses the whole line, never part of it.
   bool AppendLog(const std::string& address, uint16_t code, const std::string& fileName);
   // Parks a copy of `path` in its directory's Unsent folder under
   // GUID + base + "%.3u" scale number + extension.
@@ -73,12 +80,21 @@ class CFiles {
   static uint8_t ScaleNumberFromAddress(const std::string& address);
 
  private:
+  bool ReadImportFile(const std::string& path, std::string& data);
   bool ReadLines(TLineLists& lists, bool delimited);
   char ListSeparator() const;
+  bool AnyFile(const std::string& storedPattern, platform::Status& failure);
+  void ReportPendingCheck(const platform::Status& failure);
+  std::optional<int32_t> DosStamp(const std::string& path);
+  void CollectFiles(const std::string& storedPattern, const std::string& listedDir,
+                    std::vector<std::string>& goodsFiles, std::vector<std::string>& keyboardFiles);
 
   const TSettingsHolder& settings_;
   platform::Regional host_;
   const platform::Clock& clock_;
+  platform::Env& env_;
+  std::mutex pendingCheckMutex_;
+  std::string pendingCheckError_;  // the reason HasPendingFiles logged last
 
   bool importOpen_ = false;
   std::string importData_;  // the whole open import file

@@ -5,7 +5,9 @@
 
 #include "files/fileproc.h"
 #include "files/fileproc_util.h"
+#include "files/parkedname.h"
 #include "platform/fs.h"
+#include "platform/log.h"
 
 namespace tv {
 namespace {
@@ -30,31 +32,48 @@ std::string UnsentPattern(const std::string& mask) {
   return UnsentDir(mask) + "*" + platform::ExtractFileName(mask);
 }
 
-bool AnyFile(const std::string& storedPattern) {
-  std::vector<platform::FoundFile> found;
-  if (!platform::FindFiles(platform::MapPath(storedPattern), found)) return false;
-  return std::any_of(found.begin(), found.end(), CountsAsFile);
-}
-
-// Splits the entries of `storedPattern` into goods and keyboard files, each
-// listed as `listedDir` + name.
-void CollectFiles(const std::string& storedPattern, const std::string& listedDir,
-                  std::vector<std::string>& goodsFiles, std::vector<std::string>& keyboardFiles) {
-  std::vector<platform::FoundFile> found;
-  platform::FindFiles(platform::MapPath(storedPattern), found);
-  for (const auto& f : found) {
-    if (!CountsAsFile(f)) continue;
-    (IsKeyboardFile(f.name) ? keyboardFiles : goodsFiles).push_back(listedDir + f.name);
-  }
-}
-
 }  // namespace
 
 bool CFiles::HasPendingFiles(const std::string& mask) {
-  try {
-    return AnyFile(mask) || AnyFile(UnsentPattern(mask));
-  } catch (...) {
-    return false;
+  platform::Status failure;
+  bool pending = AnyFile(mask, failure) || AnyFile(UnsentPattern(mask), failure);
+  ReportPendingCheck(failure);
+  return pending;
+}
+
+// A missing directory is no failure (the engine makes them); another reason
+// is noted for ReportPendingCheck.
+bool CFiles::AnyFile(const std::string& storedPattern, platform::Status& failure) {
+  std::vector<platform::FoundFile> found;
+  platform::Status s = env_.FindFiles(platform::MapPath(storedPattern), &found);
+  if (!s.ok() && !s.IsNotFound()) failure = s;
+  return std::any_of(found.begin(), found.end(), CountsAsFile);
+}
+
+// The timer asks every period, so a reason is logged when it first appears,
+// not again while it stays the same.
+void CFiles::ReportPendingCheck(const platform::Status& failure) {
+  std::lock_guard<std::mutex> lock(pendingCheckMutex_);
+  if (failure.ok()) {
+    pendingCheckError_.clear();
+    return;
+  }
+  std::string reason = failure.ToString();
+  if (reason != pendingCheckError_) platform::LogWarning("export files cannot be checked: %s", reason.c_str());
+  pendingCheckError_ = std::move(reason);
+}
+
+// Splits the entries of `storedPattern` into goods and keyboard files, each
+// listed as `listedDir` + name.  A directory that cannot be read lists
+// nothing.
+void CFiles::CollectFiles(const std::string& storedPattern, const std::string& listedDir,
+                          std::vector<std::string>& goodsFiles, std::vector<std::string>& keyboardFiles) {
+  std::vector<platform::FoundFile> found;
+  platform::Status s = env_.FindFiles(platform::MapPath(storedPattern), &found);
+  if (!s.ok() && !s.IsNotFound()) platform::LogError("export files not listed: %s", s.ToString().c_str());
+  for (const auto& f : found) {
+    if (!CountsAsFile(f)) continue;
+    (IsKeyboardFile(f.name) ? keyboardFiles : goodsFiles).push_back(listedDir + f.name);
   }
 }
 
@@ -72,6 +91,18 @@ void CFiles::ListUnsentFiles(const std::string& mask, std::vector<std::string>& 
   SortByFileTime(unsentFiles);
 }
 
+// A vanished file has no stamp, which is no failure: the cycle lists and
+// sorts while the back office may still be at work.
+std::optional<int32_t> CFiles::DosStamp(const std::string& path) {
+  platform::FileInfo info;
+  platform::Status s = env_.GetFileInfo(platform::MapPath(path), &info);
+  if (!s.ok()) {
+    if (!s.IsNotFound()) platform::LogWarning("export file not sorted by age: %s", s.ToString().c_str());
+    return std::nullopt;
+  }
+  return platform::DosTimeFromUnix(std::chrono::system_clock::to_time_t(info.lastWrite));
+}
+
 void CFiles::SortByFileTime(std::vector<std::string>& files) {
   // Each file is looked up once; the ordering is a selection that moves
   // every strictly older file to the front, so equal stamps keep their
@@ -83,9 +114,8 @@ void CFiles::SortByFileTime(std::vector<std::string>& files) {
   std::vector<Entry> entries;
   entries.reserve(files.size());
   for (auto& path : files) {
-    int32_t stamp = 0;
-    bool found = platform::FileDosTime(platform::MapPath(path), stamp);
-    entries.push_back({std::move(path), found ? std::optional<int32_t>(stamp) : std::nullopt});
+    std::optional<int32_t> stamp = DosStamp(path);
+    entries.push_back({std::move(path), stamp});
   }
   int32_t least = 0;
   for (size_t i = 0; i < entries.size(); ++i) {
@@ -104,15 +134,7 @@ void CFiles::SortByFileTime(std::vector<std::string>& files) {
 }
 
 uint8_t CFiles::ScaleNumberFromFileName(const std::string& path) {
-  std::string name = platform::ExtractFileName(path);
-  size_t dot = name.find('.');
-  size_t start = (dot == std::string::npos || dot < 3) ? 0 : dot - 3;
-  std::string digits = name.substr(start, 3);
-  size_t cut = digits.find('.');
-  if (cut != std::string::npos) digits.resize(cut);
-  int32_t value = 0;
-  if (!fileproc::ParseInt32(digits, value)) return 0;
-  return static_cast<uint8_t>(value & 0xFF);
+  return tv::ScaleNumberFromFileName(path);
 }
 
 }  // namespace tv

@@ -3,38 +3,39 @@
 
 #include "files/fileproc.h"
 #include "files/fileproc_util.h"
+#include "files/parkedname.h"
 #include "platform/fs.h"
 #include "platform/guid.h"
+#include "platform/log.h"
+#include "text/utils.h"
 
 namespace tv {
 
 bool CFiles::AppendLog(const std::string& address, uint16_t code, const std::string& fileName) {
-  try {
-    TEngineSettingsPtr settings = settings_.Get();
-    // An empty LogoDir would put the log at the file system's root.
-    if (!settings || settings->LogoDir.empty()) return false;
-    const std::string path = platform::MapPath(settings->LogoDir) + "/sclogo.csv";
-    // One reading of the clock, so a line written at midnight cannot pair
-    // one day's date with the next day's time.
-    const platform::LocalTime now = clock_.Now();
-    std::string line = platform::FormatLocalTime(now, host_.shortDateFormat) + "," +
-                       platform::FormatLocalTime(now, host_.longTimeFormat) + "," + address + "," +
-                       std::to_string(code) + "," + fileName + "\r\n";
-    return platform::AppendToFile(path, line);
-  } catch (...) {
+  TEngineSettingsPtr settings = settings_.Get();
+  // An empty LogoDir would put the log at the file system's root.
+  if (!settings || settings->LogoDir.empty()) {
+    platform::LogError("delivery log line for %s lost: LogoDir is empty", fileName.c_str());
     return false;
   }
+  const std::string path = platform::MapPath(settings->LogoDir) + "/sclogo.csv";
+  // One reading of the clock, so a line written at midnight cannot pair
+  // one day's date with the next day's time.
+  const platform::LocalTime now = clock_.Now();
+  std::string line = platform::FormatLocalTime(now, host_.shortDateFormat) + "," +
+                     platform::FormatLocalTime(now, host_.longTimeFormat) + "," + address + "," +
+                     std::to_string(code) + "," + fileName + "\r\n";
+  platform::Status s = env_.AppendFile(path, line);
+  if (!s.ok()) {
+    platform::LogError("delivery log line for %s lost: %s", fileName.c_str(), s.ToString().c_str());
+    return false;
+  }
+  return true;
 }
 
 uint8_t CFiles::ScaleNumberFromAddress(const std::string& address) {
-  std::string rest = fileproc::TrimBlanks(address);
-  for (int i = 0; i < 3; ++i) {
-    size_t dot = rest.find('.');
-    if (dot != std::string::npos) rest.erase(0, dot + 1);
-  }
-  int32_t value = 0;
-  if (!fileproc::ParseInt32(rest, value)) return 0;
-  return static_cast<uint8_t>(value & 0xFF);
+  uint8_t number = 0;
+  return tv::ScaleNumberFromAddress(address, number) ? number : 0;
 }
 
 std::string CFiles::ParkedNameSuffix(const std::string& fileName, const std::string& address) {
@@ -48,28 +49,40 @@ std::string CFiles::ParkedNameSuffix(const std::string& fileName, const std::str
 }
 
 void CFiles::CopyToUnsent(const std::string& path, const std::string& address) {
-  try {
-    if (fileproc::TrimBlanks(address).empty()) return;
-    const std::string source = platform::MapPath(path);
-    if (!platform::FileExists(source)) return;
-    const std::string name = platform::ExtractFileName(path);
-    if (!name.empty() && name[0] == '{' && name.find('}') != std::string::npos) return;
-    const std::string target = fileproc::UnsentFolder(fileproc::DirectoryPart(path)) +
-                               platform::NewGuidText() + ParkedNameSuffix(name, address);
-    DeleteIfExists(target);
-    // Written under a hidden name and linked into place, so a listing never
-    // meets a half-written parked file.
-    platform::CopyFileNoOverwrite(source, platform::MapPath(target));
-  } catch (...) {
+  if (text::Trim(address).empty()) return;
+  const std::string source = platform::MapPath(path);
+  platform::FileInfo info;
+  platform::Status s = env_.GetFileInfo(source, &info);
+  if (!s.ok() || info.type == platform::FileType::kDirectory) {
+    // Nothing to park; the data for this scale is lost.
+    platform::LogWarning("%s not parked for %s: %s", source.c_str(), address.c_str(),
+                         s.ok() ? "it is a directory" : s.ToString().c_str());
+    return;
+  }
+  const std::string name = platform::ExtractFileName(path);
+  if (IsParkedCopyName(name)) return;
+  const std::string target = fileproc::UnsentFolder(fileproc::DirectoryPart(path)) +
+                             platform::NewGuidText() + ParkedNameSuffix(name, address);
+  DeleteIfExists(target);
+  // Written under a hidden name and linked into place, so a listing never
+  // meets a half-written parked file.
+  s = platform::CopyFileNoOverwrite(env_, source, platform::MapPath(target));
+  if (!s.ok()) {
+    platform::LogError("%s not parked for %s: %s", source.c_str(), address.c_str(), s.ToString().c_str());
   }
 }
 
 void CFiles::DeleteIfExists(const std::string& path) {
-  try {
-    const std::string mapped = platform::MapPath(path);
-    if (!mapped.empty() && platform::FileExists(mapped)) platform::RemoveFile(mapped);
-  } catch (...) {
+  const std::string mapped = platform::MapPath(path);
+  if (mapped.empty()) return;
+  platform::FileInfo info;
+  platform::Status s = env_.GetFileInfo(mapped, &info);
+  if (s.ok()) {
+    if (info.type == platform::FileType::kDirectory) return;
+    s = env_.RemoveFile(mapped);
   }
+  // Not there (or gone in between) is what was asked for.
+  if (!s.ok() && !s.IsNotFound()) platform::LogError("%s not deleted: %s", mapped.c_str(), s.ToString().c_str());
 }
 
 }  // namespace tv

@@ -12,8 +12,9 @@ namespace tv {
 
 // The key=value table of I lines.  Keys compare without regard to case;
 // setting a present key replaces the entry, key text included; a new key is
-// added at the end.  Every operation takes the table's lock, because ImportType
-// 2 scale clients write it while other clients of the batch read it.
+// added at the end.  Every operation takes the table's lock, so the table
+// may be read from several threads at once (the encoders of a cycle only
+// read it; what they add they keep in a table of their own).
 class TValueTable {
  public:
   void Set(const std::string& key, const std::string& value);
@@ -43,10 +44,21 @@ struct TSkippedLines {
       firstReason = std::move(reason);
     }
   }
+  // Adds `count` lines skipped later on (by the encoder), the first of them
+  // at `line`; the earlier first line keeps its reason.
+  void Add(size_t count, size_t line, std::string reason) {
+    if (count == 0) return;
+    if (skipped == 0 || line < firstLine) {
+      firstLine = line;
+      firstReason = std::move(reason);
+    }
+    skipped += count;
+  }
 };
 
 struct TLineLists {
   std::vector<std::string> aLines;
+  std::vector<size_t> aLineNumbers;  // the file's line number of each A line
   TValueTable iValues;
   std::vector<std::string> dLines;
   std::vector<std::string> tLines;

@@ -1,8 +1,7 @@
 #include "paramserver/Usvrsock.h"
 
-#include <iostream>
-
 #include "paramserver/settingswriter.h"
+#include "platform/log.h"
 #include "platform/oserror.h"
 #include "platform/tick.h"
 
@@ -18,28 +17,22 @@ constexpr int kAcceptRetryMs = 100;
 TParamServer::TParamServer(TParamServerHost host, uint16_t port, int timeoutMs)
     : host_(std::move(host)), port_(port), timeoutMs_(timeoutMs) {
   if (!host_.flags) host_.flags = std::make_shared<TEngineFlags>();
+  WakeOnStop([this] { terminateEvent_.Set(); });
 }
 
 // The base would join only after our members are gone.
 TParamServer::~TParamServer() {
-  Stop();
+  Terminate();
   WaitFor();
 }
 
-void TParamServer::Stop() {
-  terminateEvent_.Set();
-  Terminate();
-}
-
-bool TParamServer::StopRequested() const { return Terminated() || terminateEvent_.IsSet(); }
-
 int TParamServer::Execute() {
   if (!listener_.Listen(port_, kParamServerBacklog)) {
-    std::cerr << "Tovalink: parameter server disabled: cannot listen on port " << port_ << ": "
-              << platform::LastOsErrorText() << std::endl;
+    platform::LogError("parameter server disabled: cannot listen on port %u: %s", static_cast<unsigned>(port_),
+                       platform::LastOsErrorText().c_str());
     return 1;
   }
-  while (!StopRequested()) {
+  while (!Terminated()) {
     platform::TcpSocket client;
     if (WaitForClient(client)) Serve(std::move(client));
   }
@@ -69,7 +62,6 @@ bool TParamServer::WaitForClient(platform::TcpSocket& client) {
     return false;
   }
   client = acceptThread_->TakeClient();
-  peerAddress_ = acceptThread_->PeerAddress();
   ReleaseAcceptThread();
   return true;
 }
@@ -185,7 +177,8 @@ bool TParamServer::WriteSettings() {
   if (!host_.reloadSettings) return false;
   try {
     return host_.reloadSettings();
-  } catch (...) {
+  } catch (const std::exception& e) {
+    platform::LogError("settings written but not reloaded: %s", e.what());
     return false;
   }
 }

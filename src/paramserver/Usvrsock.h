@@ -17,7 +17,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/settings.h"
+#include "config/settings.h"
 #include "paramserver/acceptthread.h"
 #include "paramserver/paramblock.h"
 #include "paramserver/protocol.h"
@@ -43,9 +43,9 @@ class TParamServer : public platform::Thread {
                         int timeoutMs = kParamServerTimeoutMs);
   ~TParamServer() override;
 
-  // Wakes a server waiting for a client and asks it to end.  A connection
-  // being served ends first, on the client's EOT or its read time-out.
-  void Stop();
+  // Terminate() wakes a server waiting for a client and asks it to end.  A
+  // connection being served ends first, on the client's EOT or its read
+  // time-out.
   bool ClientConnected() const { return clientConnected_.load(); }
 
  protected:
@@ -54,7 +54,6 @@ class TParamServer : public platform::Thread {
  private:
   enum class TConnectionState : uint8_t { Idle, Opened, Written, Closing, Closed };
 
-  bool StopRequested() const;
   bool WaitForClient(platform::TcpSocket& client);
   void ReleaseAcceptThread();
   void Serve(platform::TcpSocket client);
@@ -75,7 +74,6 @@ class TParamServer : public platform::Thread {
   const int timeoutMs_;
   platform::TcpListener listener_;
   platform::TcpSocket client_;
-  std::string peerAddress_;
   std::atomic<bool> clientConnected_{false};
   TConnectionState connectionState_ = TConnectionState::Idle;
   std::array<uint8_t, kIoBufferSize> buffer_{};

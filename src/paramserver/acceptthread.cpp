@@ -1,5 +1,7 @@
 #include "paramserver/acceptthread.h"
 
+#include "platform/log.h"
+
 namespace tv {
 
 TServerAcceptThread::TServerAcceptThread(platform::TcpListener& listener,
@@ -17,6 +19,7 @@ int TServerAcceptThread::Execute() {
   try {
     return AcceptOne();
   } catch (...) {
+    platform::LogCaughtException("parameter server accept");
     client_.Close();
     invalidEvent_.Set();
     return 1;
@@ -24,7 +27,7 @@ int TServerAcceptThread::Execute() {
 }
 
 int TServerAcceptThread::AcceptOne() {
-  client_ = listener_.Accept(&peer_);
+  client_ = listener_.Accept();
   if (!client_.Valid()) {
     invalidEvent_.Set();
     return 1;

@@ -7,8 +7,6 @@
 // a thread still blocked in accept, so the server never goes away under it.
 #pragma once
 
-#include <string>
-
 #include "platform/event.h"
 #include "platform/net.h"
 #include "platform/thread.h"
@@ -22,9 +20,8 @@ class TServerAcceptThread : public platform::Thread {
   ~TServerAcceptThread() override;
 
   // After the thread has ended: the accepted socket (invalid when the
-  // invalid event was set) and the peer's dotted address.
+  // invalid event was set).
   platform::TcpSocket TakeClient() { return std::move(client_); }
-  const std::string& PeerAddress() const { return peer_; }
 
  protected:
   int Execute() override;
@@ -37,7 +34,6 @@ class TServerAcceptThread : public platform::Thread {
   platform::Event& invalidEvent_;
   const int timeoutMs_;
   platform::TcpSocket client_;
-  std::string peer_;
 };
 
 }  // namespace tv

@@ -1,6 +1,5 @@
 #include "paramserver/lockclient.h"
 
-#include <charconv>
 #include <cstdio>
 #include <iostream>
 #include <string>
@@ -9,6 +8,7 @@
 #include "paramserver/protocol.h"
 #include "platform/net.h"
 #include "platform/oserror.h"
+#include "text/utils.h"
 
 namespace tv {
 namespace {
@@ -23,21 +23,12 @@ struct LockTarget {
   uint16_t port = kParamServerPort;
 };
 
-bool ParsePort(std::string_view text, uint16_t& port) {
-  unsigned value = 0;
-  auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
-  if (ec != std::errc() || end != text.data() + text.size() || value == 0 || value > 65535)
-    return false;
-  port = static_cast<uint16_t>(value);
-  return true;
-}
-
 bool ParseArgs(int argc, char** argv, LockTarget& target, std::ostream& err) {
   bool hostSeen = false;
   for (int i = 0; i < argc; ++i) {
     const std::string_view arg = argv[i];
     if (arg == "--port") {
-      if (i + 1 >= argc || !ParsePort(argv[i + 1], target.port)) {
+      if (i + 1 >= argc || !text::ParsePort(argv[i + 1], target.port)) {
         err << "tovalink: --port needs a number from 1 to 65535\n";
         return false;
       }

@@ -2,69 +2,86 @@
 
 #include <string>
 
-#include "engine/settings.h"
+#include "config/storedvalues.h"
 
 namespace tv {
 namespace {
 
 using platform::Registry;
 using platform::RegistryError;
+using platform::RegistryKey;
+using config::StoredValue;
 
-// Closes the current key however the sequence ends.
-class KeyCloser {
+// A value the protocol may change.  The check runs at compile time: naming
+// an entry the table does not mark remote does not build.
+class Remote {
  public:
-  explicit KeyCloser(Registry& reg) : reg_(reg) {}
-  ~KeyCloser() { reg_.CloseKey(); }
-  KeyCloser(const KeyCloser&) = delete;
-  KeyCloser& operator=(const KeyCloser&) = delete;
+  consteval Remote(const StoredValue& v) : value_(v) {  // NOLINT: implicit on purpose
+    if (!v.remote) throw "the parameter server may not write this value";
+  }
+  const StoredValue& operator*() const { return value_; }
 
  private:
-  Registry& reg_;
+  const StoredValue& value_;
 };
 
+void Write(RegistryKey& key, Remote v, const std::string& text) {
+  key.WriteString(config::NameFor(*v), text);
+}
+
+void Write(RegistryKey& key, Remote v, int32_t number, int64_t index = 1) {
+  key.WriteInteger(config::NameFor(*v, index), number);
+}
+
+// In the order the protocol writes them.
 bool WriteMainValues(Registry& reg, const TParamBlock& b) {
-  if (!reg.OpenKey(kProductKey, true)) return false;
-  KeyCloser closer(reg);
-  reg.WriteString("ExportDir", b.ExportDir);
-  reg.WriteString("LogoDir", b.LogoDir);
-  reg.WriteString("IPAdress", b.IPAdress);
-  reg.WriteInteger("VerInterval", b.VerInterval);
-  reg.WriteString("FileMask", b.FileMask);
-  reg.WriteString("BarPrefix", b.BarPrefix);
-  reg.WriteInteger("BarcodeFormat", b.BarcodeFormat);
-  reg.WriteInteger("LFormat", b.LFormat);
-  reg.WriteInteger("LabelWidth", b.LabelWidth);
-  reg.WriteInteger("INGRFontSize", b.INGRFontSize);
-  reg.WriteInteger("SMessFontSize", b.SMessFontSize);
-  reg.WriteInteger("m_iNameAlgorithm", b.m_iNameAlgorithm);
-  reg.WriteInteger("TextToOEM", b.TextToOEM);
-  reg.WriteInteger("LongBarCode", b.LongBarCode);
-  reg.WriteInteger("ImportType", b.ImportType);
+  RegistryKey key = reg.Open(kProductKey, true);
+  if (!key) return false;
+  Write(key, config::kExportDir, b.ExportDir);
+  Write(key, config::kLogoDir, b.LogoDir);
+  Write(key, config::kIPAdress, b.IPAdress);
+  Write(key, config::kVerInterval, b.VerInterval);
+  Write(key, config::kFileMask, b.FileMask);
+  Write(key, config::kBarPrefix, b.BarPrefix);
+  Write(key, config::kBarcodeFormat, b.BarcodeFormat);
+  Write(key, config::kLFormat, b.LFormat);
+  Write(key, config::kLabelWidth, b.LabelWidth);
+  Write(key, config::kINGRFontSize, b.INGRFontSize);
+  Write(key, config::kSMessFontSize, b.SMessFontSize);
+  Write(key, config::kNameAlgorithm, b.m_iNameAlgorithm);
+  Write(key, config::kTextToOEM, b.TextToOEM);
+  Write(key, config::kLongBarCode, b.LongBarCode);
+  Write(key, config::kImportType, b.ImportType);
   return true;
 }
 
-bool RewriteTable(Registry& reg, const char* key, int32_t total, const std::vector<uint8_t>& table) {
-  if (!reg.DeleteKey(key)) return false;
-  if (!reg.OpenKey(key, true)) return false;
-  KeyCloser closer(reg);
-  reg.WriteInteger("TotalNumber", total);
-  for (size_t i = 0; i < table.size(); ++i)
-    reg.WriteInteger("Scale" + std::to_string(i + 1), table[i]);
+struct Table {
+  Remote count;
+  Remote entry;
+  const std::vector<uint8_t>& values;
+};
+
+bool RewriteTable(Registry& reg, const Table& t, int32_t total) {
+  const std::string path((*t.count).key);
+  if (!reg.DeleteKey(path)) return false;
+  RegistryKey key = reg.Open(path, true);
+  if (!key) return false;
+  Write(key, t.count, total);
+  for (size_t i = 0; i < t.values.size(); ++i) Write(key, t.entry, t.values[i], static_cast<int64_t>(i + 1));
   return true;
 }
 
 bool WriteTables(platform::GuardedRegistry& registry, const TParamBlock& b) {
-  const struct {
-    const char* key;
-    const std::vector<uint8_t>& table;
-  } tables[] = {
-      {kDevicesKey, b.ScaleNumbers},       {kDeviceTypesKey, b.DeviceTypes},
-      {kDeviceBarcodeTypesKey, b.BarcodeTypes}, {kDeviceUseByInDaysKey, b.UseByInDays},
-      {kDeviceConstBCKey, b.ConstBC},
+  const Table tables[] = {
+      {config::kDevicesCount, config::kDevicesEntry, b.ScaleNumbers},
+      {config::kDeviceTypesCount, config::kDeviceTypesEntry, b.DeviceTypes},
+      {config::kBarcodeTypesCount, config::kBarcodeTypesEntry, b.BarcodeTypes},
+      {config::kUseByInDaysCount, config::kUseByInDaysEntry, b.UseByInDays},
+      {config::kConstBCCount, config::kConstBCEntry, b.ConstBC},
   };
-  for (const auto& t : tables) {
+  for (const Table& t : tables) {
     auto reg = registry.Lock();
-    if (!RewriteTable(*reg, t.key, b.TotalNumber, t.table)) return false;
+    if (!RewriteTable(*reg, t, b.TotalNumber)) return false;
   }
   return true;
 }

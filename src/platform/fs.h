@@ -1,7 +1,8 @@
 // The file system as the service sees it: Windows-style paths from the store
-// mapped onto the host, wildcard directory search, and the few file
-// operations the export files need.  Nothing outside src/platform opens,
-// lists, copies or deletes a file.
+// mapped onto the host, wildcard matching, and the file operations of the
+// host Env (platform/env.h) with a plain Boolean answer for callers that
+// need no reason.  Nothing outside src/platform opens, lists, copies or
+// deletes a file.
 #pragma once
 
 #include <cstdint>

@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <exception>
 #include <mutex>
 
 namespace tv::platform {
@@ -114,6 +115,16 @@ void LogInfo(const char* format, ...) { TV_LOG_FORWARD(LogLevel::Info); }
 void LogDebug(const char* format, ...) { TV_LOG_FORWARD(LogLevel::Debug); }
 
 #undef TV_LOG_FORWARD
+
+void LogCaughtException(const char* where) {
+  try {
+    throw;
+  } catch (const std::exception& e) {
+    LogError("%s: %s", where, e.what());
+  } catch (...) {
+    LogError("%s: unknown exception", where);
+  }
+}
 
 void SetLogThreshold(LogLevel level) { threshold.store(static_cast<int>(level)); }
 

@@ -19,6 +19,11 @@ void LogWarning(const char* format, ...) __attribute__((format(printf, 1, 2)));
 void LogInfo(const char* format, ...) __attribute__((format(printf, 1, 2)));
 void LogDebug(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
+// Logs the exception being handled at error level: "<where>: <what()>", or
+// "<where>: unknown exception".  For the catch-all at the top of a thread,
+// the only place an exception may end up; call it inside the catch block.
+void LogCaughtException(const char* where);
+
 // Lines below this level are dropped (default Info; TOVALINK_LOG_LEVEL=debug
 // in the environment lowers it).
 void SetLogThreshold(LogLevel level);

@@ -31,6 +31,10 @@ class Stmt {
     sqlite3_bind_int64(s_, i, v);
     return *this;
   }
+  Stmt& BindNull(int i) {
+    sqlite3_bind_null(s_, i);
+    return *this;
+  }
   // True while a row is available.
   bool Step() {
     int rc = sqlite3_step(s_);
@@ -50,14 +54,17 @@ class Stmt {
 };
 
 // BEGIN IMMEDIATE .. COMMIT, rolled back when an exception leaves the scope.
+// Inside a transaction the caller opened it joins that one instead.
 class Transaction {
  public:
-  explicit Transaction(sqlite3* db) : db_(db) { Run("BEGIN IMMEDIATE"); }
+  explicit Transaction(sqlite3* db) : db_(db), outer_(sqlite3_get_autocommit(db) == 0) {
+    if (!outer_) Run("BEGIN IMMEDIATE");
+  }
   ~Transaction() {
-    if (!done_) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+    if (!done_ && !outer_) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
   }
   void Commit() {
-    Run("COMMIT");
+    if (!outer_) Run("COMMIT");
     done_ = true;
   }
 
@@ -67,8 +74,19 @@ class Transaction {
       throw RegistryError(std::string("store: ") + sqlite3_errmsg(db_));
   }
   sqlite3* db_;
+  bool outer_;
   bool done_ = false;
 };
+
+// A row of (display, type, sval, ival).
+RegValue RowValue(Stmt& s) {
+  RegValue v;
+  v.name = s.Text(0);
+  v.type = s.Int(1) == static_cast<int>(RegType::DWord) ? RegType::DWord : RegType::String;
+  v.text = s.Text(2);
+  v.number = static_cast<uint32_t>(s.Int(3));
+  return v;
+}
 
 }  // namespace
 
@@ -101,7 +119,10 @@ Registry::Registry(const std::string& path) {
       " type INTEGER NOT NULL, sval TEXT, ival INTEGER, PRIMARY KEY(key, name));");
 }
 
-Registry::~Registry() { sqlite3_close(db_); }
+Registry::~Registry() {
+  CloseAll();
+  sqlite3_close(db_);
+}
 
 std::string Registry::DefaultPath() { return StateHome() + "/registry.db"; }
 
@@ -147,26 +168,29 @@ bool Registry::CreateKey(const std::string& key) {
   }
 }
 
-bool Registry::OpenKey(const std::string& key, bool create) {
-  CloseKey();
+RegistryKey Registry::Open(const std::string& key, bool create) {
   std::string display = NormaliseKeyPath(key);
   if (!KeyExists(display)) {
-    if (!create || !CreateKey(display)) return false;
+    if (!create || !CreateKey(display)) return {};
   }
-  current_ = Fold(display);
-  readOnly_ = false;
-  return true;
+  return RegistryKey(*this, display, false);
 }
 
-bool Registry::OpenKeyReadOnly(const std::string& key) {
-  if (!OpenKey(key, false)) return false;
-  readOnly_ = true;
-  return true;
+RegistryKey Registry::OpenReadOnly(const std::string& key) {
+  std::string display = NormaliseKeyPath(key);
+  if (!KeyExists(display)) return {};
+  return RegistryKey(*this, display, true);
 }
 
-void Registry::CloseKey() {
-  current_.reset();
-  readOnly_ = false;
+void Registry::CloseAll() {
+  while (!open_.empty()) open_.back()->Close();
+}
+
+void Registry::Untrack(RegistryKey* key) { std::erase(open_, key); }
+
+void Registry::Retrack(RegistryKey* from, RegistryKey* to) {
+  for (RegistryKey*& k : open_)
+    if (k == from) k = to;
 }
 
 bool Registry::DeleteKey(const std::string& key) {
@@ -178,83 +202,61 @@ bool Registry::DeleteKey(const std::string& key) {
   Stmt v(db_, "DELETE FROM vals WHERE key = ?1 OR substr(key, 1, length(?1) + 1) = ?1 || '\\'");
   v.Bind(1, norm).Step();
   t.Commit();
-  if (current_ && (*current_ == norm || current_->rfind(norm + "\\", 0) == 0)) CloseKey();
+  // Like a handle to a deleted Windows key: it no longer reads or writes.
+  std::vector<RegistryKey*> gone;
+  for (RegistryKey* h : open_)
+    if (h->norm_ == norm || h->norm_.rfind(norm + "\\", 0) == 0) gone.push_back(h);
+  for (RegistryKey* h : gone) h->Close();
   return true;
 }
 
-std::string Registry::RequireKey() const {
-  if (!current_) throw RegistryError("no key is open");
-  return *current_;
-}
-
-std::optional<RegValue> Registry::ReadValue(const std::string& name) {
+std::optional<RegValue> Registry::ReadValueAt(const std::string& key, const std::string& name) {
   Stmt s(db_, "SELECT display, type, sval, ival FROM vals WHERE key = ?1 AND name = ?2");
-  if (!s.Bind(1, RequireKey()).Bind(2, Fold(name)).Step()) return std::nullopt;
-  RegValue v;
-  v.name = s.Text(0);
-  v.type = s.Int(1) == static_cast<int>(RegType::DWord) ? RegType::DWord : RegType::String;
-  v.text = s.Text(2);
-  v.number = static_cast<uint32_t>(s.Int(3));
-  return v;
+  if (!s.Bind(1, key).Bind(2, Fold(name)).Step()) return std::nullopt;
+  return RowValue(s);
 }
 
-bool Registry::ValueExists(const std::string& name) { return ReadValue(name).has_value(); }
-
-std::string Registry::ReadString(const std::string& name) {
-  auto v = ReadValue(name);
-  if (!v) return {};
-  if (v->type != RegType::String) throw RegistryError("invalid data type for '" + name + "'");
-  return v->text;
-}
-
-int32_t Registry::ReadInteger(const std::string& name) {
-  auto v = ReadValue(name);
-  if (!v || v->type != RegType::DWord) throw RegistryError("invalid data type for '" + name + "'");
-  return static_cast<int32_t>(v->number);
-}
-
-bool Registry::ReadBool(const std::string& name) { return ReadInteger(name) != 0; }
-
-void Registry::WriteString(const std::string& name, const std::string& value) {
+void Registry::WriteValueAt(const std::string& key, const RegValue& v) {
   Stmt s(db_,
-         "INSERT INTO vals(key, name, display, type, sval, ival) VALUES(?1, ?2, ?3, 1, ?4, NULL)"
-         " ON CONFLICT(key, name) DO UPDATE SET display = ?3, type = 1, sval = ?4, ival = NULL");
-  s.Bind(1, RequireKey()).Bind(2, Fold(name)).Bind(3, name).Bind(4, value).Step();
+         "INSERT INTO vals(key, name, display, type, sval, ival) VALUES(?1, ?2, ?3, ?4, ?5, ?6)"
+         " ON CONFLICT(key, name) DO UPDATE SET display = ?3, type = ?4, sval = ?5, ival = ?6");
+  s.Bind(1, key).Bind(2, Fold(v.name)).Bind(3, v.name).Bind(4, static_cast<int64_t>(v.type));
+  if (v.type == RegType::String)
+    s.Bind(5, v.text).BindNull(6);
+  else
+    s.BindNull(5).Bind(6, static_cast<int64_t>(v.number));
+  s.Step();
 }
 
-void Registry::WriteInteger(const std::string& name, int32_t value) {
-  Stmt s(db_,
-         "INSERT INTO vals(key, name, display, type, sval, ival) VALUES(?1, ?2, ?3, 4, NULL, ?4)"
-         " ON CONFLICT(key, name) DO UPDATE SET display = ?3, type = 4, sval = NULL, ival = ?4");
-  s.Bind(1, RequireKey()).Bind(2, Fold(name)).Bind(3, name);
-  s.Bind(4, static_cast<int64_t>(static_cast<uint32_t>(value))).Step();
-}
-
-void Registry::WriteBool(const std::string& name, bool value) { WriteInteger(name, value ? 1 : 0); }
-
-bool Registry::DeleteValue(const std::string& name) {
+bool Registry::DeleteValueAt(const std::string& key, const std::string& name) {
   Stmt s(db_, "DELETE FROM vals WHERE key = ?1 AND name = ?2");
-  s.Bind(1, RequireKey()).Bind(2, Fold(name)).Step();
+  s.Bind(1, key).Bind(2, Fold(name)).Step();
   return sqlite3_changes(db_) > 0;
 }
 
-std::vector<RegValue> Registry::ListValues() {
+std::vector<RegValue> Registry::ListValuesAt(const std::string& key) {
   std::vector<RegValue> out;
   Stmt s(db_, "SELECT display, type, sval, ival FROM vals WHERE key = ?1 ORDER BY rowid");
-  s.Bind(1, RequireKey());
-  while (s.Step()) {
-    RegValue v;
-    v.name = s.Text(0);
-    v.type = s.Int(1) == static_cast<int>(RegType::DWord) ? RegType::DWord : RegType::String;
-    v.text = s.Text(2);
-    v.number = static_cast<uint32_t>(s.Int(3));
-    out.push_back(v);
-  }
+  s.Bind(1, key);
+  while (s.Step()) out.push_back(RowValue(s));
   return out;
 }
 
-std::vector<std::string> Registry::ListSubKeys() {
-  std::string key = RequireKey();
+void Registry::BeginTransaction(bool write) {
+  // IMMEDIATE takes the write lock up front, so a writer waits at BEGIN for
+  // the busy time-out instead of failing half-way through.
+  Exec(write ? "BEGIN IMMEDIATE" : "BEGIN");
+}
+
+void Registry::CommitTransaction() { Exec("COMMIT"); }
+
+bool Registry::InTransaction() const { return sqlite3_get_autocommit(db_) == 0; }
+
+void Registry::RollbackTransaction() {
+  if (sqlite3_get_autocommit(db_) == 0) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+}
+
+std::vector<std::string> Registry::ListSubKeysAt(const std::string& key) {
   std::vector<std::string> out;
   Stmt s(db_,
          "SELECT display FROM keys WHERE substr(path, 1, length(?1) + 1) = ?1 || '\\'"
@@ -263,5 +265,92 @@ std::vector<std::string> Registry::ListSubKeys() {
   while (s.Step()) out.push_back(s.Text(0));
   return out;
 }
+
+RegistryKey::RegistryKey(Registry& reg, std::string path, bool readOnly)
+    : reg_(&reg), path_(std::move(path)), norm_(Fold(path_)), readOnly_(readOnly) {
+  reg_->Track(this);
+}
+
+RegistryKey::RegistryKey(RegistryKey&& other) noexcept { Adopt(other); }
+
+RegistryKey& RegistryKey::operator=(RegistryKey&& other) noexcept {
+  if (this != &other) {
+    Close();
+    Adopt(other);
+  }
+  return *this;
+}
+
+void RegistryKey::Adopt(RegistryKey& other) noexcept {
+  reg_ = other.reg_;
+  path_ = std::move(other.path_);
+  norm_ = std::move(other.norm_);
+  readOnly_ = other.readOnly_;
+  if (reg_) reg_->Retrack(&other, this);
+  other.reg_ = nullptr;
+}
+
+void RegistryKey::Close() {
+  if (!reg_) return;
+  reg_->Untrack(this);
+  reg_ = nullptr;
+}
+
+std::string RegistryKey::FullName() const { return path_.empty() ? "HKCU" : "HKCU\\" + path_; }
+
+std::string RegistryKey::Fail(const std::string& name, const char* what) const {
+  return name + " in " + FullName() + ": " + what;
+}
+
+Registry& RegistryKey::Require(const std::string& name) const {
+  if (!reg_) throw RegistryError(Fail(name, "the key is not open"));
+  return *reg_;
+}
+
+Registry& RegistryKey::RequireWritable(const std::string& name) const {
+  Registry& reg = Require(name);
+  if (readOnly_) throw RegistryError(Fail(name, "the key is open read-only"));
+  return reg;
+}
+
+std::optional<RegValue> RegistryKey::ReadValue(const std::string& name) {
+  return Require(name).ReadValueAt(norm_, name);
+}
+
+bool RegistryKey::ValueExists(const std::string& name) { return ReadValue(name).has_value(); }
+
+std::string RegistryKey::ReadString(const std::string& name) {
+  auto v = ReadValue(name);
+  if (!v) return {};
+  if (v->type != RegType::String) throw RegistryError(Fail(name, "not a REG_SZ"));
+  return v->text;
+}
+
+int32_t RegistryKey::ReadInteger(const std::string& name) {
+  auto v = ReadValue(name);
+  if (!v) throw RegistryError(Fail(name, "missing"));
+  if (v->type != RegType::DWord) throw RegistryError(Fail(name, "not a REG_DWORD"));
+  return static_cast<int32_t>(v->number);
+}
+
+bool RegistryKey::ReadBool(const std::string& name) { return ReadInteger(name) != 0; }
+
+void RegistryKey::WriteString(const std::string& name, const std::string& value) {
+  RequireWritable(name).WriteValueAt(norm_, RegValue{name, RegType::String, value, 0});
+}
+
+void RegistryKey::WriteInteger(const std::string& name, int32_t value) {
+  RequireWritable(name).WriteValueAt(norm_, RegValue{name, RegType::DWord, {}, static_cast<uint32_t>(value)});
+}
+
+void RegistryKey::WriteBool(const std::string& name, bool value) { WriteInteger(name, value ? 1 : 0); }
+
+bool RegistryKey::DeleteValue(const std::string& name) {
+  return RequireWritable(name).DeleteValueAt(norm_, name);
+}
+
+std::vector<RegValue> RegistryKey::ListValues() { return Require("values").ListValuesAt(norm_); }
+
+std::vector<std::string> RegistryKey::ListSubKeys() { return Require("sub-keys").ListSubKeysAt(norm_); }
 
 }  // namespace tv::platform

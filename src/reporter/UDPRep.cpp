@@ -2,6 +2,7 @@
 
 #include "platform/net.h"
 #include "platform/tick.h"
+#include "text/utils.h"
 
 namespace tv {
 namespace {
@@ -9,31 +10,18 @@ namespace {
 constexpr uint32_t kReportIntervalMs = 2000;
 constexpr int kSleepStepMs = 200;
 
-// Blank as the setting's trim sees it: nothing above the space character.
-bool IsBlank(const std::string& s) {
-  for (char c : s)
-    if (static_cast<unsigned char>(c) > ' ') return false;
-  return true;
-}
-
 }  // namespace
 
 TUDPReporter::TUDPReporter(std::string monitorIP, std::shared_ptr<TEngineFlags> flags,
                            uint16_t port)
     : monitorIP_(std::move(monitorIP)),
-      blank_(IsBlank(monitorIP_)),
+      blank_(text::Trim(monitorIP_).empty()),
       flags_(std::move(flags)),
-      port_(port),
-      wake_("UDPRep_Wake") {}
+      port_(port) {}
 
 TUDPReporter::~TUDPReporter() {
-  Stop();
-  WaitFor();
-}
-
-void TUDPReporter::Stop() {
   Terminate();
-  wake_.Set();
+  WaitFor();
 }
 
 int TUDPReporter::Execute() {
@@ -45,7 +33,7 @@ int TUDPReporter::Execute() {
       SendReport();
       continue;
     }
-    wake_.Wait(kSleepStepMs);
+    SleepUnlessTerminated(kSleepStepMs);
   }
   return 0;
 }

@@ -8,8 +8,7 @@
 #include <memory>
 #include <string>
 
-#include "engine/settings.h"
-#include "platform/event.h"
+#include "config/settings.h"
 #include "platform/thread.h"
 
 namespace tv {
@@ -26,10 +25,6 @@ class TUDPReporter : public platform::Thread {
   // The thread reads the members below: it must end before they go.
   ~TUDPReporter() override;
 
-  // Terminate() alone ends the thread within one 200 ms sleep; Stop() also
-  // wakes it so that it ends at once.
-  void Stop();
-
  protected:
   int Execute() override;
 
@@ -40,7 +35,6 @@ class TUDPReporter : public platform::Thread {
   const bool blank_;
   const std::shared_ptr<TEngineFlags> flags_;
   const uint16_t port_;
-  platform::Event wake_;
 };
 
 }  // namespace tv

@@ -1,10 +1,10 @@
 #include "scale/ICMPunit.h"
 
 #include <atomic>
-#include <cstdio>
 #include <utility>
 
 #include "platform/icmp.h"
+#include "platform/log.h"
 
 namespace tv {
 namespace {
@@ -14,25 +14,25 @@ namespace {
 void WarnProbeUnavailableOnce() {
   static std::atomic<bool> warned{false};
   if (!warned.exchange(true)) {
-    std::fprintf(stderr,
-                 "tovalink: ICMP echo is not available to this process; "
-                 "scales are probed by TCP connect only\n");
+    platform::LogWarning(
+        "ICMP echo is not available to this process; scales are probed by TCP connect only");
   }
 }
 
 }  // namespace
 
-TPINGProcess::TPINGProcess(std::string addr) : address(std::move(addr)) {}
+TPINGProcess::TPINGProcess(std::string address, int timeoutMs)
+    : address_(std::move(address)), timeoutMs_(timeoutMs) {}
 
 TPINGProcess::~TPINGProcess() { WaitFor(); }
 
 int TPINGProcess::Execute() {
   std::string replyFrom;
-  switch (platform::IcmpEcho(address, kPayloadSize, kTimeoutMs, replyFrom)) {
+  switch (platform::IcmpEcho(address_, kPayloadSize, timeoutMs_, replyFrom)) {
     case platform::EchoOutcome::Reply:
       // A reply from elsewhere (a router's error) or an address written with
       // leading zeros never matches.
-      return replyFrom == address ? 1 : 0;
+      return replyFrom == address_ ? 1 : 0;
     case platform::EchoOutcome::Unavailable:
       WarnProbeUnavailableOnce();
       return 1;

@@ -14,14 +14,16 @@ class TPINGProcess : public platform::Thread {
   static constexpr size_t kPayloadSize = 11;
   static constexpr int kTimeoutMs = 5000;
 
-  explicit TPINGProcess(std::string address);
+  // `timeoutMs` exists so tests need not wait the real five seconds.
+  explicit TPINGProcess(std::string address, int timeoutMs = kTimeoutMs);
   ~TPINGProcess() override;
 
  protected:
   int Execute() override;
 
  private:
-  const std::string address;
+  const std::string address_;
+  const int timeoutMs_;
 };
 
 }  // namespace tv

@@ -3,18 +3,10 @@
 #include <charconv>
 #include <cmath>
 
+#include "text/utils.h"
+
 namespace tv {
-namespace {
-
-bool IsBlank(char c) { return static_cast<unsigned char>(c) <= ' '; }
-
-}  // namespace
-
-std::string_view TrimBlanks(std::string_view s) {
-  while (!s.empty() && IsBlank(s.front())) s.remove_prefix(1);
-  while (!s.empty() && IsBlank(s.back())) s.remove_suffix(1);
-  return s;
-}
+std::string_view TrimBlanks(std::string_view s) { return text::Trim(s); }
 
 std::string_view StripLeadingZeros(std::string_view s) {
   while (!s.empty() && s.front() == '0') s.remove_prefix(1);
@@ -22,23 +14,7 @@ std::string_view StripLeadingZeros(std::string_view s) {
 }
 
 bool ParseDecimalInt(std::string_view s, int32_t& value) {
-  s = TrimBlanks(s);
-  bool negative = false;
-  if (!s.empty() && (s.front() == '+' || s.front() == '-')) {
-    negative = s.front() == '-';
-    s.remove_prefix(1);
-  }
-  if (s.empty()) return false;
-  int64_t v = 0;
-  for (char c : s) {
-    if (c < '0' || c > '9') return false;
-    v = v * 10 + (c - '0');
-    if (v > int64_t{INT32_MAX} + 1) return false;
-  }
-  if (negative) v = -v;
-  if (v > INT32_MAX || v < INT32_MIN) return false;
-  value = static_cast<int32_t>(v);
-  return true;
+  return text::StrToInt(text::Trim(s), value);
 }
 
 int32_t DecimalIntOrZero(std::string_view s) {

@@ -6,16 +6,19 @@
 #include <string>
 #include <string_view>
 
+#include "text/utils.h"
+
 namespace tv {
 
 // Without leading and trailing bytes up to and including space (control
-// characters too), as the import format's "trimmed" means.
+// characters too), as the import format's "trimmed" means: text::Trim.
 std::string_view TrimBlanks(std::string_view s);
 // Without leading "0" characters.
 std::string_view StripLeadingZeros(std::string_view s);
 
 // A decimal integer in the signed 32-bit range: optional blanks around,
-// optional sign, at least one digit, nothing else.
+// optional sign, at least one digit, nothing else (text::StrToInt of the
+// trimmed text).
 bool ParseDecimalInt(std::string_view s, int32_t& value);
 // As ParseDecimalInt; text that is not such a number gives 0.
 int32_t DecimalIntOrZero(std::string_view s);
@@ -26,12 +29,7 @@ bool ParseDecimalNumber(std::string_view s, char decimalSeparator, double& value
 
 // The value of one character of record text read as a hexadecimal digit:
 // 0-9, A-F and a-f count, anything else is 0.
-inline uint8_t NibbleOf(char c) {
-  if (c >= '0' && c <= '9') return static_cast<uint8_t>(c - '0');
-  if (c >= 'A' && c <= 'F') return static_cast<uint8_t>(c - 'A' + 10);
-  if (c >= 'a' && c <= 'f') return static_cast<uint8_t>(c - 'a' + 10);
-  return 0;
-}
+inline uint8_t NibbleOf(char c) { return text::HexDigitValue(c, true); }
 
 // Cuts the field that starts at `pos` and ends before the next `separator`.
 // On success `field` holds it and `pos` points past the separator; without a

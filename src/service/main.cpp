@@ -5,6 +5,8 @@
 //   tovalink check
 //   tovalink status [HOST] [--json]
 //   tovalink lock|unlock [HOST]
+//   tovalink scale list|add|remove|set ...
+//   tovalink unsent list|drop ...
 #include <cctype>
 #include <cstdio>
 #include <string>
@@ -13,7 +15,9 @@
 #include "engine/storecheck.h"
 #include "paramserver/lockclient.h"
 #include "service/regcli.h"
+#include "service/scalecli.h"
 #include "service/servmod.h"
+#include "service/unsentcli.h"
 
 namespace {
 
@@ -34,7 +38,10 @@ int Usage(FILE* out, int code) {
                "       tovalink reg query|add|delete <key> [/v <name>] [/t REG_SZ|REG_DWORD] [/d <data>] [/f]\n"
                "       tovalink check                   report every problem of the store\n"
                "       tovalink status [HOST] [--json]\n"
-               "       tovalink lock|unlock [HOST]\n");
+               "       tovalink lock|unlock [HOST]\n"
+               "       tovalink scale list [--json] | add|set N [--type NAME] [--barcode-type N] [--[no-]use-by-days]\n"
+               "                                    [--[no-]const-barcode] | remove N\n"
+               "       tovalink unsent list [--scale N] [--json] | drop --scale N (--all | FILE)\n");
   return code;
 }
 
@@ -52,6 +59,8 @@ int main(int argc, char** argv) {
   if (cmd == "reg") return tv::RunRegCommand(argc - 2, argv + 2);
   if (cmd == "check") return tv::RunCheckCommand(argc - 2, argv + 2);
   if (cmd == "status") return tv::RunStatusCommand(argc - 2, argv + 2);
+  if (cmd == "scale") return tv::RunScaleCommand(argc - 2, argv + 2);
+  if (cmd == "unsent") return tv::RunUnsentCommand(argc - 2, argv + 2);
   if (cmd == "lock" || cmd == "unlock") return tv::RunLockCommand(cmd == "lock", argc - 2, argv + 2);
   if (cmd == "help" || cmd == "--help" || cmd == "-h") return Usage(stdout, 0);
   std::fprintf(stderr, "tovalink: unknown command '%s'\n", cmd.c_str());

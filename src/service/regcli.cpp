@@ -7,6 +7,8 @@
 #include <optional>
 #include <vector>
 
+#include "config/storekeys.h"
+#include "engine/unengine_config.h"
 #include "platform/registry.h"
 
 namespace tv {
@@ -116,18 +118,19 @@ void PrintValue(const RegValue& v) {
 std::string FullName(const std::string& key) { return key.empty() ? kRootName : std::string(kRootName) + "\\" + key; }
 
 int Query(Registry& reg, const Request& r) {
-  if (!reg.OpenKeyReadOnly(r.key)) return Fail("The system was unable to find the specified registry key or value.");
+  platform::RegistryKey key = reg.OpenReadOnly(r.key);
+  if (!key) return Fail("The system was unable to find the specified registry key or value.");
   std::printf("\n%s\n", FullName(platform::NormaliseKeyPath(r.key)).c_str());
   if (r.valueName) {
-    auto v = reg.ReadValue(*r.valueName);
+    auto v = key.ReadValue(*r.valueName);
     if (!v) return Fail("The system was unable to find the specified registry key or value.");
     PrintValue(*v);
     std::printf("\n");
     return 0;
   }
-  for (const RegValue& v : reg.ListValues()) PrintValue(v);
+  for (const RegValue& v : key.ListValues()) PrintValue(v);
   std::printf("\n");
-  for (const std::string& sub : reg.ListSubKeys()) std::printf("%s\n", FullName(sub).c_str());
+  for (const std::string& sub : key.ListSubKeys()) std::printf("%s\n", FullName(sub).c_str());
   return 0;
 }
 
@@ -148,7 +151,7 @@ bool ParseDword(const std::string& text, uint32_t& out) {
   return true;
 }
 
-int Add(Registry& reg, const Request& r) {
+int Add(Registry& reg, const std::string& storePath, const Request& r) {
   if (r.key.empty()) return Fail("a key under HKCU is needed");
   RegType type = RegType::String;
   if (r.type) {
@@ -161,14 +164,18 @@ int Add(Registry& reg, const Request& r) {
   uint32_t number = 0;
   if (r.valueName && type == RegType::DWord && !ParseDword(r.data.value_or("0"), number))
     return Fail("Invalid data '" + r.data.value_or("") + "' for REG_DWORD.");
-  if (!reg.OpenKey(r.key, true)) return Fail("cannot create the key.");
+  // A default written just now is no one's setting yet: no /f needed.
+  const bool fresh = WriteDefaultsIfNew(reg);
+  if (fresh) DefaultsNotice(storePath);
+  platform::RegistryKey key = reg.Open(r.key, true);
+  if (!key) return Fail("cannot create the key.");
   if (r.valueName) {
-    if (reg.ValueExists(*r.valueName) && !r.force)
+    if (key.ValueExists(*r.valueName) && !r.force && !fresh)
       return Fail("The value " + *r.valueName + " exists; add /f to overwrite it.");
     if (type == RegType::DWord)
-      reg.WriteInteger(*r.valueName, static_cast<int32_t>(number));
+      key.WriteInteger(*r.valueName, static_cast<int32_t>(number));
     else
-      reg.WriteString(*r.valueName, r.data.value_or(""));
+      key.WriteString(*r.valueName, r.data.value_or(""));
   }
   std::printf("The operation completed successfully.\n");
   return 0;
@@ -178,7 +185,8 @@ int Delete(Registry& reg, const Request& r) {
   if (r.key.empty()) return Fail("a key under HKCU is needed");
   if (!r.force) return Fail("add /f to delete without confirmation.");
   if (r.valueName) {
-    if (!reg.OpenKey(r.key, false) || !reg.DeleteValue(*r.valueName))
+    platform::RegistryKey key = reg.Open(r.key, false);
+    if (!key || !key.DeleteValue(*r.valueName))
       return Fail("The system was unable to find the specified registry key or value.");
   } else if (!reg.DeleteKey(r.key)) {
     return Fail("The system was unable to find the specified registry key or value.");
@@ -189,14 +197,25 @@ int Delete(Registry& reg, const Request& r) {
 
 }  // namespace
 
+bool WriteDefaultsIfNew(Registry& reg) {
+  if (reg.KeyExists(kProductKey)) return false;
+  CreateDefaults(reg);
+  return true;
+}
+
+void DefaultsNotice(const std::string& storePath) {
+  std::printf("store %s created with defaults\n", storePath.c_str());
+}
+
 int RunRegCommand(int argc, char** argv) {
   Request r;
   std::string error;
   if (!Parse(argc, argv, r, error)) return Fail(error);
   try {
-    Registry reg(Registry::DefaultPath());
+    const std::string storePath = Registry::DefaultPath();
+    Registry reg(storePath);
     if (r.verb == "QUERY") return Query(reg, r);
-    if (r.verb == "ADD") return Add(reg, r);
+    if (r.verb == "ADD") return Add(reg, storePath, r);
     if (r.verb == "DELETE") return Delete(reg, r);
     return Fail("unknown operation '" + std::string(argv[0]) + "': use query, add or delete.");
   } catch (const platform::RegistryError& e) {

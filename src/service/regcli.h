@@ -4,10 +4,19 @@
 
 #include <string>
 
+#include "platform/registry.h"
+
 namespace tv {
 
 // argv holds the words after "reg".  Output and errors go to stdout/stderr;
 // returns the process exit code (0 success, 1 failure).
 int RunRegCommand(int argc, char** argv);
+
+// For the store commands, before their first write: a store without the
+// product key gets the defaults the service writes on its first start, so
+// the service later finds every value it needs.  True when it wrote them;
+// the caller then says so with DefaultsNotice once they are committed.
+bool WriteDefaultsIfNew(platform::Registry& reg);
+void DefaultsNotice(const std::string& storePath);
 
 }  // namespace tv

@@ -20,10 +20,7 @@ TTovalinkService::TTovalinkService() { ScaleServiceCreate(); }
 
 TTovalinkService::~TTovalinkService() { ScaleServiceStop(); }
 
-void TTovalinkService::ScaleServiceCreate() {
-  displayName_ = "Tovalink";
-  interactive_ = true;
-}
+void TTovalinkService::ScaleServiceCreate() { displayName_ = "Tovalink"; }
 
 bool TTovalinkService::ScaleServiceStart(std::string& error, TEngineOptions options) {
   try {
@@ -123,7 +120,7 @@ int RunService() {
   TTovalinkService service;
   std::string error;
   if (!service.ScaleServiceStart(error)) {
-    std::fprintf(stderr, "Service failed on start: %s\n", error.c_str());
+    platform::LogError("Service failed on start: %s", error.c_str());
     PrintCheckReport(CheckStore(platform::Registry::DefaultPath(), platform::Regional::FromProcessLocale()),
                      stderr);
     return 1;

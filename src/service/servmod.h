@@ -10,7 +10,6 @@
 
 namespace tv {
 
-inline constexpr const char* kServiceName = "TovalinkService";
 inline constexpr const char* kUnitName = "tovalink.service";
 inline constexpr const char* kNoticeCaption = "Сервис Tovalink. Версия 2.43";
 extern const char* const kNoticeText;  // 150 characters
@@ -23,10 +22,9 @@ class TTovalinkService {
   void ScaleServiceCreate();
   // Creates the engine; false with the reason when it cannot be created.
   bool ScaleServiceStart(std::string& error, TEngineOptions options = {});
-  // Stop and shutdown: set the engine's stop signal, wait for its thread
-  // without a time-out, destroy it.
+  // Stop and shutdown alike: set the engine's stop signal, wait for its
+  // thread without a time-out, destroy it.
   void ScaleServiceStop();
-  void ScaleServiceShutdown() { ScaleServiceStop(); }
 
   // Notice, then the unit file; messages as the service framework gives them.
   int Install(bool silent);
@@ -41,7 +39,6 @@ class TTovalinkService {
   std::string UnitFileText() const;
 
   std::string displayName_;
-  bool interactive_ = false;
   std::unique_ptr<TEngine> engine_;
 };
 

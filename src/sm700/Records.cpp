@@ -4,6 +4,7 @@
 #include <cstring>
 #include <stdexcept>
 
+#include "platform/log.h"
 #include "text/utils.h"
 
 namespace tv {
@@ -83,8 +84,9 @@ void TRecords::Build(uint8_t kind, Fn&& text) {
   list_.clear();
   try {
     list_.push_back(text());
-  } catch (...) {
+  } catch (const std::exception& e) {
     // Leaves the list empty; the sender treats that as a record not sent.
+    platform::LogWarning("keyboard record of kind %u not built: %s", static_cast<unsigned>(kind), e.what());
   }
 }
 

@@ -2,7 +2,8 @@
 
 namespace tv {
 
-TSender::TSender(uint8_t scaleNumber, const std::string& address, int basePort) : uploader_(basePort) {
+TSender::TSender(uint8_t scaleNumber, const std::string& address, int basePort, int timeoutMs)
+    : uploader_(basePort, timeoutMs) {
   uploader_.SetAddress(scaleNumber, address);
 }
 

@@ -15,8 +15,10 @@ constexpr uint8_t kSm700SessionCode = 0x41;
 
 class TSender {
  public:
-  // Connects to `basePort` + scale number; production always uses 2000.
-  TSender(uint8_t scaleNumber, const std::string& address, int basePort = kSm700BasePort);
+  // Connects to `basePort` + scale number; production always uses 2000
+  // and the 15-second time-out.
+  TSender(uint8_t scaleNumber, const std::string& address, int basePort = kSm700BasePort,
+          int timeoutMs = kSm700TimeoutMs);
   TSender(const TSender&) = delete;
   TSender& operator=(const TSender&) = delete;
 

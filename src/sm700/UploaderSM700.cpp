@@ -16,7 +16,7 @@ bool TSM700Uploader::Connect() {
   if (port_ <= 0 || port_ > 0xFFFF) return false;
   if (platform::InetAddr(address_) == platform::kInvalidAddress) return false;
   if (!socket_.Create()) return false;
-  if (!socket_.SetSendTimeout(kSm700TimeoutMs) || !socket_.SetRecvTimeout(kSm700TimeoutMs) ||
+  if (!socket_.SetSendTimeout(timeoutMs_) || !socket_.SetRecvTimeout(timeoutMs_) ||
       !socket_.Connect(address_, static_cast<uint16_t>(port_))) {
     socket_.Close();
     return false;

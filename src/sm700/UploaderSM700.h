@@ -21,8 +21,10 @@ constexpr uint8_t kSm700AltAck = 0xE2;
 
 class TSM700Uploader {
  public:
-  // `basePort` exists so tests can reach a scale on a port of their own.
-  explicit TSM700Uploader(int basePort = kSm700BasePort) : basePort_(basePort), port_(basePort) {}
+  // `basePort` and `timeoutMs` (send and receive) exist so tests can reach
+  // a scale on a port of their own and need not wait the real time-out.
+  explicit TSM700Uploader(int basePort = kSm700BasePort, int timeoutMs = kSm700TimeoutMs)
+      : basePort_(basePort), port_(basePort), timeoutMs_(timeoutMs) {}
   ~TSM700Uploader() { Close(); }
   TSM700Uploader(const TSM700Uploader&) = delete;
   TSM700Uploader& operator=(const TSM700Uploader&) = delete;
@@ -42,6 +44,7 @@ class TSM700Uploader {
   TRecords& Framer() { return framer_; }
   bool Connected() const { return connected_; }
   int Port() const { return port_; }
+  int TimeoutMs() const { return timeoutMs_; }
   const std::string& Address() const { return address_; }
 
  private:
@@ -51,6 +54,7 @@ class TSM700Uploader {
   std::string address_;
   int basePort_;
   int port_;
+  int timeoutMs_;
   bool connected_ = false;
   TRecords framer_;
 };

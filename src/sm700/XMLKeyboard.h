@@ -8,8 +8,8 @@
 #include <string>
 
 #include "platform/thread.h"
-#include "sm700/KeyboardDocument.h"
 #include "sm700/Sender.h"
+#include "sm700/XMLKeyboard_parse.h"
 
 namespace tv {
 

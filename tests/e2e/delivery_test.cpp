@@ -46,6 +46,31 @@ TEST(Delivery, TwentyFiveScalesInBatchesOfTenCollectedInReverse) {
   EXPECT_TRUE(site.Unsent().empty());
 }
 
+TEST(Delivery, ScalesOfOneProfileGetEqualBytesOthersTheirOwn) {
+  Site site;
+  for (int n = 1; n <= 4; ++n) site.AddScale(n);
+  site.SetScales({1, 2, 3, 4}, {1, 3, 1, 3});  // Bench and BigPlatform (barcode prefix 22)
+  site.Start();
+  site.Drop("prices.txt", GoodsFile());
+  ASSERT_TRUE(site.WaitForLog(4)) << site.output;
+  for (const LogLine& l : site.Log()) EXPECT_EQ(l.code, 0) << l.address;
+  std::vector<std::vector<uint8_t>> goods;
+  for (int n = 1; n <= 4; ++n) {
+    auto frames = site.Scale(n).Frames();
+    ASSERT_EQ(frames.size(), 3u) << n;
+    ASSERT_GT(frames[1].size(), 21u) << n;
+    goods.push_back(frames[1]);
+  }
+  EXPECT_EQ(goods[0], goods[2]);
+  EXPECT_EQ(goods[1], goods[3]);
+  // Barcode digits from offset 19: as in the file, or behind the prefix.
+  EXPECT_EQ(std::vector<uint8_t>(goods[0].begin() + 19, goods[0].begin() + 22),
+            (std::vector<uint8_t>{0x20, 0x01, 0x23}));
+  EXPECT_EQ(std::vector<uint8_t>(goods[1].begin() + 19, goods[1].begin() + 22),
+            (std::vector<uint8_t>{0x22, 0x01, 0x23}));
+  EXPECT_EQ(site.Stop(), 0);
+}
+
 TEST(Delivery, FailedScalesGetParkedCopiesThatLaterCyclesDeliverToThemAlone) {
   Site site;
   sim::Behaviour refuse;
@@ -82,7 +107,8 @@ TEST(Delivery, FailedScalesGetParkedCopiesThatLaterCyclesDeliverToThemAlone) {
   EXPECT_TRUE(IsParkedFor(last.file, "prices004.txt"));
   ASSERT_TRUE(WaitUntil([&] { return site.Unsent().size() == 1; }, 5000));
   EXPECT_TRUE(IsParkedFor(site.Unsent()[0], "prices009.txt"));
-  EXPECT_EQ(site.Results()["4"], 1);
+  // The copy is deleted before the result is stored.
+  EXPECT_TRUE(WaitUntil([&] { return site.Results()["4"] == 1; }, 5000)) << site.Results()["4"];
   EXPECT_EQ(site.Scale(3).Frames().size(), scale3Frames) << "parked copies go to their own scale only";
   EXPECT_EQ(site.Stop(), 0);
 }

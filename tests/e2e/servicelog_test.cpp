@@ -161,8 +161,8 @@ TEST(ServiceLog, AParkedCopyThatCannotBeWrittenIsAnError) {
   ASSERT_TRUE(WaitUntil([&] { return Has(site.service->Output(), "export cycle:"); }, 10000));
   ASSERT_EQ(site.Stop(), 0);
   EXPECT_TRUE(Has(site.output, "error: directory " + site.exportDir + "/Unsent")) << site.output;
-  EXPECT_TRUE(Has(site.output, "error: parked copy of prices.txt for 127.0.0.6 cannot be written to " +
-                                   site.exportDir + "/Unsent\n")) << site.output;
+  EXPECT_TRUE(Has(site.output, "error: " + site.exportDir + "/prices.txt not parked for 127.0.0.6: "))
+      << site.output;
 }
 
 TEST(ServiceLog, LinesTheReaderLeavesOutAreCountedWithTheFirstOnesReason) {
@@ -186,6 +186,26 @@ TEST(ServiceLog, LinesTheReaderLeavesOutAreCountedWithTheFirstOnesReason) {
   EXPECT_TRUE(Has(site.output, "tovalink: clean.txt: 3 lines read\n")) << site.output;
   // Only the delete and the clock frame of the first file reached the scale.
   EXPECT_EQ(site.Scale(9).Frames().size(), 2u + 3u);
+}
+
+TEST(ServiceLog, ALinesTheEncoderLeavesOutAreCountedToo) {
+  Site site;
+  site.SetScales({9});
+  site.AddScale(9);
+  site.Start();
+  // Line 3 passes the reader (it has the fixed length), but its goods code
+  // 0 names no goods, so the encoder leaves it out.
+  std::string good = GoodsFile(123);
+  std::string zero = GoodsFile(0);
+  const std::string aGood = good.substr(good.find("\r\nA") + 2, good.find("\r\nT") - good.find("\r\nA") - 2);
+  const std::string aZero = zero.substr(zero.find("\r\nA") + 2, zero.find("\r\nT") - zero.find("\r\nA") - 2);
+  site.Drop("prices.txt", "D000777\r\n" + aGood + "\r\n" + aZero + "\r\nT202403050907\r\n");
+  ASSERT_TRUE(site.WaitForLog(1));
+  ASSERT_EQ(site.Stop(), 0);
+  EXPECT_TRUE(Has(site.output, "tovalink: warning: prices.txt: 4 lines read, 1 skipped; first skipped: line 3, A line "
+                               "whose fields cannot be read\n")) << site.output;
+  // The delete, the good goods line and the clock reached the scale.
+  EXPECT_EQ(site.Scale(9).Frames().size(), 3u);
 }
 
 }  // namespace

@@ -11,7 +11,7 @@
 #include <memory>
 #include <sstream>
 
-#include "engine/settings.h"
+#include "config/settings.h"
 #include "engine/unengine_config.h"
 #include "platform/fs.h"
 #include "platform/registry.h"
@@ -37,13 +37,12 @@ class Site {
     logDir = home / "log";
     platform::Registry reg(StorePath());
     CreateDefaults(reg);
-    reg.OpenKey(kProductKey, false);
-    reg.WriteString("IPAdress", "127.0.0.");
-    reg.WriteInteger("SocketPort", kGoodsPortBase);
-    reg.WriteInteger("VerInterval", 1);
-    reg.WriteString("ExportDir", exportDir);
-    reg.WriteString("LogoDir", logDir);
-    reg.CloseKey();
+    platform::RegistryKey product = reg.Open(kProductKey, false);
+    product.WriteString("IPAdress", "127.0.0.");
+    product.WriteInteger("SocketPort", kGoodsPortBase);
+    product.WriteInteger("VerInterval", 1);
+    product.WriteString("ExportDir", exportDir);
+    product.WriteString("LogoDir", logDir);
   }
   ~Site() { Stop(); }
 
@@ -56,28 +55,25 @@ class Site {
                           kDeviceConstBCKey};
     for (const char* key : keys) {
       reg.DeleteKey(key);
-      reg.OpenKey(key, true);
-      reg.WriteInteger("TotalNumber", static_cast<int32_t>(numbers.size()));
+      platform::RegistryKey table = reg.Open(key, true);
+      table.WriteInteger("TotalNumber", static_cast<int32_t>(numbers.size()));
       for (size_t i = 0; i < numbers.size(); ++i) {
         int v = 0;
         if (key == kDevicesKey) v = numbers[i];
         if (key == kDeviceTypesKey) v = i < types.size() ? types[i] : 1;
         if (key == kDeviceBarcodeTypesKey) v = 5;
-        reg.WriteInteger("Scale" + std::to_string(i + 1), v);
+        table.WriteInteger("Scale" + std::to_string(i + 1), v);
       }
-      reg.CloseKey();
     }
   }
 
   void SetValue(const char* name, int32_t v) {
     platform::Registry reg(StorePath());
-    reg.OpenKey(kProductKey, false);
-    reg.WriteInteger(name, v);
+    reg.Open(kProductKey, false).WriteInteger(name, v);
   }
   void SetString(const char* name, const std::string& v) {
     platform::Registry reg(StorePath());
-    reg.OpenKey(kProductKey, false);
-    reg.WriteString(name, v);
+    reg.Open(kProductKey, false).WriteString(name, v);
   }
 
   // `keyboard` false leaves the scale's keyboard port closed.
@@ -138,8 +134,9 @@ class Site {
   std::map<std::string, int> Results() const {
     std::map<std::string, int> out;
     platform::Registry reg(StorePath());
-    if (!reg.OpenKeyReadOnly(kDeviceResultsKey)) return out;
-    for (const auto& v : reg.ListValues()) out[v.name] = static_cast<int>(v.number);
+    platform::RegistryKey results = reg.OpenReadOnly(kDeviceResultsKey);
+    if (!results) return out;
+    for (const auto& v : results.ListValues()) out[v.name] = static_cast<int>(v.number);
     return out;
   }
 

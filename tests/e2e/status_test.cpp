@@ -2,6 +2,7 @@
 // service.
 #include <gtest/gtest.h>
 
+#include "config/statusprotocol.h"
 #include "platform/net.h"
 #include "platform/tick.h"
 #include "platform/udpreceiver.h"
@@ -16,7 +17,7 @@ platform::TcpSocket ConnectStatus() {
   WaitUntil(
       [&] {
         s.Create();
-        return s.Connect("127.0.0.1", 3058);
+        return s.Connect("127.0.0.1", kStatusPort);
       },
       10000);
   s.SetRecvTimeout(5000);
@@ -24,13 +25,12 @@ platform::TcpSocket ConnectStatus() {
 }
 
 std::vector<uint8_t> AskStatus(platform::TcpSocket& s) {
-  uint8_t one = 1;
-  EXPECT_TRUE(s.SendAll(&one, 1));
+  EXPECT_TRUE(s.SendAll(&kStatusRequest, 1));
   uint8_t n = 0;
   if (!s.RecvByte(n)) return {};
-  std::vector<uint8_t> reply(1 + 2 * n);
+  std::vector<uint8_t> reply(StatusReplyLength(n));
   reply[0] = n;
-  EXPECT_TRUE(s.RecvExact(reply.data() + 1, 2 * n));
+  EXPECT_TRUE(s.RecvExact(reply.data() + 1, reply.size() - 1));
   return reply;
 }
 

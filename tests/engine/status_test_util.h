@@ -12,7 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "engine/settings.h"
+#include "config/settings.h"
+#include "config/statusprotocol.h"
 #include "platform/net.h"
 #include "platform/registry.h"
 #include "testutil.h"
@@ -24,18 +25,18 @@ using TempDir = test::TempDir;
 inline void WriteTable(platform::GuardedRegistry& store, const char* key,
                        const std::vector<int32_t>& entries) {
   auto reg = store.Lock();
-  ASSERT_TRUE(reg->OpenKey(key, true));
-  reg->WriteInteger("TotalNumber", static_cast<int32_t>(entries.size()));
+  platform::RegistryKey table = reg->Open(key, true);
+  ASSERT_TRUE(table);
+  table.WriteInteger("TotalNumber", static_cast<int32_t>(entries.size()));
   for (size_t i = 0; i < entries.size(); ++i)
-    reg->WriteInteger("Scale" + std::to_string(i + 1), entries[i]);
-  reg->CloseKey();
+    table.WriteInteger("Scale" + std::to_string(i + 1), entries[i]);
 }
 
 inline void WriteResult(platform::GuardedRegistry& store, int number, bool delivered) {
   auto reg = store.Lock();
-  ASSERT_TRUE(reg->OpenKey(kDeviceResultsKey, true));
-  reg->WriteBool(std::to_string(number), delivered);
-  reg->CloseKey();
+  platform::RegistryKey results = reg->Open(kDeviceResultsKey, true);
+  ASSERT_TRUE(results);
+  results.WriteBool(std::to_string(number), delivered);
 }
 
 // The tables a first start leaves: one scale, 91, and no results yet.
@@ -53,13 +54,12 @@ inline platform::TcpSocket ConnectTo(uint16_t port, int recvTimeoutMs = 3000) {
   return s;
 }
 
-// Sends one request byte 1 and reads the 1 + 2N byte reply.
+// Sends one status request and reads the 1 + 2N byte reply.
 inline std::optional<std::vector<uint8_t>> AskStatus(platform::TcpSocket& s) {
-  const uint8_t request = 1;
-  if (!s.SendAll(&request, 1)) return std::nullopt;
+  if (!s.SendAll(&kStatusRequest, 1)) return std::nullopt;
   uint8_t count = 0;
   if (!s.RecvByte(count)) return std::nullopt;
-  std::vector<uint8_t> reply(1 + 2 * size_t{count});
+  std::vector<uint8_t> reply(StatusReplyLength(count));
   reply[0] = count;
   if (count > 0 && !s.RecvExact(reply.data() + 1, reply.size() - 1)) return std::nullopt;
   return reply;

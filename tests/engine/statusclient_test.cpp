@@ -55,9 +55,9 @@ class StatusClientTest : public ::testing::Test {
 
   void SetAddressPrefix(const std::string& prefix) {
     auto reg = store_->Lock();
-    ASSERT_TRUE(reg->OpenKey(kProductKey, true));
-    reg->WriteString("IPAdress", prefix);
-    reg->CloseKey();
+    platform::RegistryKey product = reg->Open(kProductKey, true);
+    ASSERT_TRUE(product);
+    product.WriteString("IPAdress", prefix);
   }
 
   status_test::TempDir home_;
@@ -93,9 +93,9 @@ TEST_F(StatusClientTest, PrintsJsonForScripts) {
     // A result code outside the four states comes through as a number.
     WriteResult(*store_, 12, true);
     auto reg = store_->Lock();
-    ASSERT_TRUE(reg->OpenKey(kDeviceResultsKey, false));
-    reg->WriteInteger("12", 9);
-    reg->CloseKey();
+    platform::RegistryKey results = reg->Open(kDeviceResultsKey, false);
+    ASSERT_TRUE(results);
+    results.WriteInteger("12", 9);
   }
   CommandResult r = RunStatus({"--json", "127.0.0.1", "--port", "3158"});
   EXPECT_EQ(r.code, kStatusSomeFailed) << r.err;
@@ -135,11 +135,11 @@ TEST_F(StatusClientTest, AddsEachScalesHistoryParkedFilesAndWaitingFilesFromThis
   SetAddressPrefix("10.1.2.");
   {
     auto reg = store_->Lock();
-    ASSERT_TRUE(reg->OpenKey(kProductKey, false));
-    reg->WriteString("ExportDir", home_.Path() + "/export");
-    reg->WriteString("LogoDir", home_.Path() + "/log");
-    reg->WriteString("FileMask", "*.*");
-    reg->CloseKey();
+    platform::RegistryKey product = reg->Open(kProductKey, false);
+    ASSERT_TRUE(product);
+    product.WriteString("ExportDir", home_.Path() + "/export");
+    product.WriteString("LogoDir", home_.Path() + "/log");
+    product.WriteString("FileMask", "*.*");
   }
   // Keyboard uploads count too; a line without an address names no scale;
   // a date format with a comma keeps its comma.

@@ -105,7 +105,7 @@ TEST_F(StatusServerTest, UnreadableTablesGiveNoReplyAndKeepTheConnection) {
     auto reg = store_.Lock();
     ASSERT_TRUE(reg->DeleteKey(kDeviceResultsKey));
   }
-  const uint8_t request = 1;
+  const uint8_t request = kStatusRequest;
   ASSERT_TRUE(client.SendAll(&request, 1));
   ExpectNoReply(client);
   WriteResult(store_, 91, true);
@@ -115,9 +115,8 @@ TEST_F(StatusServerTest, UnreadableTablesGiveNoReplyAndKeepTheConnection) {
   WriteTable(store_, kDevicesKey, {91, 92});
   {
     auto reg = store_.Lock();
-    ASSERT_TRUE(reg->OpenKey(kDevicesKey, true));
-    reg->DeleteValue("Scale2");
-    reg->CloseKey();
+    platform::RegistryKey devices = reg->Open(kDevicesKey, true);
+    ASSERT_TRUE(devices.DeleteValue("Scale2"));
   }
   ASSERT_TRUE(client.SendAll(&request, 1));
   ExpectNoReply(client);

@@ -16,25 +16,26 @@ class ConfigTest : public ::testing::Test {
  protected:
   ConfigTest() : reg(dir / "registry.db") { setenv("TOVALINK_HOME", dir.Path().c_str(), 1); }
   int32_t Int(const char* key, const char* name) {
-    EXPECT_TRUE(reg.OpenKeyReadOnly(key));
-    int32_t v = reg.ReadInteger(name);
-    reg.CloseKey();
-    return v;
+    platform::RegistryKey k = reg.OpenReadOnly(key);
+    EXPECT_TRUE(k);
+    return k.ReadInteger(name);
   }
   void Set(const char* name, int32_t v) {
-    ASSERT_TRUE(reg.OpenKey(kProductKey, false));
-    reg.WriteInteger(name, v);
-    reg.CloseKey();
+    platform::RegistryKey k = reg.Open(kProductKey, false);
+    ASSERT_TRUE(k);
+    k.WriteInteger(name, v);
   }
+  platform::RegistryKey Product() { return reg.Open(kProductKey, false); }
   test::TempDir dir;
   Registry reg;
 };
 
 TEST_F(ConfigTest, FirstStartWritesExactlyTheDefaults) {
   CreateDefaults(reg);
-  ASSERT_TRUE(reg.OpenKeyReadOnly(kProductKey));
+  platform::RegistryKey product = reg.OpenReadOnly(kProductKey);
+  ASSERT_TRUE(product);
   std::vector<std::pair<std::string, std::string>> got;
-  for (const auto& v : reg.ListValues())
+  for (const auto& v : product.ListValues())
     got.emplace_back(v.name, v.type == RegType::String ? "s:" + v.text : "d:" + std::to_string(v.number));
   std::vector<std::pair<std::string, std::string>> want = {
       {"ExportDir", "s:C:\\SCALEUPLOAD\\ExportDir"}, {"LogoDir", "s:C:\\SCALEUPLOAD"},
@@ -50,35 +51,29 @@ TEST_F(ConfigTest, FirstStartWritesExactlyTheDefaults) {
       {"ImportType", "d:0"},                         {"MaxMessRowCount", "d:8"},
       {"MonitorIP", "s:"}};
   EXPECT_EQ(got, want);
-  std::vector<std::string> subs = reg.ListSubKeys();
+  std::vector<std::string> subs = product.ListSubKeys();
   EXPECT_EQ(subs.size(), 6u);
-  reg.CloseKey();
   EXPECT_EQ(Int(kDevicesKey, "TotalNumber"), 1);
   EXPECT_EQ(Int(kDevicesKey, "Scale1"), 91);
   EXPECT_EQ(Int(kDeviceTypesKey, "Scale1"), 0);
   EXPECT_EQ(Int(kDeviceBarcodeTypesKey, "Scale1"), 5);
   EXPECT_EQ(Int(kDeviceUseByInDaysKey, "Scale1"), 0);
   EXPECT_EQ(Int(kDeviceConstBCKey, "Scale1"), 0);
-  ASSERT_TRUE(reg.OpenKeyReadOnly(kDeviceResultsKey));
-  EXPECT_TRUE(reg.ListValues().empty());
+  platform::RegistryKey results = reg.OpenReadOnly(kDeviceResultsKey);
+  ASSERT_TRUE(results);
+  EXPECT_TRUE(results.ListValues().empty());
 }
 
 TEST_F(ConfigTest, ExistingKeysAreNotTouchedAndAMissingSubKeyAloneIsRecreated) {
   CreateDefaults(reg);
   Set("VerInterval", 3);
-  ASSERT_TRUE(reg.OpenKey(kProductKey, false));
-  ASSERT_TRUE(reg.DeleteValue("LabelWidth"));
-  reg.CloseKey();
-  ASSERT_TRUE(reg.OpenKey(kDevicesKey, false));
-  reg.WriteInteger("Scale1", 7);
-  reg.CloseKey();
+  ASSERT_TRUE(Product().DeleteValue("LabelWidth"));
+  reg.Open(kDevicesKey, false).WriteInteger("Scale1", 7);
   ASSERT_TRUE(reg.DeleteKey(kDeviceTypesKey));
 
   CreateDefaults(reg);
   EXPECT_EQ(Int(kProductKey, "VerInterval"), 3);
-  ASSERT_TRUE(reg.OpenKeyReadOnly(kProductKey));
-  EXPECT_FALSE(reg.ValueExists("LabelWidth")) << "a present product key is never repaired";
-  reg.CloseKey();
+  EXPECT_FALSE(reg.OpenReadOnly(kProductKey).ValueExists("LabelWidth")) << "a present product key is never repaired";
   EXPECT_EQ(Int(kDevicesKey, "Scale1"), 7);
   EXPECT_EQ(Int(kDeviceTypesKey, "TotalNumber"), 1);
   EXPECT_EQ(Int(kDeviceTypesKey, "Scale1"), 0);
@@ -89,11 +84,12 @@ TEST_F(ConfigTest, StartReadCapsRowCountsAndReadsSeparators) {
   Set("INGRROWCount", 20);
   Set("SMESSROWCount", 12);
   Set("INGRCOLCount", 40);
-  ASSERT_TRUE(reg.OpenKey(kProductKey, false));
-  reg.WriteString("DecimalSeparator", ",x");
-  reg.WriteString("ListSeparator", "");
-  reg.DeleteValue("MaxMessRowCount");
-  reg.CloseKey();
+  {
+    platform::RegistryKey product = Product();
+    product.WriteString("DecimalSeparator", ",x");
+    product.WriteString("ListSeparator", "");
+    product.DeleteValue("MaxMessRowCount");
+  }
   TEngineSettings s;
   ASSERT_TRUE(StartRead(reg, s));
   EXPECT_EQ(s.INGRROWCount, 15);
@@ -111,25 +107,25 @@ TEST_F(ConfigTest, StartReadCapsRowCountsAndReadsSeparators) {
 
 TEST_F(ConfigTest, AMissingOrMistypedIntegerIsAReadError) {
   CreateDefaults(reg);
-  ASSERT_TRUE(reg.OpenKey(kProductKey, false));
-  reg.DeleteValue("VerInterval");
-  reg.CloseKey();
+  Product().DeleteValue("VerInterval");
   TEngineSettings s;
   EXPECT_FALSE(StartRead(reg, s));
-  ASSERT_TRUE(reg.OpenKey(kProductKey, false));
-  reg.WriteString("VerInterval", "10");
-  reg.WriteString("ForceDi30", "no");
-  reg.CloseKey();
+  {
+    platform::RegistryKey product = Product();
+    product.WriteString("VerInterval", "10");
+    product.WriteString("ForceDi30", "no");
+  }
   EXPECT_THROW(StartRead(reg, s), platform::RegistryError);
 }
 
 TEST_F(ConfigTest, MistypedOptionalValuesFallBackInsteadOfFailing) {
   CreateDefaults(reg);
-  ASSERT_TRUE(reg.OpenKey(kProductKey, false));
-  reg.WriteInteger("MonitorIP", 5);
-  reg.WriteString("MaxMessRowCount", "6");
-  reg.WriteInteger("DecimalSeparator", 44);
-  reg.CloseKey();
+  {
+    platform::RegistryKey product = Product();
+    product.WriteInteger("MonitorIP", 5);
+    product.WriteString("MaxMessRowCount", "6");
+    product.WriteInteger("DecimalSeparator", 44);
+  }
   TEngineSettings s;
   ASSERT_TRUE(StartRead(reg, s));
   EXPECT_EQ(s.MonitorIP, "");
@@ -140,16 +136,18 @@ TEST_F(ConfigTest, MistypedOptionalValuesFallBackInsteadOfFailing) {
 
 TEST_F(ConfigTest, DeviceTablesNeverReachPastTheScaleNumbers) {
   CreateDefaults(reg);
-  ASSERT_TRUE(reg.OpenKey(kDevicesKey, false));
-  reg.WriteInteger("TotalNumber", 3);
-  reg.WriteInteger("Scale2", 4);
-  reg.WriteInteger("Scale3", 9);
-  reg.CloseKey();
+  {
+    platform::RegistryKey devices = reg.Open(kDevicesKey, false);
+    devices.WriteInteger("TotalNumber", 3);
+    devices.WriteInteger("Scale2", 4);
+    devices.WriteInteger("Scale3", 9);
+  }
   ASSERT_TRUE(reg.DeleteKey(kDeviceBarcodeTypesKey));
-  ASSERT_TRUE(reg.OpenKey(kDeviceTypesKey, false));
-  reg.WriteInteger("TotalNumber", 5);
-  for (int i = 2; i <= 5; ++i) reg.WriteInteger("Scale" + std::to_string(i), 3);
-  reg.CloseKey();
+  {
+    platform::RegistryKey types = reg.Open(kDeviceTypesKey, false);
+    types.WriteInteger("TotalNumber", 5);
+    for (int i = 2; i <= 5; ++i) types.WriteInteger("Scale" + std::to_string(i), 3);
+  }
   TDeviceTables t = DeviceTableRead(reg, 0x107);
   EXPECT_EQ(t.ScaleCount, 3);
   EXPECT_EQ(t.ScaleNumbers, (std::vector<int32_t>{91, 4, 9}));
@@ -157,9 +155,7 @@ TEST_F(ConfigTest, DeviceTablesNeverReachPastTheScaleNumbers) {
   EXPECT_EQ(t.BarcodeTypes, (std::vector<uint8_t>{7, 7, 7})) << "BarcodeFormat's low byte when the table is missing";
   EXPECT_EQ(t.UseByInDays.size(), 3u);
 
-  ASSERT_TRUE(reg.OpenKey(kDevicesKey, false));
-  reg.WriteInteger("TotalNumber", 1000000000);
-  reg.CloseKey();
+  reg.Open(kDevicesKey, false).WriteInteger("TotalNumber", 1000000000);
   EXPECT_THROW(DeviceTableRead(reg, 5), platform::RegistryError);
 }
 

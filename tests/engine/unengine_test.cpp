@@ -45,11 +45,10 @@ class EngineTest : public ::testing::Test {
     setenv("TOVALINK_HOME", dir.Path().c_str(), 1);
     platform::Registry reg(dir / "registry.db");
     CreateDefaults(reg);
-    reg.OpenKey(kProductKey, false);
-    reg.WriteInteger("VerInterval", 0);
-    reg.WriteString("ExportDir", dir / "export");
-    reg.WriteString("LogoDir", dir / "log");
-    reg.CloseKey();
+    platform::RegistryKey product = reg.Open(kProductKey, false);
+    product.WriteInteger("VerInterval", 0);
+    product.WriteString("ExportDir", dir / "export");
+    product.WriteString("LogoDir", dir / "log");
   }
   std::unique_ptr<TEngine> StartEngine() {
     TEngineOptions o;
@@ -146,10 +145,9 @@ TEST_F(EngineTest, ReloadReplacesSettingsButNotTheTimerPeriod) {
   TEngineSettingsPtr before = engine->Settings();
   {
     platform::Registry reg(dir / "registry.db");
-    reg.OpenKey(kProductKey, false);
-    reg.WriteInteger("VerInterval", 60);
-    reg.WriteString("FileMask", "*.txt");
-    reg.CloseKey();
+    platform::RegistryKey product = reg.Open(kProductKey, false);
+    product.WriteInteger("VerInterval", 60);
+    product.WriteString("FileMask", "*.txt");
   }
   ASSERT_TRUE(engine->Reload());
   EXPECT_EQ(engine->Settings()->VerInterval, 60);
@@ -166,9 +164,7 @@ TEST_F(EngineTest, ReloadReplacesSettingsButNotTheTimerPeriod) {
 TEST_F(EngineTest, StartFailsWithoutVerInterval) {
   {
     platform::Registry reg(dir / "registry.db");
-    reg.OpenKey(kProductKey, false);
-    reg.DeleteValue("VerInterval");
-    reg.CloseKey();
+    reg.Open(kProductKey, false).DeleteValue("VerInterval");
   }
   TEngineOptions o;
   o.storePath = dir / "registry.db";

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/settings.h"
+#include "config/settings.h"
 #include "files/fileproc.h"
 #include "platform/clock.h"
 #include "platform/fs.h"

@@ -37,7 +37,7 @@ class ParamServerTest : public ::testing::Test {
   }
   void StopServer() {
     if (!server_) return;
-    server_->Stop();
+    server_->Terminate();
     server_->WaitFor();
     server_.reset();
   }
@@ -59,17 +59,12 @@ class ParamServerTest : public ::testing::Test {
   }
   int32_t ReadInt(const std::string& key, const std::string& name) {
     auto reg = registry_->Lock();
-    reg->OpenKeyReadOnly(key);
-    int32_t v = reg->ValueExists(name) ? reg->ReadInteger(name) : -1;
-    reg->CloseKey();
-    return v;
+    platform::RegistryKey k = reg->OpenReadOnly(key);
+    return k.ValueExists(name) ? k.ReadInteger(name) : -1;
   }
   std::string ReadStr(const std::string& name) {
     auto reg = registry_->Lock();
-    reg->OpenKeyReadOnly(kProductKey);
-    std::string v = reg->ReadString(name);
-    reg->CloseKey();
-    return v;
+    return reg->OpenReadOnly(kProductKey).ReadString(name);
   }
   // A connection that only shows the server has finished the previous one.
   void ExpectServerServesNext() {

@@ -48,7 +48,7 @@ TEST(LockClientTest, LocksAndUnlocksARunningServer) {
   EXPECT_EQ(r.code, kLockNotAccepted);
   EXPECT_EQ(r.out, "busy: an export cycle is running\n");
   EXPECT_FALSE(flags->ExportsLocked);
-  server.Stop();
+  server.Terminate();
 }
 
 TEST(LockClientTest, ReportsWhenNothingAnswers) {

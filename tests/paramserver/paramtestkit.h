@@ -14,7 +14,7 @@
 #include <thread>
 #include <vector>
 
-#include "engine/settings.h"
+#include "config/settings.h"
 #include "paramserver/protocol.h"
 #include "platform/net.h"
 #include "platform/registry.h"
@@ -54,18 +54,16 @@ inline const char* const kTableKeys[] = {kDevicesKey, kDeviceTypesKey, kDeviceBa
 // A store as the engine leaves it after its first start.
 inline void FillDefaultStore(platform::GuardedRegistry& registry) {
   auto reg = registry.Lock();
-  reg->OpenKey(kProductKey, true);
-  reg->WriteString("ExportDir", "C:\\SCALEUPLOAD\\ExportDir");
-  reg->WriteString("IPAdress", "127.0.0.");
-  reg->WriteInteger("VerInterval", 10);
-  reg->WriteInteger("SocketPort", 2000);
-  reg->CloseKey();
+  platform::RegistryKey product = reg->Open(kProductKey, true);
+  product.WriteString("ExportDir", "C:\\SCALEUPLOAD\\ExportDir");
+  product.WriteString("IPAdress", "127.0.0.");
+  product.WriteInteger("VerInterval", 10);
+  product.WriteInteger("SocketPort", 2000);
   const int defaults[] = {91, 0, 5, 0, 0};
   for (int i = 0; i < 5; ++i) {
-    reg->OpenKey(kTableKeys[i], true);
-    reg->WriteInteger("TotalNumber", 1);
-    reg->WriteInteger("Scale1", defaults[i]);
-    reg->CloseKey();
+    platform::RegistryKey table = reg->Open(kTableKeys[i], true);
+    table.WriteInteger("TotalNumber", 1);
+    table.WriteInteger("Scale1", defaults[i]);
   }
 }
 
@@ -74,12 +72,11 @@ inline std::map<std::string, std::string> Snapshot(platform::GuardedRegistry& re
   std::map<std::string, std::string> all;
   auto reg = registry.Lock();
   auto dump = [&](const std::string& key) {
-    if (!reg->OpenKey(key, false)) return std::vector<std::string>{};
-    for (const auto& v : reg->ListValues())
+    platform::RegistryKey k = reg->Open(key, false);
+    if (!k) return std::vector<std::string>{};
+    for (const auto& v : k.ListValues())
       all[key + "\\" + v.name] = v.type == platform::RegType::String ? v.text : std::to_string(v.number);
-    auto subKeys = reg->ListSubKeys();
-    reg->CloseKey();
-    return subKeys;
+    return k.ListSubKeys();
   };
   for (const auto& sub : dump(kProductKey)) dump(std::string(kProductKey) + "\\" + sub);
   return all;

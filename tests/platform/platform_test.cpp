@@ -12,28 +12,79 @@ namespace {
 TEST(Registry, NamesFoldCaseTypesAreStrictAndDeleteTakesTheSubtree) {
   test::TempDir dir;
   Registry reg(dir / "registry.db");
-  ASSERT_TRUE(reg.OpenKey("SOFTWARE\\Orvane Group\\Tovalin+\\Devices", true));
-  reg.WriteInteger("TotalNumber", 2);
-  reg.WriteString("Name", "x");
-  reg.CloseKey();
-  ASSERT_TRUE(reg.OpenKeyReadOnly("software\\ORVANE GROUP\\tovalin+\\devices"));
-  EXPECT_EQ(reg.ReadInteger("totalnumber"), 2);
-  EXPECT_THROW(reg.ReadInteger("Name"), RegistryError) << "a string read as an integer";
-  EXPECT_THROW(reg.ReadInteger("Missing"), RegistryError);
-  EXPECT_EQ(reg.ReadString("Missing"), "");
-  EXPECT_THROW(reg.ReadString("TotalNumber"), RegistryError);
+  {
+    RegistryKey devices = reg.Open("SOFTWARE\\Orvane Group\\Tovalin+\\Devices", true);
+    ASSERT_TRUE(devices);
+    devices.WriteInteger("TotalNumber", 2);
+    devices.WriteString("Name", "x");
+  }
+  RegistryKey key = reg.OpenReadOnly("software\\ORVANE GROUP\\tovalin+\\devices");
+  ASSERT_TRUE(key);
+  EXPECT_EQ(key.ReadInteger("totalnumber"), 2);
+  EXPECT_THROW(key.ReadInteger("Name"), RegistryError) << "a string read as an integer";
+  EXPECT_THROW(key.ReadInteger("Missing"), RegistryError);
+  EXPECT_EQ(key.ReadString("Missing"), "");
+  EXPECT_THROW(key.ReadString("TotalNumber"), RegistryError);
 
   // A second connection (the store CLI) sees committed writes at once.
   Registry other(dir / "registry.db");
-  ASSERT_TRUE(other.OpenKey("SOFTWARE\\Orvane Group\\Tovalin+\\Devices", false));
-  other.WriteInteger("TotalNumber", 3);
-  EXPECT_EQ(reg.ReadInteger("TotalNumber"), 3);
+  RegistryKey writer = other.Open("SOFTWARE\\Orvane Group\\Tovalin+\\Devices", false);
+  ASSERT_TRUE(writer);
+  writer.WriteInteger("TotalNumber", 3);
+  EXPECT_EQ(key.ReadInteger("TotalNumber"), 3);
 
   EXPECT_TRUE(reg.DeleteKey("SOFTWARE\\Orvane Group"));
   EXPECT_FALSE(reg.KeyExists("SOFTWARE\\Orvane Group\\Tovalin+\\Devices"));
-  EXPECT_FALSE(reg.HasCurrentKey()) << "the open key went with its parent";
+  EXPECT_FALSE(key.IsOpen()) << "the open key went with its parent";
   EXPECT_TRUE(reg.KeyExists("SOFTWARE"));
   EXPECT_FALSE(reg.DeleteKey("SOFTWARE\\Orvane Group"));
+}
+
+TEST(Registry, TransactionsShowOtherConnectionsAllOrNothing) {
+  test::TempDir dir;
+  Registry writer(dir / "registry.db");
+  Registry reader(dir / "registry.db");
+  writer.Open("A", true).WriteInteger("N", 1);
+
+  RegistryKey seen = reader.OpenReadOnly("A");
+  ASSERT_TRUE(seen);
+  {
+    RegistryTransaction snapshot(reader, false);
+    EXPECT_EQ(seen.ReadInteger("N"), 1);
+    {
+      RegistryTransaction t(writer, true);
+      RegistryKey sub = writer.Open("A\\B", true);
+      ASSERT_TRUE(sub) << "key creation joins the open transaction";
+      sub.WriteInteger("M", 5);
+      RegistryKey a = writer.Open("A", false);
+      ASSERT_TRUE(a);
+      a.WriteInteger("N", 2);
+      {
+        RegistryTransaction inner(writer, true);  // joins, leaves the end to the outer one
+        a.WriteInteger("N", 3);
+        inner.Commit();
+      }
+      EXPECT_TRUE(writer.InTransaction());
+      t.Commit();
+    }
+    EXPECT_EQ(seen.ReadInteger("N"), 1) << "a read transaction keeps its snapshot";
+    EXPECT_FALSE(reader.KeyExists("A\\B"));
+    snapshot.Commit();
+  }
+  EXPECT_EQ(seen.ReadInteger("N"), 3);
+  EXPECT_TRUE(reader.KeyExists("A\\B"));
+
+  {
+    RegistryTransaction abandoned(writer, true);
+    RegistryKey a = writer.Open("A", false);
+    ASSERT_TRUE(a);
+    a.WriteInteger("N", 4);
+    EXPECT_TRUE(writer.DeleteKey("A\\B"));
+  }  // no Commit: rolled back
+  EXPECT_FALSE(writer.InTransaction());
+  EXPECT_EQ(seen.ReadInteger("N"), 3);
+  EXPECT_TRUE(reader.KeyExists("A\\B"));
+  EXPECT_EQ(reader.OpenReadOnly("A\\B").ReadInteger("M"), 5);
 }
 
 TEST(Paths, StoredWindowsPathsMapUnderTheStateDirectory) {

@@ -1,14 +1,16 @@
 // The echo probe on loopback.
 #include <gtest/gtest.h>
 
+#include <chrono>
+
 #include "scale/ICMPunit.h"
 #include "scale/session_support.h"
 
 namespace tv {
 namespace {
 
-int Probe(const std::string& address) {
-  TPINGProcess probe(address);
+int Probe(const std::string& address, int timeoutMs = TPINGProcess::kTimeoutMs) {
+  TPINGProcess probe(address, timeoutMs);
   probe.Start();
   return probe.WaitFor();
 }
@@ -28,7 +30,11 @@ TEST(PingProcessTest, UnparsableAddressGivesZero) {
 
 TEST(PingProcessTest, SilentHostGivesZeroAfterTheTimeOut) {
   ASSERT_TRUE(test::IgnoreEchoRequests());
-  EXPECT_EQ(Probe("127.0.0.9"), 0);
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(Probe("127.0.0.9", 300), 0);
+  const auto took = std::chrono::steady_clock::now() - start;
+  EXPECT_GE(took, std::chrono::milliseconds(290));
+  EXPECT_LT(took, std::chrono::milliseconds(TPINGProcess::kTimeoutMs));
 }
 
 }  // namespace

@@ -1,6 +1,9 @@
 // Whole deliveries over real TCP against the scale simulator.
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <map>
+
 #include "scale/session_support.h"
 
 namespace tv::test {
@@ -12,10 +15,10 @@ using sim::SimScale;
 
 const std::string kGoods = ";123456789012;000123;x;x;0;0;1.50;5;x;Apple";
 
-class SessionTest : public ::testing::Test, public ClientFixture {
+class SessionTest : public ::testing::Test, public EncoderFixture {
  protected:
   bool StartScale(Behaviour b = {}) {
-    scale = std::make_unique<SimScale>("127.0.0.5", kGoodsPort, 0, b);
+    scale = std::make_unique<SimScale>(kScaleAddress, kGoodsPort, 0, b);
     return scale->Start();
   }
   std::unique_ptr<SimScale> scale;
@@ -107,8 +110,14 @@ TEST_F(SessionTest, ScaleThatNeverAnswersGivesOneAfterTheReceiveTimeOut) {
   b.neverAnswer = true;
   ASSERT_TRUE(StartScale(b));
   lists.dLines = {"1", "2"};
-  EXPECT_EQ(Deliver(*this), kResultNetworkError);
+  const int timeoutMs = 300;
+  auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(Deliver(*this, {}, timeoutMs), kResultNetworkError);
+  auto waited = std::chrono::steady_clock::now() - start;
   EXPECT_EQ(scale->Frames().size(), 1u);
+  // The injected time-out, not the production 15 seconds, ended the wait.
+  EXPECT_GE(waited, std::chrono::milliseconds(timeoutMs));
+  EXPECT_LT(waited, std::chrono::milliseconds(TScaleClntContext::kNetworkTimeoutMs));
 }
 
 TEST_F(SessionTest, RefusedConnectionGivesTwo) {
@@ -124,22 +133,46 @@ TEST_F(SessionTest, EchoSilentScaleGivesTwoWithoutConnecting) {
   EXPECT_EQ(scale->Connections(), 0);
 }
 
-TEST_F(SessionTest, ClientsOfABatchShareTheExtendedTextTable) {
+TEST_F(SessionTest, ClientsOfABatchSendOneSharedEncoding) {
   ASSERT_TRUE(StartScale());
   settings.ImportType = 2;
   for (int i = 1; i <= 20; ++i) {
     lists.aLines.push_back(";1;" + std::to_string(i) + ";;;0;0;1.50;3;;;7;Goods;a;b");
   }
+  TEncodedFilePtr shared = Encode();
+  ASSERT_EQ(shared->steps.size(), 20u);
   std::vector<std::unique_ptr<TScaleClnt>> clients;
   for (int i = 0; i < 5; ++i) {
-    ClientArgs a;
-    a.port = kGoodsPort;
-    clients.push_back(Make(a));
+    clients.push_back(std::make_unique<TScaleClnt>(TScaleEndpoint{kScaleAddress, kGoodsPort},
+                                                   shared, ClientContext(*this)));
   }
   for (auto& c : clients) c->Start();
   for (auto& c : clients) EXPECT_EQ(c->WaitFor(), kResultDelivered);
-  EXPECT_EQ(scale->Frames().size(), 100u);
-  EXPECT_EQ(lists.iValues.Size(), 20u);
+
+  auto frames = scale->Frames();
+  EXPECT_EQ(frames.size(), 100u);
+  std::map<V, int> received;
+  for (const V& f : frames) ++received[f];
+  for (const TDeliveryStep& step : shared->steps) {
+    V frame(shared->Frame(step), shared->Frame(step) + step.length);
+    EXPECT_EQ(received[frame], 5);
+    ASSERT_GT(frame.size(), 11u);
+    EXPECT_EQ(frame[11], 0xE0);  // every line found its goods text
+  }
+}
+
+TEST_F(SessionTest, CurrentTimeClockFrameIsBuiltWhenItIsSent) {
+  ASSERT_TRUE(StartScale());
+  lists.tLines = {";now"};
+  TEncodedFilePtr file = Encode();
+  clock.now = {2030, 11, 28, 23, 59, 0};  // time passes between encoding and sending
+  TScaleClnt client({kScaleAddress, kGoodsPort}, file, ClientContext(*this));
+  client.Start();
+  EXPECT_EQ(client.WaitFor(), kResultDelivered);
+  auto frames = scale->Frames();
+  ASSERT_EQ(frames.size(), 1u);
+  EXPECT_EQ(frames[0], (V{0xF1, 0x4E, 0x00, 0x00, 0x00, 0xFF, 0x00, 0x28, 0x11, 0x30, 0x00, 0x00,
+                          0x23, 0x59}));
 }
 
 }  // namespace

@@ -6,7 +6,8 @@
 #include <string>
 
 #include "scalesim/sim_scale.h"
-#include "scale/client_fixture.h"
+#include "scale/clntsock.h"
+#include "scale/encoder_fixture.h"
 
 namespace tv::test {
 
@@ -20,12 +21,24 @@ inline bool IgnoreEchoRequests() {
   return static_cast<bool>(f);
 }
 
-// Creates, starts and waits for a client as the export cycle does.
-inline int Deliver(ClientFixture& fixture, ClientArgs args = {}) {
-  args.port = kGoodsPort;
-  auto client = fixture.Make(args);
-  client->Start();
-  return client->WaitFor();
+constexpr const char* kScaleAddress = "127.0.0.5";
+
+inline TScaleClntContext ClientContext(EncoderFixture& fixture,
+                                       int timeoutMs = TScaleClntContext::kNetworkTimeoutMs) {
+  TScaleClntContext context;
+  context.clock = &fixture.clock;
+  context.networkTimeoutMs = timeoutMs;
+  return context;
+}
+
+// Encodes the fixture's lists, then creates, starts and waits for a client
+// as the export cycle does.
+inline int Deliver(EncoderFixture& fixture, const ScaleArgs& args = {},
+                   int timeoutMs = TScaleClntContext::kNetworkTimeoutMs) {
+  TScaleClnt client({kScaleAddress, kGoodsPort}, fixture.Encode(args),
+                    ClientContext(fixture, timeoutMs));
+  client.Start();
+  return client.WaitFor();
 }
 
 }  // namespace tv::test

@@ -4,7 +4,7 @@
 
 #include <functional>
 
-#include "engine/settings.h"
+#include "config/settings.h"
 #include "engine/unengine_config.h"
 #include "platform/registry.h"
 #include "testutil.h"
@@ -13,6 +13,7 @@ namespace tv {
 namespace {
 
 using platform::Registry;
+using platform::RegistryKey;
 
 // A store the service can start and deliver with: defaults, scales 1 to 3,
 // directories inside the test's home, separators pinned.
@@ -21,13 +22,12 @@ class CheckTest : public ::testing::Test {
   void SetUp() override {
     Registry reg(Store());
     CreateDefaults(reg);
-    reg.OpenKey(kProductKey, false);
-    reg.WriteString("IPAdress", "127.0.0.");
-    reg.WriteString("ExportDir", home / "export");
-    reg.WriteString("LogoDir", home / "log");
-    reg.WriteString("ListSeparator", ",");
-    reg.WriteString("DecimalSeparator", ".");
-    reg.CloseKey();
+    RegistryKey product = reg.Open(kProductKey, false);
+    product.WriteString("IPAdress", "127.0.0.");
+    product.WriteString("ExportDir", home / "export");
+    product.WriteString("LogoDir", home / "log");
+    product.WriteString("ListSeparator", ",");
+    product.WriteString("DecimalSeparator", ".");
     SetTables({1, 2, 3});
   }
   std::string Store() { return home / "registry.db"; }
@@ -38,18 +38,17 @@ class CheckTest : public ::testing::Test {
     for (const char* key : {kDevicesKey, kDeviceTypesKey, kDeviceBarcodeTypesKey, kDeviceUseByInDaysKey,
                             kDeviceConstBCKey}) {
       reg.DeleteKey(key);
-      reg.OpenKey(key, true);
-      reg.WriteInteger("TotalNumber", static_cast<int32_t>(numbers.size()));
+      RegistryKey table = reg.Open(key, true);
+      table.WriteInteger("TotalNumber", static_cast<int32_t>(numbers.size()));
       for (size_t i = 0; i < numbers.size(); ++i)
-        reg.WriteInteger("Scale" + std::to_string(i + 1), key == kDevicesKey ? numbers[i] : 0);
-      reg.CloseKey();
+        table.WriteInteger("Scale" + std::to_string(i + 1), key == kDevicesKey ? numbers[i] : 0);
     }
   }
-  void Edit(const char* key, const std::function<void(Registry&)>& change) {
+  void Edit(const char* key, const std::function<void(RegistryKey&)>& change) {
     Registry reg(Store());
-    ASSERT_TRUE(reg.OpenKey(key, true));
-    change(reg);
-    reg.CloseKey();
+    RegistryKey k = reg.Open(key, true);
+    ASSERT_TRUE(k);
+    change(k);
   }
   int Check(std::string& out) { return test::RunBinary({test::TovalinkBinary(), "check"}, Env(), out); }
 
@@ -75,50 +74,50 @@ struct BrokenStore {
 TEST_F(CheckTest, EveryProblemIsOneLineNamingTheValue) {
   const char* product = kProductKey;
   const std::vector<BrokenStore> cases = {
-      {"missing integer", [&](CheckTest& t) { t.Edit(product, [](Registry& r) { r.DeleteValue("LFormat"); }); }, 1,
+      {"missing integer", [&](CheckTest& t) { t.Edit(product, [](RegistryKey& r) { r.DeleteValue("LFormat"); }); }, 1,
        "error: LFormat is missing; it must be an integer (REG_DWORD)"},
       {"string where an integer belongs",
-       [&](CheckTest& t) { t.Edit(product, [](Registry& r) { r.WriteString("VerInterval", "10"); }); }, 1,
+       [&](CheckTest& t) { t.Edit(product, [](RegistryKey& r) { r.WriteString("VerInterval", "10"); }); }, 1,
        "error: VerInterval is of the wrong type; it must be an integer (REG_DWORD)"},
       {"integer where a string belongs",
-       [&](CheckTest& t) { t.Edit(product, [](Registry& r) { r.WriteInteger("ExportDir", 3); }); }, 1,
+       [&](CheckTest& t) { t.Edit(product, [](RegistryKey& r) { r.WriteInteger("ExportDir", 3); }); }, 1,
        "error: ExportDir is of the wrong type; it must be a string (REG_SZ)"},
       {"prefix without its dot",
-       [&](CheckTest& t) { t.Edit(product, [](Registry& r) { r.WriteString("IPAdress", "10.1.2"); }); }, 1,
+       [&](CheckTest& t) { t.Edit(product, [](RegistryKey& r) { r.WriteString("IPAdress", "10.1.2"); }); }, 1,
        "error: IPAdress \"10.1.2\" is not three dotted numbers and a dot"},
       {"prefix with a whole address",
-       [&](CheckTest& t) { t.Edit(product, [](Registry& r) { r.WriteString("IPAdress", "10.1.2.3."); }); }, 1,
+       [&](CheckTest& t) { t.Edit(product, [](RegistryKey& r) { r.WriteString("IPAdress", "10.1.2.3."); }); }, 1,
        "error: IPAdress \"10.1.2.3.\" is not three dotted numbers and a dot"},
       {"prefix part above 255",
-       [&](CheckTest& t) { t.Edit(product, [](Registry& r) { r.WriteString("IPAdress", "10.300.2."); }); }, 1,
+       [&](CheckTest& t) { t.Edit(product, [](RegistryKey& r) { r.WriteString("IPAdress", "10.300.2."); }); }, 1,
        "error: IPAdress \"10.300.2.\""},
       {"a table shorter than Devices",
-       [&](CheckTest& t) { t.Edit(kDeviceConstBCKey, [](Registry& r) { r.WriteInteger("TotalNumber", 2); }); }, 1,
+       [&](CheckTest& t) { t.Edit(kDeviceConstBCKey, [](RegistryKey& r) { r.WriteInteger("TotalNumber", 2); }); }, 1,
        "error: DeviceConstBC\\TotalNumber is 2 but Devices\\TotalNumber is 3"},
       {"an entry missing",
-       [&](CheckTest& t) { t.Edit(kDeviceTypesKey, [](Registry& r) { r.DeleteValue("Scale2"); }); }, 1,
+       [&](CheckTest& t) { t.Edit(kDeviceTypesKey, [](RegistryKey& r) { r.DeleteValue("Scale2"); }); }, 1,
        "error: DeviceTypes\\Scale2 is missing or not an integer (TotalNumber is 3)"},
       {"scale number out of range", [](CheckTest& t) { t.SetTables({1, 256, 3}); }, 1,
        "error: Devices\\Scale2 is 256; a scale number is 1 to 255"},
       {"scale number repeated", [](CheckTest& t) { t.SetTables({1, 2, 1}); }, 1,
        "error: Devices\\Scale3 repeats scale number 1"},
       {"relative export directory",
-       [&](CheckTest& t) { t.Edit(product, [](Registry& r) { r.WriteString("ExportDir", "SCALEUPLOAD\\Export"); }); },
+       [&](CheckTest& t) { t.Edit(product, [](RegistryKey& r) { r.WriteString("ExportDir", "SCALEUPLOAD\\Export"); }); },
        1, "error: ExportDir \"SCALEUPLOAD\\Export\" is a relative path"},
       {"UNC log directory",
-       [&](CheckTest& t) { t.Edit(product, [](Registry& r) { r.WriteString("LogoDir", "\\\\server\\share"); }); }, 1,
+       [&](CheckTest& t) { t.Edit(product, [](RegistryKey& r) { r.WriteString("LogoDir", "\\\\server\\share"); }); }, 1,
        "error: LogoDir \"\\\\server\\share\" is a network (UNC) path"},
       {"log directory under a file",
        [&](CheckTest& t) {
          test::WriteFile(t.home / "plain", "x");
-         t.Edit(product, [&](Registry& r) { r.WriteString("LogoDir", t.home / "plain/log"); });
+         t.Edit(product, [&](RegistryKey& r) { r.WriteString("LogoDir", t.home / "plain/log"); });
        },
        1, "cannot be made: " + home / "plain" + " is not a directory"},
       {"separators from the C locale",
-       [&](CheckTest& t) { t.Edit(product, [](Registry& r) { r.DeleteValue("ListSeparator"); }); }, 0,
+       [&](CheckTest& t) { t.Edit(product, [](RegistryKey& r) { r.DeleteValue("ListSeparator"); }); }, 0,
        "warning: list separator ',' (locale C), decimal separator '.' (stored DecimalSeparator): the C/POSIX locale"},
       {"stored list separator unlike the locale's",
-       [&](CheckTest& t) { t.Edit(product, [](Registry& r) { r.WriteString("ListSeparator", ";"); }); }, 0,
+       [&](CheckTest& t) { t.Edit(product, [](RegistryKey& r) { r.WriteString("ListSeparator", ";"); }); }, 0,
        "warning: ListSeparator ';' is not the list separator of locale C (','): files are split at the locale's"},
       {"parked file of a removed scale",
        [&](CheckTest& t) {
@@ -140,7 +139,7 @@ TEST_F(CheckTest, EveryProblemIsOneLineNamingTheValue) {
 }
 
 TEST_F(CheckTest, AFailedStartPrintsTheSameReport) {
-  Edit(kProductKey, [](Registry& r) {
+  Edit(kProductKey, [](RegistryKey& r) {
     r.WriteString("VerInterval", "10");
   });
   std::string check, start;

@@ -4,7 +4,7 @@
 
 #include <csignal>
 
-#include "engine/settings.h"
+#include "config/settings.h"
 #include "platform/fs.h"
 #include "platform/registry.h"
 #include "platform/tick.h"
@@ -29,8 +29,9 @@ TEST_F(ServiceProcessTest, FirstStartCreatesStoreAndDirectoriesAndSigtermEndsIt)
   EXPECT_TRUE(platform::FileExists(home / "registry.db"));
   {
     platform::Registry reg(home / "registry.db");
-    ASSERT_TRUE(reg.OpenKeyReadOnly(kDevicesKey));
-    EXPECT_EQ(reg.ReadInteger("Scale1"), 91);
+    platform::RegistryKey devices = reg.OpenReadOnly(kDevicesKey);
+    ASSERT_TRUE(devices);
+    EXPECT_EQ(devices.ReadInteger("Scale1"), 91);
   }
   uint32_t t0 = platform::TickCount();
   p.Signal(SIGTERM);
@@ -42,13 +43,17 @@ TEST_F(ServiceProcessTest, FirstStartCreatesStoreAndDirectoriesAndSigtermEndsIt)
 TEST_F(ServiceProcessTest, StartFailsWithTheReasonWhenASettingIsMissing) {
   {
     platform::Registry reg(home / "registry.db");
-    ASSERT_TRUE(reg.OpenKey(kProductKey, true));
-    reg.WriteString("ExportDir", "C:\\X");
+    platform::RegistryKey product = reg.Open(kProductKey, true);
+    ASSERT_TRUE(product);
+    product.WriteString("ExportDir", "C:\\X");
   }
   std::string out;
   int code = test::RunBinary({test::TovalinkBinary()}, Env(), out, 10000);
   EXPECT_NE(code, 0);
-  EXPECT_NE(out.find("Service failed on start: "), std::string::npos) << out;
+  // The reason names the value and its key.
+  EXPECT_NE(out.find("Service failed on start: ForceDi30 in HKCU\\SOFTWARE\\Orvane Group\\Tovalin+: missing"),
+            std::string::npos)
+      << out;
 }
 
 TEST_F(ServiceProcessTest, InstallAndUninstallWriteAndRemoveTheUnit) {
@@ -83,8 +88,9 @@ TEST_F(RegCliTest, AddQueryAndDeleteValuesAndKeys) {
   std::string out;
   const std::string key = "HKCU\\SOFTWARE\\Orvane Group\\Tovalin+";
   ASSERT_EQ(Reg({"add", key, "/v", "VerInterval", "/t", "REG_DWORD", "/d", "10"}, out), 0) << out;
-  ASSERT_EQ(Reg({"add", key + "\\Devices", "-V", "Scale1", "/T", "reg_dword", "/D", "0x5b"}, out), 0) << out;
-  ASSERT_EQ(Reg({"add", key, "/v", "ExportDir", "/d", "C:\\Data"}, out), 0) << out;
+  // The first add wrote the defaults, so these values exist already.
+  ASSERT_EQ(Reg({"add", key + "\\Devices", "-V", "Scale1", "/T", "reg_dword", "/D", "0x5b", "-F"}, out), 0) << out;
+  ASSERT_EQ(Reg({"add", key, "/v", "ExportDir", "/d", "C:\\Data", "/f"}, out), 0) << out;
 
   ASSERT_EQ(Reg({"query", "HKEY_CURRENT_USER\\software\\orvane group\\TOVALIN+"}, out), 0) << out;
   EXPECT_NE(out.find("    VerInterval    REG_DWORD    0xa\n"), std::string::npos) << out;
@@ -101,6 +107,29 @@ TEST_F(RegCliTest, AddQueryAndDeleteValuesAndKeys) {
   ASSERT_EQ(Reg({"delete", key + "\\Devices", "/f"}, out), 0);
   EXPECT_NE(Reg({"query", key + "\\Devices"}, out), 0);
   EXPECT_NE(out.find("ERROR:"), std::string::npos);
+}
+
+TEST_F(RegCliTest, FirstAddToANewStoreWritesTheDefaultsSoTheServiceStarts) {
+  std::string out;
+  const std::string key = "HKCU\\SOFTWARE\\Orvane Group\\Tovalin+";
+  ASSERT_EQ(Reg({"add", key, "/v", "IPAdress", "/d", "127.0.0."}, out), 0)
+      << "a default is no one's setting yet, so no /f: " << out;
+  EXPECT_NE(out.find("store " + home / "registry.db" + " created with defaults"), std::string::npos) << out;
+  ASSERT_EQ(Reg({"query", key, "/v", "ForceDi30"}, out), 0) << out;
+  ASSERT_EQ(Reg({"query", key, "/v", "IPAdress"}, out), 0) << out;
+  EXPECT_NE(out.find("REG_SZ    127.0.0.\n"), std::string::npos) << "the user's value wins: " << out;
+  ASSERT_EQ(Reg({"add", key, "/v", "VerInterval", "/t", "REG_DWORD", "/d", "1", "/f"}, out), 0) << out;
+  EXPECT_EQ(out.find("created with defaults"), std::string::npos) << "only once: " << out;
+  EXPECT_NE(Reg({"add", key, "/v", "VerInterval", "/t", "REG_DWORD", "/d", "2"}, out), 0)
+      << "an existing setting still needs /f";
+
+  Process p({test::TovalinkBinary()}, Env());
+  std::string unsent = home / "drive_c/SCALEUPLOAD/ExportDir/Unsent";
+  ASSERT_TRUE(test::WaitUntil([&] { return platform::DirectoryExists(unsent); }, 5000)) << p.Output();
+  p.Signal(SIGTERM);
+  ASSERT_TRUE(p.Wait(5000));
+  EXPECT_EQ(p.ExitCode(), 0) << p.Output();
+  EXPECT_EQ(p.Output().find("failed on start"), std::string::npos) << p.Output();
 }
 
 TEST_F(RegCliTest, RejectsBadTypesDataAndRoots) {

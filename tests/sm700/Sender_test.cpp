@@ -15,10 +15,10 @@ using Frame = std::vector<uint8_t>;
 const TKeyInfo kKey{" Apple", 15, 2, 3, "apple.png"};
 
 struct Scale {
-  explicit Scale(uint8_t number, sim::Behaviour b = {})
+  explicit Scale(uint8_t number, sim::Behaviour b = {}, int timeoutMs = kSm700TimeoutMs)
       : address("127.0.0." + std::to_string(number)),
         sim(address, 0, static_cast<uint16_t>(kSm700BasePort + number), b),
-        sender(number, address) {}
+        sender(number, address, kSm700BasePort, timeoutMs) {}
   bool Open() { return sim.Start() && sender.Connect() && sender.OpenSession(); }
 
   std::string address;
@@ -113,12 +113,15 @@ TEST(Sm700Sender, KeyThatCannotBeEncodedIsNotSent) {
 TEST(Sm700Sender, SilentScaleFailsAfterOneAttemptAndTheTimeout) {
   sim::Behaviour b;
   b.sm700NeverAnswer = true;
-  Scale scale(12, b);
+  constexpr int kTimeoutMs = 400;
+  Scale scale(12, b, kTimeoutMs);
   ASSERT_TRUE(scale.Open());
+  EXPECT_EQ(scale.sender.Uploader().TimeoutMs(), kTimeoutMs);
   auto start = std::chrono::steady_clock::now();
   EXPECT_FALSE(scale.sender.SendKeyboard({"Fruit", 1}));
   auto waited = std::chrono::steady_clock::now() - start;
-  EXPECT_GE(waited, std::chrono::milliseconds(kSm700TimeoutMs - 500));
+  EXPECT_GE(waited, std::chrono::milliseconds(kTimeoutMs - 50));
+  EXPECT_LT(waited, std::chrono::milliseconds(kSm700TimeoutMs));
   EXPECT_EQ(scale.sim.Sm700Frames().size(), 1u);
 }
 

@@ -7,6 +7,7 @@
 
 #include "platform/fs.h"
 #include "scalesim/sim_scale.h"
+#include "testutil.h"
 
 namespace tv {
 namespace {
@@ -32,8 +33,12 @@ std::string Key(int index, const std::string& text = "") {
          "<layer_image file_name=\"k" + std::to_string(index) + ".png\"/></key>";
 }
 
+// In a directory of this process's own, so runs by different users or at
+// the same time never meet each other's files.
 std::string TempFile(const std::string& content) {
-  std::string path = testing::TempDir() + "sm700_" + testing::UnitTest::GetInstance()->current_test_info()->name() + ".xml";
+  static const test::TempDir dir;
+  std::string path =
+      dir.File(std::string("sm700_") + testing::UnitTest::GetInstance()->current_test_info()->name() + ".xml");
   EXPECT_TRUE(platform::WriteWholeFile(path, content));
   return path;
 }

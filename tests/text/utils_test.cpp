@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <string>
+
 namespace tv::text {
 namespace {
 
@@ -52,6 +55,55 @@ TEST(HexTest, RecodeForScaleConvertsOnlyRussianLetters) {
   std::string copy = text;
   EXPECT_EQ(RecodeForScale(text), "Ab9 \xB0\xEF\xA8\xB8");
   EXPECT_EQ(text, copy);
+}
+
+TEST(HexTest, OneDigitReaderWithLowerCaseOnlyWhenAsked) {
+  EXPECT_EQ(HexDigitValue('7'), 7);
+  EXPECT_EQ(HexDigitValue('F'), 15);
+  EXPECT_EQ(HexDigitValue('f'), 0);
+  EXPECT_EQ(HexDigitValue('f', true), 15);
+  EXPECT_EQ(HexDigitValue('a', true), 10);
+  EXPECT_EQ(HexDigitValue('G', true), 0);
+  EXPECT_EQ(HexDigitValue(' ', true), 0);
+}
+
+TEST(TrimTest, DropsBlanksAndControlCharactersAtBothEnds) {
+  EXPECT_EQ(Trim("  a b\t\r\n"), "a b");
+  EXPECT_EQ(Trim(std::string("\x01x\0", 3)), "x");
+  EXPECT_EQ(Trim(" \t "), "");
+  EXPECT_EQ(Trim("\xC0 "), "\xC0");  // Cyrillic bytes are above the space
+}
+
+TEST(StrToIntTest, ReadsAsDelphiDoes) {
+  int32_t v = 99;
+  EXPECT_TRUE(StrToInt("  42", v));
+  EXPECT_EQ(v, 42);
+  EXPECT_TRUE(StrToInt("-7", v));
+  EXPECT_EQ(v, -7);
+  EXPECT_TRUE(StrToInt("+007", v));
+  EXPECT_EQ(v, 7);
+  EXPECT_TRUE(StrToInt("-2147483648", v));
+  EXPECT_EQ(v, INT32_MIN);
+  EXPECT_TRUE(StrToInt("2147483647", v));
+  EXPECT_EQ(v, INT32_MAX);
+  v = 5;
+  for (const char* bad :
+       {"", " ", "-", "42 ", "4 2", "\t42", "2147483648", "-2147483649", "0x10", "1e3"}) {
+    EXPECT_FALSE(StrToInt(bad, v)) << bad;
+    EXPECT_EQ(v, 5) << bad;
+  }
+}
+
+TEST(StrToIntTest, PortsAreDigitsOnlyWithinRange) {
+  uint16_t port = 1;
+  EXPECT_TRUE(ParsePort("3058", port));
+  EXPECT_EQ(port, 3058);
+  EXPECT_TRUE(ParsePort("65535", port));
+  EXPECT_EQ(port, 65535);
+  for (const char* bad : {"", "0", "65536", "+80", " 80", "-1", "12x"}) {
+    EXPECT_FALSE(ParsePort(bad, port)) << bad;
+    EXPECT_EQ(port, 65535) << bad;
+  }
 }
 
 }  // namespace

@@ -4,11 +4,13 @@
 #include <optional>
 #include <vector>
 
-#include "scalesim/decode.h"
+#include "decode/decode.h"
 #include "scalesim/sim_state.h"
 
 namespace tv::sim {
 namespace {
+
+using decode::DecodeGoodsFrame;
 
 enum class Read { Frame, Closed, Malformed };
 

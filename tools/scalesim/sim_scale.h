@@ -10,9 +10,11 @@
 #include <string>
 #include <vector>
 
-#include "scalesim/decode.h"
+#include "decode/decode.h"
 
 namespace tv::sim {
+
+using decode::TextCodePage;
 
 struct ScaleState;
 

@@ -1,8 +1,10 @@
 #include "scalesim/sim_state.h"
 
-#include "scalesim/bytes.h"
+#include "decode/bytes.h"
 
 namespace tv::sim {
+
+using decode::Hex;
 
 Behaviour ScaleState::Snapshot() const {
   std::lock_guard<std::mutex> lock(mu);

@@ -4,13 +4,17 @@
 #include <optional>
 #include <vector>
 
-#include "scalesim/bytes.h"
-#include "scalesim/decode.h"
-#include "scalesim/json.h"
+#include "decode/bytes.h"
+#include "decode/decode.h"
+#include "decode/json.h"
 #include "scalesim/sim_state.h"
 
 namespace tv::sim {
 namespace {
+
+using decode::DecodeSm700Frame;
+using decode::Hex;
+using decode::JsonObject;
 
 bool Answer(ScaleState& s, platform::TcpSocket& c, const Behaviour& b, uint8_t answer) {
   return s.Pause(b.delayMs) && c.SendAll(&answer, 1);

@@ -1,0 +1,95 @@
+// The engine's and the cycle's copies of the stored settings, and the flags
+// the engine shares with its servers.  Plain data, readable by every layer:
+// the file functions, the scale clients and the servers take what they need
+// from these records instead of reading the store.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "config/storekeys.h"
+
+namespace tv {
+
+// Settings held by TEngine.  Paths are kept as stored (Windows form); the
+// host layer maps them when a file is touched.
+struct TEngineSettings {
+  std::string ExportDir;
+  std::string FileMask;
+  std::string LogoDir;
+  std::string BarPrefix;
+  int32_t VerInterval = 0;
+  uint8_t ImportType = 0;
+  int32_t MaxMessRowCount = 8;
+  int32_t INGRROWCount = 0;   // at most 15
+  int32_t SMESSROWCount = 0;  // at most 8
+  int32_t INGRCOLCount = 0;
+  int32_t SMESSCOLCount = 0;
+  bool ForceDi30 = false;
+  char DecimalSeparator = 0;  // 0: the host's
+  char ListSeparator = 0;     // 0: the host's
+  std::string MonitorIP;
+};
+
+using TEngineSettingsPtr = std::shared_ptr<const TEngineSettings>;
+
+// The engine's settings, replaced as one whole snapshot by a reload while
+// other threads read them: a reader holds its snapshot for as long as it
+// needs it and never sees a half-replaced value.
+class TSettingsHolder {
+ public:
+  TEngineSettingsPtr Get() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return current_;
+  }
+  void Set(TEngineSettingsPtr next) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    current_ = std::move(next);
+  }
+
+ private:
+  mutable std::mutex mutex_;
+  TEngineSettingsPtr current_ = std::make_shared<TEngineSettings>();
+};
+
+// The settings an export cycle works from, read when it is created.
+struct TCycleSettings {
+  std::string IPAdress;
+  int32_t SocketPort = 0;
+  std::string ExportDir;
+  std::string SearchMask;  // ExportDir + "\" + FileMask
+  std::string BarPrefix;
+  int32_t BarcodeFormat = 0;
+  int32_t LFormat = 0;
+  int32_t LabelWidth = 0;
+  int32_t INGRFontSize = 0;
+  int32_t SMessFontSize = 0;
+  bool m_iNameAlgorithm = false;
+  bool LongBarCode = false;
+  bool TextToOEM = false;
+};
+
+// The five scale tables as one cycle sees them; entry i of each describes
+// the same scale.
+struct TDeviceTables {
+  int32_t ScaleCount = 0;
+  std::vector<int32_t> ScaleNumbers;
+  std::vector<uint8_t> DeviceTypes;
+  std::vector<uint8_t> BarcodeTypes;
+  std::vector<bool> UseByInDays;
+  std::vector<bool> ConstBarcode;
+};
+
+// Flags the engine shares with the parameter server, the status server and
+// the reporter.  Held through a shared_ptr so a worker that outlives the
+// engine (the reporter) never reads freed memory.
+struct TEngineFlags {
+  std::atomic<bool> CycleRunning{false};
+  std::atomic<bool> ExportsLocked{false};
+};
+
+}  // namespace tv

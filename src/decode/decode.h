@@ -1,0 +1,27 @@
+// Decoders of the frames a scale receives, each to one JSON line.  They
+// read every length and count from the bytes against the bytes' real size:
+// a malformed frame gives a line with an "error" member, never a crash.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace tv::decode {
+
+// The code page label texts arrive in: CP866 after the OEM conversion,
+// ISO 8859-5 on SM700 scales, Windows-1251 when neither applies.
+enum class TextCodePage { Cp866, Iso88595, Win1251 };
+
+// A goods protocol frame (F3 25 delete, F1 4E clock, F1 25 goods record),
+// frame head included.  Texts are given in UTF-8 and as hex of the bytes.
+std::string DecodeGoodsFrame(const uint8_t* data, size_t len,
+                             TextCodePage text = TextCodePage::Cp866);
+// An SM700 record frame (F1, command byte, record); texts decoded from
+// ISO 8859-5 with trailing zero bytes removed.
+std::string DecodeSm700Frame(const uint8_t* data, size_t len);
+
+// Unicode text of single-byte `bytes` in `page`, as UTF-8.
+std::string ToUtf8(const std::string& bytes, TextCodePage page);
+
+}  // namespace tv::decode

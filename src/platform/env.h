@@ -1,0 +1,79 @@
+// Env: every file operation of the service goes through this interface, so
+// a test can put a failing disk under the real code.  Env::Default() is the
+// host's file system; FaultInjectionEnv (platform/fault_env.h) wraps an Env
+// and fails chosen calls.  Paths are host paths (see MapPath in
+// platform/fs.h).  Every operation reports what failed through its Status.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/fs.h"
+#include "platform/status.h"
+
+namespace tv::platform {
+
+// Last-write times at the file system's full resolution.
+using FileTime = std::chrono::system_clock::time_point;
+
+enum class FileType { kRegular, kDirectory, kOther };
+
+struct FileInfo {
+  FileType type = FileType::kOther;
+  uint64_t size = 0;
+  FileTime lastWrite;
+};
+
+// A file read front to back in chunks of the caller's size.
+class SequentialFile {
+ public:
+  virtual ~SequentialFile() = default;
+  // Up to `n` bytes into `chunk`; an empty chunk means the end of the file.
+  virtual Status Read(size_t n, std::string* chunk) = 0;
+};
+
+class Env {
+ public:
+  virtual ~Env() = default;
+
+  // The host's file system; never destroyed.  With TOVALINK_TEST_FAULTS set
+  // it is a FaultInjectionEnv over it (see platform/fault_env.h).
+  static Env* Default();
+
+  virtual Status ReadFile(const std::string& path, std::string* data) = 0;
+  virtual Status NewSequentialFile(const std::string& path, std::unique_ptr<SequentialFile>* file) = 0;
+  // Creates or truncates `path` and writes `data`.
+  virtual Status WriteFile(const std::string& path, const std::string& data) = 0;
+  // Appends `data` with one write to `path` (created when missing), so a
+  // reader never sees part of it; a write that fails part-way is taken back.
+  virtual Status AppendFile(const std::string& path, const std::string& data) = 0;
+  // Creates `path`, which must not exist, writes `data` and syncs it to the
+  // disk.  On failure the new file is removed again.
+  virtual Status WriteNewFile(const std::string& path, const std::string& data) = 0;
+  // Gives the file `from` the second name `to`; an existing `to` is an error,
+  // never overwritten.
+  virtual Status LinkFile(const std::string& from, const std::string& to) = 0;
+  // Moves `from` to `to`, replacing an existing `to`.
+  virtual Status RenameFile(const std::string& from, const std::string& to) = 0;
+  virtual Status RemoveFile(const std::string& path) = 0;
+  // The entries of the directory part of `pattern` whose names match its
+  // last component (WildcardMatch), "." and ".." excluded, in
+  // case-insensitive name order.  A missing directory is NotFound.
+  virtual Status FindFiles(const std::string& pattern, std::vector<FoundFile>* found) = 0;
+  virtual Status GetFileInfo(const std::string& path, FileInfo* info) = 0;
+  virtual Status SetLastWriteTime(const std::string& path, FileTime time) = 0;
+  // Creates the directory with all missing parents; ok when it exists after.
+  virtual Status CreateDirectories(const std::string& path) = 0;
+};
+
+// Copies `from` to `to`, keeping the source's last-write time, never
+// overwriting an existing `to` and never leaving a partial `to`: the copy
+// is written and synced under a hidden temporary name in the target
+// directory and linked into place; the temporary name is removed whatever
+// happens.
+Status CopyFileNoOverwrite(Env& env, const std::string& from, const std::string& to);
+
+}  // namespace tv::platform

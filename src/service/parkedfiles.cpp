@@ -1,0 +1,77 @@
+#include "service/parkedfiles.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <system_error>
+
+#include "config/storeaccess.h"
+#include "config/storedvalues.h"
+#include "files/fileproc.h"
+#include "platform/fs.h"
+
+namespace tv {
+namespace {
+
+// Only the exact lower-case extension marks a keyboard file, as in a cycle.
+bool IsKeyboardName(const std::string& name) {
+  size_t dot = name.rfind('.');
+  return dot != std::string::npos && name.compare(dot, std::string::npos, ".xml") == 0;
+}
+
+bool ReadFolderSettings(platform::Registry& reg, std::string& exportDir, std::string& mask) {
+  platform::RegistryKey key = reg.OpenReadOnly(kProductKey);
+  if (!key) return false;
+  try {
+    exportDir = config::ReadString(key, config::kExportDir);
+    mask = config::ReadString(key, config::kFileMask);
+  } catch (const platform::RegistryError&) {
+    exportDir.clear();
+  }
+  return !exportDir.empty();
+}
+
+}  // namespace
+
+std::string OriginalNameOfParked(const std::string& parkedName) {
+  std::string rest = parkedName;
+  size_t close = rest.find('}');
+  if (!rest.empty() && rest[0] == '{' && close != std::string::npos) rest.erase(0, close + 1);
+  size_t firstDot = rest.find('.');
+  if (firstDot == std::string::npos) return {};
+  std::string base = rest.substr(0, firstDot >= 3 ? firstDot - 3 : 0);
+  return base + rest.substr(rest.rfind('.'));
+}
+
+bool ListParkedFiles(platform::Registry& reg, std::vector<ParkedFile>& out, std::string& error) {
+  out.clear();
+  std::string exportDir, mask;
+  if (!ReadFolderSettings(reg, exportDir, mask)) {
+    error = "the store has no " + std::string(config::kExportDir.name) +
+            " (has the service or `tovalink reg add` written the settings?)";
+    return false;
+  }
+  // The pattern a cycle lists the folder with.
+  const std::string folder = platform::MapPath(exportDir + "\\Unsent");
+  std::vector<platform::FoundFile> found;
+  platform::FindFiles(platform::MapPath(exportDir + "\\Unsent\\*" + platform::ExtractFileName(mask)), found);
+  for (const platform::FoundFile& f : found) {
+    // A cycle skips directories and hidden names (copies being written).
+    if (f.isDirectory || f.name.empty() || f.name[0] == '.') continue;
+    ParkedFile p;
+    p.name = f.name;
+    p.hostPath = folder + "/" + f.name;
+    p.scale = CFiles::ScaleNumberFromFileName(f.name);
+    p.original = OriginalNameOfParked(f.name);
+    p.keyboard = IsKeyboardName(f.name);
+    p.lastWrite = f.lastWrite;
+    std::error_code ec;
+    uintmax_t size = std::filesystem::file_size(p.hostPath, ec);
+    p.size = ec ? 0 : static_cast<uint64_t>(size);
+    out.push_back(p);
+  }
+  std::stable_sort(out.begin(), out.end(),
+                   [](const ParkedFile& a, const ParkedFile& b) { return a.lastWrite < b.lastWrite; });
+  return true;
+}
+
+}  // namespace tv

@@ -1,0 +1,101 @@
+// The operator's commands against a running service: scales added with
+// `tovalink scale` are delivered to at the next cycle, and what a failing
+// scale leaves parked is listed and dropped with `tovalink unsent`.
+#include <gtest/gtest.h>
+
+#include "site.h"
+
+namespace tv::test {
+namespace {
+
+std::string OneKeyKeyboardFile() {
+  return "<?xml version=\"1.0\" encoding=\"windows-1251\"?>\r\n"
+         "<xml_archive>\r\n"
+         " <keyboard name=\"template\"/>\r\n"
+         " <keyboard name=\"Fruit\">\r\n"
+         "  <key key_menu=\"true\" key_index=\"15\"><layer_text><text>Pear</text></layer_text>"
+         "<layer_image file_name=\"pear.png\"/></key>\r\n"
+         " </keyboard>\r\n"
+         "</xml_archive>\r\n";
+}
+
+class CommandsEndToEnd : public ::testing::Test {
+ protected:
+  int Tovalink(std::vector<std::string> args, std::string& out) {
+    args.insert(args.begin(), TovalinkBinary());
+    return RunBinary(args, {"TOVALINK_HOME=" + site.home.Path()}, out);
+  }
+  static bool Has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+  Site site;
+};
+
+TEST_F(CommandsEndToEnd, ScalesAddedWhileRunningAreServedAndTheirParkedFilesListedAndDropped) {
+  site.AddScale(1);
+  sim::Behaviour refusing;
+  refusing.deleteAnswer = 0x15;
+  refusing.goodsAnswer = 0x15;
+  site.AddScale(2, refusing, false);  // refuses goods, keyboard port closed
+  site.Start();
+
+  std::string out;
+  ASSERT_EQ(Tovalink({"scale", "remove", "91"}, out), 0) << out;
+  ASSERT_EQ(Tovalink({"scale", "add", "1", "--type", "SM700"}, out), 0) << out;
+  ASSERT_EQ(Tovalink({"scale", "add", "2", "--type", "Pole"}, out), 0) << out;
+
+  site.Drop("prices.txt", GoodsFile(55));
+  ASSERT_TRUE(site.WaitForLog(2)) << site.output;
+  site.Drop("keys.xml", OneKeyKeyboardFile());
+  ASSERT_TRUE(site.WaitForLog(4)) << site.output;
+  // A copy is written under a hidden name first; wait for both real ones.
+  auto parked = [&] {
+    size_t n = 0;
+    for (const std::string& name : site.Unsent()) n += name[0] == '{';
+    return n;
+  };
+  ASSERT_TRUE(WaitUntil([&] { return parked() == 2; }, 10000));
+  std::map<std::string, int> codes;
+  for (const LogLine& l : site.Log()) codes[l.address + " " + l.file] = l.code;
+  EXPECT_EQ(codes["127.0.0.1 prices.txt"], 0);
+  EXPECT_EQ(codes["127.0.0.2 prices.txt"], 3);
+  EXPECT_EQ(codes["127.0.0.1 keys.xml"], 0);
+  EXPECT_EQ(codes["127.0.0.2 keys.xml"], 15);
+  EXPECT_FALSE(site.Scale(1).Frames().empty()) << "the scale added by command received the goods file";
+
+  ASSERT_EQ(Tovalink({"scale", "list", "--json"}, out), 0) << out;
+  EXPECT_TRUE(Has(out, "\"scale\":1,\"address\":\"127.0.0.1\",\"port\":3001,\"type\":\"SM700\"")) << out;
+  EXPECT_TRUE(Has(out, "\"last_result\":\"delivered\",\"parked\":0}")) << out;
+  EXPECT_TRUE(Has(out, "\"last_result\":\"failed\",\"parked\":2}")) << out;
+
+  ASSERT_EQ(Tovalink({"unsent", "list", "--scale", "2", "--json"}, out), 0) << out;
+  EXPECT_TRUE(Has(out, "\"scale\":2,\"kind\":\"goods\",\"file\":\"{")) << out;
+  EXPECT_TRUE(Has(out, "prices002.txt\",\"original\":\"prices.txt\",\"age_seconds\":")) << out;
+  EXPECT_TRUE(Has(out, "\"scale\":2,\"kind\":\"keyboard\"")) << out;
+  EXPECT_TRUE(Has(out, "keys002.xml\",\"original\":\"keys.xml\"")) << out;
+  EXPECT_FALSE(Has(out, "\"in_scale_list\":false")) << out;
+  ASSERT_EQ(Tovalink({"unsent", "list", "--scale", "1"}, out), 0) << out;
+  EXPECT_EQ(out, "Nothing is parked.\n");
+
+  // Once the scale leaves the list its goods copy can never be delivered:
+  // the listing says so.
+  ASSERT_EQ(Tovalink({"scale", "remove", "2"}, out), 0) << out;
+  ASSERT_EQ(Tovalink({"unsent", "list"}, out), 0) << out;
+  std::vector<std::string> lines = Lines(out);
+  ASSERT_EQ(lines.size(), 3u) << out;
+  for (size_t i = 1; i < lines.size(); ++i) EXPECT_TRUE(Has(lines[i], "(scale not in the list)")) << lines[i];
+
+  std::string goodsCopy;
+  for (const std::string& name : site.Unsent())
+    if (Has(name, "prices002.txt")) goodsCopy = name;
+  ASSERT_FALSE(goodsCopy.empty());
+  EXPECT_NE(Tovalink({"unsent", "drop", "--scale", "1", goodsCopy}, out), 0) << "not scale 1's file";
+  ASSERT_EQ(Tovalink({"unsent", "drop", "--scale", "2", goodsCopy}, out), 0) << out;
+  EXPECT_EQ(out, "dropped " + goodsCopy + " (scale 2, prices.txt)\n");
+  ASSERT_EQ(Tovalink({"unsent", "drop", "--scale", "2", "--all"}, out), 0) << out;
+  EXPECT_TRUE(Has(out, "keys002.xml (scale 2, keys.xml)\n")) << out;
+  EXPECT_EQ(Lines(out).size(), 1u) << out;
+  EXPECT_TRUE(site.Unsent().empty());
+  EXPECT_EQ(site.Stop(), 0) << site.output;
+}
+
+}  // namespace
+}  // namespace tv::test

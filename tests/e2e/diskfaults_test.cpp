@@ -1,0 +1,40 @@
+// The real service on a failing disk (TOVALINK_TEST_FAULTS): what it could
+// not write is reported with its reason, and the cycle goes on.
+#include <gtest/gtest.h>
+
+#include "site.h"
+
+namespace tv::test {
+namespace {
+
+bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+TEST(DiskFaults, ALostLogLineAndAnUnparkedCopyAreReportedWithTheirReason) {
+  Site site;
+  sim::Behaviour refuse;
+  refuse.goodsAnswer = 0x15;
+  site.AddScale(3);
+  site.AddScale(4, refuse);
+  site.SetScales({3, 4});
+  site.Start({"TOVALINK_TEST_FAULTS=append:ENOSPC:times=1:path=*/sclogo.csv;link:ENOSPC:path=*/Unsent/*"});
+  site.Drop("prices.txt", GoodsFile());
+  ASSERT_TRUE(site.WaitForLog(1)) << site.output;
+  ASSERT_TRUE(WaitUntil([&] { return !platform::FileExists(site.exportDir + "/prices.txt"); }, 10000));
+  EXPECT_EQ(site.Stop(), 0);
+
+  EXPECT_EQ(site.Log().size(), 1u) << "one of the two lines met the full disk";
+  EXPECT_TRUE(site.Unsent().empty()) << "neither a parked copy nor its temporary file";
+  EXPECT_EQ(site.Results()["3"], 1);
+  EXPECT_EQ(site.Results()["4"], 0);
+  const std::string& out = site.output;
+  EXPECT_TRUE(Contains(out, "TOVALINK_TEST_FAULTS=append:ENOSPC")) << out;
+  EXPECT_TRUE(Contains(out, "delivery log line for prices.txt lost: append " + site.logDir +
+                                "/sclogo.csv: No space left on device"))
+      << out;
+  EXPECT_TRUE(Contains(out, site.exportDir + "/prices.txt not parked for 127.0.0.4: link " + site.exportDir +
+                                "/Unsent/{"))
+      << out;
+}
+
+}  // namespace
+}  // namespace tv::test

@@ -1,0 +1,212 @@
+// The host Env's contract and the fault-injecting Env built on it.
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+
+#include <csignal>
+#include <cerrno>
+
+#include "platform/env.h"
+#include "platform/fault_env.h"
+#include "testutil.h"
+
+namespace tv::platform {
+namespace {
+
+using namespace std::chrono_literals;
+
+class EnvTest : public ::testing::Test {
+ protected:
+  Env& env_ = *Env::Default();
+  test::TempDir dir_;
+};
+
+TEST_F(EnvTest, FailuresCarryTheOperationThePathAndTheOsReason) {
+  std::string data = "untouched";
+  Status s = env_.ReadFile(dir_ / "missing.txt", &data);
+  EXPECT_TRUE(s.IsNotFound());
+  EXPECT_EQ(s.osError(), ENOENT);
+  EXPECT_EQ(s.ToString(), "open " + (dir_ / "missing.txt") + ": No such file or directory");
+  std::vector<FoundFile> found{FoundFile{"stale"}};
+  EXPECT_TRUE(env_.FindFiles(dir_ / "nowhere/*", &found).IsNotFound());
+  EXPECT_TRUE(found.empty());
+  EXPECT_TRUE(env_.RemoveFile(dir_ / "missing.txt").IsNotFound());
+  EXPECT_EQ(Status::OK().ToString(), "OK");
+  EXPECT_TRUE(Status::IOError("append", "/x", ENOSPC).IsNoSpace());
+  EXPECT_TRUE(Status::IOError("create", "/x", EACCES).IsPermissionDenied());
+}
+
+TEST_F(EnvTest, NewFilesAreExclusiveAndLinksNeverOverwrite) {
+  ASSERT_TRUE(env_.WriteNewFile(dir_ / "a", "first").ok());
+  Status again = env_.WriteNewFile(dir_ / "a", "second");
+  EXPECT_TRUE(again.IsAlreadyExists()) << again.ToString();
+  EXPECT_EQ(test::ReadFile(dir_ / "a"), "first");
+
+  ASSERT_TRUE(env_.WriteFile(dir_ / "b", "other").ok());
+  EXPECT_TRUE(env_.LinkFile(dir_ / "a", dir_ / "b").IsAlreadyExists());
+  EXPECT_EQ(test::ReadFile(dir_ / "b"), "other");
+  ASSERT_TRUE(env_.LinkFile(dir_ / "a", dir_ / "c").ok());
+  EXPECT_EQ(test::ReadFile(dir_ / "c"), "first");
+
+  ASSERT_TRUE(env_.RenameFile(dir_ / "c", dir_ / "b").ok()) << "a rename replaces";
+  EXPECT_EQ(test::ReadFile(dir_ / "b"), "first");
+}
+
+TEST_F(EnvTest, LastWriteTimesKeepTheirFullResolutionAlsoThroughACopy) {
+  ASSERT_TRUE(env_.WriteFile(dir_ / "src", "x").ok());
+  const FileTime when = std::chrono::system_clock::from_time_t(1700000000) + 123456789ns;
+  ASSERT_TRUE(env_.SetLastWriteTime(dir_ / "src", when).ok());
+  FileInfo info;
+  ASSERT_TRUE(env_.GetFileInfo(dir_ / "src", &info).ok());
+  EXPECT_EQ(info.type, FileType::kRegular);
+  EXPECT_EQ(info.size, 1u);
+  EXPECT_EQ(info.lastWrite, when);
+
+  ASSERT_TRUE(CopyFileNoOverwrite(env_, dir_ / "src", dir_ / "copy").ok());
+  FileInfo copy;
+  ASSERT_TRUE(env_.GetFileInfo(dir_ / "copy", &copy).ok());
+  EXPECT_EQ(copy.lastWrite, when);
+  EXPECT_TRUE(CopyFileNoOverwrite(env_, dir_ / "src", dir_ / "copy").IsAlreadyExists());
+  EXPECT_FALSE(CopyFileNoOverwrite(env_, dir_.Path(), dir_ / "d").ok()) << "a directory is not copied";
+  std::vector<FoundFile> found;
+  ASSERT_TRUE(env_.FindFiles(dir_ / "*", &found).ok());
+  ASSERT_EQ(found.size(), 2u) << "no temporary file is left behind";
+  EXPECT_EQ(found[0].name, "copy");
+  EXPECT_EQ(found[1].name, "src");
+}
+
+TEST_F(EnvTest, ChunkedReadsGiveTheWholeFile) {
+  std::string data;
+  for (int i = 0; i < 1000; ++i) data += "line " + std::to_string(i) + "\r\n";
+  ASSERT_TRUE(env_.WriteFile(dir_ / "f", data).ok());
+  std::unique_ptr<SequentialFile> file;
+  ASSERT_TRUE(env_.NewSequentialFile(dir_ / "f", &file).ok());
+  std::string whole, chunk;
+  size_t reads = 0;
+  do {
+    ASSERT_TRUE(file->Read(777, &chunk).ok());
+    EXPECT_LE(chunk.size(), 777u);
+    whole += chunk;
+    ++reads;
+  } while (!chunk.empty());
+  EXPECT_EQ(whole, data);
+  EXPECT_GT(reads, data.size() / 777);
+  std::string all;
+  ASSERT_TRUE(env_.ReadFile(dir_ / "f", &all).ok());
+  EXPECT_EQ(all, data);
+}
+
+TEST_F(EnvTest, DirectoriesAreMadeWithTheirParents) {
+  ASSERT_TRUE(env_.CreateDirectories(dir_ / "a/b/c/").ok());
+  EXPECT_TRUE(env_.CreateDirectories(dir_ / "a/b").ok()) << "existing is fine";
+  FileInfo info;
+  ASSERT_TRUE(env_.GetFileInfo(dir_ / "a/b/c", &info).ok());
+  EXPECT_EQ(info.type, FileType::kDirectory);
+  ASSERT_TRUE(env_.WriteFile(dir_ / "file", "").ok());
+  EXPECT_FALSE(env_.CreateDirectories(dir_ / "file").ok());
+  EXPECT_FALSE(env_.CreateDirectories(dir_ / "file/sub").ok());
+  EXPECT_FALSE(env_.CreateDirectories("").ok());
+}
+
+// The file size limit makes the kernel stop a write part-way, as a full
+// disk does.
+class FileSizeLimit {
+ public:
+  explicit FileSizeLimit(rlim_t bytes) {
+    previousHandler_ = std::signal(SIGXFSZ, SIG_IGN);
+    getrlimit(RLIMIT_FSIZE, &previous_);
+    rlimit limit = previous_;
+    limit.rlim_cur = bytes;
+    ok_ = setrlimit(RLIMIT_FSIZE, &limit) == 0;
+  }
+  ~FileSizeLimit() {
+    setrlimit(RLIMIT_FSIZE, &previous_);
+    std::signal(SIGXFSZ, previousHandler_);
+  }
+  bool ok() const { return ok_; }
+
+ private:
+  rlimit previous_{};
+  void (*previousHandler_)(int) = nullptr;
+  bool ok_ = false;
+};
+
+TEST_F(EnvTest, AWriteStoppedPartWayLeavesNoPartOfIt) {
+  const std::string line = "07.12.2026,12:00:00,127.0.0.5,0,prices.txt\r\n";
+  ASSERT_TRUE(env_.AppendFile(dir_ / "log.csv", line).ok());
+  Status append, create;
+  {
+    FileSizeLimit limit(line.size() + 10);
+    ASSERT_TRUE(limit.ok());
+    append = env_.AppendFile(dir_ / "log.csv", line);
+    create = env_.WriteNewFile(dir_ / "new", std::string(line.size() + 20, 'x'));
+  }
+  EXPECT_EQ(append.osError(), EFBIG) << append.ToString();
+  EXPECT_EQ(test::ReadFile(dir_ / "log.csv"), line) << "the part that fitted is taken back";
+  EXPECT_EQ(create.osError(), EFBIG) << create.ToString();
+  FileInfo info;
+  EXPECT_TRUE(env_.GetFileInfo(dir_ / "new", &info).IsNotFound()) << "no truncated new file";
+  ASSERT_TRUE(env_.AppendFile(dir_ / "log.csv", line).ok());
+  EXPECT_EQ(test::ReadFile(dir_ / "log.csv"), line + line);
+}
+
+TEST(FaultInjectionEnv, FailsTheChosenCallsOfTheChosenPathsOnly) {
+  test::TempDir dir;
+  FaultInjectionEnv env(Env::Default());
+  env.AddFault(FileFault{FileOp::kAppend, "*.csv", ENOSPC, /*after=*/2, /*times=*/1});
+  env.AddFault(FileFault{FileOp::kLink, "*", EACCES});
+  std::vector<Status> appends;
+  for (int i = 0; i < 4; ++i) appends.push_back(env.AppendFile(dir / "log.csv", "l\n"));
+  EXPECT_TRUE(appends[0].ok() && appends[1].ok() && appends[3].ok());
+  EXPECT_TRUE(appends[2].IsNoSpace());
+  EXPECT_EQ(appends[2].ToString(), "append " + (dir / "log.csv") + ": No space left on device");
+  EXPECT_EQ(test::ReadFile(dir / "log.csv"), "l\nl\nl\n") << "a failed call has no effect";
+  EXPECT_TRUE(env.AppendFile(dir / "other.txt", "x").ok());
+
+  Status link = env.LinkFile(dir / "log.csv", dir / "again.csv");
+  EXPECT_TRUE(link.IsPermissionDenied());
+  FileInfo info;
+  EXPECT_TRUE(env.GetFileInfo(dir / "again.csv", &info).IsNotFound());
+  EXPECT_EQ(env.Calls(FileOp::kAppend), 5);
+  EXPECT_EQ(env.Failures(), 2);
+  env.ClearFaults();
+  EXPECT_TRUE(env.LinkFile(dir / "log.csv", dir / "again.csv").ok());
+}
+
+TEST(FaultInjectionEnv, ChunkReadsFailLikeWholeReads) {
+  test::TempDir dir;
+  test::WriteFile(dir / "f", "abcdef");
+  FaultInjectionEnv env(Env::Default());
+  env.AddFault(FileFault{FileOp::kRead, "*/f", EIO, /*after=*/1});
+  std::unique_ptr<SequentialFile> file;
+  ASSERT_TRUE(env.NewSequentialFile(dir / "f", &file).ok());
+  std::string chunk;
+  ASSERT_TRUE(file->Read(3, &chunk).ok());
+  EXPECT_EQ(chunk, "abc");
+  Status s = file->Read(3, &chunk);
+  EXPECT_EQ(s.osError(), EIO);
+  EXPECT_TRUE(chunk.empty());
+  EXPECT_EQ(env.ReadFile(dir / "f", &chunk).osError(), EIO);
+}
+
+TEST(FaultInjectionEnv, FaultListsFromTheEnvironmentVariable) {
+  std::vector<FileFault> faults;
+  std::string error;
+  ASSERT_TRUE(ParseFileFaults("append:ENOSPC:after=2;link:EIO:times=1:path=*/Unsent/*", &faults, &error))
+      << error;
+  ASSERT_EQ(faults.size(), 2u);
+  EXPECT_EQ(faults[0].op, FileOp::kAppend);
+  EXPECT_EQ(faults[0].osError, ENOSPC);
+  EXPECT_EQ(faults[0].after, 2);
+  EXPECT_EQ(faults[0].times, -1);
+  EXPECT_EQ(faults[0].pathPattern, "*");
+  EXPECT_EQ(faults[1].op, FileOp::kLink);
+  EXPECT_EQ(faults[1].times, 1);
+  EXPECT_EQ(faults[1].pathPattern, "*/Unsent/*");
+  for (const char* bad : {"", "append", "apend:ENOSPC", "append:ENOPE", "append:EIO:after=x", "read:EIO:path="}) {
+    EXPECT_FALSE(ParseFileFaults(bad, &faults, &error)) << bad;
+    EXPECT_FALSE(error.empty());
+  }
+}
+
+}  // namespace
+}  // namespace tv::platform
