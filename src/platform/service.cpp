@@ -14,6 +14,7 @@
 namespace tv::platform {
 void NotifyReady() { sd_notify(0, "READY=1"); }
 void NotifyStopping() { sd_notify(0, "STOPPING=1"); }
+void NotifyStatus(const std::string& status) { sd_notify(0, ("STATUS=" + status).c_str()); }
 
 std::string ExecutablePath() {
   char buf[PATH_MAX];

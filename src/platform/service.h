@@ -9,6 +9,8 @@ namespace tv::platform {
 // sd_notify reports; no-ops when not run by systemd (NOTIFY_SOCKET unset).
 void NotifyReady();
 void NotifyStopping();
+// One line for `systemctl status` (STATUS=...).
+void NotifyStatus(const std::string& status);
 
 // Path of the running executable.
 std::string ExecutablePath();

@@ -2,6 +2,7 @@
 //   tovalink                      run the service in the foreground (systemd)
 //   tovalink INSTALL|UNINSTALL [SILENT]
 //   tovalink reg query|add|delete ...
+//   tovalink check
 //   tovalink status [HOST] [--json]
 //   tovalink lock|unlock [HOST]
 //   tovalink scale list|add|remove|set ...
@@ -12,6 +13,7 @@
 #include <string>
 
 #include "engine/statusclient.h"
+#include "engine/storecheck.h"
 #include "paramserver/lockclient.h"
 #include "service/regcli.h"
 #include "service/scalecli.h"
@@ -36,6 +38,7 @@ int Usage(FILE* out, int code) {
                "usage: tovalink                         run the service in the foreground\n"
                "       tovalink INSTALL|UNINSTALL [SILENT]\n"
                "       tovalink reg query|add|delete <key> [/v <name>] [/t REG_SZ|REG_DWORD] [/d <data>] [/f]\n"
+               "       tovalink check                   report every problem of the store\n"
                "       tovalink status [HOST] [--json]\n"
                "       tovalink lock|unlock [HOST]\n"
                "       tovalink scale list [--json] | add|set N [--type NAME] [--barcode-type N] [--[no-]use-by-days]\n"
@@ -57,6 +60,7 @@ int main(int argc, char** argv) {
     return IsSwitch(cmd, "INSTALL") ? service.Install(silent) : service.Uninstall(silent);
   }
   if (cmd == "reg") return tv::RunRegCommand(argc - 2, argv + 2);
+  if (cmd == "check") return tv::RunCheckCommand(argc - 2, argv + 2);
   if (cmd == "status") return tv::RunStatusCommand(argc - 2, argv + 2);
   if (cmd == "scale") return tv::RunScaleCommand(argc - 2, argv + 2);
   if (cmd == "unsent") return tv::RunUnsentCommand(argc - 2, argv + 2);

@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <stdexcept>
 
+#include "engine/startreport.h"
+#include "engine/storecheck.h"
 #include "platform/fs.h"
 #include "platform/log.h"
 #include "platform/service.h"
@@ -103,6 +105,24 @@ int TTovalinkService::Uninstall(bool silent) {
   return 0;
 }
 
+namespace {
+
+// A stop never cuts a cycle short; say what it waits for, so a stop that
+// takes a while does not look like a hang.
+void AnnounceStop(TEngine& engine) {
+  if (!engine.Flags().CycleRunning) {
+    platform::LogInfo("stopping");
+    return;
+  }
+  std::string busy = engine.Progress().Describe();
+  std::string line = "waiting for the export cycle" + (busy.empty() ? std::string() : ": " + busy) +
+                     ", each network wait at most 15 s";
+  platform::LogInfo("stopping: %s", line.c_str());
+  platform::NotifyStatus("stopping: " + line);
+}
+
+}  // namespace
+
 int RunService() {
   // Before any thread exists, so that only the wait below sees the signals.
   platform::BlockTerminationSignals();
@@ -110,12 +130,18 @@ int RunService() {
   std::string error;
   if (!service.ScaleServiceStart(error)) {
     platform::LogError("Service failed on start: %s", error.c_str());
+    PrintCheckReport(CheckStore(platform::Registry::DefaultPath(), platform::Regional::FromProcessLocale()),
+                     stderr);
     return 1;
   }
+  LogStartReport(*service.Engine());
   platform::NotifyReady();
+  platform::NotifyStatus("no export cycle yet; watching " + platform::MapPath(service.Engine()->Settings()->ExportDir));
   platform::WaitForTerminationSignal();
   platform::NotifyStopping();
+  AnnounceStop(*service.Engine());
   service.ScaleServiceStop();
+  platform::LogInfo("stopped");
   return 0;
 }
 
