@@ -99,6 +99,9 @@ inline constexpr StoredValue kDecimalSeparator =
     Sz(kProductKey, "DecimalSeparator", "", kAtStart, kOptional | kNotWritten);
 inline constexpr StoredValue kListSeparator =
     Sz(kProductKey, "ListSeparator", "", kAtStart, kOptional | kNotWritten);
+// The largest goods file read, in MiB; a larger one is rejected unread.
+inline constexpr StoredValue kMaxFileSizeMB =
+    Dword(kProductKey, "MaxFileSizeMB", 256, kAtStart | kAtReload, kOptional | kNotWritten);
 
 // The five scale tables: TotalNumber, then one "Scale" + i per entry; a
 // first start writes one entry.  The parameter server rewrites them whole.
@@ -131,6 +134,7 @@ inline constexpr const StoredValue* kStoredValues[] = {
     &kINGRFontSize,     &kSMessFontSize,    &kINGRROWCount,      &kSMESSROWCount,    &kINGRCOLCount,
     &kSMESSCOLCount,    &kNameAlgorithm,    &kLongBarCode,       &kTextToOEM,        &kForceDi30,
     &kImportType,       &kMaxMessRowCount,  &kMonitorIP,         &kDecimalSeparator, &kListSeparator,
+    &kMaxFileSizeMB,
     &kDevicesCount,     &kDevicesEntry,     &kDeviceTypesCount,  &kDeviceTypesEntry, &kDeviceResult,
     &kBarcodeTypesCount, &kBarcodeTypesEntry, &kUseByInDaysCount, &kUseByInDaysEntry, &kConstBCCount,
     &kConstBCEntry,

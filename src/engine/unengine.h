@@ -6,6 +6,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -40,6 +41,9 @@ struct TEngineOptions {
   uint16_t paramPort = 3057;
   uint16_t statusPort = 3058;
   uint16_t reporterPort = 19200;
+  // How long an export file must stay unchanged before a cycle takes it;
+  // TOVALINK_TEST_QUIET_MS overrides it for tests of the real binary.
+  std::chrono::milliseconds quietPeriod = CFiles::kQuietPeriod;
 };
 
 class TEngine : public platform::Thread {

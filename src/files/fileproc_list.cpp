@@ -12,11 +12,15 @@
 namespace tv {
 namespace {
 
-// Directories never count, and neither does a name beginning with ".": that
-// also hides the temporary files of a copy still being written.
+// Only regular files count, and no name beginning with ".": that also hides
+// the temporary files of a copy still being written.  A name that cannot
+// be mapped back is never work either.
 bool CountsAsFile(const platform::FoundFile& f) {
-  return !f.isDirectory && !f.name.empty() && f.name[0] != '.';
+  return f.isRegular && !f.name.empty() && f.name[0] != '.' && fileproc::NameRoundTrips(f.name);
 }
+
+// Hidden and odd entries are no files of the listing's, and say nothing.
+bool Listable(const platform::FoundFile& f) { return !f.isDirectory && !f.name.empty() && f.name[0] != '.'; }
 
 // Only the exact lower-case extension marks a keyboard file.
 bool IsKeyboardFile(const std::string& name) {
@@ -67,12 +71,13 @@ void CFiles::ReportPendingCheck(const platform::Status& failure) {
 // listed as `listedDir` + name.  A directory that cannot be read lists
 // nothing.
 void CFiles::CollectFiles(const std::string& storedPattern, const std::string& listedDir,
-                          std::vector<std::string>& goodsFiles, std::vector<std::string>& keyboardFiles) {
+                          std::vector<std::string>& goodsFiles, std::vector<std::string>& keyboardFiles,
+                          bool exportDir) {
   std::vector<platform::FoundFile> found;
   platform::Status s = env_.FindFiles(platform::MapPath(storedPattern), &found);
   if (!s.ok() && !s.IsNotFound()) platform::LogError("export files not listed: %s", s.ToString().c_str());
   for (const auto& f : found) {
-    if (!CountsAsFile(f)) continue;
+    if (!Listable(f) || !Admit(f, listedDir, exportDir)) continue;
     (IsKeyboardFile(f.name) ? keyboardFiles : goodsFiles).push_back(listedDir + f.name);
   }
 }
@@ -80,7 +85,9 @@ void CFiles::CollectFiles(const std::string& storedPattern, const std::string& l
 void CFiles::ListExportFiles(const std::string& mask, std::vector<std::string>& commonFiles,
                              std::vector<std::string>& keyboardFiles) {
   commonFiles.clear();
-  CollectFiles(mask, fileproc::DirectoryPart(mask), commonFiles, keyboardFiles);
+  ++listing_;
+  CollectFiles(mask, fileproc::DirectoryPart(mask), commonFiles, keyboardFiles, true);
+  ForgetVanished();
   SortByFileTime(commonFiles);
 }
 

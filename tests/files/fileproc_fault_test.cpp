@@ -53,6 +53,46 @@ TEST_F(FaultTest, AParkedCopyThatFailsAtAnyStepLeavesNothingInUnsent) {
   }
 }
 
+TEST_F(FaultTest, AParkedCopyThatFailsIsFalseSoTheCallerKeepsTheOriginal) {
+  WriteFile(Stored("prices.txt"), "D1\r\n");
+  EXPECT_TRUE(files_.CopyToUnsent(Stored("prices.txt"), " ")) << "no address: nothing was due";
+  env_.AddFault(FileFault{FileOp::kCreate, "*/Unsent/*", ENOSPC, 0, 1});
+  EXPECT_FALSE(files_.CopyToUnsent(Stored("prices.txt"), "127.0.0.7"));
+  EXPECT_TRUE(files_.CopyToUnsent(Stored("prices.txt"), "127.0.0.7"));
+  EXPECT_EQ(HostDirectory(StoredUnsent("")).size(), 1u);
+}
+
+TEST_F(FaultTest, RejectedFilesNeverOverwriteAndStayWhenTheyCannotMove) {
+  const std::string rejected = Host(std::string(kExportDir) + "\\Rejected\\");
+  for (const char* content : {"first", "second", "third"}) {
+    WriteFile(Stored("junk.txt"), content);
+    EXPECT_TRUE(files_.MoveToRejected(Stored("junk.txt"), "no goods line"));
+    EXPECT_FALSE(platform::FileExists(Host(Stored("junk.txt"))));
+  }
+  WriteFile(Stored("data"), "no dot");
+  EXPECT_TRUE(files_.MoveToRejected(Stored("data"), "no goods line"));
+  EXPECT_EQ(test::ReadFile(rejected + "junk.txt"), "first");
+  EXPECT_EQ(test::ReadFile(rejected + "junk.2.txt"), "second");
+  EXPECT_EQ(test::ReadFile(rejected + "junk.3.txt"), "third");
+  EXPECT_EQ(test::ReadFile(rejected + "data"), "no dot");
+  EXPECT_EQ(log_.Count(LogLevel::Error, {"junk.txt rejected into " + rejected + "junk.2.txt: no goods line"}), 1u);
+
+  const std::pair<FileOp, const char*> faults[] = {
+      {FileOp::kMkdir, "*Rejected*"}, {FileOp::kLink, "*"}, {FileOp::kRemove, "*ExportDir/bad.txt"}};
+  for (const auto& [op, where] : faults) {
+    SCOPED_TRACE(platform::FileOpName(op));
+    env_.ClearFaults();
+    log_.Clear();
+    env_.AddFault(FileFault{op, where, EIO});
+    WriteFile(Stored("bad.txt"), "kept");
+    EXPECT_FALSE(files_.MoveToRejected(Stored("bad.txt"), "unreadable"));
+    EXPECT_EQ(test::ReadFile(Host(Stored("bad.txt"))), "kept");
+    EXPECT_FALSE(platform::FileExists(rejected + "bad.txt")) << "one name only";
+    EXPECT_EQ(log_.Count(LogLevel::Error, {"bad.txt cannot be delivered (unreadable) and is kept", "Input/output error"}),
+              1u);
+  }
+}
+
 TEST_F(FaultTest, AFailedDeleteKeepsTheFileAndSaysWhy) {
   WriteFile(Stored("prices.txt"), "D1\r\n");
   env_.AddFault(FileFault{FileOp::kRemove, "*prices.txt", EACCES, /*after=*/0, /*times=*/1});

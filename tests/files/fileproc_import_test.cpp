@@ -135,6 +135,31 @@ TEST_F(ImportTest, AFileThatCannotBeOpenedLeavesTheListsAlone) {
   EXPECT_EQ(lists_.tLines, Strings{"2"});
 }
 
+TEST_F(ImportTest, RefusalsSayWhetherTheFileIsGoneUnreadableTooLargeOrEmpty) {
+  EXPECT_FALSE(files_.ParseImportFile(Stored("missing.txt"), lists_));
+  EXPECT_EQ(files_.LastRefusal(), TImportRefusal::kMissing);
+  EXPECT_FALSE(files_.ParseImportFile(kExportDir, lists_));
+  EXPECT_EQ(files_.LastRefusal(), TImportRefusal::kUnreadable);
+  EXPECT_FALSE(Parse("I1              text\n"));
+  EXPECT_EQ(files_.LastRefusal(), TImportRefusal::kNothingToSend);
+
+  auto s = std::make_shared<TEngineSettings>(*settings_.Get());
+  s->MaxFileSizeMB = 1;
+  settings_.Set(s);
+  std::string exact(1024 * 1024, '\n');
+  exact.replace(0, 3, "D1\n");
+  WriteFile(Stored("exact.txt"), exact);
+  EXPECT_TRUE(files_.ParseImportFile(Stored("exact.txt"), lists_)) << "the limit itself is allowed";
+  EXPECT_EQ(files_.LastRefusal(), TImportRefusal::kNone);
+  WriteFile(Stored("big.txt"), exact + "\n");
+  lists_.dLines = {"kept"};
+  EXPECT_FALSE(files_.ParseImportFile(Stored("big.txt"), lists_));
+  EXPECT_EQ(files_.LastRefusal(), TImportRefusal::kTooLarge);
+  EXPECT_NE(files_.LastRefusalReason().find("1048577 bytes, more than MaxFileSizeMB 1"), std::string::npos)
+      << files_.LastRefusalReason();
+  EXPECT_EQ(lists_.dLines, Strings{"kept"}) << "nothing of it was read";
+}
+
 TEST_F(ImportTest, ReadersNeedAnOpenFile) {
   EXPECT_FALSE(files_.ReadFixedFormat(lists_));
   EXPECT_FALSE(files_.ReadDelimitedFormat(lists_));

@@ -1,7 +1,11 @@
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 
 #include "files/fileproc.h"
 #include "files_fixture.h"
+#include "logcapture.h"
 
 namespace tv::testing {
 namespace {
@@ -10,6 +14,8 @@ using Strings = std::vector<std::string>;
 
 class DiscoveryTest : public FilesTest {
  protected:
+  // Files written by a test are complete at once.
+  DiscoveryTest() { files_.SetQuietPeriod(std::chrono::milliseconds(0)); }
   CFiles files_{settings_, Regional()};
 };
 
@@ -140,6 +146,46 @@ TEST(ScaleNumberFromFileNameTest, ReadsTheThreeCharactersBeforeTheFirstDot) {
   EXPECT_EQ(CFiles::ScaleNumberFromFileName(""), 0);
   EXPECT_EQ(CFiles::ScaleNumberFromFileName("C:\\dir.d\\p 12.txt"), 12);  // the dot in the folder is not looked at
   EXPECT_EQ(CFiles::ScaleNumberFromFileName("p1 2.txt"), 0);
+}
+
+// The service's own sightings decide, not the time stamp: a file is new (or
+// changed) when first seen, and listed once it stayed so for the period.
+TEST_F(DiscoveryTest, AFileIsListedOnlyAfterAQuietPeriodAndIsPendingMeanwhile) {
+  files_.SetQuietPeriod(std::chrono::milliseconds(300));
+  WriteFile(Stored("a.txt"), "D1\n", LocalAt(9, 0, 0));  // an old stamp changes nothing
+  auto listed = [&] {
+    Strings common, keyboard;
+    files_.ListExportFiles(Mask(), common, keyboard);
+    return common == Strings{Stored("a.txt")};
+  };
+  EXPECT_FALSE(listed());
+  EXPECT_TRUE(files_.HasPendingFiles(Mask()));
+  EXPECT_TRUE(test::WaitUntil(listed, 5000));
+  ASSERT_TRUE(platform::AppendToFile(Host(Stored("a.txt")), "D2\n"));
+  EXPECT_FALSE(listed()) << "a change starts the period again";
+  EXPECT_TRUE(test::WaitUntil(listed, 5000));
+}
+
+TEST_F(DiscoveryTest, LinksFifosAndUnmappableNamesAreNeverWorkAndWarnedOnce) {
+  test::LogCapture log;
+  const std::string target = Host(std::string(kLogoDir) + "\\target.txt");
+  ASSERT_TRUE(platform::WriteWholeFile(target, "D1\n"));
+  ASSERT_EQ(::symlink(target.c_str(), Host(Stored("link.txt")).c_str()), 0);
+  ASSERT_EQ(::mkfifo(Host(Stored("fifo.txt")).c_str(), 0600), 0);
+  // Created as they stand: mapping a stored path would split the first.
+  ASSERT_TRUE(platform::WriteWholeFile(Host(kExportDir) + "/back\\slash.txt", "D1\n"));
+  ASSERT_TRUE(platform::WriteWholeFile(Host(kExportDir) + "/new\nline.txt", "D1\n"));
+  EXPECT_FALSE(files_.HasPendingFiles(Mask()));
+  for (int listing = 0; listing < 2; ++listing) {
+    Strings common, unsent, keyboard;
+    files_.ListExportFiles(Mask(), common, keyboard);
+    files_.ListUnsentFiles(Mask(), unsent, keyboard);
+    EXPECT_TRUE(common.empty() && unsent.empty() && keyboard.empty());
+  }
+  EXPECT_EQ(log.Count(platform::LogLevel::Warning, {"link.txt skipped: not a regular file"}), 1u);
+  EXPECT_EQ(log.Count(platform::LogLevel::Warning, {"fifo.txt skipped: not a regular file"}), 1u);
+  EXPECT_EQ(log.Count(platform::LogLevel::Warning, {"slash.txt skipped: its name holds a backslash"}), 1u);
+  EXPECT_EQ(log.Count(platform::LogLevel::Warning, {"line.txt skipped: its name holds a backslash"}), 1u);
 }
 
 }  // namespace
