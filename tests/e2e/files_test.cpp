@@ -2,10 +2,12 @@
 // leaves: nothing is lost or half read, and only regular files with names
 // that map onto the host are taken.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <csignal>
 
 #include "site.h"
 
@@ -155,6 +157,42 @@ TEST(FilesKept, TemporaryCopiesLeftByAKillAreRemovedAtStart) {
   EXPECT_TRUE(platform::FileExists(notes));
   EXPECT_TRUE(Has(site.output, "prices009.txt.4242.0.tmp removed")) << site.output;
   EXPECT_EQ(site.Scale(9).Connections(), 0) << "a temporary copy is never delivered";
+}
+
+// The service started under a file size limit that leaves room for one
+// more log line but not two: the second is cut back, never left torn.
+TEST(FilesKept, ALogLineThatDoesNotFitIsLeftOutWholeNotTorn) {
+  Site site;
+  site.AddScale(3);
+  site.AddScale(4);
+  site.SetScales({3, 4});
+  const std::string log = site.logDir + "/sclogo.csv";
+  std::string earlier;
+  while (earlier.size() < (8u << 20)) earlier += "01.01.2026,00:00:00,127.0.0.9,0,old.txt\r\n";
+  WriteFile(log, earlier);
+  {
+    rlimit previous{};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &previous), 0);
+    rlimit limit = previous;
+    limit.rlim_cur = earlier.size() + 60;  // one line is about 45 bytes
+    auto handler = std::signal(SIGXFSZ, SIG_IGN);
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limit), 0);
+    site.Start();  // the service inherits the limit
+    ::setrlimit(RLIMIT_FSIZE, &previous);
+    std::signal(SIGXFSZ, handler);
+  }
+  site.Drop("prices.txt", GoodsFile());
+  ASSERT_TRUE(WaitUntil([&] { return Has(site.Output(), "delivery log line for prices.txt lost"); }, 20000))
+      << site.Output();
+  EXPECT_EQ(site.Stop(), 0);
+  const std::string text = ReadFile(log);
+  ASSERT_GT(text.size(), earlier.size());
+  ASSERT_EQ(text.compare(0, earlier.size(), earlier), 0);
+  const std::string added = text.substr(earlier.size());
+  EXPECT_EQ(Count(added, "\r\n"), 1u) << added;
+  EXPECT_EQ(added.substr(added.size() - 2), "\r\n") << "whole lines only: " << added;
+  EXPECT_EQ(Count(added, ",prices.txt\r\n"), 1u) << added;
+  EXPECT_TRUE(Has(site.output, "File too large")) << site.output;
 }
 
 TEST(OddEntries, OnlyRegularFilesWithMappableNamesAreTakenEachOddOneWarnedOnce) {
