@@ -73,10 +73,11 @@ class CFiles {
   static uint8_t ScaleNumberFromFileName(const std::string& path);
 
   // ---- Import (cycle thread only) ----
-  // Reads a goods file into `lists` by the current ImportType
-  // (ParseImportBytes of importparse.h).  True when the read completed and an
-  // A, D or T line was filed.  When the file cannot be opened the lists are
-  // left as they were.
+  // Reads a goods file into `lists` by the current ImportType, in chunks
+  // (the lines as ParseImportBytes of importparse.h files them).  True when
+  // the read completed and an A, D or T line was filed.  When the file
+  // cannot be opened or is larger than MaxFileSizeMB the lists are left as
+  // they were.
   bool ParseImportFile(const std::string& path, TLineLists& lists);
   bool OpenImportFile(const std::string& path);
   void CloseImportFile();
@@ -114,6 +115,9 @@ class CFiles {
  private:
   bool ReadImportFile(const std::string& path, std::string& data);
   void Refuse(TImportRefusal refusal, std::string reason);
+  bool WithinLimit(const std::string& host, uint64_t limit);
+  // Sets the refusal a failed read means; always false.
+  bool RefuseRead(const platform::Status& status, const std::string& host, uint64_t limit);
   // The name's verdict for the cycle's listing (fileproc_admit.cpp).
   bool Admit(const platform::FoundFile& f, const std::string& listedDir, bool exportDir);
   bool Quiet(const std::string& path);
