@@ -120,6 +120,9 @@ class CFiles {
   bool RefuseRead(const platform::Status& status, const std::string& host, uint64_t limit);
   // The name's verdict for the cycle's listing (fileproc_admit.cpp).
   bool Admit(const platform::FoundFile& f, const std::string& listedDir, bool exportDir);
+  // False for a link, a FIFO, a device or a name that does not map onto
+  // the host; each such name is warned about once (from either thread).
+  bool Ordinary(const platform::FoundFile& f, const std::string& listedDir);
   bool Quiet(const std::string& path);
   void ForgetVanished();
   void WarnOnce(const std::string& path, const std::string& why);
@@ -150,6 +153,7 @@ class CFiles {
   uint64_t listing_ = 0;
   std::chrono::milliseconds quietPeriod_ = kQuietPeriod;
   std::map<std::string, Sighting> sightings_;
+  std::mutex warnedMutex_;
   std::set<std::string> warnedNames_;  // one warning per odd name
 
   TImportRefusal refusal_ = TImportRefusal::kNone;

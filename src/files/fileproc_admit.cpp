@@ -44,24 +44,25 @@ std::string NumberedName(const std::string& name, int n) {
 }  // namespace
 
 void CFiles::WarnOnce(const std::string& path, const std::string& why) {
+  std::lock_guard<std::mutex> lock(warnedMutex_);
   if (warnedNames_.size() >= kMaxWarnedNames) warnedNames_.clear();
   if (warnedNames_.insert(path).second) platform::LogWarning("%s skipped: %s", path.c_str(), why.c_str());
 }
 
-bool CFiles::Admit(const platform::FoundFile& f, const std::string& listedDir, bool exportDir) {
+bool CFiles::Ordinary(const platform::FoundFile& f, const std::string& listedDir) {
+  const char* why = !fileproc::NameRoundTrips(f.name) ? "its name holds a backslash or a control character"
+                    : !f.isRegular                    ? "not a regular file (a link, a FIFO or a device)"
+                                                      : nullptr;
+  if (why == nullptr) return true;
   // The name as it stands: mapping would turn its "\" into a separator.
   std::string host = platform::MapPath(listedDir);
   if (!host.empty() && host.back() != '/') host += '/';
-  host += f.name;
-  if (!fileproc::NameRoundTrips(f.name)) {
-    WarnOnce(host, "its name holds a backslash or a control character");
-    return false;
-  }
-  if (!f.isRegular) {
-    WarnOnce(host, "not a regular file (a link, a FIFO or a device)");
-    return false;
-  }
-  return !exportDir || Quiet(listedDir + f.name);
+  WarnOnce(host + f.name, why);
+  return false;
+}
+
+bool CFiles::Admit(const platform::FoundFile& f, const std::string& listedDir, bool exportDir) {
+  return Ordinary(f, listedDir) && (!exportDir || Quiet(listedDir + f.name));
 }
 
 // Time stamps may come from another machine's clock, so only what this

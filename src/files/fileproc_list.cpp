@@ -12,14 +12,9 @@
 namespace tv {
 namespace {
 
-// Only regular files count, and no name beginning with ".": that also hides
-// the temporary files of a copy still being written.  A name that cannot
-// be mapped back is never work either.
-bool CountsAsFile(const platform::FoundFile& f) {
-  return f.isRegular && !f.name.empty() && f.name[0] != '.' && fileproc::NameRoundTrips(f.name);
-}
-
-// Hidden and odd entries are no files of the listing's, and say nothing.
+// Directories never count, and neither does a name beginning with ".": that
+// also hides the temporary files of a copy still being written.  What is
+// left must still be an ordinary file (CFiles::Ordinary).
 bool Listable(const platform::FoundFile& f) { return !f.isDirectory && !f.name.empty() && f.name[0] != '.'; }
 
 // Only the exact lower-case extension marks a keyboard file.
@@ -51,7 +46,13 @@ bool CFiles::AnyFile(const std::string& storedPattern, platform::Status& failure
   std::vector<platform::FoundFile> found;
   platform::Status s = env_.FindFiles(platform::MapPath(storedPattern), &found);
   if (!s.ok() && !s.IsNotFound()) failure = s;
-  return std::any_of(found.begin(), found.end(), CountsAsFile);
+  // Every entry is looked at, so an odd one is warned about even when
+  // nothing else waits.
+  const std::string dir = fileproc::DirectoryPart(storedPattern);
+  bool any = false;
+  for (const auto& f : found)
+    if (Listable(f) && Ordinary(f, dir)) any = true;
+  return any;
 }
 
 // The timer asks every period, so a reason is logged when it first appears,
