@@ -1,11 +1,7 @@
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 
 #include "files/fileproc.h"
 #include "files_fixture.h"
-#include "logcapture.h"
 
 namespace tv::testing {
 namespace {
@@ -164,28 +160,6 @@ TEST_F(DiscoveryTest, AFileIsListedOnlyAfterAQuietPeriodAndIsPendingMeanwhile) {
   ASSERT_TRUE(platform::AppendToFile(Host(Stored("a.txt")), "D2\n"));
   EXPECT_FALSE(listed()) << "a change starts the period again";
   EXPECT_TRUE(test::WaitUntil(listed, 5000));
-}
-
-TEST_F(DiscoveryTest, LinksFifosAndUnmappableNamesAreNeverWorkAndWarnedOnce) {
-  test::LogCapture log;
-  const std::string target = Host(std::string(kLogoDir) + "\\target.txt");
-  ASSERT_TRUE(platform::WriteWholeFile(target, "D1\n"));
-  ASSERT_EQ(::symlink(target.c_str(), Host(Stored("link.txt")).c_str()), 0);
-  ASSERT_EQ(::mkfifo(Host(Stored("fifo.txt")).c_str(), 0600), 0);
-  // Created as they stand: mapping a stored path would split the first.
-  ASSERT_TRUE(platform::WriteWholeFile(Host(kExportDir) + "/back\\slash.txt", "D1\n"));
-  ASSERT_TRUE(platform::WriteWholeFile(Host(kExportDir) + "/new\nline.txt", "D1\n"));
-  EXPECT_FALSE(files_.HasPendingFiles(Mask()));
-  for (int listing = 0; listing < 2; ++listing) {
-    Strings common, unsent, keyboard;
-    files_.ListExportFiles(Mask(), common, keyboard);
-    files_.ListUnsentFiles(Mask(), unsent, keyboard);
-    EXPECT_TRUE(common.empty() && unsent.empty() && keyboard.empty());
-  }
-  EXPECT_EQ(log.Count(platform::LogLevel::Warning, {"link.txt skipped: not a regular file"}), 1u);
-  EXPECT_EQ(log.Count(platform::LogLevel::Warning, {"fifo.txt skipped: not a regular file"}), 1u);
-  EXPECT_EQ(log.Count(platform::LogLevel::Warning, {"slash.txt skipped: its name holds a backslash"}), 1u);
-  EXPECT_EQ(log.Count(platform::LogLevel::Warning, {"line.txt skipped: its name holds a backslash"}), 1u);
 }
 
 }  // namespace

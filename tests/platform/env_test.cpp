@@ -178,17 +178,7 @@ TEST_F(EnvTest, OnlyRegularFilesAreReadAndNeverBeyondTheLimit) {
   EXPECT_EQ(found[2].name + (found[2].isRegular ? "+" : "-"), "link.txt-");
 }
 
-TEST_F(EnvTest, CopiesAreGroupReadableAtMostAndTheirTemporaryNamesAreKnown) {
-  test::WriteFile(dir_ / "goods.txt", "data");
-  ASSERT_EQ(::chmod((dir_ / "goods.txt").c_str(), 0644), 0);
-  const mode_t mask = ::umask(0);
-  Status s = CopyFileNoOverwrite(env_, dir_ / "goods.txt", dir_ / "{G}goods007.txt");
-  ::umask(mask);
-  ASSERT_TRUE(s.ok()) << s.ToString();
-  struct stat st {};
-  ASSERT_EQ(::stat((dir_ / "{G}goods007.txt").c_str(), &st), 0);
-  EXPECT_EQ(st.st_mode & 0777, 0640u);
-
+TEST(TemporaryCopyNames, OnlyTheCopysOwnPatternIsOne) {
   EXPECT_TRUE(IsTemporaryCopyName(".{G}goods007.txt.4242.0.tmp"));
   EXPECT_TRUE(IsTemporaryCopyName(".data.1.22.tmp"));
   EXPECT_FALSE(IsTemporaryCopyName(".notes.tmp"));
