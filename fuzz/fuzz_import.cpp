@@ -1,0 +1,105 @@
+// Goods file bytes -> the four line lists, for each ImportType.  The file
+// goes through CFiles' own file API from a memory file.  Properties: no
+// entry holds a line end or Ctrl-Z; the fixed layout keeps only 132-byte A
+// lines; D lines and I keys are at most 15 bytes; the answer says whether an
+// A, D or T line was filed; LF and CR LF line ends read alike; whatever
+// follows a Ctrl-Z at the start of a line is never read.
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "engine/settings.h"
+#include "files/fileproc.h"
+#include "fuzzcheck.h"
+
+namespace {
+
+struct Parsed {
+  bool ok = false;
+  std::vector<std::string> a, d, t;
+  std::vector<std::pair<std::string, std::string>> i;
+  bool operator==(const Parsed&) const = default;
+};
+
+class MemoryFile {
+ public:
+  MemoryFile() : fd_(memfd_create("goods", 0)) { FUZZ_CHECK(fd_ >= 0); }
+  ~MemoryFile() { close(fd_); }
+  std::string Path() const { return "/proc/self/fd/" + std::to_string(fd_); }
+  void Fill(const std::string& bytes) {
+    FUZZ_CHECK(ftruncate(fd_, 0) == 0);
+    FUZZ_CHECK(pwrite(fd_, bytes.data(), bytes.size(), 0) == static_cast<ssize_t>(bytes.size()));
+  }
+
+ private:
+  int fd_;
+};
+
+Parsed Parse(tv::CFiles& files, MemoryFile& file, const std::string& bytes) {
+  file.Fill(bytes);
+  tv::TLineLists lists;
+  lists.aLines.push_back("left over from the previous file");
+  Parsed p;
+  p.ok = files.ParseImportFile(file.Path(), lists);
+  FUZZ_CHECK(!files.ImportOpen());
+  p.a = lists.aLines;
+  p.d = lists.dLines;
+  p.t = lists.tLines;
+  p.i = lists.iValues.Entries();
+  return p;
+}
+
+bool Clean(const std::string& s) { return s.find_first_of(std::string("\r\n\x1A", 3)) == std::string::npos; }
+
+void CheckLists(const Parsed& p, int importType, char separator) {
+  const bool reads = importType >= 0 && importType <= 2;
+  FUZZ_CHECK(p.ok == (!p.a.empty() || !p.d.empty() || !p.t.empty()));
+  if (!reads) FUZZ_CHECK(p.a.empty() && p.d.empty() && p.t.empty() && p.i.empty());
+  for (const auto& a : p.a) {
+    FUZZ_CHECK(Clean(a));
+    if (importType == 0) FUZZ_CHECK(a.size() == 132);
+  }
+  for (const auto& d : p.d) FUZZ_CHECK(Clean(d) && d.size() <= 15);
+  for (const auto& t : p.t) FUZZ_CHECK(Clean(t));
+  for (const auto& [key, value] : p.i) {
+    FUZZ_CHECK(Clean(key) && Clean(value) && key.size() <= 15 && !value.empty());
+    if (importType != 0) FUZZ_CHECK(key.find(separator) == std::string::npos);
+  }
+}
+
+std::string WithCrLf(const std::string& s) {
+  std::string out;
+  for (char c : s) {
+    if (c == '\n') out += '\r';
+    out += c;
+  }
+  return out;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  if (size < 1) return 0;
+  static MemoryFile file;
+  const int importType = data[0] & 0x03;
+  const char separator = ",;\t|"[(data[0] >> 2) & 0x03];
+  const std::string bytes(reinterpret_cast<const char*>(data + 1), size - 1);
+
+  tv::TSettingsHolder settings;
+  auto s = std::make_shared<tv::TEngineSettings>();
+  s->ImportType = static_cast<uint8_t>(importType);
+  settings.Set(s);
+  tv::platform::Regional host;
+  host.listSeparator = separator;
+  tv::CFiles files(settings, host);
+
+  const Parsed p = Parse(files, file, bytes);
+  CheckLists(p, importType, separator);
+  FUZZ_CHECK(Parse(files, file, WithCrLf(bytes)) == p);
+  FUZZ_CHECK(Parse(files, file, bytes + "\n\x1A" + bytes) == p);
+  return 0;
+}
