@@ -1,5 +1,6 @@
 // Goods file bytes -> the four line lists, for each ImportType.  The file
-// goes through CFiles' own file API from a memory file.  Properties: no
+// goes through CFiles' own file API from a memory file.  Properties: the
+// lists equal those of a plain byte-at-a-time reading of the format; no
 // entry holds a line end or Ctrl-Z; the fixed layout keeps only 132-byte A
 // lines; D lines and I keys are at most 15 bytes; the answer says whether an
 // A, D or T line was filed; LF and CR LF line ends read alike; whatever
@@ -7,6 +8,7 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -15,6 +17,7 @@
 #include "engine/settings.h"
 #include "files/fileproc.h"
 #include "fuzzcheck.h"
+#include "text/casefold.h"
 
 namespace {
 
@@ -52,6 +55,92 @@ Parsed Parse(tv::CFiles& files, MemoryFile& file, const std::string& bytes) {
   p.i = lists.iValues.Entries();
   return p;
 }
+
+// The format read one byte at a time, as simply as it can be said.
+class Reference {
+ public:
+  Reference(const std::string& d, int importType, char separator)
+      : d_(d), type_(importType), sep_(separator) {}
+
+  Parsed Read() {
+    Parsed p;
+    if (type_ < 0 || type_ > 2) return p;
+    bool ended = false;
+    while (!ended && pos_ < d_.size() && d_[pos_] != kCtrlZ) {
+      const char code = d_[pos_++];
+      if (code == '\n') continue;
+      if (code == 'A') {
+        std::string a = Field(std::string::npos);
+        if (type_ != 0 || a.size() == 132) p.a.push_back(a);
+      } else if (code == 'D') {
+        p.d.push_back(Field(15));
+      } else if (code == 'T') {
+        p.t.push_back(Field(std::string::npos));
+      } else if (code == 'I') {
+        Value(p.i);
+      }
+      ended = SkipRest();
+    }
+    p.ok = !p.a.empty() || !p.d.empty() || !p.t.empty();
+    return p;
+  }
+
+ private:
+  static constexpr char kCtrlZ = 0x1A;
+
+  // Up to `max` bytes; stops before LF or CR LF, drops a lone CR, ends at
+  // (and consumes) a Ctrl-Z.
+  std::string Field(size_t max) {
+    std::string out;
+    while (out.size() < max && pos_ < d_.size()) {
+      const char c = d_[pos_];
+      if (c == '\n') break;
+      if (c == '\r' && pos_ + 1 < d_.size() && d_[pos_ + 1] == '\n') break;
+      ++pos_;
+      if (c == kCtrlZ) break;
+      if (c != '\r') out += c;
+    }
+    return out;
+  }
+
+  void Value(std::vector<std::pair<std::string, std::string>>& table) {
+    std::string key, value;
+    if (type_ == 0) {
+      key = Field(15);
+      value = Field(std::string::npos);
+    } else {
+      Field(1);
+      const std::string rest = Field(std::string::npos);
+      const size_t at = rest.find(sep_);
+      if (at == std::string::npos) return;
+      key = rest.substr(0, std::min<size_t>(at, 15));
+      value = rest.substr(at + 1);
+    }
+    if (value.empty()) return;
+    for (auto& entry : table) {
+      if (tv::text::FoldCase1251(entry.first) == tv::text::FoldCase1251(key)) {
+        entry = {key, value};
+        return;
+      }
+    }
+    table.emplace_back(key, value);
+  }
+
+  // Past the next LF; true when a Ctrl-Z on the way ends the file.
+  bool SkipRest() {
+    while (pos_ < d_.size()) {
+      const char c = d_[pos_++];
+      if (c == '\n') return false;
+      if (c == kCtrlZ) return true;
+    }
+    return false;
+  }
+
+  const std::string& d_;
+  const int type_;
+  const char sep_;
+  size_t pos_ = 0;
+};
 
 bool Clean(const std::string& s) { return s.find_first_of(std::string("\r\n\x1A", 3)) == std::string::npos; }
 
@@ -98,6 +187,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   tv::CFiles files(settings, host);
 
   const Parsed p = Parse(files, file, bytes);
+  FUZZ_CHECK(p == Reference(bytes, importType, separator).Read());
   CheckLists(p, importType, separator);
   FUZZ_CHECK(Parse(files, file, WithCrLf(bytes)) == p);
   FUZZ_CHECK(Parse(files, file, bytes + "\n\x1A" + bytes) == p);
