@@ -14,7 +14,7 @@
 #include <memory>
 #include <string>
 
-#include "engine/settings.h"
+#include "config/settings.h"
 #include "files/fileproc.h"
 #include "fuzzcheck.h"
 #include "text/casefold.h"

@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/settings.h"
+#include "config/settings.h"
 #include "fuzzcheck.h"
 #include "netns.h"
 #include "paramserver/Usvrsock.h"
@@ -53,9 +53,7 @@ Harness& TheHarness() {
     tv::test::FillDefaultStore(*harness->registry);
     {
       auto reg = harness->registry->Lock();
-      reg->OpenKey(tv::kDeviceResultsKey, true);
-      reg->WriteInteger("91", 1);
-      reg->CloseKey();
+      reg->Open(tv::kDeviceResultsKey, true).WriteInteger("91", 1);
     }
     harness->store = tv::test::Snapshot(*harness->registry);
     tv::TParamServerHost host{harness->registry.get(), harness->flags, [harness] {

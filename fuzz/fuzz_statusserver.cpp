@@ -13,7 +13,8 @@
 #include <string>
 #include <vector>
 
-#include "engine/settings.h"
+#include "config/settings.h"
+#include "config/statusprotocol.h"
 #include "engine/statusserver.h"
 #include "fuzzcheck.h"
 #include "netns.h"
@@ -59,15 +60,13 @@ void FillStore(tv::platform::GuardedRegistry& registry, int scales, bool bigTota
   auto reg = registry.Lock();
   reg->DeleteKey(tv::kDevicesKey);
   reg->DeleteKey(tv::kDeviceResultsKey);
-  reg->OpenKey(tv::kDevicesKey, true);
-  reg->WriteInteger("TotalNumber", scales + (bigTotal ? 256 : 0));
-  for (int i = 1; i <= scales; ++i) reg->WriteInteger("Scale" + std::to_string(i), StoredNumber(i));
-  reg->CloseKey();
+  tv::platform::RegistryKey devices = reg->Open(tv::kDevicesKey, true);
+  devices.WriteInteger("TotalNumber", scales + (bigTotal ? 256 : 0));
+  for (int i = 1; i <= scales; ++i) devices.WriteInteger("Scale" + std::to_string(i), StoredNumber(i));
   if (scales == kNoResultsTable) return;
-  reg->OpenKey(tv::kDeviceResultsKey, true);
+  tv::platform::RegistryKey results = reg->Open(tv::kDeviceResultsKey, true);
   for (int i = 1; i <= scales; ++i)
-    if (HasResult(i)) reg->WriteInteger(std::to_string(StoredNumber(i) & 0xFF), StoredResult(i));
-  reg->CloseKey();
+    if (HasResult(i)) results.WriteInteger(std::to_string(StoredNumber(i) & 0xFF), StoredResult(i));
 }
 
 // The reply to one request; empty when there is none.
