@@ -1,21 +1,15 @@
-// Goods file bytes -> the four line lists, for each ImportType.  The file
-// goes through CFiles' own file API from a memory file.  Properties: the
+// Goods file bytes -> the four line lists, for each ImportType.  Properties: the
 // lists equal those of a plain byte-at-a-time reading of the format; no
 // entry holds a line end or Ctrl-Z; the fixed layout keeps only 132-byte A
 // lines; D lines and I keys are at most 15 bytes; the answer says whether an
 // A, D or T line was filed; LF and CR LF line ends read alike; whatever
 // follows a Ctrl-Z at the start of a line is never read.
-#include <sys/mman.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
-#include <memory>
 #include <string>
 
-#include "config/settings.h"
-#include "files/fileproc.h"
+#include "files/importparse.h"
 #include "fuzzcheck.h"
 #include "text/casefold.h"
 
@@ -28,27 +22,11 @@ struct Parsed {
   bool operator==(const Parsed&) const = default;
 };
 
-class MemoryFile {
- public:
-  MemoryFile() : fd_(memfd_create("goods", 0)) { FUZZ_CHECK(fd_ >= 0); }
-  ~MemoryFile() { close(fd_); }
-  std::string Path() const { return "/proc/self/fd/" + std::to_string(fd_); }
-  void Fill(const std::string& bytes) {
-    FUZZ_CHECK(ftruncate(fd_, 0) == 0);
-    FUZZ_CHECK(pwrite(fd_, bytes.data(), bytes.size(), 0) == static_cast<ssize_t>(bytes.size()));
-  }
-
- private:
-  int fd_;
-};
-
-Parsed Parse(tv::CFiles& files, MemoryFile& file, const std::string& bytes) {
-  file.Fill(bytes);
+Parsed Parse(const std::string& bytes, int importType, char separator) {
   tv::TLineLists lists;
   lists.aLines.push_back("left over from the previous file");
   Parsed p;
-  p.ok = files.ParseImportFile(file.Path(), lists);
-  FUZZ_CHECK(!files.ImportOpen());
+  p.ok = tv::ParseImportBytes(bytes, importType, separator, lists);
   p.a = lists.aLines;
   p.d = lists.dLines;
   p.t = lists.tLines;
@@ -173,23 +151,14 @@ std::string WithCrLf(const std::string& s) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 1) return 0;
-  static MemoryFile file;
   const int importType = data[0] & 0x03;
   const char separator = ",;\t|"[(data[0] >> 2) & 0x03];
   const std::string bytes(reinterpret_cast<const char*>(data + 1), size - 1);
 
-  tv::TSettingsHolder settings;
-  auto s = std::make_shared<tv::TEngineSettings>();
-  s->ImportType = static_cast<uint8_t>(importType);
-  settings.Set(s);
-  tv::platform::Regional host;
-  host.listSeparator = separator;
-  tv::CFiles files(settings, host);
-
-  const Parsed p = Parse(files, file, bytes);
+  const Parsed p = Parse(bytes, importType, separator);
   FUZZ_CHECK(p == Reference(bytes, importType, separator).Read());
   CheckLists(p, importType, separator);
-  FUZZ_CHECK(Parse(files, file, WithCrLf(bytes)) == p);
-  FUZZ_CHECK(Parse(files, file, bytes + "\n\x1A" + bytes) == p);
+  FUZZ_CHECK(Parse(WithCrLf(bytes), importType, separator) == p);
+  FUZZ_CHECK(Parse(bytes + "\n\x1A" + bytes, importType, separator) == p);
   return 0;
 }

@@ -9,7 +9,7 @@
 #include <string>
 
 #include "fuzzcheck.h"
-#include "sm700/KeyboardDocument.h"
+#include "sm700/XMLKeyboard_parse.h"
 #include "sm700/Records.h"
 #include "text/utils.h"
 

@@ -17,7 +17,7 @@ namespace tv::fuzz {
 
 inline void EnterPrivateNetwork() {
   if (unshare(CLONE_NEWNET) != 0) {
-    std::perror("unshare(CLONE_NEWNET) (the session targets need root)");
+    std::perror("unshare(CLONE_NEWNET) (run through scripts/netns-run when not root)");
     std::exit(1);
   }
   const int s = socket(AF_INET, SOCK_DGRAM, 0);
