@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "config/storeaccess.h"
+#include "config/storedpath.h"
 #include "config/storedvalues.h"
 #include "platform/fs.h"
 #include "platform/log.h"
@@ -49,12 +50,18 @@ void ReadReloadValues(RegistryKey& key, TEngineSettings& s) {
   s.MaxMessRowCount = cfg::ReadInteger(key, cfg::kMaxMessRowCount);
 }
 
-// Empty names cannot become directories; any other failure shows later,
-// when the file functions meet the missing directory.
+// Empty names and network shares cannot become directories; any other
+// failure shows later, when the file functions meet the missing directory.
 bool MakeDirectories(const TEngineSettings& s) {
   if (s.ExportDir.empty() || s.LogoDir.empty()) {
     platform::LogError("settings: %s or %s is empty", std::string(cfg::kExportDir.name).c_str(),
                        std::string(cfg::kLogoDir.name).c_str());
+    return false;
+  }
+  for (const auto* v : {&cfg::kExportDir, &cfg::kLogoDir}) {
+    const std::string& value = v == &cfg::kExportDir ? s.ExportDir : s.LogoDir;
+    if (!cfg::IsNetworkSharePath(value)) continue;
+    platform::LogError("settings: %s", cfg::NetworkShareRefusal(std::string(v->name), value).c_str());
     return false;
   }
   platform::ForceDirectories(platform::MapPath(s.ExportDir));

@@ -1,9 +1,11 @@
 #include "service/servmod.h"
 
+#include <csignal>
 #include <cstdio>
 #include <stdexcept>
 
 #include "platform/fs.h"
+#include "platform/instancelock.h"
 #include "platform/log.h"
 #include "platform/service.h"
 #include "platform/signals.h"
@@ -94,9 +96,28 @@ int TTovalinkService::Uninstall(bool silent) {
   return 0;
 }
 
+namespace {
+
+// Two services on one state directory would deliver and log every file twice.
+bool LockStateDirectory(platform::InstanceLock& lock) {
+  const std::string home = platform::StateHome();
+  long pid = 0;
+  std::string error;
+  if (lock.Acquire(home, pid, error)) return true;
+  if (error.empty())
+    platform::LogError("Service failed on start: another Tovalink runs on %s (pid %ld)", home.c_str(), pid);
+  else
+    platform::LogError("Service failed on start: %s", error.c_str());
+  return false;
+}
+
+}  // namespace
+
 int RunService() {
   // Before any thread exists, so that only the wait below sees the signals.
   platform::BlockTerminationSignals();
+  platform::InstanceLock lock;
+  if (!LockStateDirectory(lock)) return 1;
   TTovalinkService service;
   std::string error;
   if (!service.ScaleServiceStart(error)) {
@@ -104,7 +125,8 @@ int RunService() {
     return 1;
   }
   platform::NotifyReady();
-  platform::WaitForTerminationSignal();
+  // SIGHUP reloads the stored settings, as a parameter block's write does.
+  while (platform::WaitForTerminationSignal() == SIGHUP) service.Engine()->RequestReload();
   platform::NotifyStopping();
   service.ScaleServiceStop();
   return 0;

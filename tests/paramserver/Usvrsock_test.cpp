@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "paramtestkit.h"
+#include "platform/fs.h"
 
 namespace tv {
 namespace {
@@ -32,6 +33,8 @@ class ParamServerTest : public ::testing::Test {
                             ++reloads_;
                             return reloadAnswer_.load();
                           }};
+    // The blocks' drive paths map into the state directory.
+    host.defaultRoots = {platform::StateHome()};
     server_ = std::make_unique<TParamServer>(std::move(host), kPort, timeoutMs);
     server_->Start();
   }
