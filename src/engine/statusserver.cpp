@@ -1,5 +1,7 @@
 #include "engine/statusserver.h"
 
+#include <sys/socket.h>
+
 #include <algorithm>
 #include <atomic>
 #include <string>
@@ -15,7 +17,10 @@
 namespace tv {
 namespace {
 
-constexpr int kListenBacklog = 64;
+// As deep as the host allows: the accept loop admits (and evicts) quickly,
+// and a newcomer whose handshake was dropped would wait a second or more
+// for its retry.
+constexpr int kListenBacklog = SOMAXCONN;
 constexpr uint32_t kAcceptRetryMs = 50;
 
 namespace cfg = config;

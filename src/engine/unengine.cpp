@@ -1,6 +1,8 @@
 #include "engine/unengine.h"
 
+#include <filesystem>
 #include <stdexcept>
+#include <system_error>
 
 #include "engine/statusserver.h"
 #include "engine/threngine.h"
@@ -38,13 +40,17 @@ TEngine::~TEngine() {
 // Only a missing store gets the defaults.  An existing one without the
 // product key (emptied, or a different file) would otherwise start the
 // service on defaults, and the shop's configuration would be gone unseen.
+// An empty file is refused before the store opens it, so that it stays as
+// the operator found it.
 void TEngine::OpenStore() {
   const bool existed = platform::FileExists(storePath_);
+  const std::string refusal = "the store " + storePath_ + " holds no HKCU\\" + kProductKey +
+                              " key (emptied or damaged?): restore it, or remove the file to start on the defaults";
+  std::error_code ec;
+  if (existed && std::filesystem::file_size(storePath_, ec) == 0 && !ec) throw std::runtime_error(refusal);
   registry_ = std::make_unique<platform::GuardedRegistry>(storePath_);
   auto reg = registry_->Lock();
-  if (existed && !reg->KeyExists(kProductKey))
-    throw std::runtime_error("the store " + storePath_ + " holds no HKCU\\" + kProductKey +
-                             " key (emptied or damaged?): restore it, or remove the file to start on the defaults");
+  if (existed && !reg->KeyExists(kProductKey)) throw std::runtime_error(refusal);
   CreateDefaults(*reg);
 }
 
