@@ -300,6 +300,7 @@ TEST_F(ParamServerTest, OnlyAnOpenExchangeHoldsCyclesBackAndItsEndAsksForThePutO
   Send(s, half);
   EXPECT_EQ(Answer(s), kNAK);
   EXPECT_LT(std::chrono::steady_clock::now() - enq, 1900ms);
+  EXPECT_EQ(Answer(s), -1) << "the exchange ends with the connection";
   EXPECT_EQ(cycleRequests_, 1);
   EXPECT_FALSE(server_->ExchangeOpen());
 
