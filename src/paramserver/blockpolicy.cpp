@@ -74,7 +74,9 @@ std::vector<std::string> StoredAllowedRoots(platform::Registry& reg) {
     size_t end = text.find(';', start);
     if (end == std::string::npos) end = text.size();
     const std::string part = text.substr(start, end - start);
-    if (!part.empty() && !config::IsNetworkSharePath(part)) roots.push_back(platform::MapPath(part));
+    // A relative entry would depend on the service's working directory.
+    const std::string root = config::IsNetworkSharePath(part) ? std::string() : platform::MapPath(part);
+    if (!root.empty() && root[0] == '/') roots.push_back(root);
     start = end + 1;
   }
   return roots;

@@ -18,8 +18,9 @@ namespace tv {
 // host directories; an empty list allows no directory.
 std::string BlockRefusal(const TParamBlock& block, const std::vector<std::string>& roots);
 
-// The host directories of the store's AllowedRoots; empty when it is unset.
-// Throws RegistryError when the value is not a string.
+// The host directories of the store's AllowedRoots (absolute or drive paths;
+// other entries are ignored); empty when it is unset.
+// A value that is not a string counts as unset.
 std::vector<std::string> StoredAllowedRoots(platform::Registry& reg);
 
 // The roots when AllowedRoots is unset: the state directory and the parent
