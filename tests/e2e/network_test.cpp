@@ -268,6 +268,9 @@ TEST_F(NetworkEndToEnd, AFloodOnBothPortsLeavesStatusAndDeliveryOnTime) {
   site.Drop("calm.txt", GoodsFile(1));
   const long calmMs = MsUntilLog(site, 1);
   ASSERT_GE(calmMs, 0);
+  // The log line comes before the cycle's end; a file dropped earlier would
+  // wait for that end and a full period.
+  ASSERT_TRUE(WaitUntil([] { return QueryStatus(2000) == std::vector<uint8_t>{1, 91, 1}; }, 10000));
 
   std::vector<int> fds = Flood(kParamServerPort, 1200);
   std::vector<int> more = Flood(kStatusPort, 1200);
