@@ -126,6 +126,7 @@ void TThrEngine::DeliverParkedFiles() {
     int code = client->WaitFor();
     client.reset();
     RecordResult(code, path, true, scale.address);
+    StoreResults();
   }
 }
 
@@ -161,6 +162,7 @@ void TThrEngine::DeliverToAllScales(const std::string& path) {
       slots[i].reset();
       RecordResult(code, path, false, scale.address);
     }
+    StoreResults();
   }
 }
 
@@ -172,11 +174,19 @@ void TThrEngine::RecordResult(int code, const std::string& path, bool parked, co
   // A result without an address (an unparseable common file) names no scale.
   uint8_t number = 0;
   if (!ScaleNumberFromAddress(address, number)) return;
+  pendingResults_.push_back({number, code == 0});
+}
+
+// The results of one batch go to the store in one transaction, each after
+// its log line and its parked copy.
+void TThrEngine::StoreResults() {
   try {
-    WriteResult(registry_, number, code == 0);
+    WriteResults(registry_, pendingResults_);
   } catch (const platform::RegistryError& e) {
-    platform::LogError("result of scale %d not stored: %s", number, e.what());
+    for (const TScaleResult& r : pendingResults_)
+      platform::LogError("result of scale %d not stored: %s", r.scaleNumber, e.what());
   }
+  pendingResults_.clear();
 }
 
 }  // namespace tv

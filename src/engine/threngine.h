@@ -68,6 +68,7 @@ class TThrEngine : public platform::Thread {
   TEncodedFilePtr EncodedFor(const TCurrentScale& scale, TEncodings& encodings) const;
   std::unique_ptr<TScaleClnt> StartClient(const TCurrentScale& scale, TEncodedFilePtr frames);
   void RecordResult(int code, const std::string& path, bool parked, const std::string& address);
+  void StoreResults();
   std::string AddressOf(int32_t number) const;
 
   TEngine& engine_;
@@ -81,6 +82,7 @@ class TThrEngine : public platform::Thread {
   std::vector<std::string> commonFiles_;
   std::vector<std::string> keyboardFiles_;
   TLineLists lines_;
+  std::vector<TScaleResult> pendingResults_;  // recorded, not yet in the store
 };
 
 }  // namespace tv

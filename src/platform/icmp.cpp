@@ -36,14 +36,28 @@ struct Socket {
   }
 };
 
+// Which kind of ICMP socket the process was last able to open.  Every scale
+// of every cycle probes, and a refused kind would be refused again, so the
+// kind that worked is tried first; the other is still tried when it fails
+// (a changed sysctl or capability).
+enum SocketKind : int { kPing = SOCK_DGRAM, kRaw = SOCK_RAW };
+std::atomic<int> workingKind{kPing};
+
+int OpenOfKind(int kind) { return socket(AF_INET, kind | SOCK_CLOEXEC, IPPROTO_ICMP); }
+
 // The unprivileged ping socket where net.ipv4.ping_group_range allows it,
 // else a raw socket (needs CAP_NET_RAW).
 bool OpenIcmpSocket(Socket& s) {
-  s.fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_ICMP);
-  if (s.fd >= 0) return true;
-  s.fd = socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_ICMP);
-  s.raw = true;
-  return s.fd >= 0;
+  const int first = workingKind.load(std::memory_order_relaxed);
+  const int second = first == kPing ? kRaw : kPing;
+  for (int kind : {first, second}) {
+    s.fd = OpenOfKind(kind);
+    if (s.fd < 0) continue;
+    s.raw = kind == kRaw;
+    if (kind != first) workingKind.store(kind, std::memory_order_relaxed);
+    return true;
+  }
+  return false;
 }
 
 uint16_t Checksum(const uint8_t* p, size_t len) {
@@ -158,5 +172,7 @@ EchoOutcome IcmpEcho(const std::string& dotted, size_t payloadSize, int timeoutM
   if (sent != static_cast<ssize_t>(request.size())) return EchoOutcome::NoReply;
   return AwaitReply(s, id, seq, timeoutMs, replyFrom);
 }
+
+bool IcmpPrefersRawSocket() { return workingKind.load(std::memory_order_relaxed) == kRaw; }
 
 }  // namespace tv::platform
