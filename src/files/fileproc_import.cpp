@@ -5,6 +5,8 @@
 #include "platform/fs.h"
 #include "platform/log.h"
 
+#include <utility>
+
 namespace tv {
 
 // The one place an import file is read.
@@ -48,7 +50,8 @@ bool CFiles::ParseImportFile(const std::string& path, TLineLists& lists) {
   if (!OpenImportFile(path)) return false;
   TEngineSettingsPtr settings = settings_.Get();
   const int importType = settings ? settings->ImportType : -1;
-  bool ok = ParseImportBytes(importData_, importType, ListSeparator(), lists);
+  // The lists take the bytes over: their lines are views into them.
+  bool ok = ParseImportBytes(std::move(importData_), importType, ListSeparator(), lists);
   CloseImportFile();
   return ok;
 }

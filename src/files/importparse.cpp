@@ -1,7 +1,7 @@
 #include "files/importparse.h"
 
 #include <algorithm>
-#include <string>
+#include <cstring>
 
 namespace tv {
 namespace {
@@ -10,51 +10,65 @@ constexpr char kCtrlZ = 0x1A;
 constexpr size_t kFieldWidth = 15;
 constexpr size_t kFixedGoodsLineLength = 132;
 
-// A cursor over the bytes of a goods file.  Lines end at LF or CR LF; a CR
-// not followed by LF is dropped.  Ctrl-Z ends the file where a line would
-// begin or while a line's rest is skipped; inside a field it only ends the
-// field.
+// The bytes that end a run of line content: LF, CR and Ctrl-Z.
+struct TSpecialBytes {
+  bool is[256] = {};
+  constexpr TSpecialBytes() {
+    is[static_cast<uint8_t>('\n')] = true;
+    is[static_cast<uint8_t>('\r')] = true;
+    is[static_cast<uint8_t>(kCtrlZ)] = true;
+  }
+};
+constexpr TSpecialBytes kSpecial;
+
+// A cursor over the bytes of a goods file, which it may rewrite: a field is
+// returned as a view into them.  Lines end at LF or CR LF; a CR not followed
+// by LF is dropped (the rest of the field moves up over it).  Ctrl-Z ends
+// the file where a line would begin or while a line's rest is skipped;
+// inside a field it only ends the field.
 class TLineCursor {
  public:
-  TLineCursor(std::string_view data, size_t& pos) : data_(data), pos_(pos) {}
+  TLineCursor(char* data, size_t size) : data_(data), size_(size) {}
+
+  size_t Pos() const { return pos_; }
 
   // The next line's code; false at the end of the file.
   bool NextCode(char& code) {
-    if (ended_ || pos_ >= data_.size() || data_[pos_] == kCtrlZ) return false;
+    if (ended_ || pos_ >= size_ || data_[pos_] == kCtrlZ) return false;
     code = data_[pos_++];
     return true;
   }
 
   // Up to `max` bytes of the line; the line end is left in place.
-  std::string ReadField(size_t max) {
-    std::string out;
-    const size_t n = data_.size();
-    while (out.size() < max && pos_ < n) {
+  std::string_view ReadField(size_t max) {
+    const size_t start = pos_;
+    size_t length = 0;
+    while (length < max && pos_ < size_) {
+      const size_t limit = max - length < size_ - pos_ ? pos_ + (max - length) : size_;
       size_t run = pos_;
-      size_t limit = max - out.size() < n - pos_ ? pos_ + (max - out.size()) : n;
-      while (run < limit && data_[run] != '\n' && data_[run] != '\r' && data_[run] != kCtrlZ) ++run;
-      out.append(data_, pos_, run - pos_);
+      while (run < limit && !kSpecial.is[static_cast<uint8_t>(data_[run])]) ++run;
+      if (start + length != pos_) std::memmove(data_ + start + length, data_ + pos_, run - pos_);
+      length += run - pos_;
       pos_ = run;
-      if (pos_ >= n || out.size() >= max) break;
-      char c = data_[pos_];
+      if (pos_ >= size_ || length >= max) break;
+      const char c = data_[pos_];
       if (c == '\n') break;
       if (c == kCtrlZ) {
         ++pos_;
         break;
       }
-      if (pos_ + 1 < n && data_[pos_ + 1] == '\n') break;  // CR LF line end
-      ++pos_;                                               // a lone CR is dropped
+      if (pos_ + 1 < size_ && data_[pos_ + 1] == '\n') break;  // CR LF line end
+      ++pos_;                                                   // a lone CR is dropped
     }
-    return out;
+    return std::string_view(data_ + start, length);
   }
 
-  std::string ReadContent() { return ReadField(std::string::npos); }
+  std::string_view ReadContent() { return ReadField(std::string_view::npos); }
 
   // Past the next LF; a Ctrl-Z on the way ends the file.
   void SkipLine() {
-    const size_t n = data_.size();
-    while (pos_ < n) {
-      char c = data_[pos_++];
+    while (pos_ < size_) {
+      const char c = data_[pos_++];
       if (c == '\n') return;
       if (c == kCtrlZ) {
         ended_ = true;
@@ -64,8 +78,9 @@ class TLineCursor {
   }
 
  private:
-  std::string_view data_;
-  size_t& pos_;
+  char* const data_;
+  const size_t size_;
+  size_t pos_ = 0;
   bool ended_ = false;
 };
 
@@ -73,50 +88,87 @@ class TLineCursor {
 // split at the first list separator.
 void FileDelimitedValue(TLineCursor& cursor, char separator, TValueTable& values) {
   cursor.ReadField(1);
-  std::string rest = cursor.ReadContent();
+  std::string_view rest = cursor.ReadContent();
   size_t sep = rest.find(separator);
-  if (sep == std::string::npos || sep + 1 >= rest.size()) return;
-  values.Set(rest.substr(0, std::min(sep, kFieldWidth)), rest.substr(sep + 1));
+  if (sep == std::string_view::npos || sep + 1 >= rest.size()) return;
+  values.SetView(rest.substr(0, std::min(sep, kFieldWidth)), rest.substr(sep + 1));
+}
+
+// Both layouts file D and T lines alike; they differ in which A lines they
+// keep and in how an I line splits into key and value.
+void FileLines(TLineCursor& cursor, bool delimited, char separator, TLineLists& lists) {
+  char code = 0;
+  while (cursor.NextCode(code)) {
+    switch (code) {
+      case '\n':
+        continue;  // empty line
+      case 'A': {
+        std::string_view content = cursor.ReadContent();
+        if (delimited || content.size() == kFixedGoodsLineLength) lists.aLines.push_back(content);
+        break;
+      }
+      case 'D':
+        lists.dLines.push_back(cursor.ReadField(kFieldWidth));
+        break;
+      case 'I':
+        if (delimited) {
+          FileDelimitedValue(cursor, separator, lists.iValues);
+        } else {
+          std::string_view key = cursor.ReadField(kFieldWidth);
+          std::string_view value = cursor.ReadContent();
+          if (!value.empty()) lists.iValues.SetView(key, value);
+        }
+        break;
+      case 'T':
+        lists.tLines.push_back(cursor.ReadContent());
+        break;
+      default:
+        break;
+    }
+    cursor.SkipLine();
+  }
+}
+
+// Files the bytes the lists own from `data` on.
+bool FileOwnedBytes(char* data, size_t size, bool delimited, char separator, TLineLists& lists,
+                    size_t& consumed) {
+  try {
+    TLineCursor cursor(data, size);
+    FileLines(cursor, delimited, separator, lists);
+    consumed = cursor.Pos();
+    return true;
+  } catch (...) {
+    return false;
+  }
 }
 
 }  // namespace
 
-// Both layouts file D and T lines alike; they differ in which A lines they
-// keep and in how an I line splits into key and value.
 bool ReadImportLines(std::string_view bytes, size_t& pos, bool delimited, char separator,
                      TLineLists& lists) {
   try {
-    TLineCursor cursor(bytes, pos);
-    char code = 0;
-    while (cursor.NextCode(code)) {
-      if (code == '\n') continue;  // empty line
-      switch (code) {
-        case 'A': {
-          std::string content = cursor.ReadContent();
-          if (delimited || content.size() == kFixedGoodsLineLength) lists.aLines.push_back(std::move(content));
-          break;
-        }
-        case 'D':
-          lists.dLines.push_back(cursor.ReadField(kFieldWidth));
-          break;
-        case 'I':
-          if (delimited) {
-            FileDelimitedValue(cursor, separator, lists.iValues);
-          } else {
-            std::string key = cursor.ReadField(kFieldWidth);
-            std::string value = cursor.ReadContent();
-            if (!value.empty()) lists.iValues.Set(key, value);
-          }
-          break;
-        case 'T':
-          lists.tLines.push_back(cursor.ReadContent());
-          break;
-        default:
-          break;
-      }
-      cursor.SkipLine();
-    }
-    return true;
+    if (pos >= bytes.size()) return true;
+    const size_t size = bytes.size() - pos;
+    char* data = lists.text.Adopt(std::string(bytes.substr(pos)));
+    size_t consumed = 0;
+    bool ok = FileOwnedBytes(data, size, delimited, separator, lists, consumed);
+    pos += consumed;
+    return ok;
+  } catch (...) {
+    return false;
+  }
+}
+
+bool ParseImportBytes(std::string bytes, int importType, char listSeparator, TLineLists& lists) {
+  try {
+    lists.Clear();
+    const bool fixed = importType == itFixed;
+    if (!fixed && importType != itDelimited && importType != itExtended) return false;
+    const size_t size = bytes.size();
+    char* data = lists.text.Adopt(std::move(bytes));
+    size_t consumed = 0;
+    bool ok = FileOwnedBytes(data, size, !fixed, listSeparator, lists, consumed);
+    return ok && (!lists.aLines.empty() || !lists.dLines.empty() || !lists.tLines.empty());
   } catch (...) {
     return false;
   }
@@ -125,18 +177,7 @@ bool ReadImportLines(std::string_view bytes, size_t& pos, bool delimited, char s
 bool ParseImportBytes(std::string_view bytes, int importType, char listSeparator,
                       TLineLists& lists) {
   try {
-    lists.aLines.clear();
-    lists.iValues.Clear();
-    lists.dLines.clear();
-    lists.tLines.clear();
-    size_t pos = 0;
-    bool ok = true;
-    if (importType == itFixed) {
-      ok = ReadImportLines(bytes, pos, false, listSeparator, lists);
-    } else if (importType == itDelimited || importType == itExtended) {
-      ok = ReadImportLines(bytes, pos, true, listSeparator, lists);
-    }
-    return ok && (!lists.aLines.empty() || !lists.dLines.empty() || !lists.tLines.empty());
+    return ParseImportBytes(std::string(bytes), importType, listSeparator, lists);
   } catch (...) {
     return false;
   }

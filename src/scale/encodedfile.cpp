@@ -16,7 +16,7 @@ void AddMark(TEncodedFile& out, TStepKind kind) {
 }
 
 void EncodeDeletions(const TLineLists& lists, TGoodsEncoder& encoder, TEncodedFile& out) {
-  for (const std::string& entry : lists.dLines) {
+  for (std::string_view entry : lists.dLines) {
     std::optional<int32_t> goodsNumber = encoder.ParseDeletionEntry(entry);
     if (!goodsNumber) continue;
     AddFrame(out, TStepKind::Delete, encoder.FrameBuffer(), encoder.FrameDeletion(*goodsNumber));
@@ -24,7 +24,7 @@ void EncodeDeletions(const TLineLists& lists, TGoodsEncoder& encoder, TEncodedFi
 }
 
 void EncodeGoods(const TLineLists& lists, TGoodsEncoder& encoder, TEncodedFile& out) {
-  for (const std::string& entry : lists.aLines) {
+  for (std::string_view entry : lists.aLines) {
     if (!encoder.PrepareGoodsRecord(entry)) {
       if (encoder.LastRecordUnencodable()) AddMark(out, TStepKind::Unencodable);
       continue;
