@@ -10,16 +10,19 @@ constexpr char kCtrlZ = 0x1A;
 constexpr size_t kFieldWidth = 15;
 constexpr size_t kFixedGoodsLineLength = 132;
 
-// The bytes that end a run of line content: LF, CR and Ctrl-Z.
-struct TSpecialBytes {
-  bool is[256] = {};
-  constexpr TSpecialBytes() {
-    is[static_cast<uint8_t>('\n')] = true;
-    is[static_cast<uint8_t>('\r')] = true;
-    is[static_cast<uint8_t>(kCtrlZ)] = true;
-  }
-};
-constexpr TSpecialBytes kSpecial;
+// The first of LF, CR and Ctrl-Z (the bytes that end a run of line content)
+// in p[from, to), or `to`.  Three memchr passes bounded by the line's LF
+// beat a byte loop: most lines hold none of the three before their end.
+size_t FindRunEnd(const char* p, size_t from, size_t to) {
+  const char* begin = p + from;
+  const char* end = p + to;
+  if (const void* lf = std::memchr(begin, '\n', to - from)) end = static_cast<const char*>(lf);
+  if (const void* cr = std::memchr(begin, '\r', static_cast<size_t>(end - begin)))
+    end = static_cast<const char*>(cr);
+  if (const void* z = std::memchr(begin, kCtrlZ, static_cast<size_t>(end - begin)))
+    end = static_cast<const char*>(z);
+  return static_cast<size_t>(end - p);
+}
 
 // A cursor over the bytes of a goods file, which it may rewrite: a field is
 // returned as a view into them.  Lines end at LF or CR LF; a CR not followed
@@ -45,8 +48,7 @@ class TLineCursor {
     size_t length = 0;
     while (length < max && pos_ < size_) {
       const size_t limit = max - length < size_ - pos_ ? pos_ + (max - length) : size_;
-      size_t run = pos_;
-      while (run < limit && !kSpecial.is[static_cast<uint8_t>(data_[run])]) ++run;
+      const size_t run = FindRunEnd(data_, pos_, limit);
       if (start + length != pos_) std::memmove(data_ + start + length, data_ + pos_, run - pos_);
       length += run - pos_;
       pos_ = run;
@@ -67,14 +69,16 @@ class TLineCursor {
 
   // Past the next LF; a Ctrl-Z on the way ends the file.
   void SkipLine() {
-    while (pos_ < size_) {
-      const char c = data_[pos_++];
-      if (c == '\n') return;
-      if (c == kCtrlZ) {
-        ended_ = true;
-        return;
-      }
+    const char* at = data_ + pos_;
+    const size_t left = size_ - pos_;
+    const void* lf = std::memchr(at, '\n', left);
+    const size_t lineEnd = lf ? static_cast<size_t>(static_cast<const char*>(lf) - at) : left;
+    if (const void* z = std::memchr(at, kCtrlZ, lineEnd)) {
+      pos_ += static_cast<size_t>(static_cast<const char*>(z) - at) + 1;
+      ended_ = true;
+      return;
     }
+    pos_ += lf ? lineEnd + 1 : left;
   }
 
  private:

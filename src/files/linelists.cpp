@@ -9,10 +9,21 @@ namespace {
 
 constexpr size_t kCopyBlock = 16 * 1024;
 
+// FoldChar1251 of every byte, looked up instead of called for each key byte.
+struct TFoldTable {
+  uint8_t folded[256];
+  TFoldTable() {
+    for (int c = 0; c < 256; ++c)
+      folded[c] = static_cast<uint8_t>(text::FoldChar1251(static_cast<char>(c)));
+  }
+  uint8_t operator()(char c) const { return folded[static_cast<uint8_t>(c)]; }
+};
+const TFoldTable kFold;
+
 uint32_t FoldedHash(std::string_view key) {
   uint32_t h = 2166136261u;  // FNV-1a
   for (char c : key) {
-    h ^= static_cast<uint8_t>(text::FoldChar1251(c));
+    h ^= kFold(c);
     h *= 16777619u;
   }
   return h;
@@ -21,7 +32,7 @@ uint32_t FoldedHash(std::string_view key) {
 bool FoldedEqual(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
   for (size_t i = 0; i < a.size(); ++i) {
-    if (a[i] != b[i] && text::FoldChar1251(a[i]) != text::FoldChar1251(b[i])) return false;
+    if (a[i] != b[i] && kFold(a[i]) != kFold(b[i])) return false;
   }
   return true;
 }
