@@ -123,7 +123,9 @@ int RemainingMs(std::chrono::steady_clock::time_point deadline) {
 EchoOutcome AwaitReply(const Socket& s, uint16_t id, uint16_t seq, int timeoutMs,
                        std::string& replyFrom) {
   auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-  std::vector<uint8_t> buf(65536);
+  // Only headers are read: an ICMP error quotes at most two IP headers and
+  // eight bytes each, so a longer datagram may be cut.
+  uint8_t buf[512];
   for (;;) {
     int waitMs = RemainingMs(deadline);
     pollfd pfd{s.fd, POLLIN, 0};
@@ -132,11 +134,10 @@ EchoOutcome AwaitReply(const Socket& s, uint16_t id, uint16_t seq, int timeoutMs
     if (r <= 0) return EchoOutcome::NoReply;
     sockaddr_in from{};
     socklen_t fromLen = sizeof from;
-    ssize_t n = recvfrom(s.fd, buf.data(), buf.size(), 0, reinterpret_cast<sockaddr*>(&from),
-                         &fromLen);
+    ssize_t n = recvfrom(s.fd, buf, sizeof buf, 0, reinterpret_cast<sockaddr*>(&from), &fromLen);
     if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
     if (n < 0) return EchoOutcome::NoReply;  // an ICMP error reported on the ping socket
-    switch (Classify(buf.data(), static_cast<size_t>(n), s.raw, id, seq)) {
+    switch (Classify(buf, static_cast<size_t>(n), s.raw, id, seq)) {
       case Match::Reply:
         replyFrom = InetNtoa(from.sin_addr.s_addr);
         return EchoOutcome::Reply;
