@@ -14,7 +14,8 @@
 //              holds every scale's line) / bare client (first connect ->
 //              last close), --lines A lines to 10 scales; unpinned, and
 //              with the service, the scales and the bare client all pinned
-//              to one CPU (the stable figure: no cross-CPU wake-ups).
+//              to one CPU, --cpu (no cross-CPU wake-ups; on a shared machine
+//              pick the CPU others use least).
 //   CPU/frame  CPU of the service process / of the bare client per frame
 //              (pinned runs; /proc ticks of 10 ms, so use enough lines).
 //   batch      a --small line file to --small-scales scales: service time
@@ -29,7 +30,9 @@
 // scripts/netns-run.  Not part of ctest: timings are no test.
 //
 // usage: bench_delivery [--pairs N] [--lines N] [--small N] [--small-scales N]
-//                       [--binary PATH] [--work DIR] [--keep]
+//                       [--cpu N] [--binary PATH] [--work DIR] [--keep]
+// Defaults: 5 pairs, 10000 lines, 100 lines to 50 scales, the last CPU this
+// process may use, the tovalink of this build tree.
 #include <net/if.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -61,6 +64,7 @@ struct TOptions {
   int lines = 10000;
   int small = 100;
   int smallScales = 50;
+  int cpu = -1;  // for the pinned runs; -1: the last allowed
   std::string binary = TOVALINK_BINARY_DIR "/tovalink";
   std::string work;
   bool keep = false;
@@ -79,7 +83,7 @@ bool OnlyLoopback() {
 [[noreturn]] void Usage() {
   std::fprintf(stderr,
                "usage: bench_delivery [--pairs N] [--lines N] [--small N] [--small-scales N]\n"
-               "                      [--binary PATH] [--work DIR] [--keep]\n");
+               "                      [--cpu N] [--binary PATH] [--work DIR] [--keep]\n");
   std::exit(2);
 }
 
@@ -97,11 +101,13 @@ TOptions ParseOptions(int argc, char** argv) {
     else if (a == "--lines") o.lines = std::atoi(v.c_str());
     else if (a == "--small") o.small = std::atoi(v.c_str());
     else if (a == "--small-scales") o.smallScales = std::atoi(v.c_str());
+    else if (a == "--cpu") o.cpu = std::atoi(v.c_str());
     else if (a == "--binary") o.binary = v;
     else if (a == "--work") o.work = v;
     else Usage();
   }
   if (o.pairs < 1 || o.lines < 1 || o.small < 1 || o.smallScales < 1 || o.smallScales > kMaxScales) Usage();
+  if (o.cpu >= 0 && !AllowedCpus().count(o.cpu)) Usage();
   return o;
 }
 
@@ -158,7 +164,7 @@ class TBench {
     std::printf("%zu frames per scale, 10 scales\n", frames.frames.size());
     for (bool pinned : {false, true}) {
       std::set<int> cpus;
-      if (pinned) cpus = {*AllowedCpus().rbegin()};
+      if (pinned) cpus = {o_.cpu >= 0 ? o_.cpu : *AllowedCpus().rbegin()};
       std::vector<double> ratio, svcCpu, bareCpu, cpuRatio;
       for (int i = 0; i < o_.pairs; ++i) {
         std::optional<TSide> s = ServiceRun(data, 10, cpus), b = BareRun(frames, 10, cpus);
