@@ -1,7 +1,9 @@
 #include "files/importparse.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
+#include <string>
 
 namespace tv {
 namespace {
@@ -89,26 +91,47 @@ class TLineCursor {
 };
 
 // I line of the delimited layout: one character skipped, then key and value
-// split at the first list separator.
-void FileDelimitedValue(TLineCursor& cursor, char separator, TValueTable& values) {
+// split at the first list separator.  False when the line holds no value.
+bool FileDelimitedValue(TLineCursor& cursor, char separator, TValueTable& values) {
   cursor.ReadField(1);
   std::string_view rest = cursor.ReadContent();
   size_t sep = rest.find(separator);
-  if (sep == std::string_view::npos || sep + 1 >= rest.size()) return;
+  if (sep == std::string_view::npos || sep + 1 >= rest.size()) return false;
   values.SetView(rest.substr(0, std::min(sep, kFieldWidth)), rest.substr(sep + 1));
+  return true;
+}
+
+std::string UnknownCode(char code) {
+  char buf[48];
+  const auto u = static_cast<unsigned char>(code);
+  if (u >= 0x20 && u < 0x7F)
+    std::snprintf(buf, sizeof buf, "unknown line code '%c'", code);
+  else
+    std::snprintf(buf, sizeof buf, "unknown line code 0x%02X", u);
+  return buf;
 }
 
 // Both layouts file D and T lines alike; they differ in which A lines they
-// keep and in how an I line splits into key and value.
-void FileLines(TLineCursor& cursor, bool delimited, char separator, TLineLists& lists) {
+// keep and in how an I line splits into key and value.  `lineNo` is the
+// number of the line before the cursor's.
+void FileLines(TLineCursor& cursor, bool delimited, char separator, size_t lineNo, TLineLists& lists) {
+  TSkippedLines& skips = lists.skips;
   char code = 0;
   while (cursor.NextCode(code)) {
+    ++lineNo;
+    if (code == '\n') continue;  // empty line
+    if (code != '\r') ++skips.read;
     switch (code) {
-      case '\n':
-        continue;  // empty line
       case 'A': {
         std::string_view content = cursor.ReadContent();
-        if (delimited || content.size() == kFixedGoodsLineLength) lists.aLines.push_back(content);
+        if (delimited || content.size() == kFixedGoodsLineLength) {
+          lists.aLines.push_back(content);
+          lists.aLineNumbers.push_back(lineNo);
+        } else {
+          skips.Skip(lineNo, "A line of " + std::to_string(content.size() + 1) +
+                                 " characters, the fixed layout needs " +
+                                 std::to_string(kFixedGoodsLineLength + 1));
+        }
         break;
       }
       case 'D':
@@ -116,29 +139,37 @@ void FileLines(TLineCursor& cursor, bool delimited, char separator, TLineLists& 
         break;
       case 'I':
         if (delimited) {
-          FileDelimitedValue(cursor, separator, lists.iValues);
+          if (!FileDelimitedValue(cursor, separator, lists.iValues))
+            skips.Skip(lineNo, "I line without a separator or text");
         } else {
           std::string_view key = cursor.ReadField(kFieldWidth);
           std::string_view value = cursor.ReadContent();
-          if (!value.empty()) lists.iValues.SetView(key, value);
+          if (!value.empty())
+            lists.iValues.SetView(key, value);
+          else
+            skips.Skip(lineNo, "I line without text");
         }
         break;
       case 'T':
         lists.tLines.push_back(cursor.ReadContent());
         break;
+      case '\r':
+        break;  // empty line ended by CR LF
       default:
+        skips.Skip(lineNo, UnknownCode(code));
         break;
     }
     cursor.SkipLine();
   }
 }
 
-// Files the bytes the lists own from `data` on.
-bool FileOwnedBytes(char* data, size_t size, bool delimited, char separator, TLineLists& lists,
-                    size_t& consumed) {
+// Files the bytes the lists own from `data` on; the lines before them
+// number `lineNo`.
+bool FileOwnedBytes(char* data, size_t size, bool delimited, char separator, size_t lineNo,
+                    TLineLists& lists, size_t& consumed) {
   try {
     TLineCursor cursor(data, size);
-    FileLines(cursor, delimited, separator, lists);
+    FileLines(cursor, delimited, separator, lineNo, lists);
     consumed = cursor.Pos();
     return true;
   } catch (...) {
@@ -152,10 +183,13 @@ bool ReadImportLines(std::string_view bytes, size_t& pos, bool delimited, char s
                      TLineLists& lists) {
   try {
     if (pos >= bytes.size()) return true;
+    // Line numbers count from the start of the bytes, also when reading
+    // resumes in the middle.
+    const size_t lineNo = static_cast<size_t>(std::count(bytes.begin(), bytes.begin() + pos, '\n'));
     const size_t size = bytes.size() - pos;
     char* data = lists.text.Adopt(std::string(bytes.substr(pos)));
     size_t consumed = 0;
-    bool ok = FileOwnedBytes(data, size, delimited, separator, lists, consumed);
+    bool ok = FileOwnedBytes(data, size, delimited, separator, lineNo, lists, consumed);
     pos += consumed;
     return ok;
   } catch (...) {
@@ -171,7 +205,7 @@ bool ParseImportBytes(std::string bytes, int importType, char listSeparator, TLi
     const size_t size = bytes.size();
     char* data = lists.text.Adopt(std::move(bytes));
     size_t consumed = 0;
-    bool ok = FileOwnedBytes(data, size, !fixed, listSeparator, lists, consumed);
+    bool ok = FileOwnedBytes(data, size, !fixed, listSeparator, 0, lists, consumed);
     return ok && (!lists.aLines.empty() || !lists.dLines.empty() || !lists.tLines.empty());
   } catch (...) {
     return false;

@@ -135,9 +135,11 @@ std::vector<std::pair<std::string, std::string>> TValueTable::Entries() const {
 
 void TLineLists::Clear() {
   aLines.clear();
+  aLineNumbers.clear();
   iValues.Clear();
   dLines.clear();
   tLines.clear();
+  skips = {};
   text.Clear();
 }
 
