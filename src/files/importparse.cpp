@@ -111,6 +111,16 @@ std::string UnknownCode(char code) {
   return buf;
 }
 
+// Counts a skipped line; its reason is only written out for the first, so
+// a file of bad lines costs no allocation per line.
+template <typename ReasonFn>
+void SkipLine(TSkippedLines& skips, size_t lineNo, ReasonFn reason) {
+  if (skips.skipped == 0)
+    skips.Skip(lineNo, reason());
+  else
+    ++skips.skipped;
+}
+
 // Both layouts file D and T lines alike; they differ in which A lines they
 // keep and in how an I line splits into key and value.  `lineNo` is the
 // number of the line before the cursor's.
@@ -128,9 +138,10 @@ void FileLines(TLineCursor& cursor, bool delimited, char separator, size_t lineN
           lists.aLines.push_back(content);
           lists.aLineNumbers.push_back(lineNo);
         } else {
-          skips.Skip(lineNo, "A line of " + std::to_string(content.size() + 1) +
-                                 " characters, the fixed layout needs " +
-                                 std::to_string(kFixedGoodsLineLength + 1));
+          SkipLine(skips, lineNo, [&] {
+            return "A line of " + std::to_string(content.size() + 1) + " characters, the fixed layout needs " +
+                   std::to_string(kFixedGoodsLineLength + 1);
+          });
         }
         break;
       }
@@ -140,14 +151,14 @@ void FileLines(TLineCursor& cursor, bool delimited, char separator, size_t lineN
       case 'I':
         if (delimited) {
           if (!FileDelimitedValue(cursor, separator, lists.iValues))
-            skips.Skip(lineNo, "I line without a separator or text");
+            SkipLine(skips, lineNo, [] { return std::string("I line without a separator or text"); });
         } else {
           std::string_view key = cursor.ReadField(kFieldWidth);
           std::string_view value = cursor.ReadContent();
           if (!value.empty())
             lists.iValues.SetView(key, value);
           else
-            skips.Skip(lineNo, "I line without text");
+            SkipLine(skips, lineNo, [] { return std::string("I line without text"); });
         }
         break;
       case 'T':
@@ -156,7 +167,7 @@ void FileLines(TLineCursor& cursor, bool delimited, char separator, size_t lineN
       case '\r':
         break;  // empty line ended by CR LF
       default:
-        skips.Skip(lineNo, UnknownCode(code));
+        SkipLine(skips, lineNo, [code] { return UnknownCode(code); });
         break;
     }
     cursor.SkipLine();
