@@ -28,9 +28,9 @@ struct TScaleStats {
 struct TAckScalesOptions {
   int scales = 10;
   int portBase = 5000;
-  std::set<int> cpus;      // empty: not pinned
-  std::string dumpPath;    // frames of scale 1's first connection, each as a
-                           // 4-byte little-endian length and the bytes
+  std::set<int> cpus;    // empty: not pinned
+  std::string dumpPath;  // frames of scale 1's first connection, each as a
+                         // 4-byte little-endian length and the bytes
 };
 
 class TAckScales {

@@ -100,7 +100,8 @@ bool LoadFrames(const std::string& path, TFrames& out) {
 
 TBareRun RunBareClient(const TFrames& frames, int scales, int portBase, const std::set<int>& cpus) {
   TBareRun run;
-  void* p = mmap(nullptr, sizeof(TShared), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0);
+  void* p =
+      mmap(nullptr, sizeof(TShared), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0);
   if (p == MAP_FAILED) return run;
   TShared* shared = new (p) TShared;
   pid_t pid = fork();

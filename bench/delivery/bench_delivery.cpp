@@ -75,7 +75,8 @@ bool OnlyLoopback() {
   struct if_nameindex* names = if_nameindex();
   if (!names) return false;
   bool only = true;
-  for (struct if_nameindex* i = names; i->if_index != 0; ++i) only = only && std::strcmp(i->if_name, "lo") == 0;
+  for (struct if_nameindex* i = names; i->if_index != 0; ++i)
+    only = only && std::strcmp(i->if_name, "lo") == 0;
   if_freenameindex(names);
   return only;
 }
@@ -97,16 +98,25 @@ TOptions ParseOptions(int argc, char** argv) {
     }
     if (i + 1 >= argc) Usage();
     std::string v = argv[++i];
-    if (a == "--pairs") o.pairs = std::atoi(v.c_str());
-    else if (a == "--lines") o.lines = std::atoi(v.c_str());
-    else if (a == "--small") o.small = std::atoi(v.c_str());
-    else if (a == "--small-scales") o.smallScales = std::atoi(v.c_str());
-    else if (a == "--cpu") o.cpu = std::atoi(v.c_str());
-    else if (a == "--binary") o.binary = v;
-    else if (a == "--work") o.work = v;
-    else Usage();
+    if (a == "--pairs")
+      o.pairs = std::atoi(v.c_str());
+    else if (a == "--lines")
+      o.lines = std::atoi(v.c_str());
+    else if (a == "--small")
+      o.small = std::atoi(v.c_str());
+    else if (a == "--small-scales")
+      o.smallScales = std::atoi(v.c_str());
+    else if (a == "--cpu")
+      o.cpu = std::atoi(v.c_str());
+    else if (a == "--binary")
+      o.binary = v;
+    else if (a == "--work")
+      o.work = v;
+    else
+      Usage();
   }
-  if (o.pairs < 1 || o.lines < 1 || o.small < 1 || o.smallScales < 1 || o.smallScales > kMaxScales) Usage();
+  if (o.pairs < 1 || o.lines < 1 || o.small < 1 || o.smallScales < 1 || o.smallScales > kMaxScales)
+    Usage();
   if (o.cpu >= 0 && !AllowedCpus().count(o.cpu)) Usage();
   return o;
 }
@@ -127,9 +137,11 @@ class TReport {
     for (const TFigure& f : figures_) {
       std::vector<double> v = f.values;
       std::sort(v.begin(), v.end());
-      double median = v.empty() ? 0 : v.size() % 2 ? v[v.size() / 2] : (v[v.size() / 2 - 1] + v[v.size() / 2]) / 2;
-      std::printf("%-62s %10.3f %10.3f  ", (f.name + " (" + f.unit + ")").c_str(), v.empty() ? 0 : v.front(),
-                  median);
+      double median = v.empty()      ? 0
+                      : v.size() % 2 ? v[v.size() / 2]
+                                     : (v[v.size() / 2 - 1] + v[v.size() / 2]) / 2;
+      std::printf("%-62s %10.3f %10.3f  ", (f.name + " (" + f.unit + ")").c_str(),
+                  v.empty() ? 0 : v.front(), median);
       for (double x : f.values) std::printf("%.3f ", x);
       std::printf("\n");
     }
@@ -146,11 +158,13 @@ struct TSide {
 
 class TBench {
  public:
-  TBench(const TOptions& o, const std::string& work) : o_(o), work_(work), service_(o.binary, work) {}
+  TBench(const TOptions& o, const std::string& work)
+      : o_(o), work_(work), service_(o.binary, work) {}
 
   bool Prepare() {
     if (!service_.Configure(std::max(10, o_.smallScales), 10, kPortBase) || !service_.Start()) {
-      std::fprintf(stderr, "bench_delivery: the service did not start (see %s/service.log)\n", work_.c_str());
+      std::fprintf(stderr, "bench_delivery: the service did not start (see %s/service.log)\n",
+                   work_.c_str());
       return false;
     }
     return true;
@@ -197,7 +211,8 @@ class TBench {
       bare.push_back(b->seconds / batches * 1e3);
       ratio.push_back(s->seconds / b->seconds);
     }
-    const std::string what = std::to_string(o_.small) + " lines to " + std::to_string(n) + " scales";
+    const std::string what =
+        std::to_string(o_.small) + " lines to " + std::to_string(n) + " scales";
     report.Add("time per batch of 10, service, " + what, service, "ms");
     report.Add("time per batch of 10, bare client, " + what, bare, "ms");
     report.Add("batch service/bare, " + what, ratio, "x");
@@ -265,7 +280,8 @@ class TBench {
 int Run(const TOptions& o) {
   std::string work = o.work;
   if (work.empty()) {
-    std::string tmpl = (std::filesystem::temp_directory_path() / "tv-bench-delivery-XXXXXX").string();
+    std::string tmpl =
+        (std::filesystem::temp_directory_path() / "tv-bench-delivery-XXXXXX").string();
     if (!mkdtemp(tmpl.data())) return 1;
     work = tmpl;
   }

@@ -64,8 +64,8 @@ double ProcessCpuSeconds(pid_t pid) {
   if (at == std::string::npos) return 0;
   // After ")": state is field 3; utime and stime are fields 14 and 15.
   unsigned long long utime = 0, stime = 0;
-  if (std::sscanf(s.c_str() + at + 2, "%*c %*d %*d %*d %*d %*d %*u %*u %*u %*u %*u %llu %llu", &utime,
-                  &stime) != 2) {
+  if (std::sscanf(s.c_str() + at + 2, "%*c %*d %*d %*d %*d %*d %*u %*u %*u %*u %*u %llu %llu",
+                  &utime, &stime) != 2) {
     return 0;
   }
   return static_cast<double>(utime + stime) / static_cast<double>(sysconf(_SC_CLK_TCK));

@@ -57,7 +57,8 @@ size_t CountLines(const std::string& path, off_t from, bool& allDelivered) {
     ++lines;
     // date,time,address,code,file
     size_t comma = 0;
-    for (int i = 0; i < 3 && comma != std::string::npos; ++i) comma = line.find(',', comma + (i ? 1 : 0));
+    for (int i = 0; i < 3 && comma != std::string::npos; ++i)
+      comma = line.find(',', comma + (i ? 1 : 0));
     if (comma == std::string::npos || line.compare(comma, 3, ",0,") != 0) allDelivered = false;
     line.clear();
   }
@@ -118,7 +119,8 @@ bool TService::Configure(int maxScales, int scales, int portBase) {
             Reg(kProductKey, "TextToOEM", "REG_DWORD", "1") &&
             Reg(kProductKey, "ExportDir", "REG_SZ", export_) &&
             Reg(kProductKey, "LogoDir", "REG_SZ", logDir_) &&
-            Reg(kProductKey, "MonitorIP", "REG_SZ", "127.0.0.1") && Tovalink({"scale", "remove", "91"});
+            Reg(kProductKey, "MonitorIP", "REG_SZ", "127.0.0.1") &&
+            Tovalink({"scale", "remove", "91"});
   for (int n = 1; ok && n <= maxScales; ++n)
     ok = Tovalink({"scale", "add", std::to_string(n), "--type", "Bench", "--barcode-type", "5"});
   return ok && SetScaleCount(scales);
@@ -126,7 +128,8 @@ bool TService::Configure(int maxScales, int scales, int portBase) {
 
 bool TService::SetScaleCount(int scales) {
   for (const char* table : kTables) {
-    if (!Reg(std::string(kProductKey) + "\\" + table, "TotalNumber", "REG_DWORD", std::to_string(scales)))
+    if (!Reg(std::string(kProductKey) + "\\" + table, "TotalNumber", "REG_DWORD",
+             std::to_string(scales)))
       return false;
   }
   scales_ = scales;

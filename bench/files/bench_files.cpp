@@ -125,15 +125,21 @@ std::string LayoutFile(bool delimited) {
     if (i % 10 == 9) {
       std::snprintf(buf, sizeof buf, delimited ? "D;%d\r\n" : "D%d\r\n", i);
     } else if (i % 4 == 3) {
-      std::snprintf(buf, sizeof buf, delimited ? "I;%06d;Flour\x03Sugar\x03Salt %d\x03\r\n"
-                                               : "I%015dFlour\x03Sugar\x03Salt %d\x03\r\n",
+      std::snprintf(buf, sizeof buf,
+                    delimited ? "I;%06d;Flour\x03Sugar\x03Salt %d\x03\r\n"
+                              : "I%015dFlour\x03Sugar\x03Salt %d\x03\r\n",
                     i, i);
     } else if (delimited) {
       std::snprintf(buf, sizeof buf, "A;%d;%06d;%d.%02d;0;0;5;1;GOODS NAME WITH A FEW WORDS %d\r\n",
                     2000000 + i, i, i % 1000, i % 100, i);
     } else {
-      std::snprintf(buf, sizeof buf, "A%012d%015d00000000" "00" "%08d" "005" "0000%-80s\r\n", 2000000 + i,
-                    i, (i * 37) % 100000, "GOODS NAME WITH A FEW WORDS");
+      std::snprintf(buf, sizeof buf,
+                    "A%012d%015d00000000"
+                    "00"
+                    "%08d"
+                    "005"
+                    "0000%-80s\r\n",
+                    2000000 + i, i, (i * 37) % 100000, "GOODS NAME WITH A FEW WORDS");
     }
     data += buf;
   }
@@ -157,8 +163,10 @@ void BM_ParseLayout(benchmark::State& state) {
     benchmark::DoNotOptimize(lists.aLines.data());
   }
   state.counters["lines"] = static_cast<double>(kLines);
-  state.counters["allocs/line"] = static_cast<double>(allocs) / static_cast<double>(state.iterations()) / kLines;
-  state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(data.size()));
+  state.counters["allocs/line"] =
+      static_cast<double>(allocs) / static_cast<double>(state.iterations()) / kLines;
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) *
+                          static_cast<int64_t>(data.size()));
 }
 BENCHMARK(BM_ParseLayout)->ArgName("delimited")->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 

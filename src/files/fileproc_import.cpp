@@ -1,11 +1,11 @@
 // Import file reading: a goods file's bytes read whole, then filed into the
 // four line lists by the parser of importparse.h.
-#include "files/importparse.h"
+#include <utility>
+
 #include "files/fileproc.h"
+#include "files/importparse.h"
 #include "platform/fs.h"
 #include "platform/log.h"
-
-#include <utility>
 
 namespace tv {
 

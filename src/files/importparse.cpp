@@ -62,7 +62,7 @@ class TLineCursor {
         break;
       }
       if (pos_ + 1 < size_ && data_[pos_ + 1] == '\n') break;  // CR LF line end
-      ++pos_;                                                   // a lone CR is dropped
+      ++pos_;                                                  // a lone CR is dropped
     }
     return std::string_view(data_ + start, length);
   }
@@ -124,7 +124,8 @@ void SkipLine(TSkippedLines& skips, size_t lineNo, ReasonFn reason) {
 // Both layouts file D and T lines alike; they differ in which A lines they
 // keep and in how an I line splits into key and value.  `lineNo` is the
 // number of the line before the cursor's.
-void FileLines(TLineCursor& cursor, bool delimited, char separator, size_t lineNo, TLineLists& lists) {
+void FileLines(TLineCursor& cursor, bool delimited, char separator, size_t lineNo,
+               TLineLists& lists) {
   TSkippedLines& skips = lists.skips;
   char code = 0;
   while (cursor.NextCode(code)) {
@@ -139,19 +140,19 @@ void FileLines(TLineCursor& cursor, bool delimited, char separator, size_t lineN
           lists.aLineNumbers.push_back(lineNo);
         } else {
           SkipLine(skips, lineNo, [&] {
-            return "A line of " + std::to_string(content.size() + 1) + " characters, the fixed layout needs " +
+            return "A line of " + std::to_string(content.size() + 1) +
+                   " characters, the fixed layout needs " +
                    std::to_string(kFixedGoodsLineLength + 1);
           });
         }
         break;
       }
-      case 'D':
-        lists.dLines.push_back(cursor.ReadField(kFieldWidth));
-        break;
+      case 'D': lists.dLines.push_back(cursor.ReadField(kFieldWidth)); break;
       case 'I':
         if (delimited) {
           if (!FileDelimitedValue(cursor, separator, lists.iValues))
-            SkipLine(skips, lineNo, [] { return std::string("I line without a separator or text"); });
+            SkipLine(skips, lineNo,
+                     [] { return std::string("I line without a separator or text"); });
         } else {
           std::string_view key = cursor.ReadField(kFieldWidth);
           std::string_view value = cursor.ReadContent();
@@ -161,14 +162,9 @@ void FileLines(TLineCursor& cursor, bool delimited, char separator, size_t lineN
             SkipLine(skips, lineNo, [] { return std::string("I line without text"); });
         }
         break;
-      case 'T':
-        lists.tLines.push_back(cursor.ReadContent());
-        break;
-      case '\r':
-        break;  // empty line ended by CR LF
-      default:
-        SkipLine(skips, lineNo, [code] { return UnknownCode(code); });
-        break;
+      case 'T': lists.tLines.push_back(cursor.ReadContent()); break;
+      case '\r': break;  // empty line ended by CR LF
+      default: SkipLine(skips, lineNo, [code] { return UnknownCode(code); }); break;
     }
     cursor.SkipLine();
   }

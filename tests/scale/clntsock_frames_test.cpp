@@ -35,8 +35,8 @@ TEST_F(FramePathTest, SendingAFileAllocatesNothingPerFrame) {
   ASSERT_TRUE(scale.Start());
   lists.dLines = {"11", "12"};
   for (int i = 1; i <= 300; ++i)
-    lists.aLines.push_back(lists.Keep(";2001234;" + std::to_string(1000 + i) + ";x;x;0;0;1.50;5;x;Pear " +
-                                      std::to_string(i)));
+    lists.aLines.push_back(lists.Keep(";2001234;" + std::to_string(1000 + i) +
+                                      ";x;x;0;0;1.50;5;x;Pear " + std::to_string(i)));
   lists.tLines = {";now"};  // the clock frame is built while sending
   TEncodedFilePtr file = Encode();
   ASSERT_EQ(file->steps.size(), 303u);
