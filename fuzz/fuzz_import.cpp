@@ -27,9 +27,9 @@ Parsed Parse(const std::string& bytes, int importType, char separator) {
   lists.aLines.push_back("left over from the previous file");
   Parsed p;
   p.ok = tv::ParseImportBytes(bytes, importType, separator, lists);
-  p.a = lists.aLines;
-  p.d = lists.dLines;
-  p.t = lists.tLines;
+  p.a.assign(lists.aLines.begin(), lists.aLines.end());
+  p.d.assign(lists.dLines.begin(), lists.dLines.end());
+  p.t.assign(lists.tLines.begin(), lists.tLines.end());
   p.i = lists.iValues.Entries();
   return p;
 }

@@ -96,8 +96,8 @@ void BM_EncodeFile(benchmark::State& state) {
   Setup s(1, "000123", "Wheat flour;Sugar;Butter;Eggs;Salt;Best before see label;");
   const int lines = static_cast<int>(state.range(0));
   for (int i = 1; i <= lines; ++i) {
-    s.lists.aLines.push_back(";2001234;" + std::to_string(100000 + i) +
-                             ";x;x;0;0;12.35;5;x;Apple pie with cinnamon and sugar");
+    s.lists.aLines.push_back(s.lists.Keep(";2001234;" + std::to_string(100000 + i) +
+                                          ";x;x;0;0;12.35;5;x;Apple pie with cinnamon and sugar"));
   }
   tv::TEncodedFile file;
   tv::EncodeFile(s.lists, s.profile, s.host, file);  // sizes the reused buffers

@@ -164,6 +164,7 @@ void TThrEngine::DeliverParkedFiles() {
     int code = client->WaitFor();
     client.reset();
     RecordResult(code, path, true, scale.address);
+    StoreResults();
   }
 }
 
@@ -210,6 +211,7 @@ void TThrEngine::DeliverToAllScales(const std::string& path, TEncodings& encodin
       slots[i].reset();
       RecordResult(code, path, false, scale.address);
     }
+    StoreResults();
   }
 }
 
@@ -232,11 +234,19 @@ void TThrEngine::RecordResult(int code, const std::string& path, bool parked, co
   LogAttempt(named ? number : -1, address, currentFileName_, code, parked);
   tally_.Attempt(named ? number : -1, code);
   if (!named) return;
+  pendingResults_.push_back({number, code == 0});
+}
+
+// The results of one batch go to the store in one transaction, each after
+// its log line and its parked copy.
+void TThrEngine::StoreResults() {
   try {
-    WriteResult(registry_, number, code == 0);
+    WriteResults(registry_, pendingResults_);
   } catch (const platform::RegistryError& e) {
-    platform::LogError("result of scale %d not stored: %s", number, e.what());
+    for (const TScaleResult& r : pendingResults_)
+      platform::LogError("result of scale %d not stored: %s", r.scaleNumber, e.what());
   }
+  pendingResults_.clear();
 }
 
 }  // namespace tv

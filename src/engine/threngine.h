@@ -73,6 +73,7 @@ class TThrEngine : public platform::Thread {
   std::unique_ptr<TScaleClnt> StartClient(const TCurrentScale& scale, TEncodedFilePtr frames);
   void RecordResult(int code, const std::string& path, bool parked, const std::string& address);
   void RejectUnparsed(const std::string& path);
+  void StoreResults();
   std::string AddressOf(int32_t number) const;
 
   TEngine& engine_;
@@ -87,6 +88,7 @@ class TThrEngine : public platform::Thread {
   std::vector<std::string> keyboardFiles_;
   std::set<std::string> kept_;  // common files not to delete at the end
   TLineLists lines_;
+  std::vector<TScaleResult> pendingResults_;  // recorded, not yet in the store
   TCycleTally tally_;
 };
 

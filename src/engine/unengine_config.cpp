@@ -191,4 +191,14 @@ void WriteResult(Registry& reg, int scaleNumber, bool success) {
   key.WriteInteger(cfg::NameFor(cfg::kDeviceResult, scaleNumber), success ? 1 : 0);
 }
 
+void WriteResults(Registry& reg, const std::vector<TScaleResult>& results) {
+  if (results.empty()) return;
+  platform::RegistryTransaction transaction(reg, true);
+  RegistryKey key = reg.Open(kDeviceResultsKey, true);
+  if (!key) return;
+  for (const TScaleResult& r : results)
+    key.WriteInteger(cfg::NameFor(cfg::kDeviceResult, r.scaleNumber), r.success ? 1 : 0);
+  transaction.Commit();
+}
+
 }  // namespace tv

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "config/settings.h"
 #include "platform/registry.h"
@@ -40,5 +41,14 @@ TDeviceTables DeviceTableRead(platform::Registry& reg, int32_t barcodeFormat);
 // Writes DeviceResults\<scaleNumber> = 1 for success, 0 for failure,
 // creating the key when missing.
 void WriteResult(platform::Registry& reg, int scaleNumber, bool success);
+
+struct TScaleResult {
+  int scaleNumber = 0;
+  bool success = false;
+};
+// WriteResult for each of `results` in their order, all in one transaction,
+// so a batch of scales costs one commit.  Throws RegistryError; nothing is
+// written then.
+void WriteResults(platform::Registry& reg, const std::vector<TScaleResult>& results);
 
 }  // namespace tv

@@ -6,6 +6,8 @@
 
 #include "files/fileproc.h"
 #include "files/importparse.h"
+#include <utility>
+
 #include "platform/env.h"
 #include "platform/fs.h"
 #include "platform/log.h"

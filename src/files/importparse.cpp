@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <string>
 
 namespace tv {
@@ -11,62 +12,81 @@ constexpr char kCtrlZ = 0x1A;
 constexpr size_t kFieldWidth = 15;
 constexpr size_t kFixedGoodsLineLength = 132;
 
-// A cursor over the bytes of a goods file.  Lines end at LF or CR LF; a CR
-// not followed by LF is dropped.  Ctrl-Z ends the file where a line would
-// begin or while a line's rest is skipped; inside a field it only ends the
-// field.
+// The first of LF, CR and Ctrl-Z (the bytes that end a run of line content)
+// in p[from, to), or `to`.  Three memchr passes bounded by the line's LF
+// beat a byte loop: most lines hold none of the three before their end.
+size_t FindRunEnd(const char* p, size_t from, size_t to) {
+  const char* begin = p + from;
+  const char* end = p + to;
+  if (const void* lf = std::memchr(begin, '\n', to - from)) end = static_cast<const char*>(lf);
+  if (const void* cr = std::memchr(begin, '\r', static_cast<size_t>(end - begin)))
+    end = static_cast<const char*>(cr);
+  if (const void* z = std::memchr(begin, kCtrlZ, static_cast<size_t>(end - begin)))
+    end = static_cast<const char*>(z);
+  return static_cast<size_t>(end - p);
+}
+
+// A cursor over the bytes of a goods file, which it may rewrite: a field is
+// returned as a view into them.  Lines end at LF or CR LF; a CR not followed
+// by LF is dropped (the rest of the field moves up over it).  Ctrl-Z ends
+// the file where a line would begin or while a line's rest is skipped;
+// inside a field it only ends the field.
 class TLineCursor {
  public:
-  TLineCursor(std::string_view data, size_t& pos) : data_(data), pos_(pos) {}
+  TLineCursor(char* data, size_t size) : data_(data), size_(size) {}
+
+  size_t Pos() const { return pos_; }
 
   // The next line's code; false at the end of the file.
   bool NextCode(char& code) {
-    if (ended_ || pos_ >= data_.size() || data_[pos_] == kCtrlZ) return false;
+    if (ended_ || pos_ >= size_ || data_[pos_] == kCtrlZ) return false;
     code = data_[pos_++];
     return true;
   }
 
   // Up to `max` bytes of the line; the line end is left in place.
-  std::string ReadField(size_t max) {
-    std::string out;
-    const size_t n = data_.size();
-    while (out.size() < max && pos_ < n) {
-      size_t run = pos_;
-      size_t limit = max - out.size() < n - pos_ ? pos_ + (max - out.size()) : n;
-      while (run < limit && data_[run] != '\n' && data_[run] != '\r' && data_[run] != kCtrlZ) ++run;
-      out.append(data_, pos_, run - pos_);
+  std::string_view ReadField(size_t max) {
+    const size_t start = pos_;
+    size_t length = 0;
+    while (length < max && pos_ < size_) {
+      const size_t limit = max - length < size_ - pos_ ? pos_ + (max - length) : size_;
+      const size_t run = FindRunEnd(data_, pos_, limit);
+      if (start + length != pos_) std::memmove(data_ + start + length, data_ + pos_, run - pos_);
+      length += run - pos_;
       pos_ = run;
-      if (pos_ >= n || out.size() >= max) break;
-      char c = data_[pos_];
+      if (pos_ >= size_ || length >= max) break;
+      const char c = data_[pos_];
       if (c == '\n') break;
       if (c == kCtrlZ) {
         ++pos_;
         break;
       }
-      if (pos_ + 1 < n && data_[pos_ + 1] == '\n') break;  // CR LF line end
-      ++pos_;                                               // a lone CR is dropped
+      if (pos_ + 1 < size_ && data_[pos_ + 1] == '\n') break;  // CR LF line end
+      ++pos_;                                                  // a lone CR is dropped
     }
-    return out;
+    return std::string_view(data_ + start, length);
   }
 
-  std::string ReadContent() { return ReadField(std::string::npos); }
+  std::string_view ReadContent() { return ReadField(std::string_view::npos); }
 
   // Past the next LF; a Ctrl-Z on the way ends the file.
   void SkipLine() {
-    const size_t n = data_.size();
-    while (pos_ < n) {
-      char c = data_[pos_++];
-      if (c == '\n') return;
-      if (c == kCtrlZ) {
-        ended_ = true;
-        return;
-      }
+    const char* at = data_ + pos_;
+    const size_t left = size_ - pos_;
+    const void* lf = std::memchr(at, '\n', left);
+    const size_t lineEnd = lf ? static_cast<size_t>(static_cast<const char*>(lf) - at) : left;
+    if (const void* z = std::memchr(at, kCtrlZ, lineEnd)) {
+      pos_ += static_cast<size_t>(static_cast<const char*>(z) - at) + 1;
+      ended_ = true;
+      return;
     }
+    pos_ += lf ? lineEnd + 1 : left;
   }
 
  private:
-  std::string_view data_;
-  size_t& pos_;
+  char* const data_;
+  const size_t size_;
+  size_t pos_ = 0;
   bool ended_ = false;
 };
 
@@ -74,10 +94,10 @@ class TLineCursor {
 // split at the first list separator.  False when the line holds no value.
 bool FileDelimitedValue(TLineCursor& cursor, char separator, TValueTable& values) {
   cursor.ReadField(1);
-  std::string rest = cursor.ReadContent();
+  std::string_view rest = cursor.ReadContent();
   size_t sep = rest.find(separator);
-  if (sep == std::string::npos || sep + 1 >= rest.size()) return false;
-  values.Set(rest.substr(0, std::min(sep, kFieldWidth)), rest.substr(sep + 1));
+  if (sep == std::string_view::npos || sep + 1 >= rest.size()) return false;
+  values.SetView(rest.substr(0, std::min(sep, kFieldWidth)), rest.substr(sep + 1));
   return true;
 }
 
@@ -91,89 +111,120 @@ std::string UnknownCode(char code) {
   return buf;
 }
 
-}  // namespace
+// Counts a skipped line; its reason is only written out for the first, so
+// a file of bad lines costs no allocation per line.
+template <typename ReasonFn>
+void SkipLine(TSkippedLines& skips, size_t lineNo, ReasonFn reason) {
+  if (skips.skipped == 0)
+    skips.Skip(lineNo, reason());
+  else
+    ++skips.skipped;
+}
 
 // Both layouts file D and T lines alike; they differ in which A lines they
-// keep and in how an I line splits into key and value.
-bool ReadImportLines(std::string_view bytes, size_t& pos, bool delimited, char separator,
-                     TLineLists& lists, size_t linesBefore) {
-  try {
-    // Line numbers count from the start of the bytes, also when reading
-    // resumes in the middle.
-    size_t lineNo = linesBefore + static_cast<size_t>(std::count(
-                                      bytes.begin(), bytes.begin() + std::min(pos, bytes.size()), '\n'));
-    TSkippedLines& skips = lists.skips;
-    TLineCursor cursor(bytes, pos);
-    char code = 0;
-    while (cursor.NextCode(code)) {
-      ++lineNo;
-      if (code == '\n') continue;  // empty line
-      if (code != '\r') ++skips.read;
-      switch (code) {
-        case 'A': {
-          std::string content = cursor.ReadContent();
-          if (delimited || content.size() == kFixedGoodsLineLength) {
-            lists.aLines.push_back(std::move(content));
-            lists.aLineNumbers.push_back(lineNo);
-          } else
-            skips.Skip(lineNo, "A line of " + std::to_string(content.size() + 1) +
-                                   " characters, the fixed layout needs " + std::to_string(kFixedGoodsLineLength + 1));
-          break;
+// keep and in how an I line splits into key and value.  `lineNo` is the
+// number of the line before the cursor's.
+void FileLines(TLineCursor& cursor, bool delimited, char separator, size_t lineNo,
+               TLineLists& lists) {
+  TSkippedLines& skips = lists.skips;
+  char code = 0;
+  while (cursor.NextCode(code)) {
+    ++lineNo;
+    if (code == '\n') continue;  // empty line
+    if (code != '\r') ++skips.read;
+    switch (code) {
+      case 'A': {
+        std::string_view content = cursor.ReadContent();
+        if (delimited || content.size() == kFixedGoodsLineLength) {
+          lists.aLines.push_back(content);
+          lists.aLineNumbers.push_back(lineNo);
+        } else {
+          SkipLine(skips, lineNo, [&] {
+            return "A line of " + std::to_string(content.size() + 1) +
+                   " characters, the fixed layout needs " +
+                   std::to_string(kFixedGoodsLineLength + 1);
+          });
         }
-        case 'D':
-          lists.dLines.push_back(cursor.ReadField(kFieldWidth));
-          break;
-        case 'I':
-          if (delimited) {
-            if (!FileDelimitedValue(cursor, separator, lists.iValues))
-              skips.Skip(lineNo, "I line without a separator or text");
-          } else {
-            std::string key = cursor.ReadField(kFieldWidth);
-            std::string value = cursor.ReadContent();
-            if (!value.empty())
-              lists.iValues.Set(key, value);
-            else
-              skips.Skip(lineNo, "I line without text");
-          }
-          break;
-        case 'T':
-          lists.tLines.push_back(cursor.ReadContent());
-          break;
-        case '\r':
-          break;  // empty line ended by CR LF
-        default:
-          skips.Skip(lineNo, UnknownCode(code));
-          break;
+        break;
       }
-      cursor.SkipLine();
+      case 'D': lists.dLines.push_back(cursor.ReadField(kFieldWidth)); break;
+      case 'I':
+        if (delimited) {
+          if (!FileDelimitedValue(cursor, separator, lists.iValues))
+            SkipLine(skips, lineNo,
+                     [] { return std::string("I line without a separator or text"); });
+        } else {
+          std::string_view key = cursor.ReadField(kFieldWidth);
+          std::string_view value = cursor.ReadContent();
+          if (!value.empty())
+            lists.iValues.SetView(key, value);
+          else
+            SkipLine(skips, lineNo, [] { return std::string("I line without text"); });
+        }
+        break;
+      case 'T': lists.tLines.push_back(cursor.ReadContent()); break;
+      case '\r': break;  // empty line ended by CR LF
+      default: SkipLine(skips, lineNo, [code] { return UnknownCode(code); }); break;
     }
+    cursor.SkipLine();
+  }
+}
+
+// Files the bytes the lists own from `data` on; the lines before them
+// number `lineNo`.
+bool FileOwnedBytes(char* data, size_t size, bool delimited, char separator, size_t lineNo,
+                    TLineLists& lists, size_t& consumed) {
+  try {
+    TLineCursor cursor(data, size);
+    FileLines(cursor, delimited, separator, lineNo, lists);
+    consumed = cursor.Pos();
     return true;
   } catch (...) {
     return false;
   }
 }
 
-void ClearLineLists(TLineLists& lists) {
-  lists.aLines.clear();
-  lists.aLineNumbers.clear();
-  lists.iValues.Clear();
-  lists.dLines.clear();
-  lists.tLines.clear();
-  lists.skips = {};
+}  // namespace
+
+bool ReadImportLines(std::string_view bytes, size_t& pos, bool delimited, char separator,
+                     TLineLists& lists, size_t linesBefore) {
+  try {
+    if (pos >= bytes.size()) return true;
+    // Line numbers count from the start of the bytes, also when reading
+    // resumes in the middle.
+    const size_t lineNo = linesBefore + static_cast<size_t>(std::count(bytes.begin(), bytes.begin() + pos, '\n'));
+    const size_t size = bytes.size() - pos;
+    char* data = lists.text.Adopt(std::string(bytes.substr(pos)));
+    size_t consumed = 0;
+    bool ok = FileOwnedBytes(data, size, delimited, separator, lineNo, lists, consumed);
+    pos += consumed;
+    return ok;
+  } catch (...) {
+    return false;
+  }
 }
+
+bool ParseImportBytes(std::string bytes, int importType, char listSeparator, TLineLists& lists) {
+  try {
+    lists.Clear();
+    const bool fixed = importType == itFixed;
+    if (!fixed && importType != itDelimited && importType != itExtended) return false;
+    const size_t size = bytes.size();
+    char* data = lists.text.Adopt(std::move(bytes));
+    size_t consumed = 0;
+    bool ok = FileOwnedBytes(data, size, !fixed, listSeparator, 0, lists, consumed);
+    return ok && (!lists.aLines.empty() || !lists.dLines.empty() || !lists.tLines.empty());
+  } catch (...) {
+    return false;
+  }
+}
+
+void ClearLineLists(TLineLists& lists) { lists.Clear(); }
 
 bool ParseImportBytes(std::string_view bytes, int importType, char listSeparator,
                       TLineLists& lists) {
   try {
-    ClearLineLists(lists);
-    size_t pos = 0;
-    bool ok = true;
-    if (importType == itFixed) {
-      ok = ReadImportLines(bytes, pos, false, listSeparator, lists);
-    } else if (importType == itDelimited || importType == itExtended) {
-      ok = ReadImportLines(bytes, pos, true, listSeparator, lists);
-    }
-    return ok && (!lists.aLines.empty() || !lists.dLines.empty() || !lists.tLines.empty());
+    return ParseImportBytes(std::string(bytes), importType, listSeparator, lists);
   } catch (...) {
     return false;
   }

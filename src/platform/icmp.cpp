@@ -36,14 +36,28 @@ struct Socket {
   }
 };
 
+// Which kind of ICMP socket the process was last able to open.  Every scale
+// of every cycle probes, and a refused kind would be refused again, so the
+// kind that worked is tried first; the other is still tried when it fails
+// (a changed sysctl or capability).
+enum SocketKind : int { kPing = SOCK_DGRAM, kRaw = SOCK_RAW };
+std::atomic<int> workingKind{kPing};
+
+int OpenOfKind(int kind) { return socket(AF_INET, kind | SOCK_CLOEXEC, IPPROTO_ICMP); }
+
 // The unprivileged ping socket where net.ipv4.ping_group_range allows it,
 // else a raw socket (needs CAP_NET_RAW).
 bool OpenIcmpSocket(Socket& s) {
-  s.fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_ICMP);
-  if (s.fd >= 0) return true;
-  s.fd = socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_ICMP);
-  s.raw = true;
-  return s.fd >= 0;
+  const int first = workingKind.load(std::memory_order_relaxed);
+  const int second = first == kPing ? kRaw : kPing;
+  for (int kind : {first, second}) {
+    s.fd = OpenOfKind(kind);
+    if (s.fd < 0) continue;
+    s.raw = kind == kRaw;
+    if (kind != first) workingKind.store(kind, std::memory_order_relaxed);
+    return true;
+  }
+  return false;
 }
 
 uint16_t Checksum(const uint8_t* p, size_t len) {
@@ -109,7 +123,9 @@ int RemainingMs(std::chrono::steady_clock::time_point deadline) {
 EchoOutcome AwaitReply(const Socket& s, uint16_t id, uint16_t seq, int timeoutMs,
                        std::string& replyFrom) {
   auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-  std::vector<uint8_t> buf(65536);
+  // Only headers are read: an ICMP error quotes at most two IP headers and
+  // eight bytes each, so a longer datagram may be cut.
+  uint8_t buf[512];
   for (;;) {
     int waitMs = RemainingMs(deadline);
     pollfd pfd{s.fd, POLLIN, 0};
@@ -118,11 +134,10 @@ EchoOutcome AwaitReply(const Socket& s, uint16_t id, uint16_t seq, int timeoutMs
     if (r <= 0) return EchoOutcome::NoReply;
     sockaddr_in from{};
     socklen_t fromLen = sizeof from;
-    ssize_t n = recvfrom(s.fd, buf.data(), buf.size(), 0, reinterpret_cast<sockaddr*>(&from),
-                         &fromLen);
+    ssize_t n = recvfrom(s.fd, buf, sizeof buf, 0, reinterpret_cast<sockaddr*>(&from), &fromLen);
     if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
     if (n < 0) return EchoOutcome::NoReply;  // an ICMP error reported on the ping socket
-    switch (Classify(buf.data(), static_cast<size_t>(n), s.raw, id, seq)) {
+    switch (Classify(buf, static_cast<size_t>(n), s.raw, id, seq)) {
       case Match::Reply:
         replyFrom = InetNtoa(from.sin_addr.s_addr);
         return EchoOutcome::Reply;
@@ -158,5 +173,7 @@ EchoOutcome IcmpEcho(const std::string& dotted, size_t payloadSize, int timeoutM
   if (sent != static_cast<ssize_t>(request.size())) return EchoOutcome::NoReply;
   return AwaitReply(s, id, seq, timeoutMs, replyFrom);
 }
+
+bool IcmpPrefersRawSocket() { return workingKind.load(std::memory_order_relaxed) == kRaw; }
 
 }  // namespace tv::platform

@@ -16,4 +16,8 @@ enum class EchoOutcome { Reply, NoReply, Unavailable };
 EchoOutcome IcmpEcho(const std::string& dotted, size_t payloadSize, int timeoutMs,
                      std::string& replyFrom);
 
+// True when the next echo tries a raw socket first, because the last ICMP
+// socket the process could open was raw.  For diagnostics and tests.
+bool IcmpPrefersRawSocket();
+
 }  // namespace tv::platform

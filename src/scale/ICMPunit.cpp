@@ -26,13 +26,15 @@ TPINGProcess::TPINGProcess(std::string address, int timeoutMs)
 
 TPINGProcess::~TPINGProcess() { WaitFor(); }
 
-int TPINGProcess::Execute() {
+int TPINGProcess::Execute() { return Reach(address_, timeoutMs_); }
+
+int TPINGProcess::Reach(const std::string& address, int timeoutMs) {
   std::string replyFrom;
-  switch (platform::IcmpEcho(address_, kPayloadSize, timeoutMs_, replyFrom)) {
+  switch (platform::IcmpEcho(address, kPayloadSize, timeoutMs, replyFrom)) {
     case platform::EchoOutcome::Reply:
       // A reply from elsewhere (a router's error) or an address written with
       // leading zeros never matches.
-      return replyFrom == address_ ? 1 : 0;
+      return replyFrom == address ? 1 : 0;
     case platform::EchoOutcome::Unavailable:
       WarnProbeUnavailableOnce();
       return 1;

@@ -18,6 +18,11 @@ class TPINGProcess : public platform::Thread {
   explicit TPINGProcess(std::string address, int timeoutMs = kTimeoutMs);
   ~TPINGProcess() override;
 
+  // The probe's answer (1 or 0) on the calling thread.  A client that only
+  // waits for its probe calls this: a thread of the probe's own would add a
+  // creation and a join to every scale and nothing else.
+  static int Reach(const std::string& address, int timeoutMs = kTimeoutMs);
+
  protected:
   int Execute() override;
 

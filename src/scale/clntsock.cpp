@@ -27,13 +27,9 @@ int TScaleClnt::Execute() {
 }
 
 bool TScaleClnt::OpenConnection() {
-  {
-    TPINGProcess probe(endpoint.address);
-    probe.Start();
-    if (probe.WaitFor() == 0) {
-      resultCode = kResultUnreachable;
-      return false;
-    }
+  if (TPINGProcess::Reach(endpoint.address) == 0) {
+    resultCode = kResultUnreachable;
+    return false;
   }
   if (!socket.Create()) {
     resultCode = kResultNetworkError;

@@ -16,7 +16,7 @@ void AddMark(TEncodedFile& out, TStepKind kind) {
 }
 
 void EncodeDeletions(const TLineLists& lists, TGoodsEncoder& encoder, TEncodedFile& out) {
-  for (const std::string& entry : lists.dLines) {
+  for (std::string_view entry : lists.dLines) {
     std::optional<int32_t> goodsNumber = encoder.ParseDeletionEntry(entry);
     if (!goodsNumber) continue;
     AddFrame(out, TStepKind::Delete, encoder.FrameBuffer(), encoder.FrameDeletion(*goodsNumber));

@@ -47,7 +47,7 @@ bool ParseDecimalNumber(std::string_view s, char decimalSeparator, double& value
   return true;
 }
 
-bool NextField(const std::string& s, size_t& pos, char separator, std::string_view& field) {
+bool NextField(std::string_view s, size_t& pos, char separator, std::string_view& field) {
   if (pos > s.size()) return false;
   size_t sep = s.find(separator, pos);
   if (sep == std::string::npos) return false;

@@ -34,6 +34,6 @@ inline uint8_t NibbleOf(char c) { return text::HexDigitValue(c, true); }
 // Cuts the field that starts at `pos` and ends before the next `separator`.
 // On success `field` holds it and `pos` points past the separator; without a
 // separator after it nothing changes and the answer is false.
-bool NextField(const std::string& s, size_t& pos, char separator, std::string_view& field);
+bool NextField(std::string_view s, size_t& pos, char separator, std::string_view& field);
 
 }  // namespace tv

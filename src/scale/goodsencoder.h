@@ -105,7 +105,7 @@ class TGoodsEncoder {
 
   // Goods records.  PrepareGoodsRecord parses and encodes one aLines entry;
   // FrameGoodsRecord then gives the goods frame's length (0: nothing to send).
-  bool PrepareGoodsRecord(const std::string& entry);
+  bool PrepareGoodsRecord(std::string_view entry);
   bool EncodeGoodsRecord();
   size_t FrameGoodsRecord();
   // True when the last PrepareGoodsRecord met a record it could not encode.
@@ -120,18 +120,18 @@ class TGoodsEncoder {
   static std::string EncodePrice(int64_t price, int byteCount = 4);
 
   // Import lines.
-  bool ParseGoodsLine(const std::string& entry);
-  bool LoadIngredientText(const std::string& key);
+  bool ParseGoodsLine(std::string_view entry);
+  bool LoadIngredientText(std::string_view key);
   void SplitMessageLines();
   // The goods text stored for `key` as the encoder sees it: an extended
   // line's own text first, then the file's table.
-  bool GoodsText(const std::string& key, std::string& value) const;
+  bool GoodsText(std::string_view key, std::string& value) const;
   // The goods number to delete, or nothing when the entry is skipped.
-  std::optional<int32_t> ParseDeletionEntry(const std::string& entry) const;
+  std::optional<int32_t> ParseDeletionEntry(std::string_view entry) const;
   // Reads a clock line; CurrentTime leaves `out` alone.
-  TClockLine ReadClockLine(const std::string& entry, TClockSetting& out) const;
+  TClockLine ReadClockLine(std::string_view entry, TClockSetting& out) const;
   // As ReadClockLine, with the clock's time for CurrentTime.
-  bool ParseClockLine(const std::string& entry, TClockSetting& out) const;
+  bool ParseClockLine(std::string_view entry, TClockSetting& out) const;
 
   // Label text blocks.
   void SplitName(const std::string& name, int32_t labelWidth, TNameSplit& out) const;
@@ -151,12 +151,12 @@ class TGoodsEncoder {
   char DecimalSeparator() const { return decimalSeparator; }
 
  private:
-  bool ReadFixedLine(const std::string& entry);
-  bool ReadDelimitedLine(const std::string& entry);
-  bool ReadLayout1A(const std::string& entry);
-  bool ReadLayout1B(const std::string& entry);
-  bool ReadExtendedLine(const std::string& entry);
-  void StoreExtendedText(const std::string& entry, size_t pos);
+  bool ReadFixedLine(std::string_view entry);
+  bool ReadDelimitedLine(std::string_view entry);
+  bool ReadLayout1A(std::string_view entry);
+  bool ReadLayout1B(std::string_view entry);
+  bool ReadExtendedLine(std::string_view entry);
+  void StoreExtendedText(std::string_view entry, size_t pos);
   bool DeriveGoodsFields();
   void DeriveBarcode();
   void DeriveShelfLife();

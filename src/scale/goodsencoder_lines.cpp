@@ -67,7 +67,7 @@ void TGoodsEncoder::ClearImportRecord() {
   r.Extended = false;
 }
 
-bool TGoodsEncoder::ParseGoodsLine(const std::string& entry) {
+bool TGoodsEncoder::ParseGoodsLine(std::string_view entry) {
   ClearImportRecord();
   switch (profile.ImportType) {
     case itFixed: return ReadFixedLine(entry);
@@ -77,7 +77,7 @@ bool TGoodsEncoder::ParseGoodsLine(const std::string& entry) {
   }
 }
 
-bool TGoodsEncoder::ReadFixedLine(const std::string& entry) {
+bool TGoodsEncoder::ReadFixedLine(std::string_view entry) {
   if (entry.size() != kFixedLineLength) return false;
   TImportRecord& r = importRecord;
   std::string_view s(entry);
@@ -97,14 +97,14 @@ bool TGoodsEncoder::ReadFixedLine(const std::string& entry) {
   return ParseDecimalInt(r.Code, code) && code != 0;
 }
 
-bool TGoodsEncoder::ReadDelimitedLine(const std::string& entry) {
+bool TGoodsEncoder::ReadDelimitedLine(std::string_view entry) {
   // The layout is told by the host's separator, the fields are cut with the
   // client's.
   long hostSeparators = std::count(entry.begin(), entry.end(), host.listSeparator);
   return hostSeparators == kDelimitedLayout1ASeparators ? ReadLayout1A(entry) : ReadLayout1B(entry);
 }
 
-bool TGoodsEncoder::ReadLayout1A(const std::string& entry) {
+bool TGoodsEncoder::ReadLayout1A(std::string_view entry) {
   TImportRecord& r = importRecord;
   const char sep = listSeparator;
   size_t pos = entry.find(sep);
@@ -130,7 +130,7 @@ bool TGoodsEncoder::ReadLayout1A(const std::string& entry) {
   return true;
 }
 
-bool TGoodsEncoder::ReadLayout1B(const std::string& entry) {
+bool TGoodsEncoder::ReadLayout1B(std::string_view entry) {
   TImportRecord& r = importRecord;
   const char sep = listSeparator;
   if (entry.empty()) return false;
@@ -154,7 +154,7 @@ bool TGoodsEncoder::ReadLayout1B(const std::string& entry) {
   return true;
 }
 
-bool TGoodsEncoder::ReadExtendedLine(const std::string& entry) {
+bool TGoodsEncoder::ReadExtendedLine(std::string_view entry) {
   TImportRecord& r = importRecord;
   r.Extended = true;
   const char sep = host.listSeparator;
@@ -207,7 +207,7 @@ bool TGoodsEncoder::ReadExtendedLine(const std::string& entry) {
 // a client delivering the file alone always did; a text that a later line of
 // the same Code stores is not seen (clients running side by side on a shared
 // table could see it, depending on which of them ran ahead).
-void TGoodsEncoder::StoreExtendedText(const std::string& entry, size_t pos) {
+void TGoodsEncoder::StoreExtendedText(std::string_view entry, size_t pos) {
   const char sep = host.listSeparator;
   std::string value;
   for (int piece = 1; piece <= kExtendedTextPieces; ++piece) {
@@ -221,7 +221,7 @@ void TGoodsEncoder::StoreExtendedText(const std::string& entry, size_t pos) {
   extendedTexts.Set(importRecord.Code, value);
 }
 
-bool TGoodsEncoder::LoadIngredientText(const std::string& key) {
+bool TGoodsEncoder::LoadIngredientText(std::string_view key) {
   for (TTextLine& line : record.ingredientLines) line.text.clear();
   if (!GoodsText(key, textValue) || textValue.empty()) return false;
   char terminator = 0;
@@ -242,7 +242,7 @@ bool TGoodsEncoder::LoadIngredientText(const std::string& key) {
   return true;
 }
 
-bool TGoodsEncoder::GoodsText(const std::string& key, std::string& value) const {
+bool TGoodsEncoder::GoodsText(std::string_view key, std::string& value) const {
   return extendedTexts.Get(key, value) || texts.Get(key, value);
 }
 
@@ -259,7 +259,7 @@ void TGoodsEncoder::SplitMessageLines() {
   }
 }
 
-std::optional<int32_t> TGoodsEncoder::ParseDeletionEntry(const std::string& entry) const {
+std::optional<int32_t> TGoodsEncoder::ParseDeletionEntry(std::string_view entry) const {
   std::string_view s(entry);
   if (s.empty()) return std::nullopt;
   if (s.front() == host.listSeparator) s.remove_prefix(1);
@@ -269,7 +269,7 @@ std::optional<int32_t> TGoodsEncoder::ParseDeletionEntry(const std::string& entr
   return number;
 }
 
-bool TGoodsEncoder::ParseClockLine(const std::string& entry, TClockSetting& out) const {
+bool TGoodsEncoder::ParseClockLine(std::string_view entry, TClockSetting& out) const {
   switch (ReadClockLine(entry, out)) {
     case TClockLine::Fixed: return true;
     case TClockLine::CurrentTime: out = ClockSettingOf(clock.Now()); return true;
@@ -277,7 +277,7 @@ bool TGoodsEncoder::ParseClockLine(const std::string& entry, TClockSetting& out)
   }
 }
 
-TClockLine TGoodsEncoder::ReadClockLine(const std::string& entry, TClockSetting& out) const {
+TClockLine TGoodsEncoder::ReadClockLine(std::string_view entry, TClockSetting& out) const {
   if (entry.empty()) return TClockLine::CurrentTime;
   std::string_view s(entry);
   TClockSetting t;

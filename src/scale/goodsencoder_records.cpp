@@ -86,7 +86,7 @@ TGoodsEncoder::TGoodsEncoder(const TScaleProfile& profile_, const TValueTable& t
   record.BarcodeDigits.reserve(16);
 }
 
-bool TGoodsEncoder::PrepareGoodsRecord(const std::string& entry) {
+bool TGoodsEncoder::PrepareGoodsRecord(std::string_view entry) {
   encodedLength = 0;
   lastUnencodable = false;
   lastSkipReason.clear();

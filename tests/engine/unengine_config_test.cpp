@@ -168,5 +168,22 @@ TEST_F(ConfigTest, ResultWriteRecreatesTheKey) {
   EXPECT_EQ(Int(kDeviceResultsKey, "7"), 1);
 }
 
+TEST_F(ConfigTest, BatchOfResultsIsWrittenInOrderInOneTransaction) {
+  CreateDefaults(reg);
+  ASSERT_TRUE(reg.DeleteKey(kDeviceResultsKey));
+  // The same scale twice: the later result is the one that stays.
+  WriteResults(reg, {{4, true}, {9, false}, {4, false}, {12, true}});
+  EXPECT_FALSE(reg.InTransaction());
+  EXPECT_EQ(Int(kDeviceResultsKey, "4"), 0);
+  EXPECT_EQ(Int(kDeviceResultsKey, "9"), 0);
+  EXPECT_EQ(Int(kDeviceResultsKey, "12"), 1);
+  // Inside a transaction of the caller the batch joins it and leaves its end.
+  reg.BeginTransaction(true);
+  WriteResults(reg, {{9, true}});
+  EXPECT_TRUE(reg.InTransaction());
+  reg.RollbackTransaction();
+  EXPECT_EQ(Int(kDeviceResultsKey, "9"), 0);
+}
+
 }  // namespace
 }  // namespace tv

@@ -9,7 +9,8 @@
 namespace tv::testing {
 namespace {
 
-using Strings = std::vector<std::string>;
+// Views compared as text; those made of temporaries live through the comparison.
+using Strings = std::vector<std::string_view>;
 using Entries = std::vector<std::pair<std::string, std::string>>;
 
 TEST(ImportBytesTest, FixedLayoutFromBytesReplacesWhatTheListsHeld) {
@@ -67,6 +68,29 @@ TEST(ImportBytesTest, ReadingFromAPositionAddsToTheLists) {
   EXPECT_TRUE(ReadImportLines(bytes, pos, false, ',', lists));
   EXPECT_EQ(lists.dLines, (Strings{"0", "2"}));
   EXPECT_EQ(pos, bytes.size());
+}
+
+// The lines are views into the lists' own copy of the bytes: the caller's
+// buffer may go, and a stray CR is squeezed out of that copy, not the input.
+TEST(ImportBytesTest, ListsOwnTheBytesTheirLinesPointInto) {
+  TLineLists lists;
+  std::string input = "D12\r3\r\nI00123          Fl\rour\r\nT0101\r\n";
+  {
+    std::string bytes = input;
+    ASSERT_TRUE(ParseImportBytes(std::move(bytes), itFixed, ',', lists));
+  }
+  ASSERT_TRUE(ParseImportBytes(std::string_view(input), itFixed, ',', lists));
+  input.assign(input.size(), 'x');
+  EXPECT_EQ(lists.dLines, Strings{"123"});
+  EXPECT_EQ(lists.tLines, Strings{"0101"});
+  EXPECT_EQ(lists.iValues.Entries(), (Entries{{"00123          ", "Flour"}}));
+
+  // Reading on from a position copies only what it reads.
+  size_t pos = 0;
+  std::string more = "D7\nD8\n";
+  EXPECT_TRUE(ReadImportLines(more, pos, false, ',', lists));
+  more.assign(more.size(), 'y');
+  EXPECT_EQ(lists.dLines, (Strings{"123", "7", "8"}));
 }
 
 TEST(ImportBytesTest, SkippedLinesAreCountedWithTheFirstOnesLineAndReason) {

@@ -59,5 +59,42 @@ TEST(ValueTableTest, ConcurrentWritersAndReadersSeeWholeEntries) {
   EXPECT_EQ(t.Size(), 50u);
 }
 
+TEST(TextStoreTest, KeptTextsStayWhereTheyAreAsTheStoreGrows) {
+  TTextStore store;
+  std::vector<std::string_view> views;
+  std::vector<std::string> texts;
+  for (int i = 0; i < 3000; ++i) {
+    texts.push_back(std::string(static_cast<size_t>(i % 40), static_cast<char>('a' + i % 26)) +
+                    std::to_string(i));
+    views.push_back(store.Keep(texts.back()));
+  }
+  views.push_back(store.Keep(std::string(100000, 'z')));  // larger than a block
+  std::string adopted = "taken over";
+  char* whole = store.Adopt(std::move(adopted));
+  views.push_back(store.Keep("after"));
+  for (size_t i = 0; i < texts.size(); ++i) ASSERT_EQ(views[i], texts[i]) << i;
+  EXPECT_EQ(views[texts.size()], std::string(100000, 'z'));
+  EXPECT_EQ(std::string_view(whole, 10), "taken over");
+  EXPECT_EQ(views.back(), "after");
+}
+
+TEST(ValueTableTest, ManyKeysKeepTheirEntriesThroughTheIndexGrowing) {
+  TValueTable t;
+  std::string backing = "viewed keyVIEWED VALUE";
+  t.SetView(std::string_view(backing).substr(0, 10), std::string_view(backing).substr(10));
+  for (int i = 0; i < 5000; ++i) t.Set("Key" + std::to_string(i), std::to_string(i * 7));
+  t.Set("VIEWED KEY", "replaced");
+  EXPECT_EQ(t.Size(), 5001u);
+  std::string v;
+  for (int i = 0; i < 5000; ++i) {
+    ASSERT_TRUE(t.Get("kEY" + std::to_string(i), v)) << i;
+    ASSERT_EQ(v, std::to_string(i * 7));
+  }
+  EXPECT_TRUE(t.Get("viewed key", v));
+  EXPECT_EQ(v, "replaced");
+  EXPECT_EQ(t.Entries().front(), (std::pair<std::string, std::string>{"VIEWED KEY", "replaced"}));
+  EXPECT_FALSE(t.Get("Key5000", v));
+}
+
 }  // namespace
 }  // namespace tv

@@ -1,13 +1,16 @@
 #include "platform/icmp.h"
 
 #include <gtest/gtest.h>
+#include <linux/capability.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
 #include <fstream>
 #include <string>
+#include <thread>
 
 namespace tv::platform {
 namespace {
@@ -86,6 +89,44 @@ TEST(IcmpEcho, DatagramPingSocketMatchesItsReply) {
   ScopedSysctl ignore("/proc/sys/net/ipv4/icmp_echo_ignore_all", "1");
   ASSERT_TRUE(ignore.ok());
   EXPECT_EQ(IcmpEcho("127.0.0.7", 11, 200, from), EchoOutcome::NoReply);
+}
+
+// Drops CAP_NET_RAW from the calling thread's effective set only.
+bool DropNetRawForThisThread() {
+  __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+  __user_cap_data_struct data[2]{};
+  if (syscall(SYS_capget, &header, data) != 0) return false;
+  data[CAP_NET_RAW / 32].effective &= ~(1u << (CAP_NET_RAW % 32));
+  return syscall(SYS_capset, &header, data) == 0;
+}
+
+// Every scale of every cycle probes: the kind of socket that was refused is
+// not asked for again, and the other kind takes over when the remembered
+// one stops working.
+TEST(IcmpEcho, RemembersWhichSocketKindWorks) {
+  if (!InPrivateNetNamespace()) GTEST_SKIP() << "needs a network namespace of its own";
+  std::string from;
+  {
+    ScopedSysctl closed("/proc/sys/net/ipv4/ping_group_range", "1 0");
+    ASSERT_TRUE(closed.ok());
+    ASSERT_EQ(IcmpEcho("127.0.0.3", 11, 2000, from), EchoOutcome::Reply);
+    EXPECT_TRUE(IcmpPrefersRawSocket());
+  }
+  ScopedSysctl open("/proc/sys/net/ipv4/ping_group_range", "0 0");
+  ASSERT_TRUE(open.ok());
+  EXPECT_EQ(IcmpEcho("127.0.0.3", 11, 2000, from), EchoOutcome::Reply);
+  EXPECT_TRUE(IcmpPrefersRawSocket());
+
+  EchoOutcome withoutRaw = EchoOutcome::Unavailable;
+  bool dropped = false;
+  std::thread([&] {
+    dropped = DropNetRawForThisThread();
+    if (dropped) withoutRaw = IcmpEcho("127.0.0.4", 11, 2000, from);
+  }).join();
+  ASSERT_TRUE(dropped);
+  EXPECT_EQ(withoutRaw, EchoOutcome::Reply);
+  EXPECT_EQ(from, "127.0.0.4");
+  EXPECT_FALSE(IcmpPrefersRawSocket());
 }
 
 TEST(IcmpEcho, UnparsableAddressIsNoReply) {

@@ -9,10 +9,14 @@
 namespace tv {
 namespace {
 
+// The probe as a thread of its own and on the calling thread (as a client
+// runs it) must answer alike.
 int Probe(const std::string& address, int timeoutMs = TPINGProcess::kTimeoutMs) {
   TPINGProcess probe(address, timeoutMs);
   probe.Start();
-  return probe.WaitFor();
+  const int onItsThread = probe.WaitFor();
+  EXPECT_EQ(TPINGProcess::Reach(address, timeoutMs), onItsThread) << address;
+  return onItsThread;
 }
 
 TEST(PingProcessTest, AnsweringHostGivesOne) {

@@ -137,7 +137,7 @@ TEST_F(SessionTest, ClientsOfABatchSendOneSharedEncoding) {
   ASSERT_TRUE(StartScale());
   settings.ImportType = 2;
   for (int i = 1; i <= 20; ++i) {
-    lists.aLines.push_back(";1;" + std::to_string(i) + ";;;0;0;1.50;3;;;7;Goods;a;b");
+    lists.aLines.push_back(lists.Keep(";1;" + std::to_string(i) + ";;;0;0;1.50;3;;;7;Goods;a;b"));
   }
   TEncodedFilePtr shared = Encode();
   ASSERT_EQ(shared->steps.size(), 20u);

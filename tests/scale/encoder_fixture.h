@@ -69,7 +69,7 @@ class EncoderFixture {
 inline std::vector<uint8_t> Bytes(const uint8_t* p, size_t n) { return {p, p + n}; }
 
 // The goods frame of `entry`, or an empty vector when none is built.
-inline std::vector<uint8_t> GoodsFrame(TGoodsEncoder& c, const std::string& entry) {
+inline std::vector<uint8_t> GoodsFrame(TGoodsEncoder& c, std::string_view entry) {
   if (!c.PrepareGoodsRecord(entry)) return {};
   size_t n = c.FrameGoodsRecord();
   return Bytes(c.FrameBuffer(), n);
