@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdlib>
 
 #include "engine/unengine.h"
 #include "files/fileproc.h"
@@ -33,6 +34,25 @@ TSkippedLines WithEncoderSkips(const TLineLists& lists, const Encodings& encodin
   return skips;
 }
 
+// A test of the whole service gives up on a silent scale sooner than a shop
+// would; the service says so once.
+int ScaleTimeoutMs() {
+  static const int ms = [] {
+    constexpr int kShop = TScaleClntContext::kNetworkTimeoutMs;
+    const char* v = std::getenv("TOVALINK_TEST_SCALE_TIMEOUT_MS");
+    if (v == nullptr || *v == '\0') return kShop;
+    int32_t value = 0;
+    if (!text::StrToInt(v, value) || value <= 0) {
+      platform::LogError("TOVALINK_TEST_SCALE_TIMEOUT_MS ignored: %s is no positive number", v);
+      return kShop;
+    }
+    platform::LogWarning("scales are given up after %d ms instead of %d ms for a test: TOVALINK_TEST_SCALE_TIMEOUT_MS",
+                         value, kShop);
+    return static_cast<int>(value);
+  }();
+  return ms;
+}
+
 }  // namespace
 
 TThrEngine::TThrEngine(TEngine& engine)
@@ -40,7 +60,8 @@ TThrEngine::TThrEngine(TEngine& engine)
       files_(engine.Files()),
       engineSettings_(engine.Settings()),
       registry_(engine.StorePath()),
-      settings_(CycleRead(registry_)) {}
+      settings_(CycleRead(registry_)),
+      scaleTimeoutMs_(ScaleTimeoutMs()) {}
 
 TThrEngine::~TThrEngine() { WaitFor(); }
 
@@ -62,8 +83,14 @@ int TThrEngine::Execute() {
 
 void TThrEngine::Run() {
   tables_ = DeviceTableRead(registry_, settings_.BarcodeFormat);
+  std::vector<std::string> newKeyboardFiles;
   files_.ListUnsentFiles(settings_.SearchMask, unsentFiles_, keyboardFiles_);
-  files_.ListExportFiles(settings_.SearchMask, commonFiles_, keyboardFiles_);
+  files_.ListExportFiles(settings_.SearchMask, commonFiles_, newKeyboardFiles);
+  // Layouts keep their order per scale as goods files do: parked copies
+  // first, each group oldest first.
+  files_.SortByFileTime(keyboardFiles_);
+  files_.SortByFileTime(newKeyboardFiles);
+  keyboardFiles_.insert(keyboardFiles_.end(), newKeyboardFiles.begin(), newKeyboardFiles.end());
   DeliverParkedFiles();
   DeliverCommonFiles();
   DispatchKeyboardFiles();
@@ -139,6 +166,7 @@ TEncodedFilePtr TThrEngine::EncodedFor(const TCurrentScale& s, TEncodings& encod
 std::unique_ptr<TScaleClnt> TThrEngine::StartClient(const TCurrentScale& s, TEncodedFilePtr frames) {
   TScaleClntContext context;
   context.clock = &engine_.Clock();
+  context.networkTimeoutMs = scaleTimeoutMs_;
   auto client = std::make_unique<TScaleClnt>(TScaleEndpoint{s.address, s.port}, std::move(frames), context);
   client->Start();
   return client;
@@ -147,16 +175,18 @@ std::unique_ptr<TScaleClnt> TThrEngine::StartClient(const TCurrentScale& s, TEnc
 void TThrEngine::DeliverParkedFiles() {
   for (const std::string& path : unsentFiles_) {
     currentFileName_ = platform::ExtractFileName(path);
-    if (!files_.ParseImportFile(path, lines_)) continue;
     TCurrentScale scale;
     if (!SelectByFileName(path, scale)) continue;
+    // Behind an older copy that failed: it waits, unlogged, like any failed retry.
+    if (HeldBack(scale.number)) continue;
+    if (!files_.ParseImportFile(path, lines_)) continue;
     tally_.File();
     engine_.Progress().Busy(currentFileName_, {scale.number});
     TEncodings encodings;
     std::unique_ptr<TScaleClnt> client = StartClient(scale, EncodedFor(scale, encodings));
     int code = client->WaitFor();
     client.reset();
-    RecordResult(code, path, true, scale.address);
+    RecordResult(code, path, true, scale.number, scale.address);
   }
 }
 
@@ -168,7 +198,7 @@ void TThrEngine::DeliverCommonFiles() {
     const bool parsed = files_.ParseImportFile(path, lines_);
     if (!parsed) {
       LogFileLines(currentFileName_, lines_.skips);
-      RecordResult(kResultNothingToSend, path, false, "");
+      RecordResult(kResultNothingToSend, path, false, -1, "");
       continue;
     }
     // Every profile's frames are made before the first is sent, so that the
@@ -191,36 +221,49 @@ void TThrEngine::DeliverToAllScales(const std::string& path, TEncodings& encodin
     const size_t first = next;
     for (size_t started = 0; started < batch && next < count; ++started, ++next) {
       TCurrentScale scale = SelectByIndex(next);
-      slots[next] = StartClient(scale, EncodedFor(scale, encodings));
+      if (!HeldBack(scale.number)) slots[next] = StartClient(scale, EncodedFor(scale, encodings));
     }
     engine_.Progress().Busy(currentFileName_, std::vector<int>(tables_.ScaleNumbers.begin() + first,
                                                                tables_.ScaleNumbers.begin() + next));
     // The last started is collected first.
     for (size_t i = next; i-- > first;) {
       TCurrentScale scale = SelectByIndex(i);
-      int code = slots[i]->WaitFor();
-      slots[i].reset();
-      RecordResult(code, path, false, scale.address);
+      int code = kResultHeldBack;  // parked without connecting
+      if (slots[i]) {
+        code = slots[i]->WaitFor();
+        slots[i].reset();
+      }
+      RecordResult(code, path, false, scale.number, scale.address);
     }
   }
 }
 
-void TThrEngine::RecordResult(int code, const std::string& path, bool parked, const std::string& address) {
+void TThrEngine::RecordResult(int code, const std::string& path, bool parked, int number,
+                              const std::string& address) {
   if (!(IsParkedName(currentFileName_) && code != 0))
     files_.AppendLog(address, static_cast<uint16_t>(code), currentFileName_);
-  if (code != 0 && !text::Trim(address).empty() && !parked) files_.CopyToUnsent(path, address);
-  if (code == 0 && parked) files_.DeleteIfExists(path);
-  // A result without an address (an unparseable common file) names no scale.
-  uint8_t number = 0;
-  const bool named = ScaleNumberFromAddress(address, number);
-  LogAttempt(named ? number : -1, address, currentFileName_, code, parked);
-  tally_.Attempt(named ? number : -1, code);
-  if (!named) return;
+  // Code 6: the file holds nothing for this scale, so no copy could ever be
+  // delivered.
+  const bool missed = code != kResultDelivered && code != kResultNothingToSend;
+  // Parked under the scale's own number, whatever the address text looks like.
+  if (missed && !parked && number >= 0) files_.CopyToUnsent(path, std::to_string(number));
+  if (code == kResultDelivered && parked) files_.DeleteIfExists(path);
+  if (code == kResultNothingToSend && parked) RemoveParkedCopy(path, number, "it holds nothing for this scale");
+  if (missed && number >= 0) HoldBack(number);
+  LogAttempt(number, address, currentFileName_, code, parked);
+  tally_.Attempt(number, code);
+  if (number < 0) return;
   try {
-    WriteResult(registry_, number, code == 0);
+    WriteResult(registry_, number, code == kResultDelivered);
   } catch (const platform::RegistryError& e) {
     platform::LogError("result of scale %d not stored: %s", number, e.what());
   }
+}
+
+void TThrEngine::RemoveParkedCopy(const std::string& path, int number, const char* reason) {
+  platform::LogWarning("scale %d: parked copy %s removed: %s", number, platform::ExtractFileName(path).c_str(),
+                       reason);
+  files_.DeleteIfExists(path);
 }
 
 }  // namespace tv

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <memory>
+#include <set>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -70,7 +71,13 @@ class TThrEngine : public platform::Thread {
   TScaleProfile ProfileOf(const TCurrentScale& scale) const;
   TEncodedFilePtr EncodedFor(const TCurrentScale& scale, TEncodings& encodings) const;
   std::unique_ptr<TScaleClnt> StartClient(const TCurrentScale& scale, TEncodedFilePtr frames);
-  void RecordResult(int code, const std::string& path, bool parked, const std::string& address);
+  // `number` < 0 when the result names no scale (an unreadable common file).
+  void RecordResult(int code, const std::string& path, bool parked, int number, const std::string& address);
+  void RemoveParkedCopy(const std::string& path, int number, const char* reason);
+  // A scale with an undelivered file left parked in this cycle gets nothing
+  // newer until a later cycle has delivered that file.
+  void HoldBack(int number) { heldBack_.insert(number); }
+  bool HeldBack(int number) const { return heldBack_.count(number) != 0; }
   std::string AddressOf(int32_t number) const;
 
   TEngine& engine_;
@@ -85,6 +92,8 @@ class TThrEngine : public platform::Thread {
   std::vector<std::string> keyboardFiles_;
   TLineLists lines_;
   TCycleTally tally_;
+  std::set<int> heldBack_;
+  int scaleTimeoutMs_;
 };
 
 }  // namespace tv
