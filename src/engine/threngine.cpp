@@ -172,24 +172,6 @@ std::unique_ptr<TScaleClnt> TThrEngine::StartClient(const TCurrentScale& s, TEnc
   return client;
 }
 
-void TThrEngine::DeliverParkedFiles() {
-  for (const std::string& path : unsentFiles_) {
-    currentFileName_ = platform::ExtractFileName(path);
-    TCurrentScale scale;
-    if (!SelectByFileName(path, scale)) continue;
-    // Behind an older copy that failed: it waits, unlogged, like any failed retry.
-    if (HeldBack(scale.number)) continue;
-    if (!files_.ParseImportFile(path, lines_)) continue;
-    tally_.File();
-    engine_.Progress().Busy(currentFileName_, {scale.number});
-    TEncodings encodings;
-    std::unique_ptr<TScaleClnt> client = StartClient(scale, EncodedFor(scale, encodings));
-    int code = client->WaitFor();
-    client.reset();
-    RecordResult(code, path, true, scale.number, scale.address);
-  }
-}
-
 void TThrEngine::DeliverCommonFiles() {
   for (const std::string& path : commonFiles_) {
     currentFileName_ = platform::ExtractFileName(path);

@@ -25,6 +25,10 @@ namespace tv {
 class CFiles;
 class TEngine;
 class TScaleClnt;
+struct TParkedLane;
+namespace platform {
+class Event;
+}
 
 // The scale that the next client or record refers to.
 struct TCurrentScale {
@@ -57,7 +61,13 @@ class TThrEngine : public platform::Thread {
   void Run();
   // The summary line and the STATUS systemctl shows.
   void Report();
+  // Parked goods files (threngine_parked.cpp): a queue per scale, up to 10
+  // scales at once.
   void DeliverParkedFiles();
+  std::vector<TParkedLane> ParkedLanes() const;
+  bool StartNextParked(TParkedLane& lane, platform::Event& ended);
+  bool CollectParked(TParkedLane& lane, platform::Event& ended);
+  void ShowParkedProgress(const std::vector<TParkedLane*>& active);
   void DeliverCommonFiles();
   // The file's frames for a scale, encoded once per distinct profile.
   using TEncodings = std::unordered_map<TScaleProfile, TEncodedFilePtr, TScaleProfileHash>;
