@@ -175,5 +175,59 @@ TEST(ScaleOrder, ADeadScaleCostsOneTimeOutPerCycleNotOnePerParkedFile) {
   EXPECT_EQ(site.Stop(), 0);
 }
 
+TEST(ScaleOrder, ParkedBacklogsGoToTenScalesAtOnceEachInItsOwnOrder) {
+  constexpr int kScales = 11;
+  constexpr int kFiles = 3;
+  Site site;
+  sim::Behaviour silent;
+  silent.neverAnswer = true;
+  std::vector<int> numbers;
+  for (int n = 1; n <= kScales; ++n) {
+    numbers.push_back(n);
+    site.AddScale(n, silent);
+    for (int f = 0; f < kFiles; ++f) {
+      char name[32];
+      std::snprintf(name, sizeof name, "q%d%03d.txt", f, n);
+      Park(site, Guid(0xFF - f) + name, 10 * n + f, milliseconds(100 * f + n));
+    }
+  }
+  site.SetScales(numbers);
+  // Long enough that no silent scale has been given up on while the test
+  // looks; the check below takes milliseconds.
+  site.Start({"TOVALINK_TEST_SCALE_TIMEOUT_MS=4000"});
+  auto connected = [&] {
+    int n = 0;
+    for (int s = 1; s <= kScales; ++s) n += site.Scale(s).Connections() > 0;
+    return n;
+  };
+  ASSERT_TRUE(WaitUntil([&] { return connected() >= 10; }, 3000)) << connected() << " scales at once";
+  EXPECT_EQ(connected(), 10) << "at most ten at once";
+
+  for (int n = 1; n <= kScales; ++n) site.Scale(n).SetBehaviour(sim::Behaviour{});
+  ASSERT_TRUE(site.WaitForLog(kScales * kFiles, 60000)) << site.service->Output();
+  bool interleaved = false;
+  std::string previous;
+  std::map<std::string, int> runs;
+  for (const LogLine& l : site.Log()) {
+    if (l.address != previous) ++runs[l.address];
+    previous = l.address;
+  }
+  for (const auto& [address, count] : runs) interleaved = interleaved || count > 1;
+  EXPECT_TRUE(interleaved) << "scales served side by side";
+  for (int n = 1; n <= kScales; ++n) {
+    std::vector<std::string> want;
+    std::vector<int> goods;
+    for (int f = 0; f < kFiles; ++f) {
+      char name[32];
+      std::snprintf(name, sizeof name, "q%d%03d.txt", f, n);
+      want.push_back(name);
+      goods.push_back(10 * n + f);
+    }
+    EXPECT_EQ(LoggedFiles(site, "127.0.0." + std::to_string(n), 0), want) << n;
+    EXPECT_EQ(GoodsReceived(site.Scale(n)), goods) << n;
+  }
+  EXPECT_EQ(site.Stop(), 0);
+}
+
 }  // namespace
 }  // namespace tv::test
