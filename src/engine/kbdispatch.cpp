@@ -65,7 +65,7 @@ void TThrEngine::DispatchKeyboardFileToAll(const std::string& path) {
     files_.AppendLog(scale.address, static_cast<uint16_t>(code), currentFileName_);
     // An unreadable file would fail again for every later cycle: not parked.
     if (code == 0 || code == kKbFileUnreadable) continue;
-    files_.CopyToUnsent(path, std::to_string(scale.number));
+    files_.CopyToUnsent(path, ParkingAddress(scale.number, scale.address));
     HoldBack(scale.number);
   }
   files_.DeleteIfExists(path);

@@ -55,6 +55,12 @@ int ScaleTimeoutMs() {
 
 }  // namespace
 
+std::string ParkingAddress(int number, const std::string& address) {
+  uint8_t named = 0;
+  if (ScaleNumberFromAddress(address, named) && named == static_cast<uint8_t>(number & 0xFF)) return address;
+  return std::to_string(number);
+}
+
 TThrEngine::TThrEngine(TEngine& engine)
     : engine_(engine),
       files_(engine.Files()),
@@ -227,8 +233,7 @@ void TThrEngine::RecordResult(int code, const std::string& path, bool parked, in
   // Code 6: the file holds nothing for this scale, so no copy could ever be
   // delivered.
   const bool missed = code != kResultDelivered && code != kResultNothingToSend;
-  // Parked under the scale's own number, whatever the address text looks like.
-  if (missed && !parked && number >= 0) files_.CopyToUnsent(path, std::to_string(number));
+  if (missed && !parked && number >= 0) files_.CopyToUnsent(path, ParkingAddress(number, address));
   if (code == kResultDelivered && parked) files_.DeleteIfExists(path);
   if (code == kResultNothingToSend && parked) RemoveParkedCopy(path, number, "it holds nothing for this scale");
   if (missed && number >= 0) HoldBack(number);

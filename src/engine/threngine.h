@@ -41,6 +41,11 @@ struct TCurrentScale {
   bool constBarcode = false;
 };
 
+// What CopyToUnsent is given to name a copy for scale `number`: its address,
+// unless a malformed IPAdress makes the address name another scale (or
+// none); then the bare number, which names the scale itself.
+std::string ParkingAddress(int number, const std::string& address);
+
 class TThrEngine : public platform::Thread {
  public:
   // Reads the cycle settings from the engine's store with a handle of its
