@@ -70,8 +70,9 @@ std::vector<TParkedLane> TThrEngine::ParkedLanes() const {
 }
 
 void TThrEngine::DeliverParkedFiles() {
-  std::vector<TParkedLane> lanes = ParkedLanes();
+  // Declared first, so that it outlives every client, whatever ends the loop.
   platform::Event ended("parked delivery ended");
+  std::vector<TParkedLane> lanes = ParkedLanes();
   std::vector<TParkedLane*> active;
   size_t waiting = 0;
   for (;;) {
