@@ -15,7 +15,9 @@
 namespace tv {
 namespace {
 
-bool IsSm700(const TCurrentScale& scale) { return static_cast<TScaleType>(scale.deviceType) == TScaleType::SM700; }
+bool IsSm700(const TCurrentScale& scale) {
+  return static_cast<TScaleType>(scale.deviceType) == TScaleType::SM700;
+}
 
 }  // namespace
 
@@ -57,9 +59,10 @@ void TThrEngine::DispatchKeyboardFileToAll(const std::string& path) {
   for (size_t i = 0; i < tables_.ScaleNumbers.size(); ++i) {
     TCurrentScale scale = SelectByIndex(i);
     if (!IsSm700(scale)) continue;
-    int code = HeldBack(scale.number)
-                   ? kResultHeldBack
-                   : UploadKeyboardFile(static_cast<uint8_t>(scale.number & 0xFF), scale.address, path);
+    int code =
+        HeldBack(scale.number)
+            ? kResultHeldBack
+            : UploadKeyboardFile(static_cast<uint8_t>(scale.number & 0xFF), scale.address, path);
     LogAttempt(scale.number, scale.address, currentFileName_, code, false);
     tally_.Attempt(scale.number, code);
     files_.AppendLog(scale.address, static_cast<uint16_t>(code), currentFileName_);

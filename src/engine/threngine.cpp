@@ -46,8 +46,10 @@ int ScaleTimeoutMs() {
       platform::LogError("TOVALINK_TEST_SCALE_TIMEOUT_MS ignored: %s is no positive number", v);
       return kShop;
     }
-    platform::LogWarning("scales are given up after %d ms instead of %d ms for a test: TOVALINK_TEST_SCALE_TIMEOUT_MS",
-                         value, kShop);
+    platform::LogWarning(
+        "scales are given up after %d ms instead of %d ms for a test: "
+        "TOVALINK_TEST_SCALE_TIMEOUT_MS",
+        value, kShop);
     return static_cast<int>(value);
   }();
   return ms;
@@ -57,7 +59,8 @@ int ScaleTimeoutMs() {
 
 std::string ParkingAddress(int number, const std::string& address) {
   uint8_t named = 0;
-  if (ScaleNumberFromAddress(address, named) && named == static_cast<uint8_t>(number & 0xFF)) return address;
+  if (ScaleNumberFromAddress(address, named) && named == static_cast<uint8_t>(number & 0xFF))
+    return address;
   return std::to_string(number);
 }
 
@@ -235,7 +238,8 @@ void TThrEngine::RecordResult(int code, const std::string& path, bool parked, in
   const bool missed = code != kResultDelivered && code != kResultNothingToSend;
   if (missed && !parked && number >= 0) files_.CopyToUnsent(path, ParkingAddress(number, address));
   if (code == kResultDelivered && parked) files_.DeleteIfExists(path);
-  if (code == kResultNothingToSend && parked) RemoveParkedCopy(path, number, "it holds nothing for this scale");
+  if (code == kResultNothingToSend && parked)
+    RemoveParkedCopy(path, number, "it holds nothing for this scale");
   if (missed && number >= 0) HoldBack(number);
   LogAttempt(number, address, currentFileName_, code, parked);
   tally_.Attempt(number, code);
@@ -248,8 +252,8 @@ void TThrEngine::RecordResult(int code, const std::string& path, bool parked, in
 }
 
 void TThrEngine::RemoveParkedCopy(const std::string& path, int number, const char* reason) {
-  platform::LogWarning("scale %d: parked copy %s removed: %s", number, platform::ExtractFileName(path).c_str(),
-                       reason);
+  platform::LogWarning("scale %d: parked copy %s removed: %s", number,
+                       platform::ExtractFileName(path).c_str(), reason);
   files_.DeleteIfExists(path);
 }
 

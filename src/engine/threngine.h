@@ -87,7 +87,8 @@ class TThrEngine : public platform::Thread {
   TEncodedFilePtr EncodedFor(const TCurrentScale& scale, TEncodings& encodings) const;
   std::unique_ptr<TScaleClnt> StartClient(const TCurrentScale& scale, TEncodedFilePtr frames);
   // `number` < 0 when the result names no scale (an unreadable common file).
-  void RecordResult(int code, const std::string& path, bool parked, int number, const std::string& address);
+  void RecordResult(int code, const std::string& path, bool parked, int number,
+                    const std::string& address);
   void RemoveParkedCopy(const std::string& path, int number, const char* reason);
   // A scale with an undelivered file left parked in this cycle gets nothing
   // newer until a later cycle has delivered that file.

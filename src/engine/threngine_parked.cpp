@@ -24,7 +24,8 @@ constexpr size_t kMaxLanes = 10;
 // whichever of several clients ends first.
 class TSignallingClnt : public TScaleClnt {
  public:
-  TSignallingClnt(TScaleEndpoint where, TEncodedFilePtr frames, TScaleClntContext context, platform::Event& ended)
+  TSignallingClnt(TScaleEndpoint where, TEncodedFilePtr frames, TScaleClntContext context,
+                  platform::Event& ended)
       : TScaleClnt(std::move(where), std::move(frames), context), ended_(ended) {}
   ~TSignallingClnt() override { WaitFor(); }
   bool Ended() const { return done_.load(); }
@@ -116,9 +117,9 @@ bool TThrEngine::StartNextParked(TParkedLane& lane, platform::Event& ended) {
     context.clock = &engine_.Clock();
     context.networkTimeoutMs = scaleTimeoutMs_;
     // The frames are the client's own: the line lists serve the next file.
-    lane.client = std::make_unique<TSignallingClnt>(TScaleEndpoint{lane.scale.address, lane.scale.port},
-                                                    EncodeFile(lines_, ProfileOf(lane.scale), engine_.Host()),
-                                                    context, ended);
+    lane.client = std::make_unique<TSignallingClnt>(
+        TScaleEndpoint{lane.scale.address, lane.scale.port},
+        EncodeFile(lines_, ProfileOf(lane.scale), engine_.Host()), context, ended);
     lane.client->Start();
     return true;
   }
@@ -128,8 +129,8 @@ bool TThrEngine::StartNextParked(TParkedLane& lane, platform::Event& ended) {
 void TThrEngine::ShowParkedProgress(const std::vector<TParkedLane*>& active) {
   std::vector<int> scales;
   for (const TParkedLane* lane : active) scales.push_back(lane->scale.number);
-  engine_.Progress().Busy(active.size() == 1 ? platform::ExtractFileName(active[0]->current) : "parked copies",
-                          scales);
+  engine_.Progress().Busy(
+      active.size() == 1 ? platform::ExtractFileName(active[0]->current) : "parked copies", scales);
 }
 
 }  // namespace tv

@@ -117,7 +117,8 @@ void CFiles::SortByFileTime(std::vector<std::string>& files) {
   entries.reserve(files.size());
   for (auto& path : files) {
     std::optional<platform::FileTime> stamp = LastWriteTime(path);
-    entries.push_back({stamp, std::string(OriginalFileName(platform::ExtractFileName(path))), std::move(path)});
+    entries.push_back(
+        {stamp, std::string(OriginalFileName(platform::ExtractFileName(path))), std::move(path)});
   }
   std::stable_sort(entries.begin(), entries.end(), [](const Entry& a, const Entry& b) {
     if (a.stamp.has_value() != b.stamp.has_value()) return a.stamp.has_value();

@@ -154,15 +154,18 @@ TEST(Delivery, AFileWithNothingForTheScaleIsNeverParked) {
   site.Drop("empty.txt", nothing);
   site.Start();
   ASSERT_TRUE(site.WaitForLog(1)) << site.output;
-  ASSERT_TRUE(WaitUntil([&] { return !platform::FileExists(site.exportDir + "/empty.txt"); }, 10000));
+  ASSERT_TRUE(
+      WaitUntil([&] { return !platform::FileExists(site.exportDir + "/empty.txt"); }, 10000));
   LogLine l = site.Log()[0];
   EXPECT_EQ(l.address, "127.0.0.5");
   EXPECT_EQ(l.code, 6);
   EXPECT_EQ(l.file, "empty.txt");
   // A copy parked before could never succeed either: it goes, with a reason.
-  EXPECT_TRUE(WaitUntil([&] { return site.Unsent().empty(); }, 5000)) << ::testing::PrintToString(site.Unsent());
+  EXPECT_TRUE(WaitUntil([&] { return site.Unsent().empty(); }, 5000))
+      << ::testing::PrintToString(site.Unsent());
   EXPECT_EQ(site.Stop(), 0);
-  EXPECT_NE(site.output.find("scale 5: parked copy " + legacyCopy + " removed: it holds nothing for this scale"),
+  EXPECT_NE(site.output.find("scale 5: parked copy " + legacyCopy +
+                             " removed: it holds nothing for this scale"),
             std::string::npos)
       << site.output;
   EXPECT_EQ(site.Log().size(), 1u);
@@ -172,15 +175,18 @@ TEST(Delivery, AMalformedAddressPrefixStillRecordsAndParksForTheScalesOwnNumber)
   Site site;
   site.AddScale(5);
   site.SetScales({5});
-  site.SetString("IPAdress", "127.0.0.1.");  // "127.0.0.1.5" is no address: nothing leaves the machine
+  site.SetString("IPAdress",
+                 "127.0.0.1.");  // "127.0.0.1.5" is no address: nothing leaves the machine
   site.Start();
   site.Drop("prices.txt", GoodsFile());
   ASSERT_TRUE(site.WaitForLog(1)) << site.output;
   EXPECT_EQ(site.Log()[0].address, "127.0.0.1.5");
   EXPECT_NE(site.Log()[0].code, 0);
-  EXPECT_TRUE(WaitUntil([&] { return site.Results().count("5") != 0; }, 5000)) << "no entry for scale 5";
+  EXPECT_TRUE(WaitUntil([&] { return site.Results().count("5") != 0; }, 5000))
+      << "no entry for scale 5";
   EXPECT_EQ(site.Results()["5"], 0) << "the status must not keep saying delivered";
-  ASSERT_TRUE(WaitUntil([&] { return !platform::FileExists(site.exportDir + "/prices.txt"); }, 5000));
+  ASSERT_TRUE(
+      WaitUntil([&] { return !platform::FileExists(site.exportDir + "/prices.txt"); }, 5000));
   ASSERT_EQ(site.Unsent().size(), 1u);
   EXPECT_TRUE(IsParkedFor(site.Unsent()[0], "prices005.txt")) << site.Unsent()[0];
   EXPECT_EQ(site.Stop(), 0);

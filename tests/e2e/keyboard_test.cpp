@@ -138,7 +138,8 @@ TEST_F(KeyboardEndToEnd, OnlySm700ScalesGetLayoutsAndOtherScalesCopiesAreRemoved
   EXPECT_EQ(site.Scale(2).Sm700Frames().size(), kRecordsPerUpload);
   for (int n : {1, 3}) EXPECT_EQ(site.Scale(n).Sm700Hellos(), 0) << n;
   EXPECT_EQ(site.Stop(), 0);
-  EXPECT_NE(site.output.find("scale 1: parked copy " + stale + " removed: keyboard layouts go to SM700 scales only"),
+  EXPECT_NE(site.output.find("scale 1: parked copy " + stale +
+                             " removed: keyboard layouts go to SM700 scales only"),
             std::string::npos)
       << site.output;
 }

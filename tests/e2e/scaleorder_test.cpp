@@ -18,10 +18,12 @@ using std::chrono::milliseconds;
 
 // A moment at an even second, so that every offset below 2 s falls into one
 // two-second DOS time stamp.
-const auto kWritten = std::chrono::system_clock::from_time_t(1767261600);  // 2026-01-01 10:00:00 UTC
+const auto kWritten =
+    std::chrono::system_clock::from_time_t(1767261600);  // 2026-01-01 10:00:00 UTC
 
 void SetWritten(const std::string& path, std::chrono::system_clock::time_point t) {
-  const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(t.time_since_epoch()).count();
+  const auto ns =
+      std::chrono::duration_cast<std::chrono::nanoseconds>(t.time_since_epoch()).count();
   timespec times[2];
   times[0].tv_sec = times[1].tv_sec = static_cast<time_t>(ns / 1000000000);
   times[0].tv_nsec = times[1].tv_nsec = static_cast<long>(ns % 1000000000);
@@ -58,7 +60,8 @@ std::vector<int> GoodsReceived(const sim::SimScale& scale) {
 std::vector<std::string> LoggedFiles(const Site& site, const std::string& address, int code) {
   std::vector<std::string> out;
   for (const LogLine& l : site.Log())
-    if (l.address == address && l.code == code) out.push_back(std::string(OriginalFileName(l.file)));
+    if (l.address == address && l.code == code)
+      out.push_back(std::string(OriginalFileName(l.file)));
   return out;
 }
 
@@ -68,13 +71,16 @@ TEST(ScaleOrder, ParkedCopiesByWriteTimeThenOriginalNameNeverByGuid) {
   site.SetScales({3});
   // Six copies written within one second, their GUIDs in the opposite order;
   // the last two share a time and go by their names.
-  const std::vector<std::string> names = {"a003.txt", "b003.txt", "c003.txt", "d003.txt", "f003.txt", "e003.txt"};
+  const std::vector<std::string> names = {"a003.txt", "b003.txt", "c003.txt",
+                                          "d003.txt", "f003.txt", "e003.txt"};
   const int offsetsMs[] = {0, 150, 300, 450, 700, 700};
-  for (int i = 0; i < 6; ++i) Park(site, Guid(0xF0 - i) + names[i], 101 + i, milliseconds(offsetsMs[i]));
+  for (int i = 0; i < 6; ++i)
+    Park(site, Guid(0xF0 - i) + names[i], 101 + i, milliseconds(offsetsMs[i]));
   site.Start();
   ASSERT_TRUE(site.WaitForLog(6)) << site.output;
   EXPECT_EQ(LoggedFiles(site, "127.0.0.3", 0),
-            (std::vector<std::string>{"a003.txt", "b003.txt", "c003.txt", "d003.txt", "e003.txt", "f003.txt"}));
+            (std::vector<std::string>{"a003.txt", "b003.txt", "c003.txt", "d003.txt", "e003.txt",
+                                      "f003.txt"}));
   EXPECT_EQ(GoodsReceived(site.Scale(3)), (std::vector<int>{101, 102, 103, 104, 106, 105}));
   ASSERT_TRUE(WaitUntil([&] { return site.Unsent().empty(); }, 5000));
   EXPECT_EQ(site.Stop(), 0);
@@ -104,7 +110,8 @@ TEST(ScaleOrder, AFailedFileHoldsTheScaleBackForTheRestOfTheCycle) {
   for (int goods : GoodsReceived(site.Scale(4))) EXPECT_EQ(goods, 201);
   site.Scale(4).SetBehaviour(sim::Behaviour{});
   ASSERT_TRUE(site.WaitForLog(6)) << site.output;
-  EXPECT_EQ(LoggedFiles(site, "127.0.0.4", 0), (std::vector<std::string>{"old004.txt", "new004.txt"}));
+  EXPECT_EQ(LoggedFiles(site, "127.0.0.4", 0),
+            (std::vector<std::string>{"old004.txt", "new004.txt"}));
   EXPECT_EQ(GoodsReceived(site.Scale(4)).back(), 202);
   EXPECT_EQ(GoodsReceived(site.Scale(1)), (std::vector<int>{201, 202}));
   ASSERT_TRUE(WaitUntil([&] { return site.Unsent().empty(); }, 5000));
@@ -146,12 +153,15 @@ TEST(ScaleOrder, ADeadScaleCostsOneTimeOutPerCycleNotOnePerParkedFile) {
   // One try of the oldest copy; the rest wait, and the new file is parked.
   size_t tries = 0;
   for (const std::string& line : Lines(firstCycle))
-    if (line.find("scale 20 (127.0.0.20)") != std::string::npos && line.find("(parked copy)") != std::string::npos)
+    if (line.find("scale 20 (127.0.0.20)") != std::string::npos &&
+        line.find("(parked copy)") != std::string::npos)
       ++tries;
   EXPECT_EQ(tries, 1u) << firstCycle;
   ASSERT_EQ(site.Log().size(), 11u);
   for (int n = 1; n <= 10; ++n)
-    EXPECT_EQ(LoggedFiles(site, "127.0.0." + std::to_string(n), 0), std::vector<std::string>{"prices.txt"}) << n;
+    EXPECT_EQ(LoggedFiles(site, "127.0.0." + std::to_string(n), 0),
+              std::vector<std::string>{"prices.txt"})
+        << n;
   EXPECT_EQ(LoggedFiles(site, "127.0.0.20", 18), std::vector<std::string>{"prices.txt"});
   // The healthy scales take milliseconds on loopback; the margin is for a
   // loaded machine, and is far below one time-out per parked file.
@@ -200,7 +210,8 @@ TEST(ScaleOrder, ParkedBacklogsGoToTenScalesAtOnceEachInItsOwnOrder) {
     for (int s = 1; s <= kScales; ++s) n += site.Scale(s).Connections() > 0;
     return n;
   };
-  ASSERT_TRUE(WaitUntil([&] { return connected() >= 10; }, 3000)) << connected() << " scales at once";
+  ASSERT_TRUE(WaitUntil([&] { return connected() >= 10; }, 3000))
+      << connected() << " scales at once";
   EXPECT_EQ(connected(), 10) << "at most ten at once";
 
   for (int n = 1; n <= kScales; ++n) site.Scale(n).SetBehaviour(sim::Behaviour{});

@@ -29,7 +29,8 @@ TEST(ParkedNameTest, TheCycleAndTheParkingRuleDifferOnPurpose) {
 TEST(ParkedNameTest, OriginalNameDropsOnlyAParkedCopysGuid) {
   EXPECT_EQ(OriginalFileName("{6F9619FF-8B86-D011-B42D-00C04FC964FF}price025.txt"), "price025.txt");
   EXPECT_EQ(OriginalFileName("{G}"), "");
-  for (const char* kept : {"price.txt", "price{1}.txt", "}x{", ""}) EXPECT_EQ(OriginalFileName(kept), kept);
+  for (const char* kept : {"price.txt", "price{1}.txt", "}x{", ""})
+    EXPECT_EQ(OriginalFileName(kept), kept);
 }
 
 TEST(ParkedNameTest, ScaleNumberOfAnAddressIsTheLowByteAfterTheThirdDot) {
