@@ -210,12 +210,15 @@ void TThrEngine::DeliverToAllScales(const std::string& path, TEncodings& encodin
   size_t next = 0;
   while (next < count) {
     const size_t first = next;
-    for (size_t started = 0; started < batch && next < count; ++started, ++next) {
+    const size_t end = std::min(count, first + batch);
+    // Said before the first client starts, so that a stop at any moment
+    // can tell what it waits for.
+    engine_.Progress().Busy(currentFileName_, std::vector<int>(tables_.ScaleNumbers.begin() + first,
+                                                               tables_.ScaleNumbers.begin() + end));
+    for (; next < end; ++next) {
       TCurrentScale scale = SelectByIndex(next);
       if (!HeldBack(scale.number)) slots[next] = StartClient(scale, EncodedFor(scale, encodings));
     }
-    engine_.Progress().Busy(currentFileName_, std::vector<int>(tables_.ScaleNumbers.begin() + first,
-                                                               tables_.ScaleNumbers.begin() + next));
     // The last started is collected first.
     for (size_t i = next; i-- > first;) {
       TCurrentScale scale = SelectByIndex(i);
