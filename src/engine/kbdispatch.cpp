@@ -8,6 +8,7 @@
 #include "files/fileproc.h"
 #include "files/parkedname.h"
 #include "platform/fs.h"
+#include "platform/log.h"
 #include "scale/scaletypes.h"
 #include "sm700/Sender.h"
 #include "sm700/XMLKeyboard.h"
@@ -56,6 +57,7 @@ void TThrEngine::DispatchParkedKeyboardFile(const std::string& path) {
 
 void TThrEngine::DispatchKeyboardFileToAll(const std::string& path) {
   tally_.File();
+  bool keep = false;  // a scale that failed has no parked copy
   for (size_t i = 0; i < tables_.ScaleNumbers.size(); ++i) {
     TCurrentScale scale = SelectByIndex(i);
     if (!IsSm700(scale)) continue;
@@ -68,10 +70,13 @@ void TThrEngine::DispatchKeyboardFileToAll(const std::string& path) {
     files_.AppendLog(scale.address, static_cast<uint16_t>(code), currentFileName_);
     // An unreadable file would fail again for every later cycle: not parked.
     if (code == 0 || code == kKbFileUnreadable) continue;
-    files_.CopyToUnsent(path, ParkingAddress(scale.number, scale.address));
+    if (!files_.CopyToUnsent(path, ParkingAddress(scale.number, scale.address))) keep = true;
     HoldBack(scale.number);
   }
-  files_.DeleteIfExists(path);
+  if (!keep)
+    files_.DeleteIfExists(path);
+  else
+    platform::LogError("%s kept in the export directory for the next cycle", platform::MapPath(path).c_str());
 }
 
 int TThrEngine::UploadKeyboardFile(uint8_t target, const std::string& address, const std::string& path) {

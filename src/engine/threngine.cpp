@@ -103,7 +103,14 @@ void TThrEngine::Run() {
   DeliverParkedFiles();
   DeliverCommonFiles();
   DispatchKeyboardFiles();
-  for (const std::string& path : commonFiles_) files_.DeleteIfExists(path);
+  // A file some scale still needs and has no parked copy of stays for the
+  // next cycle; the scales that have it get the same data again.
+  for (const std::string& path : commonFiles_) {
+    if (kept_.count(path) == 0)
+      files_.DeleteIfExists(path);
+    else
+      platform::LogError("%s kept in the export directory for the next cycle", platform::MapPath(path).c_str());
+  }
 }
 
 void TThrEngine::Report() {
@@ -190,6 +197,7 @@ void TThrEngine::DeliverCommonFiles() {
     if (!parsed) {
       LogFileLines(currentFileName_, lines_.skips);
       RecordResult(kResultNothingToSend, path, false, -1, "");
+      RejectUnparsed(path);
       continue;
     }
     // Every profile's frames are made before the first is sent, so that the
@@ -232,6 +240,13 @@ void TThrEngine::DeliverToAllScales(const std::string& path, TEncodings& encodin
   }
 }
 
+// Kept for the back office to see, never deleted: unless it is simply gone,
+// or stays where it is because it could not be moved.
+void TThrEngine::RejectUnparsed(const std::string& path) {
+  if (files_.LastRefusal() == TImportRefusal::kMissing) return;
+  if (!files_.MoveToRejected(path, files_.LastRefusalReason())) kept_.insert(path);
+}
+
 void TThrEngine::RecordResult(int code, const std::string& path, bool parked, int number,
                               const std::string& address) {
   if (!(IsParkedName(currentFileName_) && code != 0))
@@ -239,7 +254,9 @@ void TThrEngine::RecordResult(int code, const std::string& path, bool parked, in
   // Code 6: the file holds nothing for this scale, so no copy could ever be
   // delivered.
   const bool missed = code != kResultDelivered && code != kResultNothingToSend;
-  if (missed && !parked && number >= 0) files_.CopyToUnsent(path, ParkingAddress(number, address));
+  if (missed && !parked && number >= 0 &&
+      !files_.CopyToUnsent(path, ParkingAddress(number, address)))
+    kept_.insert(path);
   if (code == kResultDelivered && parked) files_.DeleteIfExists(path);
   if (code == kResultNothingToSend && parked)
     RemoveParkedCopy(path, number, "it holds nothing for this scale");

@@ -89,6 +89,7 @@ class TThrEngine : public platform::Thread {
   // `number` < 0 when the result names no scale (an unreadable common file).
   void RecordResult(int code, const std::string& path, bool parked, int number,
                     const std::string& address);
+  void RejectUnparsed(const std::string& path);
   void RemoveParkedCopy(const std::string& path, int number, const char* reason);
   // A scale with an undelivered file left parked in this cycle gets nothing
   // newer until a later cycle has delivered that file.
@@ -106,6 +107,7 @@ class TThrEngine : public platform::Thread {
   std::vector<std::string> unsentFiles_;
   std::vector<std::string> commonFiles_;
   std::vector<std::string> keyboardFiles_;
+  std::set<std::string> kept_;  // common files not to delete at the end
   TLineLists lines_;
   TCycleTally tally_;
   std::set<int> heldBack_;
