@@ -1,6 +1,7 @@
 // Keyboard file dispatch: step 7 of an export cycle.  Every ".xml" file goes
 // to the SM700 scales one upload at a time: a parked copy to the scale its
-// name carries, any other file to every scale of the list in table order.
+// name carries, any other file to every SM700 scale of the list in table
+// order.  Other scales have no keyboard session to upload to.
 
 #include "engine/threngine.h"
 #include "engine/unengine.h"
@@ -8,10 +9,19 @@
 #include "files/parkedname.h"
 #include "platform/fs.h"
 #include "platform/log.h"
+#include "scale/scaletypes.h"
 #include "sm700/Sender.h"
 #include "sm700/XMLKeyboard.h"
 
 namespace tv {
+namespace {
+
+bool IsSm700(const TCurrentScale& scale) {
+  return static_cast<TScaleType>(scale.deviceType) == TScaleType::SM700;
+}
+
+}  // namespace
+
 void TThrEngine::DispatchKeyboardFiles() {
   // Without scales nothing is uploaded, parked copies included: every file
   // stays for a later cycle.
@@ -27,12 +37,20 @@ void TThrEngine::DispatchKeyboardFiles() {
 
 void TThrEngine::DispatchParkedKeyboardFile(const std::string& path) {
   TCurrentScale scale;
-  SelectByFileName(path, scale);  // uploaded whether or not it is listed
+  const bool listed = SelectByFileName(path, scale);  // uploaded whether or not it is listed
+  if (listed && !IsSm700(scale)) {
+    RemoveParkedCopy(path, scale.number, "keyboard layouts go to SM700 scales only");
+    return;
+  }
+  if (HeldBack(scale.number)) return;  // waits behind its older file, unlogged
   tally_.File();
   int code = UploadKeyboardFile(static_cast<uint8_t>(scale.number), scale.address, path);
   LogAttempt(scale.number, scale.address, currentFileName_, code, true);
   tally_.Attempt(scale.number, code);
-  if (code != 0) return;  // stays parked, not logged again
+  if (code != 0) {  // stays parked, not logged again
+    if (code != kKbFileUnreadable) HoldBack(scale.number);
+    return;
+  }
   files_.AppendLog(scale.address, 0, currentFileName_);
   files_.DeleteIfExists(path);
 }
@@ -42,12 +60,18 @@ void TThrEngine::DispatchKeyboardFileToAll(const std::string& path) {
   bool keep = false;  // a scale that failed has no parked copy
   for (size_t i = 0; i < tables_.ScaleNumbers.size(); ++i) {
     TCurrentScale scale = SelectByIndex(i);
-    int code = UploadKeyboardFile(static_cast<uint8_t>(scale.number & 0xFF), scale.address, path);
+    if (!IsSm700(scale)) continue;
+    int code =
+        HeldBack(scale.number)
+            ? kResultHeldBack
+            : UploadKeyboardFile(static_cast<uint8_t>(scale.number & 0xFF), scale.address, path);
     LogAttempt(scale.number, scale.address, currentFileName_, code, false);
     tally_.Attempt(scale.number, code);
     files_.AppendLog(scale.address, static_cast<uint16_t>(code), currentFileName_);
     // An unreadable file would fail again for every later cycle: not parked.
-    if (code != 0 && code != kKbFileUnreadable && !files_.CopyToUnsent(path, scale.address)) keep = true;
+    if (code == 0 || code == kKbFileUnreadable) continue;
+    if (!files_.CopyToUnsent(path, ParkingAddress(scale.number, scale.address))) keep = true;
+    HoldBack(scale.number);
   }
   if (!keep)
     files_.DeleteIfExists(path);

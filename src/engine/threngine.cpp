@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdlib>
 
 #include "engine/unengine.h"
 #include "files/fileproc.h"
@@ -33,14 +34,43 @@ TSkippedLines WithEncoderSkips(const TLineLists& lists, const Encodings& encodin
   return skips;
 }
 
+// A test of the whole service gives up on a silent scale sooner than a shop
+// would; the service says so once.
+int ScaleTimeoutMs() {
+  static const int ms = [] {
+    constexpr int kShop = TScaleClntContext::kNetworkTimeoutMs;
+    const char* v = std::getenv("TOVALINK_TEST_SCALE_TIMEOUT_MS");
+    if (v == nullptr || *v == '\0') return kShop;
+    int32_t value = 0;
+    if (!text::StrToInt(v, value) || value <= 0) {
+      platform::LogError("TOVALINK_TEST_SCALE_TIMEOUT_MS ignored: %s is no positive number", v);
+      return kShop;
+    }
+    platform::LogWarning(
+        "scales are given up after %d ms instead of %d ms for a test: "
+        "TOVALINK_TEST_SCALE_TIMEOUT_MS",
+        value, kShop);
+    return static_cast<int>(value);
+  }();
+  return ms;
+}
+
 }  // namespace
+
+std::string ParkingAddress(int number, const std::string& address) {
+  uint8_t named = 0;
+  if (ScaleNumberFromAddress(address, named) && named == static_cast<uint8_t>(number & 0xFF))
+    return address;
+  return std::to_string(number);
+}
 
 TThrEngine::TThrEngine(TEngine& engine)
     : engine_(engine),
       files_(engine.Files()),
       engineSettings_(engine.Settings()),
       registry_(engine.StorePath()),
-      settings_(CycleRead(registry_)) {}
+      settings_(CycleRead(registry_)),
+      scaleTimeoutMs_(ScaleTimeoutMs()) {}
 
 TThrEngine::~TThrEngine() { WaitFor(); }
 
@@ -62,8 +92,14 @@ int TThrEngine::Execute() {
 
 void TThrEngine::Run() {
   tables_ = DeviceTableRead(registry_, settings_.BarcodeFormat);
+  std::vector<std::string> newKeyboardFiles;
   files_.ListUnsentFiles(settings_.SearchMask, unsentFiles_, keyboardFiles_);
-  files_.ListExportFiles(settings_.SearchMask, commonFiles_, keyboardFiles_);
+  files_.ListExportFiles(settings_.SearchMask, commonFiles_, newKeyboardFiles);
+  // Layouts keep their order per scale as goods files do: parked copies
+  // first, each group oldest first.
+  files_.SortByFileTime(keyboardFiles_);
+  files_.SortByFileTime(newKeyboardFiles);
+  keyboardFiles_.insert(keyboardFiles_.end(), newKeyboardFiles.begin(), newKeyboardFiles.end());
   DeliverParkedFiles();
   DeliverCommonFiles();
   DispatchKeyboardFiles();
@@ -146,26 +182,10 @@ TEncodedFilePtr TThrEngine::EncodedFor(const TCurrentScale& s, TEncodings& encod
 std::unique_ptr<TScaleClnt> TThrEngine::StartClient(const TCurrentScale& s, TEncodedFilePtr frames) {
   TScaleClntContext context;
   context.clock = &engine_.Clock();
+  context.networkTimeoutMs = scaleTimeoutMs_;
   auto client = std::make_unique<TScaleClnt>(TScaleEndpoint{s.address, s.port}, std::move(frames), context);
   client->Start();
   return client;
-}
-
-void TThrEngine::DeliverParkedFiles() {
-  for (const std::string& path : unsentFiles_) {
-    currentFileName_ = platform::ExtractFileName(path);
-    if (!files_.ParseImportFile(path, lines_)) continue;
-    TCurrentScale scale;
-    if (!SelectByFileName(path, scale)) continue;
-    tally_.File();
-    engine_.Progress().Busy(currentFileName_, {scale.number});
-    TEncodings encodings;
-    std::unique_ptr<TScaleClnt> client = StartClient(scale, EncodedFor(scale, encodings));
-    int code = client->WaitFor();
-    client.reset();
-    RecordResult(code, path, true, scale.address);
-    StoreResults();
-  }
 }
 
 void TThrEngine::DeliverCommonFiles() {
@@ -176,7 +196,7 @@ void TThrEngine::DeliverCommonFiles() {
     const bool parsed = files_.ParseImportFile(path, lines_);
     if (!parsed) {
       LogFileLines(currentFileName_, lines_.skips);
-      RecordResult(kResultNothingToSend, path, false, "");
+      RecordResult(kResultNothingToSend, path, false, -1, "");
       RejectUnparsed(path);
       continue;
     }
@@ -198,18 +218,24 @@ void TThrEngine::DeliverToAllScales(const std::string& path, TEncodings& encodin
   size_t next = 0;
   while (next < count) {
     const size_t first = next;
-    for (size_t started = 0; started < batch && next < count; ++started, ++next) {
-      TCurrentScale scale = SelectByIndex(next);
-      slots[next] = StartClient(scale, EncodedFor(scale, encodings));
-    }
+    const size_t end = std::min(count, first + batch);
+    // Said before the first client starts, so that a stop at any moment
+    // can tell what it waits for.
     engine_.Progress().Busy(currentFileName_, std::vector<int>(tables_.ScaleNumbers.begin() + first,
-                                                               tables_.ScaleNumbers.begin() + next));
+                                                               tables_.ScaleNumbers.begin() + end));
+    for (; next < end; ++next) {
+      TCurrentScale scale = SelectByIndex(next);
+      if (!HeldBack(scale.number)) slots[next] = StartClient(scale, EncodedFor(scale, encodings));
+    }
     // The last started is collected first.
     for (size_t i = next; i-- > first;) {
       TCurrentScale scale = SelectByIndex(i);
-      int code = slots[i]->WaitFor();
-      slots[i].reset();
-      RecordResult(code, path, false, scale.address);
+      int code = kResultHeldBack;  // parked without connecting
+      if (slots[i]) {
+        code = slots[i]->WaitFor();
+        slots[i].reset();
+      }
+      RecordResult(code, path, false, scale.number, scale.address);
     }
     StoreResults();
   }
@@ -222,24 +248,30 @@ void TThrEngine::RejectUnparsed(const std::string& path) {
   if (!files_.MoveToRejected(path, files_.LastRefusalReason())) kept_.insert(path);
 }
 
-void TThrEngine::RecordResult(int code, const std::string& path, bool parked, const std::string& address) {
+void TThrEngine::RecordResult(int code, const std::string& path, bool parked, int number,
+                              const std::string& address) {
   if (!(IsParkedName(currentFileName_) && code != 0))
     files_.AppendLog(address, static_cast<uint16_t>(code), currentFileName_);
-  if (code != 0 && !text::Trim(address).empty() && !parked && !files_.CopyToUnsent(path, address))
+  // Code 6: the file holds nothing for this scale, so no copy could ever be
+  // delivered.
+  const bool missed = code != kResultDelivered && code != kResultNothingToSend;
+  if (missed && !parked && number >= 0 &&
+      !files_.CopyToUnsent(path, ParkingAddress(number, address)))
     kept_.insert(path);
-  if (code == 0 && parked) files_.DeleteIfExists(path);
-  // A result without an address (an unparseable common file) names no scale.
-  uint8_t number = 0;
-  const bool named = ScaleNumberFromAddress(address, number);
-  LogAttempt(named ? number : -1, address, currentFileName_, code, parked);
-  tally_.Attempt(named ? number : -1, code);
-  if (!named) return;
-  pendingResults_.push_back({number, code == 0});
+  if (code == kResultDelivered && parked) files_.DeleteIfExists(path);
+  if (code == kResultNothingToSend && parked)
+    RemoveParkedCopy(path, number, "it holds nothing for this scale");
+  if (missed && number >= 0) HoldBack(number);
+  LogAttempt(number, address, currentFileName_, code, parked);
+  tally_.Attempt(number, code);
+  if (number < 0) return;
+  pendingResults_.push_back({number, code == kResultDelivered});
 }
 
-// The results of one batch go to the store in one transaction, each after
-// its log line and its parked copy.
+// Results go to the store in one transaction per batch, each after its log
+// line and its parked copy.
 void TThrEngine::StoreResults() {
+  if (pendingResults_.empty()) return;
   try {
     WriteResults(registry_, pendingResults_);
   } catch (const platform::RegistryError& e) {
@@ -247,6 +279,12 @@ void TThrEngine::StoreResults() {
       platform::LogError("result of scale %d not stored: %s", r.scaleNumber, e.what());
   }
   pendingResults_.clear();
+}
+
+void TThrEngine::RemoveParkedCopy(const std::string& path, int number, const char* reason) {
+  platform::LogWarning("scale %d: parked copy %s removed: %s", number,
+                       platform::ExtractFileName(path).c_str(), reason);
+  files_.DeleteIfExists(path);
 }
 
 }  // namespace tv

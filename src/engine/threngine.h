@@ -25,6 +25,10 @@ namespace tv {
 class CFiles;
 class TEngine;
 class TScaleClnt;
+struct TParkedLane;
+namespace platform {
+class Event;
+}
 
 // The scale that the next client or record refers to.
 struct TCurrentScale {
@@ -36,6 +40,11 @@ struct TCurrentScale {
   bool useByInDays = false;
   bool constBarcode = false;
 };
+
+// What CopyToUnsent is given to name a copy for scale `number`: its address,
+// unless a malformed IPAdress makes the address name another scale (or
+// none); then the bare number, which names the scale itself.
+std::string ParkingAddress(int number, const std::string& address);
 
 class TThrEngine : public platform::Thread {
  public:
@@ -57,7 +66,13 @@ class TThrEngine : public platform::Thread {
   void Run();
   // The summary line and the STATUS systemctl shows.
   void Report();
+  // Parked goods files (threngine_parked.cpp): a queue per scale, up to 10
+  // scales at once.
   void DeliverParkedFiles();
+  std::vector<TParkedLane> ParkedLanes() const;
+  bool StartNextParked(TParkedLane& lane, platform::Event& ended);
+  bool CollectParked(TParkedLane& lane, platform::Event& ended);
+  void ShowParkedProgress(const std::vector<TParkedLane*>& active);
   void DeliverCommonFiles();
   // The file's frames for a scale, encoded once per distinct profile.
   using TEncodings = std::unordered_map<TScaleProfile, TEncodedFilePtr, TScaleProfileHash>;
@@ -71,9 +86,16 @@ class TThrEngine : public platform::Thread {
   TScaleProfile ProfileOf(const TCurrentScale& scale) const;
   TEncodedFilePtr EncodedFor(const TCurrentScale& scale, TEncodings& encodings) const;
   std::unique_ptr<TScaleClnt> StartClient(const TCurrentScale& scale, TEncodedFilePtr frames);
-  void RecordResult(int code, const std::string& path, bool parked, const std::string& address);
+  // `number` < 0 when the result names no scale (an unreadable common file).
+  void RecordResult(int code, const std::string& path, bool parked, int number,
+                    const std::string& address);
   void RejectUnparsed(const std::string& path);
   void StoreResults();
+  void RemoveParkedCopy(const std::string& path, int number, const char* reason);
+  // A scale with an undelivered file left parked in this cycle gets nothing
+  // newer until a later cycle has delivered that file.
+  void HoldBack(int number) { heldBack_.insert(number); }
+  bool HeldBack(int number) const { return heldBack_.count(number) != 0; }
   std::string AddressOf(int32_t number) const;
 
   TEngine& engine_;
@@ -90,6 +112,8 @@ class TThrEngine : public platform::Thread {
   TLineLists lines_;
   std::vector<TScaleResult> pendingResults_;  // recorded, not yet in the store
   TCycleTally tally_;
+  std::set<int> heldBack_;
+  int scaleTimeoutMs_;
 };
 
 }  // namespace tv

@@ -65,8 +65,9 @@ class CFiles {
   // The same for the Unsent folder (pattern: dir + "Unsent\*" + file mask).
   void ListUnsentFiles(const std::string& mask, std::vector<std::string>& unsentFiles,
                        std::vector<std::string>& keyboardFiles);
-  // Oldest first by DOS time stamp; equal stamps keep their order; a file
-  // that has vanished stays where it is.
+  // Oldest first by full-resolution modification time, equal times by the
+  // original file name (a parked copy's name without its GUID); a file that
+  // has vanished goes last.
   void SortByFileTime(std::vector<std::string>& files);
   // The scale number in a parked file's name: the (up to) three characters
   // before the first dot, low 8 bits; 0 when they are not a number.
@@ -130,7 +131,7 @@ class CFiles {
   char ListSeparator() const;
   bool AnyFile(const std::string& storedPattern, platform::Status& failure);
   void ReportPendingCheck(const platform::Status& failure);
-  std::optional<int32_t> DosStamp(const std::string& path);
+  std::optional<platform::FileTime> LastWriteTime(const std::string& path);
   void CollectFiles(const std::string& storedPattern, const std::string& listedDir,
                     std::vector<std::string>& goodsFiles, std::vector<std::string>& keyboardFiles,
                     bool exportDir = false);

@@ -101,42 +101,38 @@ void CFiles::ListUnsentFiles(const std::string& mask, std::vector<std::string>& 
 
 // A vanished file has no stamp, which is no failure: the cycle lists and
 // sorts while the back office may still be at work.
-std::optional<int32_t> CFiles::DosStamp(const std::string& path) {
+std::optional<platform::FileTime> CFiles::LastWriteTime(const std::string& path) {
   platform::FileInfo info;
   platform::Status s = env_.GetFileInfo(platform::MapPath(path), &info);
   if (!s.ok()) {
     if (!s.IsNotFound()) platform::LogWarning("export file not sorted by age: %s", s.ToString().c_str());
     return std::nullopt;
   }
-  return platform::DosTimeFromUnix(std::chrono::system_clock::to_time_t(info.lastWrite));
+  return info.lastWrite;
 }
 
 void CFiles::SortByFileTime(std::vector<std::string>& files) {
-  // Each file is looked up once; the ordering is a selection that moves
-  // every strictly older file to the front, so equal stamps keep their
-  // order and a vanished file (no stamp) simply stays where it is.
+  // Full resolution, so that files written within one second keep the order
+  // they were written in; ties go by the name the back office gave, which a
+  // parked copy carries behind its GUID (the GUID is random).  A vanished file
+  // goes last: it can no longer be delivered anyway.
   struct Entry {
+    std::optional<platform::FileTime> stamp;
+    std::string name;
     std::string path;
-    std::optional<int32_t> stamp;
   };
   std::vector<Entry> entries;
   entries.reserve(files.size());
   for (auto& path : files) {
-    std::optional<int32_t> stamp = DosStamp(path);
-    entries.push_back({std::move(path), stamp});
+    std::optional<platform::FileTime> stamp = LastWriteTime(path);
+    entries.push_back(
+        {stamp, std::string(OriginalFileName(platform::ExtractFileName(path))), std::move(path)});
   }
-  int32_t least = 0;
-  for (size_t i = 0; i < entries.size(); ++i) {
-    if (entries[i].stamp) least = *entries[i].stamp;
-    for (size_t j = i + 1; j < entries.size(); ++j) {
-      if (entries[j].stamp && *entries[j].stamp < least) {
-        least = *entries[j].stamp;
-        std::rotate(entries.begin() + static_cast<std::ptrdiff_t>(i),
-                    entries.begin() + static_cast<std::ptrdiff_t>(j),
-                    entries.begin() + static_cast<std::ptrdiff_t>(j + 1));
-      }
-    }
-  }
+  std::stable_sort(entries.begin(), entries.end(), [](const Entry& a, const Entry& b) {
+    if (a.stamp.has_value() != b.stamp.has_value()) return a.stamp.has_value();
+    if (a.stamp != b.stamp) return *a.stamp < *b.stamp;
+    return a.name < b.name;
+  });
   files.clear();
   for (auto& e : entries) files.push_back(std::move(e.path));
 }

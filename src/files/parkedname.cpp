@@ -13,6 +13,11 @@ bool IsParkedCopyName(std::string_view name) {
   return !name.empty() && name.front() == '{' && name.find('}') != std::string_view::npos;
 }
 
+std::string_view OriginalFileName(std::string_view name) {
+  if (!IsParkedCopyName(name)) return name;
+  return name.substr(name.find('}') + 1);
+}
+
 uint8_t ScaleNumberFromFileName(const std::string& path) {
   const std::string name = platform::ExtractFileName(path);
   const size_t dot = name.find('.');

@@ -16,6 +16,10 @@ bool IsParkedName(std::string_view name);
 // gives its copies, so such a file is never parked a second time.
 bool IsParkedCopyName(std::string_view name);
 
+// The name the back office gave a file: a parked copy's name without its
+// GUID prefix, any other name unchanged.
+std::string_view OriginalFileName(std::string_view name);
+
 // The scale number in a parked file's name: the (up to) three characters
 // just before the first "." of the name, read as a number, low byte; 0
 // when they are no number.

@@ -18,6 +18,7 @@ inline const char* ResultMeaning(int code) {
     case 15: return "keyboard upload: connection failed";
     case 16: return "keyboard upload: key record or image refused";
     case 17: return "keyboard upload: keyboard file unreadable";
+    case 18: return "held back behind an earlier undelivered file";
     default: return "unknown code";
   }
 }

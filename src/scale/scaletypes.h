@@ -22,5 +22,6 @@ constexpr int kResultUnreachable = 2;     // no echo reply, or connect failed
 constexpr int kResultRejected = 3;        // answer byte was not the acknowledgement
 constexpr int kResultEncodeFailed = 4;    // a goods record could not be encoded
 constexpr int kResultNothingToSend = 6;   // no frame was sent
+constexpr int kResultHeldBack = 18;       // not sent: an older file for the scale failed
 
 }  // namespace tv

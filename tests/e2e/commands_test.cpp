@@ -40,7 +40,7 @@ TEST_F(CommandsEndToEnd, ScalesAddedWhileRunningAreServedAndTheirParkedFilesList
   std::string out;
   ASSERT_EQ(Tovalink({"scale", "remove", "91"}, out), 0) << out;
   ASSERT_EQ(Tovalink({"scale", "add", "1", "--type", "SM700"}, out), 0) << out;
-  ASSERT_EQ(Tovalink({"scale", "add", "2", "--type", "Pole"}, out), 0) << out;
+  ASSERT_EQ(Tovalink({"scale", "add", "2", "--type", "SM700"}, out), 0) << out;
 
   site.Drop("prices.txt", GoodsFile(55));
   ASSERT_TRUE(site.WaitForLog(2)) << site.output;
@@ -58,7 +58,7 @@ TEST_F(CommandsEndToEnd, ScalesAddedWhileRunningAreServedAndTheirParkedFilesList
   EXPECT_EQ(codes["127.0.0.1 prices.txt"], 0);
   EXPECT_EQ(codes["127.0.0.2 prices.txt"], 3);
   EXPECT_EQ(codes["127.0.0.1 keys.xml"], 0);
-  EXPECT_EQ(codes["127.0.0.2 keys.xml"], 15);
+  EXPECT_EQ(codes["127.0.0.2 keys.xml"], 18) << "held back behind its undelivered goods file";
   EXPECT_FALSE(site.Scale(1).Frames().empty()) << "the scale added by command received the goods file";
 
   ASSERT_EQ(Tovalink({"scale", "list", "--json"}, out), 0) << out;

@@ -143,6 +143,64 @@ TEST(Delivery, UnparseableFilesStrangersAndAnEmptyScaleList) {
   EXPECT_EQ(site.Stop(), 0);
 }
 
+TEST(Delivery, AFileWithNothingForTheScaleIsNeverParked) {
+  Site site;
+  site.AddScale(5);
+  site.SetScales({5});
+  // One A line with a goods number no scale can take: read, but no frame.
+  const std::string nothing = Lines(GoodsFile(1000000))[1] + "\r\n";
+  const std::string legacyCopy = "{00000000-0000-0000-0000-0000000000AB}empty005.txt";
+  WriteFile(site.exportDir + "/Unsent/" + legacyCopy, nothing);
+  site.Drop("empty.txt", nothing);
+  site.Start();
+  ASSERT_TRUE(site.WaitForLog(1)) << site.output;
+  ASSERT_TRUE(
+      WaitUntil([&] { return !platform::FileExists(site.exportDir + "/empty.txt"); }, 10000));
+  LogLine l = site.Log()[0];
+  EXPECT_EQ(l.address, "127.0.0.5");
+  EXPECT_EQ(l.code, 6);
+  EXPECT_EQ(l.file, "empty.txt");
+  // A copy parked before could never succeed either: it goes, with a reason.
+  EXPECT_TRUE(WaitUntil([&] { return site.Unsent().empty(); }, 5000))
+      << ::testing::PrintToString(site.Unsent());
+  EXPECT_EQ(site.Stop(), 0);
+  EXPECT_NE(site.output.find("scale 5: parked copy " + legacyCopy +
+                             " removed: it holds nothing for this scale"),
+            std::string::npos)
+      << site.output;
+  EXPECT_EQ(site.Log().size(), 1u);
+}
+
+TEST(Delivery, AMalformedAddressPrefixStillRecordsAndParksForTheScalesOwnNumber) {
+  Site site;
+  site.AddScale(5);
+  site.SetScales({5});
+  site.SetString("IPAdress",
+                 "127.0.0.1.");  // "127.0.0.1.5" is no address: nothing leaves the machine
+  site.Start();
+  site.Drop("prices.txt", GoodsFile());
+  ASSERT_TRUE(site.WaitForLog(1)) << site.output;
+  EXPECT_EQ(site.Log()[0].address, "127.0.0.1.5");
+  EXPECT_NE(site.Log()[0].code, 0);
+  EXPECT_TRUE(WaitUntil([&] { return site.Results().count("5") != 0; }, 5000))
+      << "no entry for scale 5";
+  EXPECT_EQ(site.Results()["5"], 0) << "the status must not keep saying delivered";
+  ASSERT_TRUE(
+      WaitUntil([&] { return !platform::FileExists(site.exportDir + "/prices.txt"); }, 5000));
+  ASSERT_EQ(site.Unsent().size(), 1u);
+  EXPECT_TRUE(IsParkedFor(site.Unsent()[0], "prices005.txt")) << site.Unsent()[0];
+  EXPECT_EQ(site.Stop(), 0);
+
+  // Mended, the prefix delivers the copy to its scale.
+  site.SetString("IPAdress", "127.0.0.");
+  site.Start();
+  ASSERT_TRUE(site.WaitForLog(2)) << site.output;
+  EXPECT_EQ(site.Log()[1].address, "127.0.0.5");
+  EXPECT_EQ(site.Log()[1].code, 0);
+  EXPECT_TRUE(WaitUntil([&] { return site.Results()["5"] == 1; }, 5000));
+  EXPECT_EQ(site.Stop(), 0);
+}
+
 TEST(Delivery, StopDuringACycleWaitsForItsLastClient) {
   Site site;
   sim::Behaviour slow;

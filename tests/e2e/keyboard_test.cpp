@@ -122,6 +122,28 @@ TEST_F(KeyboardEndToEnd, ParkedCopiesForUnlistedScalesAndTheEmptyList) {
   EXPECT_EQ(site.Stop(), 0);
 }
 
+TEST_F(KeyboardEndToEnd, OnlySm700ScalesGetLayoutsAndOtherScalesCopiesAreRemoved) {
+  for (int n : {1, 2, 3}) site.AddScale(n);
+  site.SetScales({1, 2, 3}, {1, 5, 0});  // Bench, SM700, Pole
+  const std::string stale = "{11111111-2222-3333-4444-555555555555}keys001.xml";
+  WriteFile(site.exportDir + "/Unsent/" + stale, KeyboardFile());
+  site.Drop("keys.xml", KeyboardFile());
+  site.Start();
+  WaitForFileGone("keys.xml");
+  ASSERT_TRUE(WaitUntil([&] { return site.Unsent().empty(); }, 10000)) << site.service->Output();
+  // No session, no log line, no copy for the others.
+  ASSERT_EQ(site.Log().size(), 1u);
+  EXPECT_EQ(site.Log()[0].address, "127.0.0.2");
+  EXPECT_EQ(site.Log()[0].code, 0);
+  EXPECT_EQ(site.Scale(2).Sm700Frames().size(), kRecordsPerUpload);
+  for (int n : {1, 3}) EXPECT_EQ(site.Scale(n).Sm700Hellos(), 0) << n;
+  EXPECT_EQ(site.Stop(), 0);
+  EXPECT_NE(site.output.find("scale 1: parked copy " + stale +
+                             " removed: keyboard layouts go to SM700 scales only"),
+            std::string::npos)
+      << site.output;
+}
+
 TEST_F(KeyboardEndToEnd, AnUnreadableFileIsLoggedWith17AndNotParked) {
   for (int n : {1, 2}) site.AddScale(n);
   site.SetScales({1, 2}, {5, 5});

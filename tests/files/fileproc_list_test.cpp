@@ -87,15 +87,25 @@ TEST_F(DiscoveryTest, PosixMasksListPosixPaths) {
   EXPECT_EQ(unsent, Strings{dir + "Unsent/{G}p001.txt"});
 }
 
-TEST_F(DiscoveryTest, GoodsFilesComeOldestFirstAndEqualStampsKeepSearchOrder) {
-  // 10:00:00 and 10:00:01 are one stamp at two-second resolution.
-  WriteFile(Stored("a.txt"), "A", LocalAt(10, 0, 1));
-  WriteFile(Stored("b.txt"), "A", LocalAt(10, 0, 0));
-  WriteFile(Stored("c.txt"), "A", LocalAt(9, 59, 0));
+TEST_F(DiscoveryTest, GoodsFilesComeOldestFirstAndEqualTimesByOriginalName) {
+  // 10:00:00 and 10:00:01 differ, although one two-second DOS stamp.
   WriteFile(Stored("d.txt"), "A", LocalAt(10, 0, 1));
+  WriteFile(Stored("b.txt"), "A", LocalAt(10, 0, 1));
+  WriteFile(Stored("a.txt"), "A", LocalAt(10, 0, 0));
+  WriteFile(Stored("c.txt"), "A", LocalAt(9, 59, 0));
   Strings common, keyboard;
   files_.ListExportFiles(Mask(), common, keyboard);
   EXPECT_EQ(common, (Strings{Stored("c.txt"), Stored("a.txt"), Stored("b.txt"), Stored("d.txt")}));
+
+  // Parked copies go by the name behind the GUID, never by the GUID.
+  WriteFile(StoredUnsent("{00000000-0000-0000-0000-000000000000}z007.txt"), "A", LocalAt(10, 0, 0));
+  WriteFile(StoredUnsent("{FFFFFFFF-0000-0000-0000-000000000000}y007.txt"), "A", LocalAt(10, 0, 0));
+  WriteFile(StoredUnsent("{88888888-0000-0000-0000-000000000000}x007.txt"), "A", LocalAt(10, 0, 1));
+  Strings unsent;
+  files_.ListUnsentFiles(Mask(), unsent, keyboard);
+  EXPECT_EQ(unsent, (Strings{StoredUnsent("{FFFFFFFF-0000-0000-0000-000000000000}y007.txt"),
+                             StoredUnsent("{00000000-0000-0000-0000-000000000000}z007.txt"),
+                             StoredUnsent("{88888888-0000-0000-0000-000000000000}x007.txt")}));
 }
 
 TEST_F(DiscoveryTest, SortOrdersManyFilesAndStepsOverVanishedOnes) {

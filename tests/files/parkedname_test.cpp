@@ -24,6 +24,15 @@ TEST(ParkedNameTest, TheCycleAndTheParkingRuleDifferOnPurpose) {
   }
 }
 
+// What the back office called a file orders parked copies written at the
+// same moment; only a parked copy's GUID prefix is cut.
+TEST(ParkedNameTest, OriginalNameDropsOnlyAParkedCopysGuid) {
+  EXPECT_EQ(OriginalFileName("{6F9619FF-8B86-D011-B42D-00C04FC964FF}price025.txt"), "price025.txt");
+  EXPECT_EQ(OriginalFileName("{G}"), "");
+  for (const char* kept : {"price.txt", "price{1}.txt", "}x{", ""})
+    EXPECT_EQ(OriginalFileName(kept), kept);
+}
+
 TEST(ParkedNameTest, ScaleNumberOfAnAddressIsTheLowByteAfterTheThirdDot) {
   uint8_t n = 99;
   EXPECT_TRUE(ScaleNumberFromAddress("127.0.0.12", n));
