@@ -72,12 +72,13 @@ class TLineCursor {
 
 // I line of the delimited layout: one character skipped, then key and value
 // split at the first list separator.  False when the line holds no value.
-bool FileDelimitedValue(TLineCursor& cursor, char separator, TValueTable& values) {
+bool FileDelimitedValue(TLineCursor& cursor, char separator, TValueTable& values, std::string& key) {
   cursor.ReadField(1);
   std::string rest = cursor.ReadContent();
   size_t sep = rest.find(separator);
   if (sep == std::string::npos || sep + 1 >= rest.size()) return false;
-  values.Set(rest.substr(0, std::min(sep, kFieldWidth)), rest.substr(sep + 1));
+  key = rest.substr(0, std::min(sep, kFieldWidth));
+  values.Set(key, rest.substr(sep + 1));
   return true;
 }
 
@@ -96,7 +97,7 @@ std::string UnknownCode(char code) {
 // Both layouts file D and T lines alike; they differ in which A lines they
 // keep and in how an I line splits into key and value.
 bool ReadImportLines(std::string_view bytes, size_t& pos, bool delimited, char separator,
-                     TLineLists& lists) {
+                     TLineLists& lists, std::vector<TLineNote>* notes) {
   try {
     // Line numbers count from the start of the bytes, also when reading
     // resumes in the middle.
@@ -104,6 +105,13 @@ bool ReadImportLines(std::string_view bytes, size_t& pos, bool delimited, char s
     TSkippedLines& skips = lists.skips;
     TLineCursor cursor(bytes, pos);
     char code = 0;
+    auto filed = [&](size_t index, std::string key = {}) {
+      if (notes) notes->push_back({lineNo, code, true, index, std::move(key), {}});
+    };
+    auto skip = [&](std::string reason) {
+      if (notes) notes->push_back({lineNo, code, false, 0, {}, reason});
+      skips.Skip(lineNo, std::move(reason));
+    };
     while (cursor.NextCode(code)) {
       ++lineNo;
       if (code == '\n') continue;  // empty line
@@ -112,36 +120,43 @@ bool ReadImportLines(std::string_view bytes, size_t& pos, bool delimited, char s
         case 'A': {
           std::string content = cursor.ReadContent();
           if (delimited || content.size() == kFixedGoodsLineLength) {
+            filed(lists.aLines.size());
             lists.aLines.push_back(std::move(content));
             lists.aLineNumbers.push_back(lineNo);
           } else
-            skips.Skip(lineNo, "A line of " + std::to_string(content.size() + 1) +
-                                   " characters, the fixed layout needs " + std::to_string(kFixedGoodsLineLength + 1));
+            skip("A line of " + std::to_string(content.size() + 1) + " characters, the fixed layout needs " +
+                 std::to_string(kFixedGoodsLineLength + 1));
           break;
         }
         case 'D':
+          filed(lists.dLines.size());
           lists.dLines.push_back(cursor.ReadField(kFieldWidth));
           break;
         case 'I':
           if (delimited) {
-            if (!FileDelimitedValue(cursor, separator, lists.iValues))
-              skips.Skip(lineNo, "I line without a separator or text");
+            std::string key;
+            if (FileDelimitedValue(cursor, separator, lists.iValues, key))
+              filed(0, std::move(key));
+            else
+              skip(std::string("I line without a '") + separator + "' after its key or without text");
           } else {
             std::string key = cursor.ReadField(kFieldWidth);
             std::string value = cursor.ReadContent();
-            if (!value.empty())
+            if (!value.empty()) {
               lists.iValues.Set(key, value);
-            else
-              skips.Skip(lineNo, "I line without text");
+              filed(0, std::move(key));
+            } else
+              skip("I line without text after its 15-character key");
           }
           break;
         case 'T':
+          filed(lists.tLines.size());
           lists.tLines.push_back(cursor.ReadContent());
           break;
         case '\r':
           break;  // empty line ended by CR LF
         default:
-          skips.Skip(lineNo, UnknownCode(code));
+          skip(UnknownCode(code));
           break;
       }
       cursor.SkipLine();
@@ -153,7 +168,7 @@ bool ReadImportLines(std::string_view bytes, size_t& pos, bool delimited, char s
 }
 
 bool ParseImportBytes(std::string_view bytes, int importType, char listSeparator,
-                      TLineLists& lists) {
+                      TLineLists& lists, std::vector<TLineNote>* notes) {
   try {
     lists.aLines.clear();
     lists.aLineNumbers.clear();
@@ -164,9 +179,9 @@ bool ParseImportBytes(std::string_view bytes, int importType, char listSeparator
     size_t pos = 0;
     bool ok = true;
     if (importType == itFixed) {
-      ok = ReadImportLines(bytes, pos, false, listSeparator, lists);
+      ok = ReadImportLines(bytes, pos, false, listSeparator, lists, notes);
     } else if (importType == itDelimited || importType == itExtended) {
-      ok = ReadImportLines(bytes, pos, true, listSeparator, lists);
+      ok = ReadImportLines(bytes, pos, true, listSeparator, lists, notes);
     }
     return ok && (!lists.aLines.empty() || !lists.dLines.empty() || !lists.tLines.empty());
   } catch (...) {

@@ -4,23 +4,36 @@
 #pragma once
 
 #include <cstddef>
+#include <string>
 #include <string_view>
+#include <vector>
 
 #include "files/importtype.h"
 #include "files/linelists.h"
 
 namespace tv {
 
+// What became of one line of a goods file, for tools that explain a file.
+struct TLineNote {
+  size_t line = 0;    // 1-based
+  char code = 0;
+  bool filed = false;
+  size_t index = 0;   // filed A, D and T lines: the entry's index in its list
+  std::string key;    // filed I lines: the key the text went under
+  std::string reason; // skipped lines: why
+};
+
 // Clears `lists` and files the lines of `bytes` by `importType`; any other
 // type files nothing.  `listSeparator` splits I lines of the delimited
 // layout.  True when the read completed and an A, D or T line was filed.
+// With `notes`, one note per line that has a code is appended to it.
 bool ParseImportBytes(std::string_view bytes, int importType, char listSeparator,
-                      TLineLists& lists);
+                      TLineLists& lists, std::vector<TLineNote>* notes = nullptr);
 
 // Files the lines of `bytes` from `pos` to the end (or a Ctrl-Z where a line
 // begins) into `lists`, which are not cleared; `pos` is left where reading
 // stopped.  False when filing failed; what was filed before stays.
 bool ReadImportLines(std::string_view bytes, size_t& pos, bool delimited, char listSeparator,
-                     TLineLists& lists);
+                     TLineLists& lists, std::vector<TLineNote>* notes = nullptr);
 
 }  // namespace tv

@@ -130,6 +130,9 @@ class TGoodsEncoder {
   std::optional<int32_t> ParseDeletionEntry(const std::string& entry) const;
   // Reads a clock line; CurrentTime leaves `out` alone.
   TClockLine ReadClockLine(const std::string& entry, TClockSetting& out) const;
+  // What a readable clock line looks like under this profile, for a line
+  // ReadClockLine found unreadable.
+  std::string ClockLineExpectation() const;
   // As ReadClockLine, with the clock's time for CurrentTime.
   bool ParseClockLine(const std::string& entry, TClockSetting& out) const;
 
@@ -151,6 +154,8 @@ class TGoodsEncoder {
   char DecimalSeparator() const { return decimalSeparator; }
 
  private:
+  // Records why the line cannot be read; false.
+  bool Expect(const std::string& problem);
   bool ReadFixedLine(const std::string& entry);
   bool ReadDelimitedLine(const std::string& entry);
   bool ReadLayout1A(const std::string& entry);
@@ -189,6 +194,7 @@ class TGoodsEncoder {
   int resultCode = kResultDelivered;
   bool lastUnencodable = false;
   std::string lastSkipReason;
+  std::string lineProblem;  // why ParseGoodsLine refused the last line
 
   // Working state, reused line after line so that no frame allocates.
   std::unique_ptr<std::array<uint8_t, kFrameBufferSize>> frameBuffer;

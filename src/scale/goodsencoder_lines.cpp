@@ -67,18 +67,26 @@ void TGoodsEncoder::ClearImportRecord() {
   r.Extended = false;
 }
 
+bool TGoodsEncoder::Expect(const std::string& problem) {
+  lineProblem = problem;
+  return false;
+}
+
 bool TGoodsEncoder::ParseGoodsLine(const std::string& entry) {
   ClearImportRecord();
+  lineProblem.clear();
   switch (profile.ImportType) {
     case itFixed: return ReadFixedLine(entry);
     case itDelimited: return ReadDelimitedLine(entry);
     case itExtended: return ReadExtendedLine(entry);
-    default: return false;
+    default: return Expect("ImportType " + std::to_string(profile.ImportType) + " reads no goods line");
   }
 }
 
 bool TGoodsEncoder::ReadFixedLine(const std::string& entry) {
-  if (entry.size() != kFixedLineLength) return false;
+  if (entry.size() != kFixedLineLength)
+    return Expect("the fixed layout needs " + std::to_string(kFixedLineLength) + " characters after the A, not " +
+                  std::to_string(entry.size()));
   TImportRecord& r = importRecord;
   std::string_view s(entry);
   r.Barcode.assign(s.substr(0, 12));
@@ -94,7 +102,8 @@ bool TGoodsEncoder::ReadFixedLine(const std::string& entry) {
   while (!name.empty() && name.back() == ' ') name.remove_suffix(1);
   r.Name.assign(name);
   int32_t code = 0;
-  return ParseDecimalInt(r.Code, code) && code != 0;
+  if (ParseDecimalInt(r.Code, code) && code != 0) return true;
+  return Expect("the goods number (characters 13 to 27) \"" + r.Code + "\" is not a number other than 0");
 }
 
 bool TGoodsEncoder::ReadDelimitedLine(const std::string& entry) {
@@ -108,24 +117,24 @@ bool TGoodsEncoder::ReadLayout1A(const std::string& entry) {
   TImportRecord& r = importRecord;
   const char sep = listSeparator;
   size_t pos = entry.find(sep);
-  if (pos == std::string::npos) return false;
+  if (pos == std::string::npos) return Expect(std::string("layout 1A: no '") + sep + "' in the line");
   ++pos;
   std::string_view f;
-  if (!NextField(entry, pos, sep, f)) return false;
+  if (!NextField(entry, pos, sep, f)) return Expect("layout 1A (10 separators): no separator after the barcode field");
   AssignPrefix(r.Barcode, TrimBlanks(f), 12);
-  if (!NextField(entry, pos, sep, f)) return false;
+  if (!NextField(entry, pos, sep, f)) return Expect("layout 1A (10 separators): no separator after the goods number field");
   AssignPrefix(r.Code, TrimBlanks(f), 15);
-  if (!NextField(entry, pos, sep, f) || !NextField(entry, pos, sep, f)) return false;
-  if (!NextField(entry, pos, sep, f) || TrimBlanks(f).empty()) return false;
+  if (!NextField(entry, pos, sep, f) || !NextField(entry, pos, sep, f)) return Expect("layout 1A (10 separators): no separator after the third or fourth field");
+  if (!NextField(entry, pos, sep, f) || TrimBlanks(f).empty()) return Expect("layout 1A (10 separators): the kind flag field is missing or empty");
   r.KindFlag = TrimBlanks(f).front();
-  if (!NextField(entry, pos, sep, f) || TrimBlanks(f).empty()) return false;
+  if (!NextField(entry, pos, sep, f) || TrimBlanks(f).empty()) return Expect("layout 1A (10 separators): the alternative label flag field is missing or empty");
   r.AltLabelFlag = TrimBlanks(f).front();
-  if (!NextField(entry, pos, sep, f)) return false;
+  if (!NextField(entry, pos, sep, f)) return Expect("layout 1A (10 separators): no separator after the price field");
   AssignPrefix(r.Price, TrimBlanks(f), 8);
   ReplaceAll(r.Price, decimalSeparator, host.decimalSeparator);
-  if (!NextField(entry, pos, sep, f)) return false;
+  if (!NextField(entry, pos, sep, f)) return Expect("layout 1A (10 separators): no separator after the shelf life field");
   AssignPrefix(r.ShelfLife, TrimBlanks(f), 3);
-  if (!NextField(entry, pos, sep, f)) return false;
+  if (!NextField(entry, pos, sep, f)) return Expect("layout 1A (10 separators): no separator after the tenth field");
   AssignPrefix(r.Name, std::string_view(entry).substr(pos), 80);
   return true;
 }
@@ -133,21 +142,21 @@ bool TGoodsEncoder::ReadLayout1A(const std::string& entry) {
 bool TGoodsEncoder::ReadLayout1B(const std::string& entry) {
   TImportRecord& r = importRecord;
   const char sep = listSeparator;
-  if (entry.empty()) return false;
+  if (entry.empty()) return Expect("an empty A line has no fields");
   size_t pos = 1;
   std::string_view f;
-  if (!NextField(entry, pos, sep, f)) return false;
+  if (!NextField(entry, pos, sep, f)) return Expect("layout 1B: no separator after the goods number field");
   AssignPrefix(r.Code, f, 15);
-  if (!NextField(entry, pos, sep, f)) return false;
+  if (!NextField(entry, pos, sep, f)) return Expect("layout 1B: no separator after the barcode field");
   AssignPrefix(r.Barcode, f, 12);
-  if (!NextField(entry, pos, sep, f)) return false;
+  if (!NextField(entry, pos, sep, f)) return Expect("layout 1B: no separator after the price field");
   AssignPrefix(r.Price, f, 8);
   ReplaceAll(r.Price, decimalSeparator, host.decimalSeparator);
-  if (!NextField(entry, pos, sep, f) || f.empty()) return false;
+  if (!NextField(entry, pos, sep, f) || f.empty()) return Expect("layout 1B: the kind flag field is missing or empty");
   r.KindFlag = f.front();
-  if (!NextField(entry, pos, sep, f) || f.empty()) return false;
+  if (!NextField(entry, pos, sep, f) || f.empty()) return Expect("layout 1B: the alternative label flag field is missing or empty");
   r.AltLabelFlag = f.front();
-  if (!NextField(entry, pos, sep, f)) return false;
+  if (!NextField(entry, pos, sep, f)) return Expect("layout 1B: no separator after the shelf life field");
   AssignPrefix(r.ShelfLife, f, 3);
   if (NextField(entry, pos, sep, f)) AssignPrefix(r.UseByFlag, TrimBlanks(f), 1);
   AssignPrefix(r.Name, std::string_view(entry).substr(pos), 80);
@@ -158,30 +167,30 @@ bool TGoodsEncoder::ReadExtendedLine(const std::string& entry) {
   TImportRecord& r = importRecord;
   r.Extended = true;
   const char sep = host.listSeparator;
-  if (entry.empty()) return false;
+  if (entry.empty()) return Expect("an empty A line has no fields");
   size_t pos = 1;
   std::string_view f;
-  if (!NextField(entry, pos, sep, f)) return false;
+  if (!NextField(entry, pos, sep, f)) return Expect("extended layout: no separator after the barcode field");
   AssignPrefix(r.Barcode, f, 12);
-  if (!NextField(entry, pos, sep, f)) return false;
+  if (!NextField(entry, pos, sep, f)) return Expect("extended layout: no separator after the goods number field");
   AssignPrefix(r.Code, f, 15);
-  if (!NextField(entry, pos, sep, f)) return false;
+  if (!NextField(entry, pos, sep, f)) return Expect("extended layout: no separator after the first reserved field");
   AssignPrefix(r.Reserved1, f, 4);
-  if (!NextField(entry, pos, sep, f)) return false;
+  if (!NextField(entry, pos, sep, f)) return Expect("extended layout: no separator after the second reserved field");
   AssignPrefix(r.Reserved2, f, 4);
-  if (!NextField(entry, pos, sep, f) || f.empty()) return false;
+  if (!NextField(entry, pos, sep, f) || f.empty()) return Expect("extended layout: the kind flag field is missing or empty");
   r.KindFlag = f.front();
-  if (!NextField(entry, pos, sep, f) || f.empty()) return false;
+  if (!NextField(entry, pos, sep, f) || f.empty()) return Expect("extended layout: the alternative label flag field is missing or empty");
   r.AltLabelFlag = f.front();
-  if (!NextField(entry, pos, sep, f)) return false;
+  if (!NextField(entry, pos, sep, f)) return Expect("extended layout: no separator after the price field");
   AssignPrefix(r.Price, f, 8);
-  if (!NextField(entry, pos, sep, f)) return false;
+  if (!NextField(entry, pos, sep, f)) return Expect("extended layout: no separator after the shelf life field");
   AssignPrefix(r.ShelfLife, f, 3);
-  if (!NextField(entry, pos, sep, f)) return false;
+  if (!NextField(entry, pos, sep, f)) return Expect("extended layout: no separator after the third reserved field");
   AssignPrefix(r.Reserved3, f, 4);
-  if (!NextField(entry, pos, sep, f)) return false;
+  if (!NextField(entry, pos, sep, f)) return Expect("extended layout: no separator after the extra text field");
   r.ExtraText.assign(f);
-  if (!NextField(entry, pos, sep, f)) return false;
+  if (!NextField(entry, pos, sep, f)) return Expect("extended layout: no separator after the label format field");
   r.LabelFormat = DecimalIntOrZero(f);
   if (NextField(entry, pos, sep, f)) {
     AssignPrefix(r.Name, f, 80);
@@ -314,6 +323,14 @@ TClockLine TGoodsEncoder::ReadClockLine(const std::string& entry, TClockSetting&
   if (!SetYear(year, t) || !ClockFits(t)) return TClockLine::Unreadable;
   out = t;
   return TClockLine::Fixed;
+}
+
+std::string TGoodsEncoder::ClockLineExpectation() const {
+  if (profile.ImportType == itFixed)
+    return "T line that cannot be read: the fixed layout needs 12 digits, YYYYMMDDhhmm";
+  const std::string sep(1, listSeparator);
+  return "T line that cannot be read: expected " + sep + "year" + sep + "month" + sep + "day" + sep + "hour" + sep +
+         "minute in numbers (or no '" + sep + "' for the time of sending)";
 }
 
 size_t TGoodsEncoder::FrameDeletion(int32_t goodsNumber) {

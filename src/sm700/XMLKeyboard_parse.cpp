@@ -58,7 +58,7 @@ std::string KeyboardName(pugi::xml_node element) {
 
 class Walk {
  public:
-  explicit Walk(std::vector<TKeyboardElement>& out) : out_(out) {}
+  Walk(std::vector<TKeyboardElement>& out, std::string& error) : out_(out), error_(error) {}
 
   bool Element(pugi::xml_node element) {
     pugi::xml_attribute name = element.attribute("name");
@@ -89,20 +89,29 @@ class Walk {
     TKeyInfo info;
     // The index is converted before the image is looked for, so a bad one
     // spoils the file even on a key that has no image.
-    if (!text::StrToInt(index.value(), info.KeyIndex)) return false;
+    if (!text::StrToInt(index.value(), info.KeyIndex))
+      return Fail(key, std::string("key_index \"") + index.value() + "\" is not a whole number");
     pugi::xml_attribute file = key.child("layer_image").attribute("file_name");
     if (!file) return true;
     info.Text = KeyText(key);
     info.KeyboardNo = keyboardNo_;
     info.KeyNo = keyNo_;
     info.FileName = file.value();
-    if (!Encodable(info)) return false;
+    if (!Encodable(info))
+      return Fail(key, "key_index " + std::to_string(info.KeyIndex) +
+                           " or its keyboard's numbers do not fit the records' 8 digits, or file_name is too long");
     keys.push_back(std::move(info));
     ++keyNo_;
     return true;
   }
 
+  bool Fail(pugi::xml_node key, const std::string& why) {
+    error_ = "key at byte " + std::to_string(key.offset_debug()) + ": " + why;
+    return false;
+  }
+
   std::vector<TKeyboardElement>& out_;
+  std::string& error_;
   std::string lastName_;
   int32_t keyboardNo_ = 0;
   int32_t keyNo_ = 1;
@@ -112,13 +121,26 @@ class Walk {
 
 bool TKeyboardDocument::Parse(const std::string& bytes) {
   elements_.clear();
+  error_.clear();
   pugi::xml_document doc;
   // Declared as UTF-8 to pugixml so that no byte is transcoded: it does not
   // validate UTF-8, and the Windows-1251 bytes come through as they are.
-  if (!doc.load_buffer(bytes.data(), bytes.size(), pugi::parse_default, pugi::encoding_utf8)) return false;
+  const pugi::xml_parse_result parsed =
+      doc.load_buffer(bytes.data(), bytes.size(), pugi::parse_default, pugi::encoding_utf8);
+  if (!parsed) {
+    error_ = std::string("not well-formed XML: ") + parsed.description() + " at byte " + std::to_string(parsed.offset);
+    return false;
+  }
+  if (!doc.child("xml_archive")) {
+    error_ = "no root element xml_archive";
+    return false;
+  }
   pugi::xml_node first = doc.child("xml_archive").child("keyboard");
-  if (!first) return false;
-  Walk walk(elements_);
+  if (!first) {
+    error_ = "xml_archive holds no keyboard element";
+    return false;
+  }
+  Walk walk(elements_, error_);
   for (pugi::xml_node e = first.next_sibling("keyboard"); e; e = e.next_sibling("keyboard")) {
     if (!walk.Element(e)) {
       elements_.clear();

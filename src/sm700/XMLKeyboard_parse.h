@@ -28,9 +28,12 @@ class TKeyboardDocument {
   bool Parse(const std::string& bytes);
 
   const std::vector<TKeyboardElement>& Elements() const { return elements_; }
+  // Why the last Parse failed, in an operator's words; empty after success.
+  const std::string& Error() const { return error_; }
 
  private:
   std::vector<TKeyboardElement> elements_;
+  std::string error_;
 };
 
 }  // namespace tv

@@ -88,7 +88,7 @@ TEST(ImportBytesTest, SkippedLinesAreCountedWithTheFirstOnesLineAndReason) {
   EXPECT_EQ(delimited.skips.read, 4u);
   EXPECT_EQ(delimited.skips.skipped, 2u);
   EXPECT_EQ(delimited.skips.firstLine, 2u);
-  EXPECT_EQ(delimited.skips.firstReason, "I line without a separator or text");
+  EXPECT_EQ(delimited.skips.firstReason, "I line without a ',' after its key or without text");
   EXPECT_EQ(delimited.aLineNumbers, (std::vector<size_t>{1, 3}));
 
   // Reading from a position numbers the lines from the start of the bytes.
