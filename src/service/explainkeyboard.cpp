@@ -80,7 +80,7 @@ void ExplainKeyboard(const TKeyboardInfo& keyboard, RecordFramer& framer, TExpla
 void ExplainKeyboardFile(const std::string& bytes, TExplainReport& report) {
   report.kind = "keyboard";
   report.valuesJson = "{}";
-  report.header.push_back("uploaded to every SM700 scale of the list, at port 2000 + its number");
+  report.header.push_back("uploaded to every scale of the list in turn, at port 2000 + the scale number");
   TKeyboardDocument document;
   if (!document.Parse(bytes)) {
     report.refused = true;

@@ -24,7 +24,11 @@ void PrintField(const TExplainFrame& frame, const decode::TFrameField& f) {
   std::string label = f.name + (f.value.empty() ? "" : ": " + f.value);
   for (size_t row = f.offset; row < end || row == f.offset; row += kBytesPerRow) {
     const size_t n = std::min(kBytesPerRow, end > row ? end - row : 0);
-    std::printf("    %-47s  %s\n", SpacedHex(frame.bytes.data() + row, n).c_str(), label.c_str());
+    const std::string hex = SpacedHex(frame.bytes.data() + row, n);
+    if (label.empty())
+      std::printf("    %s\n", hex.c_str());
+    else
+      std::printf("    %-47s  %s\n", hex.c_str(), label.c_str());
     label.clear();
     if (n == 0) break;
   }

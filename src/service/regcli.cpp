@@ -133,12 +133,13 @@ std::string Suggestion(const std::string& key, const std::string& name) {
 int Query(Registry& reg, const std::string& store, const Request& r) {
   platform::RegistryKey key = reg.OpenReadOnly(r.key);
   if (!key) return Fail(store, kNotFound);
+  std::optional<RegValue> one;
+  if (r.valueName && !(one = key.ReadValue(*r.valueName)))
+    return Fail(store, kNotFound + Suggestion(r.key, *r.valueName));
   std::printf("store %s\n", store.c_str());
   std::printf("\n%s\n", FullName(platform::NormaliseKeyPath(r.key)).c_str());
-  if (r.valueName) {
-    auto v = key.ReadValue(*r.valueName);
-    if (!v) return Fail(store, kNotFound + Suggestion(r.key, *r.valueName));
-    PrintValue(*v);
+  if (one) {
+    PrintValue(*one);
     std::printf("\n");
     return 0;
   }
