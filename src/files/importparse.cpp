@@ -72,7 +72,8 @@ class TLineCursor {
 
 // I line of the delimited layout: one character skipped, then key and value
 // split at the first list separator.  False when the line holds no value.
-bool FileDelimitedValue(TLineCursor& cursor, char separator, TValueTable& values, std::string& key) {
+bool FileDelimitedValue(TLineCursor& cursor, char separator, TValueTable& values,
+                        std::string& key) {
   cursor.ReadField(1);
   std::string rest = cursor.ReadContent();
   size_t sep = rest.find(separator);
@@ -124,7 +125,8 @@ bool ReadImportLines(std::string_view bytes, size_t& pos, bool delimited, char s
             lists.aLines.push_back(std::move(content));
             lists.aLineNumbers.push_back(lineNo);
           } else
-            skip("A line of " + std::to_string(content.size() + 1) + " characters, the fixed layout needs " +
+            skip("A line of " + std::to_string(content.size() + 1) +
+                 " characters, the fixed layout needs " +
                  std::to_string(kFixedGoodsLineLength + 1));
           break;
         }
@@ -138,7 +140,8 @@ bool ReadImportLines(std::string_view bytes, size_t& pos, bool delimited, char s
             if (FileDelimitedValue(cursor, separator, lists.iValues, key))
               filed(0, std::move(key));
             else
-              skip(std::string("I line without a '") + separator + "' after its key or without text");
+              skip(std::string("I line without a '") + separator +
+                   "' after its key or without text");
           } else {
             std::string key = cursor.ReadField(kFieldWidth);
             std::string value = cursor.ReadContent();

@@ -5,7 +5,8 @@
 namespace tv {
 namespace {
 
-void AddFrame(TEncodedFile& out, TStepKind kind, const uint8_t* frame, size_t length, size_t entry) {
+void AddFrame(TEncodedFile& out, TStepKind kind, const uint8_t* frame, size_t length,
+              size_t entry) {
   TDeliveryStep step{kind, static_cast<uint32_t>(out.bytes.size()), static_cast<uint32_t>(length),
                      static_cast<uint32_t>(entry)};
   out.bytes.insert(out.bytes.end(), frame, frame + length);
@@ -13,7 +14,8 @@ void AddFrame(TEncodedFile& out, TStepKind kind, const uint8_t* frame, size_t le
 }
 
 void AddMark(TEncodedFile& out, TStepKind kind, size_t entry) {
-  out.steps.push_back({kind, static_cast<uint32_t>(out.bytes.size()), 0, static_cast<uint32_t>(entry)});
+  out.steps.push_back(
+      {kind, static_cast<uint32_t>(out.bytes.size()), 0, static_cast<uint32_t>(entry)});
 }
 
 void EncodeDeletions(const TLineLists& lists, TGoodsEncoder& encoder, TEncodedFile& out) {

@@ -17,6 +17,19 @@ void AssignPrefix(std::string& to, std::string_view from, size_t maxChars) {
   to.assign(from.substr(0, maxChars));
 }
 
+// Why a delimited goods line cannot be read, in the layout's own terms.
+constexpr const char* k1A = "layout 1A (10 separators)";
+constexpr const char* k1B = "layout 1B";
+constexpr const char* kExtended = "extended layout";
+
+std::string NoSeparatorAfter(const char* layout, const char* field) {
+  return std::string(layout) + ": no separator after the " + field + " field";
+}
+
+std::string MissingOrEmpty(const char* layout, const char* field) {
+  return std::string(layout) + ": the " + field + " field is missing or empty";
+}
+
 void ReplaceAll(std::string& s, char from, char to) {
   std::replace(s.begin(), s.end(), from, to);
 }
@@ -79,14 +92,15 @@ bool TGoodsEncoder::ParseGoodsLine(const std::string& entry) {
     case itFixed: return ReadFixedLine(entry);
     case itDelimited: return ReadDelimitedLine(entry);
     case itExtended: return ReadExtendedLine(entry);
-    default: return Expect("ImportType " + std::to_string(profile.ImportType) + " reads no goods line");
+    default:
+      return Expect("ImportType " + std::to_string(profile.ImportType) + " reads no goods line");
   }
 }
 
 bool TGoodsEncoder::ReadFixedLine(const std::string& entry) {
   if (entry.size() != kFixedLineLength)
-    return Expect("the fixed layout needs " + std::to_string(kFixedLineLength) + " characters after the A, not " +
-                  std::to_string(entry.size()));
+    return Expect("the fixed layout needs " + std::to_string(kFixedLineLength) +
+                  " characters after the A, not " + std::to_string(entry.size()));
   TImportRecord& r = importRecord;
   std::string_view s(entry);
   r.Barcode.assign(s.substr(0, 12));
@@ -103,7 +117,8 @@ bool TGoodsEncoder::ReadFixedLine(const std::string& entry) {
   r.Name.assign(name);
   int32_t code = 0;
   if (ParseDecimalInt(r.Code, code) && code != 0) return true;
-  return Expect("the goods number (characters 13 to 27) \"" + r.Code + "\" is not a number other than 0");
+  return Expect("the goods number (characters 13 to 27) \"" + r.Code +
+                "\" is not a number other than 0");
 }
 
 bool TGoodsEncoder::ReadDelimitedLine(const std::string& entry) {
@@ -117,24 +132,27 @@ bool TGoodsEncoder::ReadLayout1A(const std::string& entry) {
   TImportRecord& r = importRecord;
   const char sep = listSeparator;
   size_t pos = entry.find(sep);
-  if (pos == std::string::npos) return Expect(std::string("layout 1A: no '") + sep + "' in the line");
+  if (pos == std::string::npos) return Expect(std::string(k1A) + ": no '" + sep + "' in the line");
   ++pos;
   std::string_view f;
-  if (!NextField(entry, pos, sep, f)) return Expect("layout 1A (10 separators): no separator after the barcode field");
+  if (!NextField(entry, pos, sep, f)) return Expect(NoSeparatorAfter(k1A, "barcode"));
   AssignPrefix(r.Barcode, TrimBlanks(f), 12);
-  if (!NextField(entry, pos, sep, f)) return Expect("layout 1A (10 separators): no separator after the goods number field");
+  if (!NextField(entry, pos, sep, f)) return Expect(NoSeparatorAfter(k1A, "goods number"));
   AssignPrefix(r.Code, TrimBlanks(f), 15);
-  if (!NextField(entry, pos, sep, f) || !NextField(entry, pos, sep, f)) return Expect("layout 1A (10 separators): no separator after the third or fourth field");
-  if (!NextField(entry, pos, sep, f) || TrimBlanks(f).empty()) return Expect("layout 1A (10 separators): the kind flag field is missing or empty");
+  if (!NextField(entry, pos, sep, f) || !NextField(entry, pos, sep, f))
+    return Expect(NoSeparatorAfter(k1A, "third or fourth"));
+  if (!NextField(entry, pos, sep, f) || TrimBlanks(f).empty())
+    return Expect(MissingOrEmpty(k1A, "kind flag"));
   r.KindFlag = TrimBlanks(f).front();
-  if (!NextField(entry, pos, sep, f) || TrimBlanks(f).empty()) return Expect("layout 1A (10 separators): the alternative label flag field is missing or empty");
+  if (!NextField(entry, pos, sep, f) || TrimBlanks(f).empty())
+    return Expect(MissingOrEmpty(k1A, "alternative label flag"));
   r.AltLabelFlag = TrimBlanks(f).front();
-  if (!NextField(entry, pos, sep, f)) return Expect("layout 1A (10 separators): no separator after the price field");
+  if (!NextField(entry, pos, sep, f)) return Expect(NoSeparatorAfter(k1A, "price"));
   AssignPrefix(r.Price, TrimBlanks(f), 8);
   ReplaceAll(r.Price, decimalSeparator, host.decimalSeparator);
-  if (!NextField(entry, pos, sep, f)) return Expect("layout 1A (10 separators): no separator after the shelf life field");
+  if (!NextField(entry, pos, sep, f)) return Expect(NoSeparatorAfter(k1A, "shelf life"));
   AssignPrefix(r.ShelfLife, TrimBlanks(f), 3);
-  if (!NextField(entry, pos, sep, f)) return Expect("layout 1A (10 separators): no separator after the tenth field");
+  if (!NextField(entry, pos, sep, f)) return Expect(NoSeparatorAfter(k1A, "tenth"));
   AssignPrefix(r.Name, std::string_view(entry).substr(pos), 80);
   return true;
 }
@@ -145,18 +163,20 @@ bool TGoodsEncoder::ReadLayout1B(const std::string& entry) {
   if (entry.empty()) return Expect("an empty A line has no fields");
   size_t pos = 1;
   std::string_view f;
-  if (!NextField(entry, pos, sep, f)) return Expect("layout 1B: no separator after the goods number field");
+  if (!NextField(entry, pos, sep, f)) return Expect(NoSeparatorAfter(k1B, "goods number"));
   AssignPrefix(r.Code, f, 15);
-  if (!NextField(entry, pos, sep, f)) return Expect("layout 1B: no separator after the barcode field");
+  if (!NextField(entry, pos, sep, f)) return Expect(NoSeparatorAfter(k1B, "barcode"));
   AssignPrefix(r.Barcode, f, 12);
-  if (!NextField(entry, pos, sep, f)) return Expect("layout 1B: no separator after the price field");
+  if (!NextField(entry, pos, sep, f)) return Expect(NoSeparatorAfter(k1B, "price"));
   AssignPrefix(r.Price, f, 8);
   ReplaceAll(r.Price, decimalSeparator, host.decimalSeparator);
-  if (!NextField(entry, pos, sep, f) || f.empty()) return Expect("layout 1B: the kind flag field is missing or empty");
+  if (!NextField(entry, pos, sep, f) || f.empty())
+    return Expect(MissingOrEmpty(k1B, "kind flag"));
   r.KindFlag = f.front();
-  if (!NextField(entry, pos, sep, f) || f.empty()) return Expect("layout 1B: the alternative label flag field is missing or empty");
+  if (!NextField(entry, pos, sep, f) || f.empty())
+    return Expect(MissingOrEmpty(k1B, "alternative label flag"));
   r.AltLabelFlag = f.front();
-  if (!NextField(entry, pos, sep, f)) return Expect("layout 1B: no separator after the shelf life field");
+  if (!NextField(entry, pos, sep, f)) return Expect(NoSeparatorAfter(k1B, "shelf life"));
   AssignPrefix(r.ShelfLife, f, 3);
   if (NextField(entry, pos, sep, f)) AssignPrefix(r.UseByFlag, TrimBlanks(f), 1);
   AssignPrefix(r.Name, std::string_view(entry).substr(pos), 80);
@@ -170,27 +190,29 @@ bool TGoodsEncoder::ReadExtendedLine(const std::string& entry) {
   if (entry.empty()) return Expect("an empty A line has no fields");
   size_t pos = 1;
   std::string_view f;
-  if (!NextField(entry, pos, sep, f)) return Expect("extended layout: no separator after the barcode field");
+  if (!NextField(entry, pos, sep, f)) return Expect(NoSeparatorAfter(kExtended, "barcode"));
   AssignPrefix(r.Barcode, f, 12);
-  if (!NextField(entry, pos, sep, f)) return Expect("extended layout: no separator after the goods number field");
+  if (!NextField(entry, pos, sep, f)) return Expect(NoSeparatorAfter(kExtended, "goods number"));
   AssignPrefix(r.Code, f, 15);
-  if (!NextField(entry, pos, sep, f)) return Expect("extended layout: no separator after the first reserved field");
+  if (!NextField(entry, pos, sep, f)) return Expect(NoSeparatorAfter(kExtended, "first reserved"));
   AssignPrefix(r.Reserved1, f, 4);
-  if (!NextField(entry, pos, sep, f)) return Expect("extended layout: no separator after the second reserved field");
+  if (!NextField(entry, pos, sep, f)) return Expect(NoSeparatorAfter(kExtended, "second reserved"));
   AssignPrefix(r.Reserved2, f, 4);
-  if (!NextField(entry, pos, sep, f) || f.empty()) return Expect("extended layout: the kind flag field is missing or empty");
+  if (!NextField(entry, pos, sep, f) || f.empty())
+    return Expect(MissingOrEmpty(kExtended, "kind flag"));
   r.KindFlag = f.front();
-  if (!NextField(entry, pos, sep, f) || f.empty()) return Expect("extended layout: the alternative label flag field is missing or empty");
+  if (!NextField(entry, pos, sep, f) || f.empty())
+    return Expect(MissingOrEmpty(kExtended, "alternative label flag"));
   r.AltLabelFlag = f.front();
-  if (!NextField(entry, pos, sep, f)) return Expect("extended layout: no separator after the price field");
+  if (!NextField(entry, pos, sep, f)) return Expect(NoSeparatorAfter(kExtended, "price"));
   AssignPrefix(r.Price, f, 8);
-  if (!NextField(entry, pos, sep, f)) return Expect("extended layout: no separator after the shelf life field");
+  if (!NextField(entry, pos, sep, f)) return Expect(NoSeparatorAfter(kExtended, "shelf life"));
   AssignPrefix(r.ShelfLife, f, 3);
-  if (!NextField(entry, pos, sep, f)) return Expect("extended layout: no separator after the third reserved field");
+  if (!NextField(entry, pos, sep, f)) return Expect(NoSeparatorAfter(kExtended, "third reserved"));
   AssignPrefix(r.Reserved3, f, 4);
-  if (!NextField(entry, pos, sep, f)) return Expect("extended layout: no separator after the extra text field");
+  if (!NextField(entry, pos, sep, f)) return Expect(NoSeparatorAfter(kExtended, "extra text"));
   r.ExtraText.assign(f);
-  if (!NextField(entry, pos, sep, f)) return Expect("extended layout: no separator after the label format field");
+  if (!NextField(entry, pos, sep, f)) return Expect(NoSeparatorAfter(kExtended, "label format"));
   r.LabelFormat = DecimalIntOrZero(f);
   if (NextField(entry, pos, sep, f)) {
     AssignPrefix(r.Name, f, 80);
@@ -329,8 +351,8 @@ std::string TGoodsEncoder::ClockLineExpectation() const {
   if (profile.ImportType == itFixed)
     return "T line that cannot be read: the fixed layout needs 12 digits, YYYYMMDDhhmm";
   const std::string sep(1, listSeparator);
-  return "T line that cannot be read: expected " + sep + "year" + sep + "month" + sep + "day" + sep + "hour" + sep +
-         "minute in numbers (or no '" + sep + "' for the time of sending)";
+  return "T line that cannot be read: expected " + sep + "year" + sep + "month" + sep + "day" +
+         sep + "hour" + sep + "minute in numbers (or no '" + sep + "' for the time of sending)";
 }
 
 size_t TGoodsEncoder::FrameDeletion(int32_t goodsNumber) {

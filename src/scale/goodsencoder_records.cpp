@@ -110,7 +110,9 @@ bool TGoodsEncoder::PrepareGoodsRecord(const std::string& entry) {
   if (!EncodeGoodsRecord()) {
     resultCode = kResultEncodeFailed;
     lastUnencodable = true;
-    lastSkipReason = "goods record that cannot be encoded (longer than 65535 bytes or a barcode of other than 14 digits)";
+    lastSkipReason =
+        "goods record that cannot be encoded (longer than 65535 bytes, or a barcode of other than "
+        "14 digits)";
     return false;
   }
   return true;

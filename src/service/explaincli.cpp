@@ -3,7 +3,9 @@
 #include <cstdio>
 #include <string>
 
+#include "files/parkedname.h"
 #include "platform/env.h"
+#include "platform/fs.h"
 #include "platform/registry.h"
 #include "service/explainfile.h"
 #include "service/scalelist.h"
@@ -13,7 +15,8 @@ namespace {
 
 constexpr const char* kUsage =
     "usage: tovalink explain FILE [--json] [--scale N] [--import-type N] [--scale-type NAME]\n"
-    "           [--barcode-type N] [--[no-]use-by-days] [--[no-]const-barcode] [--set NAME=VALUE]...\n"
+    "           [--barcode-type N] [--[no-]use-by-days] [--[no-]const-barcode] [--set "
+    "NAME=VALUE]...\n"
     "           [--locale-decimal-separator C] [--locale-list-separator C]\n";
 
 int Usage(const std::string& problem) {
@@ -22,7 +25,8 @@ int Usage(const std::string& problem) {
 }
 
 bool Number(const std::string& text, int max, int& out) {
-  if (text.empty() || text.size() > 6 || text.find_first_not_of("0123456789") != std::string::npos) return false;
+  if (text.empty() || text.size() > 6 || text.find_first_not_of("0123456789") != std::string::npos)
+    return false;
   out = std::stoi(text);
   return out <= max;
 }
@@ -34,11 +38,13 @@ struct Request {
 };
 
 // One option with its argument, if it takes one; false with the problem.
-bool TakeOption(const std::string& arg, const char* next, Request& r, bool& usedNext, std::string& error) {
+bool TakeOption(const std::string& arg, const char* next, Request& r, bool& usedNext,
+                std::string& error) {
   TExplainOptions& o = r.options;
   usedNext = false;
   if (arg == "--json") return r.json = true;
-  if (arg == "--use-by-days" || arg == "--no-use-by-days") return (o.useByInDays = arg == "--use-by-days"), true;
+  if (arg == "--use-by-days" || arg == "--no-use-by-days")
+    return (o.useByInDays = arg == "--use-by-days"), true;
   if (arg == "--const-barcode" || arg == "--no-const-barcode")
     return (o.constBarcode = arg == "--const-barcode"), true;
   if (!next) {
@@ -61,10 +67,12 @@ bool TakeOption(const std::string& arg, const char* next, Request& r, bool& used
     }
   } else if (arg == "--set" && value.find('=') != std::string::npos) {
     o.stored[value.substr(0, value.find('='))] = value.substr(value.find('=') + 1);
-  } else if ((arg == "--locale-decimal-separator" || arg == "--locale-list-separator") && value.size() == 1) {
+  } else if ((arg == "--locale-decimal-separator" || arg == "--locale-list-separator") &&
+             value.size() == 1) {
     (arg == "--locale-list-separator" ? o.localeList : o.localeDecimal) = value[0];
   } else {
-    error = "unexpected argument '" + arg + (arg.rfind("--", 0) == 0 ? " " + value : std::string()) + "'";
+    error = "unexpected argument '" + arg +
+            (arg.rfind("--", 0) == 0 ? " " + value : std::string()) + "'";
     return false;
   }
   return true;
@@ -111,6 +119,9 @@ int RunExplainCommand(int argc, char** argv) {
   if (IsKeyboardFile(r.file)) {
     ExplainKeyboardFile(bytes, report);
   } else {
+    // A parked copy goes to the scale its name carries, with its values.
+    const std::string name = platform::ExtractFileName(r.file);
+    if (!r.options.scale && IsParkedName(name)) r.options.scale = ScaleNumberFromFileName(name);
     TExplainProfile values;
     if (!BuildExplainProfile(platform::Registry::DefaultPath(), r.options, values, error)) {
       std::fprintf(stderr, "tovalink explain: %s\n", error.c_str());

@@ -11,7 +11,8 @@
 
 namespace tv {
 
-void ExplainGoodsFile(const std::string& bytes, const TExplainProfile& values, TExplainReport& report);
+void ExplainGoodsFile(const std::string& bytes, const TExplainProfile& values,
+                      TExplainReport& report);
 void ExplainKeyboardFile(const std::string& bytes, TExplainReport& report);
 
 }  // namespace tv

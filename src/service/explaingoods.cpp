@@ -25,7 +25,9 @@ std::string CodeText(char code) {
 
 const char* YesNo(bool b) { return b ? "yes" : "no"; }
 
-std::string Separator(char c) { return c == 0 ? std::string("(none)") : "'" + std::string(1, c) + "'"; }
+std::string Separator(char c) {
+  return c == 0 ? std::string("(none)") : "'" + std::string(1, c) + "'";
+}
 
 const char* ImportTypeName(int t) {
   switch (t) {
@@ -40,27 +42,40 @@ void DescribeValues(const TExplainProfile& v, TExplainReport& r) {
   const TScaleProfile& p = v.profile;
   const std::string type = ScaleTypeName(static_cast<uint8_t>(p.ScaleType));
   r.header.push_back("values: " + v.source);
-  r.header.push_back(v.scale + ": " + type + ", barcode type " + std::to_string(p.BarcodeType) + ", use-by-days " +
-                     YesNo(p.UseByInDays) + ", const-barcode " + YesNo(p.ConstBarcode));
-  r.header.push_back("ImportType " + std::to_string(p.ImportType) + " (" + ImportTypeName(p.ImportType) +
-                     "), LabelWidth " + std::to_string(p.LabelWidth) + ", LFormat " + std::to_string(p.LabelFormat) +
+  r.header.push_back(v.scale + ": " + type + ", barcode type " + std::to_string(p.BarcodeType) +
+                     ", use-by-days " + YesNo(p.UseByInDays) + ", const-barcode " +
+                     YesNo(p.ConstBarcode));
+  r.header.push_back("ImportType " + std::to_string(p.ImportType) + " (" +
+                     ImportTypeName(p.ImportType) + "), LabelWidth " +
+                     std::to_string(p.LabelWidth) + ", LFormat " + std::to_string(p.LabelFormat) +
                      ", BarPrefix \"" + p.BarPrefix + "\", LongBarCode " + YesNo(p.LongBarCode) +
-                     ", m_iNameAlgorithm " + YesNo(p.NameAlgorithm) + ", TextToOEM " + YesNo(p.TextToOEM) +
-                     ", ForceDi30 " + YesNo(p.ForceDi30));
-  r.header.push_back("text: INGRROWCount " + std::to_string(p.INGRROWCount) + ", SMESSROWCount " +
-                     std::to_string(p.SMESSROWCount) + ", INGRCOLCount " + std::to_string(p.INGRCOLCount) +
-                     ", SMESSCOLCount " + std::to_string(p.SMESSCOLCount) + ", MaxMessRowCount " +
-                     std::to_string(p.MaxMessRowCount) + ", INGRFontSize " + std::to_string(p.IngredientFont) +
-                     ", SMessFontSize " + std::to_string(p.MessageFont));
+                     ", m_iNameAlgorithm " + YesNo(p.NameAlgorithm) + ", TextToOEM " +
+                     YesNo(p.TextToOEM) + ", ForceDi30 " + YesNo(p.ForceDi30));
+  r.header.push_back(
+      "text: INGRROWCount " + std::to_string(p.INGRROWCount) + ", SMESSROWCount " +
+      std::to_string(p.SMESSROWCount) + ", INGRCOLCount " + std::to_string(p.INGRCOLCount) +
+      ", SMESSCOLCount " + std::to_string(p.SMESSCOLCount) + ", MaxMessRowCount " +
+      std::to_string(p.MaxMessRowCount) + ", INGRFontSize " + std::to_string(p.IngredientFont) +
+      ", SMessFontSize " + std::to_string(p.MessageFont));
   r.header.push_back("separators: locale list " + Separator(v.host.listSeparator) + ", decimal " +
-                     Separator(v.host.decimalSeparator) + "; stored ListSeparator " + Separator(p.ListSeparator) +
-                     ", DecimalSeparator " + Separator(p.DecimalSeparator));
+                     Separator(v.host.decimalSeparator) + "; stored ListSeparator " +
+                     Separator(p.ListSeparator) + ", DecimalSeparator " +
+                     Separator(p.DecimalSeparator));
   decode::JsonObject j;
-  j.Str("source", v.source).Str("scale", v.scale).Str("scaleType", type).Int("barcodeType", p.BarcodeType);
-  j.Bool("useByInDays", p.UseByInDays).Bool("constBarcode", p.ConstBarcode).Int("ImportType", p.ImportType);
+  j.Str("source", v.source)
+      .Str("scale", v.scale)
+      .Str("scaleType", type)
+      .Int("barcodeType", p.BarcodeType);
+  j.Bool("useByInDays", p.UseByInDays)
+      .Bool("constBarcode", p.ConstBarcode)
+      .Int("ImportType", p.ImportType);
   j.Int("LabelWidth", p.LabelWidth).Int("LFormat", p.LabelFormat).Str("BarPrefix", p.BarPrefix);
-  j.Bool("LongBarCode", p.LongBarCode).Bool("m_iNameAlgorithm", p.NameAlgorithm).Bool("TextToOEM", p.TextToOEM);
-  j.Bool("ForceDi30", p.ForceDi30).Int("INGRROWCount", p.INGRROWCount).Int("SMESSROWCount", p.SMESSROWCount);
+  j.Bool("LongBarCode", p.LongBarCode)
+      .Bool("m_iNameAlgorithm", p.NameAlgorithm)
+      .Bool("TextToOEM", p.TextToOEM);
+  j.Bool("ForceDi30", p.ForceDi30)
+      .Int("INGRROWCount", p.INGRROWCount)
+      .Int("SMESSROWCount", p.SMESSROWCount);
   j.Int("INGRCOLCount", p.INGRCOLCount).Int("SMESSCOLCount", p.SMESSCOLCount);
   j.Int("MaxMessRowCount", p.MaxMessRowCount).Int("INGRFontSize", p.IngredientFont);
   j.Int("SMessFontSize", p.MessageFont);
@@ -97,8 +112,8 @@ char StepCode(TStepKind kind) {
 // The explanation of one filed or skipped line.
 class LineExplainer {
  public:
-  LineExplainer(const std::vector<TLineNote>& notes, const TEncodedFile& encoded, const TExplainProfile& values,
-                TExplainReport& report)
+  LineExplainer(const std::vector<TLineNote>& notes, const TEncodedFile& encoded,
+                const TExplainProfile& values, TExplainReport& report)
       : encoded_(encoded), report_(report) {
     for (const TLineNote& n : notes)
       if (n.filed) lineOf_[{n.code, n.index}] = n.line;
@@ -153,7 +168,8 @@ class LineExplainer {
       auto line = lineOf_.find(entry);
       frame.from = line == lineOf_.end() ? "no line" : "line " + std::to_string(line->second);
       frame.bytes.assign(encoded_.Frame(step), encoded_.Frame(step) + step.length);
-      frame.json = decode::DecodeGoodsFrame(frame.bytes.data(), frame.bytes.size(), page, &frame.fields);
+      frame.json =
+          decode::DecodeGoodsFrame(frame.bytes.data(), frame.bytes.size(), page, &frame.fields);
       frameOf_[entry] = report_.AddFrame(std::move(frame));
     }
   }
@@ -168,19 +184,23 @@ class LineExplainer {
 
 }  // namespace
 
-void ExplainGoodsFile(const std::string& bytes, const TExplainProfile& values, TExplainReport& report) {
+void ExplainGoodsFile(const std::string& bytes, const TExplainProfile& values,
+                      TExplainReport& report) {
   report.kind = "goods";
   DescribeValues(values, report);
   const TScaleProfile& p = values.profile;
   if (p.ImportType > itExtended) {
-    report.items.push_back({"every line  skipped: ImportType " + std::to_string(p.ImportType) + " reads no line",
-                            "{\"status\":\"skipped\",\"reason\":\"ImportType reads no line\"}", true});
-    report.notes.push_back("nothing would be delivered: code 6, " + std::string(ResultMeaning(kResultNothingToSend)));
+    report.items.push_back(
+        {"every line  skipped: ImportType " + std::to_string(p.ImportType) + " reads no line",
+         "{\"status\":\"skipped\",\"reason\":\"ImportType reads no line\"}", true});
+    report.notes.push_back("nothing would be delivered: code 6, " +
+                           std::string(ResultMeaning(kResultNothingToSend)));
     return;
   }
   TLineLists lists;
   std::vector<TLineNote> notes;
-  const bool deliverable = ParseImportBytes(bytes, p.ImportType, values.host.listSeparator, lists, &notes);
+  const bool deliverable =
+      ParseImportBytes(bytes, p.ImportType, values.host.listSeparator, lists, &notes);
   TEncodedFile encoded;
   EncodeFile(lists, p, values.host, encoded);
   LineExplainer explainer(notes, encoded, values, report);

@@ -13,7 +13,9 @@ namespace {
 
 constexpr int kFirstImageNumber = 100;  // every upload starts the image numbers here
 
-std::string Utf8(const std::string& win1251) { return decode::ToUtf8(win1251, decode::TextCodePage::Win1251); }
+std::string Utf8(const std::string& win1251) {
+  return decode::ToUtf8(win1251, decode::TextCodePage::Win1251);
+}
 
 // Builds and frames records exactly as an upload's sender does.
 class RecordFramer {
@@ -39,16 +41,19 @@ class RecordFramer {
   TRecords framer_;
 };
 
-void AddItem(TExplainReport& report, const std::string& text, decode::JsonObject& json, size_t first, size_t last) {
-  std::string frames = first == last ? "frame " + std::to_string(first)
-                                     : "frames " + std::to_string(first) + "-" + std::to_string(last);
+void AddItem(TExplainReport& report, const std::string& text, decode::JsonObject& json,
+             size_t first, size_t last) {
+  std::string frames = first == last
+                           ? "frame " + std::to_string(first)
+                           : "frames " + std::to_string(first) + "-" + std::to_string(last);
   json.Int("firstFrame", static_cast<int64_t>(first)).Int("lastFrame", static_cast<int64_t>(last));
   report.items.push_back({text + " -> " + frames, json.Text(), false});
 }
 
 void ExplainKey(const TKeyInfo& key, RecordFramer& framer, TExplainReport& report) {
   TRecords keyRecord, imageRecords;
-  const std::string from = "keyboard " + std::to_string(key.KeyboardNo) + ", key " + std::to_string(key.KeyNo);
+  const std::string from =
+      "keyboard " + std::to_string(key.KeyboardNo) + ", key " + std::to_string(key.KeyNo);
   keyRecord.BuildKeyRecord(key);
   const size_t first = framer.Add(keyRecord, "key record", from);
   NextImageNumber();
@@ -58,10 +63,13 @@ void ExplainKey(const TKeyInfo& key, RecordFramer& framer, TExplainReport& repor
   const size_t last = framer.Add(imageRecords, "image record", from);
   decode::JsonObject j;
   j.Int("keyboard", key.KeyboardNo).Int("key", key.KeyNo).Int("keyIndex", key.KeyIndex);
-  j.Str("text", Utf8(key.Text)).Str("image", Utf8(key.FileName)).Int("imageNumber", CurrentImageNumber());
+  j.Str("text", Utf8(key.Text))
+      .Str("image", Utf8(key.FileName))
+      .Int("imageNumber", CurrentImageNumber());
   AddItem(report,
-          from + ": key_index " + std::to_string(key.KeyIndex) + ", text \"" + Utf8(key.Text) + "\", image " +
-              Utf8(key.FileName) + " (number " + std::to_string(CurrentImageNumber()) + ")",
+          from + ": key_index " + std::to_string(key.KeyIndex) + ", text \"" + Utf8(key.Text) +
+              "\", image " + Utf8(key.FileName) + " (number " +
+              std::to_string(CurrentImageNumber()) + ")",
           j, first, last);
 }
 
@@ -80,13 +88,15 @@ void ExplainKeyboard(const TKeyboardInfo& keyboard, RecordFramer& framer, TExpla
 void ExplainKeyboardFile(const std::string& bytes, TExplainReport& report) {
   report.kind = "keyboard";
   report.valuesJson = "{}";
-  report.header.push_back("uploaded to every scale of the list in turn, at port 2000 + the scale number");
+  report.header.push_back(
+      "uploaded to every scale of the list in turn, at port 2000 + the scale number");
   TKeyboardDocument document;
   if (!document.Parse(bytes)) {
     report.refused = true;
     report.notes.push_back("refused: " + document.Error());
-    report.notes.push_back("the service would not contact a scale: code " + std::to_string(kKbFileUnreadable) +
-                           ", " + ResultMeaning(kKbFileUnreadable));
+    report.notes.push_back("the service would not contact a scale: code " +
+                           std::to_string(kKbFileUnreadable) + ", " +
+                           ResultMeaning(kKbFileUnreadable));
     return;
   }
   SetImageNumber(kFirstImageNumber);
@@ -96,7 +106,8 @@ void ExplainKeyboardFile(const std::string& bytes, TExplainReport& report) {
     if (element.sendKeyboard) ExplainKeyboard(element.keyboard, framer, report);
   }
   if (report.frames.empty())
-    report.notes.push_back("no key to upload: the scales would receive no record, and the file counts as delivered");
+    report.notes.push_back(
+        "no key to upload: the scales would receive no record, and the file counts as delivered");
 }
 
 }  // namespace tv

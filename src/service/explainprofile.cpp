@@ -35,7 +35,8 @@ struct StoreView {
   // the service would refuse to start over it, which `tovalink check` tells.
   int32_t Integer(const cfg::StoredValue& v) const {
     auto it = values.find(Fold(v.name));
-    if (it == values.end() || it->second.type != RegType::DWord) return static_cast<int32_t>(v.number);
+    if (it == values.end() || it->second.type != RegType::DWord)
+      return static_cast<int32_t>(v.number);
     return static_cast<int32_t>(it->second.number);
   }
   std::string Text(const cfg::StoredValue& v) const {
@@ -138,7 +139,8 @@ bool SameScaleValues(const ScaleEntry& a, const ScaleEntry& b) {
 
 // The listed scale whose own values are used: the one asked for, else the
 // first.  False when the one asked for is not listed.
-bool TakeScale(const StoreView& view, const TExplainOptions& options, TExplainProfile& out, std::string& error) {
+bool TakeScale(const StoreView& view, const TExplainOptions& options, TExplainProfile& out,
+               std::string& error) {
   ScaleEntry s;
   s.barcodeType = static_cast<uint8_t>(view.Integer(cfg::kBarcodeFormat) & 0xFF);
   if (options.scale) {
@@ -156,7 +158,9 @@ bool TakeScale(const StoreView& view, const TExplainOptions& options, TExplainPr
     std::string others;
     for (const ScaleEntry& e : view.scales)
       if (!SameScaleValues(e, s)) others += (others.empty() ? "" : ", ") + std::to_string(e.number);
-    if (!others.empty()) out.notes.push_back("scales " + others + " have other values of their own; --scale N shows one");
+    if (!others.empty())
+      out.notes.push_back("scales " + others +
+                          " have other values of their own; --scale N shows one");
   } else {
     out.scale = "no scale listed";
   }
@@ -179,8 +183,8 @@ void TakeHost(const TExplainOptions& options, TExplainProfile& out) {
 
 }  // namespace
 
-bool BuildExplainProfile(const std::string& storePath, const TExplainOptions& options, TExplainProfile& out,
-                         std::string& error) {
+bool BuildExplainProfile(const std::string& storePath, const TExplainOptions& options,
+                         TExplainProfile& out, std::string& error) {
   StoreView view;
   ReadStore(storePath, view, out.source);
   if (!ApplySetOptions(options, view, error)) return false;

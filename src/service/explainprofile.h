@@ -39,7 +39,7 @@ struct TExplainProfile {
 // Builds the profile for `options` from the store at `storePath`.  False
 // with the reason in `error` for an option the store cannot satisfy (a
 // scale not in the list, an unknown value name, data of the wrong type).
-bool BuildExplainProfile(const std::string& storePath, const TExplainOptions& options, TExplainProfile& out,
-                         std::string& error);
+bool BuildExplainProfile(const std::string& storePath, const TExplainOptions& options,
+                         TExplainProfile& out, std::string& error);
 
 }  // namespace tv

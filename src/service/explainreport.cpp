@@ -58,8 +58,8 @@ void PrintText(const TExplainReport& r) {
     skipped += item.skipped;
   }
   if (r.kind == "goods")
-    std::printf("%zu lines: %zu accepted, %zu skipped; %zu frames\n", r.items.size(), r.items.size() - skipped, skipped,
-                r.frames.size());
+    std::printf("%zu lines: %zu accepted, %zu skipped; %zu frames\n", r.items.size(),
+                r.items.size() - skipped, skipped, r.frames.size());
   for (size_t i = 0; i < r.frames.size(); ++i) {
     std::printf("\n");
     PrintFrame(i + 1, r.frames[i]);
@@ -81,14 +81,17 @@ void PrintJson(const TExplainReport& r) {
   }
   for (size_t i = 0; i < r.frames.size(); ++i) {
     decode::JsonObject f;
-    f.Int("frame", static_cast<int64_t>(i + 1)).Str("from", r.frames[i].from).Raw("decoded", r.frames[i].json);
+    f.Int("frame", static_cast<int64_t>(i + 1))
+        .Str("from", r.frames[i].from)
+        .Raw("decoded", r.frames[i].json);
     frames.push_back(f.Text());
   }
   for (const std::string& n : r.notes) notes.push_back(decode::JsonQuote(n));
   decode::JsonObject j;
   j.Str("file", r.file).Str("kind", r.kind).Raw("values", r.valuesJson);
   j.Raw(r.kind == "goods" ? "lines" : "records", JsonArray(items));
-  j.Int("accepted", static_cast<int64_t>(r.items.size() - skipped)).Int("skipped", static_cast<int64_t>(skipped));
+  j.Int("accepted", static_cast<int64_t>(r.items.size() - skipped))
+      .Int("skipped", static_cast<int64_t>(skipped));
   if (r.kind == "keyboard") j.Bool("refused", r.refused);
   j.Raw("frames", JsonArray(frames)).Raw("notes", JsonArray(notes));
   std::printf("%s\n", j.Text().c_str());
@@ -98,7 +101,9 @@ void PrintJson(const TExplainReport& r) {
 
 int TExplainReport::ExitCode() const {
   if (refused) return 2;
-  return std::any_of(items.begin(), items.end(), [](const TExplainItem& i) { return i.skipped; }) ? 2 : 0;
+  return std::any_of(items.begin(), items.end(), [](const TExplainItem& i) { return i.skipped; })
+             ? 2
+             : 0;
 }
 
 size_t TExplainReport::AddFrame(TExplainFrame frame) {

@@ -28,7 +28,7 @@ struct TExplainFrame {
 
 struct TExplainReport {
   std::string file;
-  std::string kind;  // "goods" or "keyboard"
+  std::string kind;                 // "goods" or "keyboard"
   std::vector<std::string> header;  // what the file was read with
   std::string valuesJson;           // the same as a JSON object
   std::vector<TExplainItem> items;

@@ -99,7 +99,8 @@ class Walk {
     info.FileName = file.value();
     if (!Encodable(info))
       return Fail(key, "key_index " + std::to_string(info.KeyIndex) +
-                           " or its keyboard's numbers do not fit the records' 8 digits, or file_name is too long");
+                           " or its keyboard's numbers do not fit the records' 8 digits, or "
+                           "file_name is too long");
     keys.push_back(std::move(info));
     ++keyNo_;
     return true;
@@ -128,7 +129,8 @@ bool TKeyboardDocument::Parse(const std::string& bytes) {
   const pugi::xml_parse_result parsed =
       doc.load_buffer(bytes.data(), bytes.size(), pugi::parse_default, pugi::encoding_utf8);
   if (!parsed) {
-    error_ = std::string("not well-formed XML: ") + parsed.description() + " at byte " + std::to_string(parsed.offset);
+    error_ = std::string("not well-formed XML: ") + parsed.description() + " at byte " +
+             std::to_string(parsed.offset);
     return false;
   }
   if (!doc.child("xml_archive")) {

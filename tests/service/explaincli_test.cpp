@@ -20,14 +20,17 @@ std::string Pad(std::string s, size_t n) {
 
 // The worked record in the fixed layout: 132 characters after the code.
 std::string FixedWorkedLine() {
-  return Pad("123456789012", 12) + Pad("000000000000123", 15) + "r1r1r2r2" + "00" + Pad("    1.50", 8) +
-         Pad("  5", 3) + "r3r3" + Pad("Apple", 80);
+  return Pad("123456789012", 12) + Pad("000000000000123", 15) + "r1r1r2r2" + "00" +
+         Pad("    1.50", 8) + Pad("  5", 3) + "r3r3" + Pad("Apple", 80);
 }
 
-std::string WorkedHex() { return decode::Hex(test::kWorkedRecordFrame.data(), test::kWorkedRecordFrame.size()); }
+std::string WorkedHex() {
+  return decode::Hex(test::kWorkedRecordFrame.data(), test::kWorkedRecordFrame.size());
+}
 
 // The values the worked record was encoded with, on top of the defaults.
-const std::vector<std::string> kWorkedValues = {"--set", "LabelWidth=30", "--set", "SMessFontSize=2"};
+const std::vector<std::string> kWorkedValues = {"--set", "LabelWidth=30", "--set",
+                                                "SMessFontSize=2"};
 
 class ExplainTest : public ::testing::Test {
  protected:
@@ -42,8 +45,11 @@ class ExplainTest : public ::testing::Test {
     options.insert(options.begin(), {"explain", path});
     return Run(options, out);
   }
-  static bool Has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
-  static std::vector<std::string> With(std::vector<std::string> a, const std::vector<std::string>& b) {
+  static bool Has(const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
+  }
+  static std::vector<std::string> With(std::vector<std::string> a,
+                                       const std::vector<std::string>& b) {
     a.insert(a.end(), b.begin(), b.end());
     return a;
   }
@@ -54,12 +60,16 @@ class ExplainTest : public ::testing::Test {
 
 TEST_F(ExplainTest, FixedLayoutListsTheShortALineAsSkippedAndDecodesTheWorkedRecord) {
   const std::string shortLine = FixedWorkedLine().substr(0, 131);
-  const std::string file = "D000777\r\nA" + FixedWorkedLine() + "\r\nA" + shortLine + "\r\nT202403050907\r\n";
+  const std::string file =
+      "D000777\r\nA" + FixedWorkedLine() + "\r\nA" + shortLine + "\r\nT202403050907\r\n";
   std::string out;
-  ASSERT_EQ(Explain("prices.txt", file, With({"--import-type", "0"}, kWorkedValues), out), 2) << out;
+  ASSERT_EQ(Explain("prices.txt", file, With({"--import-type", "0"}, kWorkedValues), out), 2)
+      << out;
   EXPECT_TRUE(Has(out, "line    1  D    accepted -> frame 1\n")) << out;
   EXPECT_TRUE(Has(out, "line    2  A    accepted -> frame 2\n")) << out;
-  EXPECT_TRUE(Has(out, "line    3  A    skipped: A line of 132 characters, the fixed layout needs 133\n")) << out;
+  EXPECT_TRUE(
+      Has(out, "line    3  A    skipped: A line of 132 characters, the fixed layout needs 133\n"))
+      << out;
   EXPECT_TRUE(Has(out, "line    4  T    accepted -> frame 3\n")) << out;
   EXPECT_TRUE(Has(out, "4 lines: 3 accepted, 1 skipped; 3 frames\n")) << out;
   // Field by field, each with its bytes.
@@ -70,9 +80,14 @@ TEST_F(ExplainTest, FixedLayoutListsTheShortALineAsSkippedAndDecodesTheWorkedRec
   EXPECT_TRUE(Has(out, "  date (day, month, year): 05.03.24\n")) << out;
   EXPECT_TRUE(Has(out, "name line, font 9: \"Apple\" FF\n")) << out;
 
-  ASSERT_EQ(Explain("prices.txt", file, With({"--import-type", "0", "--json"}, kWorkedValues), out), 2) << out;
+  ASSERT_EQ(Explain("prices.txt", file, With({"--import-type", "0", "--json"}, kWorkedValues), out),
+            2)
+      << out;
   EXPECT_TRUE(Has(out, "\"hex\":\"" + WorkedHex() + "\"")) << out;
-  EXPECT_TRUE(Has(out, "{\"line\":3,\"code\":\"A\",\"status\":\"skipped\",\"reason\":\"A line of 132 characters")) << out;
+  EXPECT_TRUE(Has(
+      out,
+      "{\"line\":3,\"code\":\"A\",\"status\":\"skipped\",\"reason\":\"A line of 132 characters"))
+      << out;
   EXPECT_TRUE(Has(out, "\"accepted\":3,\"skipped\":1")) << out;
   EXPECT_FALSE(std::filesystem::exists(home / "registry.db")) << "explaining writes no store";
 }
@@ -85,20 +100,32 @@ TEST_F(ExplainTest, DelimitedFilesGiveTheWorkedRecordUnderEitherSeparatorConvent
 
   std::string out;
   ASSERT_EQ(Explain("semi.txt", semicolons,
-                    With({"--json", "--import-type", "1", "--locale-decimal-separator", ","}, kWorkedValues), out),
-            0) << out;
+                    With({"--json", "--import-type", "1", "--locale-decimal-separator", ","},
+                         kWorkedValues),
+                    out),
+            0)
+      << out;
   EXPECT_TRUE(Has(out, "\"hex\":\"" + WorkedHex() + "\"")) << out;
   EXPECT_TRUE(Has(out, "\"localeListSeparator\":\";\",\"localeDecimalSeparator\":\",\"")) << out;
 
   ASSERT_EQ(Explain("comma.txt", commas,
-                    With({"--json", "--import-type", "1", "--locale-decimal-separator", "."}, kWorkedValues), out),
-            0) << out;
+                    With({"--json", "--import-type", "1", "--locale-decimal-separator", "."},
+                         kWorkedValues),
+                    out),
+            0)
+      << out;
   EXPECT_TRUE(Has(out, "\"hex\":\"" + WorkedHex() + "\"")) << out;
 
   // Read under the other convention the line has no field it needs.
-  ASSERT_EQ(Explain("semi.txt", semicolons, {"--import-type", "1", "--locale-decimal-separator", "."}, out), 2) << out;
-  EXPECT_TRUE(Has(out, "line    1  A    skipped: A line whose fields cannot be read: layout 1B: no separator after "
-                       "the barcode field\n")) << out;
+  ASSERT_EQ(Explain("semi.txt", semicolons,
+                    {"--import-type", "1", "--locale-decimal-separator", "."}, out),
+            2)
+      << out;
+  EXPECT_TRUE(Has(
+      out,
+      "line    1  A    skipped: A line whose fields cannot be read: layout 1B: no separator after "
+      "the barcode field\n"))
+      << out;
   EXPECT_TRUE(Has(out, "note: no frame would be sent: the delivery ends with code 6")) << out;
 }
 
@@ -106,9 +133,12 @@ TEST_F(ExplainTest, TakesTheStoresValuesAndScaleUnlessTheCommandLineSaysOtherwis
   std::string out;
   const std::string key = "HKCU\\SOFTWARE\\Orvane Group\\Tovalin+";
   ASSERT_EQ(Run({"scale", "remove", "91"}, out), 0) << out;
-  ASSERT_EQ(Run({"scale", "add", "4", "--type", "BigPlatform", "--barcode-type", "7"}, out), 0) << out;
+  ASSERT_EQ(Run({"scale", "add", "4", "--type", "BigPlatform", "--barcode-type", "7"}, out), 0)
+      << out;
   ASSERT_EQ(Run({"reg", "add", key, "/v", "BarPrefix", "/d", "29", "/f"}, out), 0) << out;
-  ASSERT_EQ(Run({"reg", "add", key, "/v", "ImportType", "/t", "REG_DWORD", "/d", "1", "/f"}, out), 0) << out;
+  ASSERT_EQ(Run({"reg", "add", key, "/v", "ImportType", "/t", "REG_DWORD", "/d", "1", "/f"}, out),
+            0)
+      << out;
   const std::string file = "A;9912345;000123;x;x;0;0;1.50;5;x;Apple\r\n";
 
   ASSERT_EQ(Explain("p.txt", file, {"--locale-list-separator", ";"}, out), 0) << out;
@@ -117,8 +147,12 @@ TEST_F(ExplainTest, TakesTheStoresValuesAndScaleUnlessTheCommandLineSaysOtherwis
   EXPECT_TRUE(Has(out, "barcode: 29123450000001\n")) << "BigPlatform puts BarPrefix first: " << out;
   EXPECT_TRUE(Has(out, "barcode type: 7\n")) << out;
 
-  ASSERT_EQ(Explain("p.txt", file, {"--locale-list-separator", ";", "--scale-type", "Bench", "--barcode-type", "5"}, out),
-            0) << out;
+  ASSERT_EQ(
+      Explain("p.txt", file,
+              {"--locale-list-separator", ";", "--scale-type", "Bench", "--barcode-type", "5"},
+              out),
+      0)
+      << out;
   EXPECT_TRUE(Has(out, "barcode: 99123450000001\n")) << out;
 
   EXPECT_EQ(Explain("p.txt", file, {"--scale", "9"}, out), 1);
@@ -129,8 +163,10 @@ TEST_F(ExplainTest, TakesTheStoresValuesAndScaleUnlessTheCommandLineSaysOtherwis
 }
 
 std::string Keyboard(const std::string& keys) {
-  return "<?xml version=\"1.0\" encoding=\"windows-1251\"?>\r\n<xml_archive>\r\n <keyboard name=\"template\"/>\r\n"
-         " <keyboard name=\"Fruit\">\r\n" + keys + " </keyboard>\r\n</xml_archive>\r\n";
+  return "<?xml version=\"1.0\" encoding=\"windows-1251\"?>\r\n<xml_archive>\r\n <keyboard "
+         "name=\"template\"/>\r\n"
+         " <keyboard name=\"Fruit\">\r\n" +
+         keys + " </keyboard>\r\n</xml_archive>\r\n";
 }
 
 std::string Key(const std::string& index, const std::string& text, const std::string& image) {
@@ -142,9 +178,13 @@ TEST_F(ExplainTest, KeyboardFileRecordsAreListedAndDecoded) {
   std::string out;
   const std::string file = Keyboard(Key("15", "Pear", "pear.png") + Key("16", "Plum", "plum.png"));
   ASSERT_EQ(Explain("keys.xml", file, {}, out), 0) << out;
-  EXPECT_TRUE(Has(out, "keyboard 1, key 1: key_index 15, text \" Pear\", image pear.png (number 101) -> frames 1-3\n"))
+  EXPECT_TRUE(Has(out,
+                  "keyboard 1, key 1: key_index 15, text \" Pear\", image pear.png (number 101) -> "
+                  "frames 1-3\n"))
       << out;
-  EXPECT_TRUE(Has(out, "keyboard 1, key 2: key_index 16, text \" Plum\", image plum.png (number 102) -> frames 4-6\n"))
+  EXPECT_TRUE(Has(out,
+                  "keyboard 1, key 2: key_index 16, text \" Plum\", image plum.png (number 102) -> "
+                  "frames 4-6\n"))
       << out;
   EXPECT_TRUE(Has(out, "keyboard 1: keyboard record \"Pear\" -> frame 7\n")) << out;
   EXPECT_TRUE(Has(out, "frame 1: key record, 87 bytes (keyboard 1, key 1)\n")) << out;
@@ -160,7 +200,8 @@ TEST_F(ExplainTest, KeyboardFileRecordsAreListedAndDecoded) {
 
 TEST_F(ExplainTest, BrokenKeyboardFilesAreRefusedWithTheReason) {
   std::string out;
-  EXPECT_EQ(Explain("keys.xml", Keyboard(Key("15", "Pear", "pear.png")).substr(0, 120), {}, out), 2);
+  EXPECT_EQ(Explain("keys.xml", Keyboard(Key("15", "Pear", "pear.png")).substr(0, 120), {}, out),
+            2);
   EXPECT_TRUE(Has(out, "note: refused: not well-formed XML")) << out;
   EXPECT_TRUE(Has(out, "code 17, keyboard upload: keyboard file unreadable")) << out;
 
