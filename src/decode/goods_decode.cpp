@@ -17,19 +17,28 @@ struct OptionalField {
   int flag;  // 1..5
   int bit;
   size_t size;
-  const char* name;
+  const char* name;   // JSON member
+  const char* label;  // in a field listing
 };
 
 // The optional fields in the order a record carries them.
 constexpr OptionalField kOptionalFields[] = {
-    {3, 4, 2, "f3b4"},       {5, 0, 2, "shelfLifeA"}, {5, 1, 2, "shelfLifeB"},
-    {5, 2, 2, "shelfLifeC"}, {5, 3, 2, "f5b3"},       {5, 4, 2, "zeroValue"},
-    {3, 6, 2, "f3b6"},       {3, 7, 2, "countValue"}, {4, 0, 1, "f4b0"},
-    {4, 1, 1, "f4b1"},       {4, 2, 1, "noTextValue"}, {5, 5, 1, "f5b5"}};
+    {3, 4, 2, "f3b4", "field of flag 3 bit 4"},
+    {5, 0, 2, "shelfLifeA", "shelf life A"},
+    {5, 1, 2, "shelfLifeB", "shelf life B"},
+    {5, 2, 2, "shelfLifeC", "shelf life C"},
+    {5, 3, 2, "f5b3", "field of flag 5 bit 3"},
+    {5, 4, 2, "zeroValue", "zero value"},
+    {3, 6, 2, "f3b6", "field of flag 3 bit 6"},
+    {3, 7, 2, "countValue", "count"},
+    {4, 0, 1, "f4b0", "field of flag 4 bit 0"},
+    {4, 1, 1, "f4b1", "field of flag 4 bit 1"},
+    {4, 2, 1, "noTextValue", "no-text value"},
+    {5, 5, 1, "f5b5", "field of flag 5 bit 5"}};
 
 // Bits that count in the record length although nothing is written for them.
 constexpr OptionalField kLengthOnlyBits[] = {
-    {3, 5, 4, ""}, {3, 1, 1, ""}, {4, 4, 80, ""}, {5, 7, 2, ""}};
+    {3, 5, 4, "", ""}, {3, 1, 1, "", ""}, {4, 4, 80, "", ""}, {5, 7, 2, "", ""}};
 
 struct TextBlock {
   int bit;  // of Flag4
@@ -126,7 +135,7 @@ class GoodsRecordDecoder {
       const uint8_t* p;
       if (!reader_.Take(f.size, p)) return Fail(std::string("record ends inside ") + f.name);
       json_.Raw(f.name, BcdJson(p, f.size));
-      Note(f.name, p, f.size, Number(p, f.size));
+      Note(f.label, p, f.size, Number(p, f.size));
     }
     return true;
   }

@@ -99,6 +99,7 @@ void ExplainKeyboardFile(const std::string& bytes, TExplainReport& report) {
                            ResultMeaning(kKbFileUnreadable));
     return;
   }
+  for (const std::string& p : document.PassedOver()) report.notes.push_back("not uploaded: " + p);
   SetImageNumber(kFirstImageNumber);
   RecordFramer framer(report);
   for (const TKeyboardElement& element : document.Elements()) {

@@ -176,8 +176,13 @@ std::string Key(const std::string& index, const std::string& text, const std::st
 
 TEST_F(ExplainTest, KeyboardFileRecordsAreListedAndDecoded) {
   std::string out;
-  const std::string file = Keyboard(Key("15", "Pear", "pear.png") + Key("16", "Plum", "plum.png"));
+  const std::string hidden = "  <key key_menu=\"false\" key_index=\"9\"/>\r\n";
+  const std::string file =
+      Keyboard(Key("15", "Pear", "pear.png") + hidden + Key("16", "Plum", "plum.png"));
   ASSERT_EQ(Explain("keys.xml", file, {}, out), 0) << out;
+  // A key left out of the menu is passed over, said so, and uses no number.
+  EXPECT_TRUE(Has(out, "note: not uploaded: line 6: key whose key_menu is not \"true\"\n"))
+      << out;
   EXPECT_TRUE(Has(out,
                   "keyboard 1, key 1: key_index 15, text \" Pear\", image pear.png (number 101) -> "
                   "frames 1-3\n"))
@@ -202,7 +207,7 @@ TEST_F(ExplainTest, BrokenKeyboardFilesAreRefusedWithTheReason) {
   std::string out;
   EXPECT_EQ(Explain("keys.xml", Keyboard(Key("15", "Pear", "pear.png")).substr(0, 120), {}, out),
             2);
-  EXPECT_TRUE(Has(out, "note: refused: not well-formed XML")) << out;
+  EXPECT_TRUE(Has(out, ": not well-formed XML: ")) << out;
   EXPECT_TRUE(Has(out, "code 17, keyboard upload: keyboard file unreadable")) << out;
 
   EXPECT_EQ(Explain("keys.xml", Keyboard(Key("1x", "Pear", "pear.png")), {"--json"}, out), 2);
