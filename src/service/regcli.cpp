@@ -168,7 +168,20 @@ bool ParseDword(const std::string& text, uint32_t& out) {
 
 // What the service makes of a value written under `key`: one it never
 // reads, one of another type than it reads, one it reads only at start.
-void WarnAbout(const std::string& key, const std::string& name, RegType type) {
+// A table entry past the table's TotalNumber is never read.
+void WarnBeyondCount(platform::RegistryKey& key, const config::StoredValue& v, const std::string& name) {
+  if (v.name.find('#') == std::string_view::npos || v.name == "#") return;
+  const std::optional<RegValue> total = key.ReadValue("TotalNumber");
+  if (!total || total->type != RegType::DWord) return;
+  const uint64_t n = std::strtoull(name.c_str() + v.name.find('#'), nullptr, 10);
+  if (n > total->number)
+    std::fprintf(stderr,
+                 "WARNING: %s lies beyond TotalNumber %u: the service does not read it "
+                 "(tovalink scale add keeps the five tables and their counts together)\n",
+                 name.c_str(), total->number);
+}
+
+void WarnAbout(platform::RegistryKey& open, const std::string& key, const std::string& name, RegType type) {
   const std::string where = FullName(platform::NormaliseKeyPath(key));
   if (config::ValuesOf(key).empty()) {
     std::fprintf(stderr, "WARNING: the service reads no value of %s\n", where.c_str());
@@ -186,6 +199,7 @@ void WarnAbout(const std::string& key, const std::string& name, RegType type) {
                  v->required ? "it will fail to read it and refuse to start or deliver" : "it will use its default");
     return;
   }
+  WarnBeyondCount(open, *v, name);
   switch (config::WhenEffective(*v)) {
     case config::TakesEffect::NextStart:
       std::fprintf(stderr, "note: %s takes effect at the next start of the service%s\n", name.c_str(),
@@ -224,7 +238,7 @@ int Add(Registry& reg, const std::string& storePath, const Request& r) {
       key.WriteInteger(*r.valueName, static_cast<int32_t>(number));
     else
       key.WriteString(*r.valueName, r.data.value_or(""));
-    WarnAbout(r.key, *r.valueName, type);
+    WarnAbout(key, r.key, *r.valueName, type);
   }
   std::printf("The operation completed successfully.\n");
   return 0;

@@ -173,6 +173,10 @@ TEST_F(RegCliTest, NamesItsStoreAndWarnsAboutWhatTheServiceMakesOfAValue) {
                   "Group\\Tovalin+. Did you mean 'IPAdress'?\n")) << out;
   ASSERT_EQ(Reg({"add", key + "\\Devices", "/v", "Scael2", "/t", "REG_DWORD", "/d", "7", "/f"}, out), 0) << out;
   EXPECT_TRUE(has("Did you mean 'Scale2'?")) << out;
+  ASSERT_EQ(Reg({"add", key + "\\Devices", "/v", "Scale2", "/t", "REG_DWORD", "/d", "7", "/f"}, out), 0) << out;
+  EXPECT_TRUE(has("WARNING: Scale2 lies beyond TotalNumber 1: the service does not read it")) << out;
+  ASSERT_EQ(Reg({"add", key + "\\Devices", "/v", "Scale1", "/t", "REG_DWORD", "/d", "7", "/f"}, out), 0) << out;
+  EXPECT_FALSE(has("WARNING")) << out;
 
   ASSERT_EQ(Reg({"add", key, "/v", "VerInterval", "/d", "5", "/f"}, out), 0) << out;
   EXPECT_TRUE(has("WARNING: the service reads VerInterval as REG_DWORD, not REG_SZ")) << out;
