@@ -10,6 +10,7 @@
 #include "config/storedvalues.h"
 #include "config/storekeys.h"
 #include "engine/unengine_config.h"
+#include "platform/fs.h"
 #include "platform/registry.h"
 
 namespace tv {
@@ -273,13 +274,19 @@ void DefaultsNotice(const std::string& storePath) {
   std::printf("store %s created with defaults\n", storePath.c_str());
 }
 
+std::string StorePathForReading() {
+  const std::string path = Registry::DefaultPath();
+  return platform::FileExists(path) ? path : ":memory:";  // SQLite's private in-memory database
+}
+
 int RunRegCommand(int argc, char** argv) {
   Request r;
   std::string error;
   const std::string storePath = Registry::DefaultPath();
   if (!Parse(argc, argv, r, error)) return Fail(storePath, error);
   try {
-    Registry reg(storePath);
+    // Reading never creates a store: without one, nothing is found.
+    Registry reg(r.verb == "ADD" ? storePath : StorePathForReading());
     if (r.verb == "QUERY") return Query(reg, storePath, r);
     if (r.verb == "ADD") return Add(reg, storePath, r);
     if (r.verb == "DELETE") return Delete(reg, storePath, r);
