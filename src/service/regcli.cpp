@@ -210,6 +210,7 @@ void WarnAbout(platform::RegistryKey& open, const std::string& key, const std::s
       std::fprintf(stderr, "note: the service writes %s itself after every delivery\n", name.c_str());
       break;
     case config::TakesEffect::NextCycle:
+    case config::TakesEffect::NextBlock:
       break;
   }
 }
