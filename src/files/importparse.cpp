@@ -98,11 +98,12 @@ std::string UnknownCode(char code) {
 // Both layouts file D and T lines alike; they differ in which A lines they
 // keep and in how an I line splits into key and value.
 bool ReadImportLines(std::string_view bytes, size_t& pos, bool delimited, char separator,
-                     TLineLists& lists, std::vector<TLineNote>* notes) {
+                     TLineLists& lists, size_t linesBefore, std::vector<TLineNote>* notes) {
   try {
     // Line numbers count from the start of the bytes, also when reading
     // resumes in the middle.
-    size_t lineNo = static_cast<size_t>(std::count(bytes.begin(), bytes.begin() + std::min(pos, bytes.size()), '\n'));
+    size_t lineNo = linesBefore + static_cast<size_t>(std::count(
+                                      bytes.begin(), bytes.begin() + std::min(pos, bytes.size()), '\n'));
     TSkippedLines& skips = lists.skips;
     TLineCursor cursor(bytes, pos);
     char code = 0;
@@ -170,21 +171,25 @@ bool ReadImportLines(std::string_view bytes, size_t& pos, bool delimited, char s
   }
 }
 
+void ClearLineLists(TLineLists& lists) {
+  lists.aLines.clear();
+  lists.aLineNumbers.clear();
+  lists.iValues.Clear();
+  lists.dLines.clear();
+  lists.tLines.clear();
+  lists.skips = {};
+}
+
 bool ParseImportBytes(std::string_view bytes, int importType, char listSeparator,
                       TLineLists& lists, std::vector<TLineNote>* notes) {
   try {
-    lists.aLines.clear();
-    lists.aLineNumbers.clear();
-    lists.iValues.Clear();
-    lists.dLines.clear();
-    lists.tLines.clear();
-    lists.skips = {};
+    ClearLineLists(lists);
     size_t pos = 0;
     bool ok = true;
     if (importType == itFixed) {
-      ok = ReadImportLines(bytes, pos, false, listSeparator, lists, notes);
+      ok = ReadImportLines(bytes, pos, false, listSeparator, lists, 0, notes);
     } else if (importType == itDelimited || importType == itExtended) {
-      ok = ReadImportLines(bytes, pos, true, listSeparator, lists, notes);
+      ok = ReadImportLines(bytes, pos, true, listSeparator, lists, 0, notes);
     }
     return ok && (!lists.aLines.empty() || !lists.dLines.empty() || !lists.tLines.empty());
   } catch (...) {

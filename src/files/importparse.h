@@ -15,12 +15,12 @@ namespace tv {
 
 // What became of one line of a goods file, for tools that explain a file.
 struct TLineNote {
-  size_t line = 0;    // 1-based
+  size_t line = 0;     // 1-based
   char code = 0;
   bool filed = false;
-  size_t index = 0;   // filed A, D and T lines: the entry's index in its list
-  std::string key;    // filed I lines: the key the text went under
-  std::string reason; // skipped lines: why
+  size_t index = 0;    // filed A, D and T lines: the entry's index in its list
+  std::string key;     // filed I lines: the key the text went under
+  std::string reason;  // skipped lines: why
 };
 
 // Clears `lists` and files the lines of `bytes` by `importType`; any other
@@ -32,8 +32,14 @@ bool ParseImportBytes(std::string_view bytes, int importType, char listSeparator
 
 // Files the lines of `bytes` from `pos` to the end (or a Ctrl-Z where a line
 // begins) into `lists`, which are not cleared; `pos` is left where reading
-// stopped.  False when filing failed; what was filed before stays.
+// stopped.  `linesBefore` counts the lines of the file that came before
+// `bytes`, for the line numbers.  False when filing failed; what was filed
+// before stays.
 bool ReadImportLines(std::string_view bytes, size_t& pos, bool delimited, char listSeparator,
-                     TLineLists& lists, std::vector<TLineNote>* notes = nullptr);
+                     TLineLists& lists, size_t linesBefore = 0,
+                     std::vector<TLineNote>* notes = nullptr);
+
+// Empties all four lists and the skipped-line count.
+void ClearLineLists(TLineLists& lists);
 
 }  // namespace tv
