@@ -92,12 +92,14 @@ class TLineCursor {
 
 // I line of the delimited layout: one character skipped, then key and value
 // split at the first list separator.  False when the line holds no value.
-bool FileDelimitedValue(TLineCursor& cursor, char separator, TValueTable& values) {
+bool FileDelimitedValue(TLineCursor& cursor, char separator, TValueTable& values,
+                        std::string_view& key) {
   cursor.ReadField(1);
   std::string_view rest = cursor.ReadContent();
   size_t sep = rest.find(separator);
   if (sep == std::string_view::npos || sep + 1 >= rest.size()) return false;
-  values.SetView(rest.substr(0, std::min(sep, kFieldWidth)), rest.substr(sep + 1));
+  key = rest.substr(0, std::min(sep, kFieldWidth));
+  values.SetView(key, rest.substr(sep + 1));
   return true;
 }
 
@@ -123,11 +125,21 @@ void SkipLine(TSkippedLines& skips, size_t lineNo, ReasonFn reason) {
 
 // Both layouts file D and T lines alike; they differ in which A lines they
 // keep and in how an I line splits into key and value.  `lineNo` is the
-// number of the line before the cursor's.
+// number of the line before the cursor's.  With `notes`, every line with a
+// code gets a note.
 void FileLines(TLineCursor& cursor, bool delimited, char separator, size_t lineNo,
-               TLineLists& lists) {
+               TLineLists& lists, std::vector<TLineNote>* notes) {
   TSkippedLines& skips = lists.skips;
   char code = 0;
+  auto filed = [&](size_t index, std::string_view key = {}) {
+    if (notes) notes->push_back({lineNo, code, true, index, std::string(key), {}});
+  };
+  auto skip = [&](auto reason) {
+    if (!notes) return SkipLine(skips, lineNo, reason);
+    std::string text = reason();
+    notes->push_back({lineNo, code, false, 0, {}, text});
+    SkipLine(skips, lineNo, [&] { return text; });
+  };
   while (cursor.NextCode(code)) {
     ++lineNo;
     if (code == '\n') continue;  // empty line
@@ -136,10 +148,11 @@ void FileLines(TLineCursor& cursor, bool delimited, char separator, size_t lineN
       case 'A': {
         std::string_view content = cursor.ReadContent();
         if (delimited || content.size() == kFixedGoodsLineLength) {
+          filed(lists.aLines.size());
           lists.aLines.push_back(content);
           lists.aLineNumbers.push_back(lineNo);
         } else {
-          SkipLine(skips, lineNo, [&] {
+          skip([&] {
             return "A line of " + std::to_string(content.size() + 1) +
                    " characters, the fixed layout needs " +
                    std::to_string(kFixedGoodsLineLength + 1);
@@ -147,24 +160,36 @@ void FileLines(TLineCursor& cursor, bool delimited, char separator, size_t lineN
         }
         break;
       }
-      case 'D': lists.dLines.push_back(cursor.ReadField(kFieldWidth)); break;
+      case 'D':
+        filed(lists.dLines.size());
+        lists.dLines.push_back(cursor.ReadField(kFieldWidth));
+        break;
       case 'I':
         if (delimited) {
-          if (!FileDelimitedValue(cursor, separator, lists.iValues))
-            SkipLine(skips, lineNo,
-                     [] { return std::string("I line without a separator or text"); });
+          std::string_view key;
+          if (FileDelimitedValue(cursor, separator, lists.iValues, key))
+            filed(0, key);
+          else
+            skip([separator] {
+              return std::string("I line without a '") + separator + "' after its key or without text";
+            });
         } else {
           std::string_view key = cursor.ReadField(kFieldWidth);
           std::string_view value = cursor.ReadContent();
-          if (!value.empty())
+          if (!value.empty()) {
             lists.iValues.SetView(key, value);
-          else
-            SkipLine(skips, lineNo, [] { return std::string("I line without text"); });
+            filed(0, key);
+          } else {
+            skip([] { return std::string("I line without text after its 15-character key"); });
+          }
         }
         break;
-      case 'T': lists.tLines.push_back(cursor.ReadContent()); break;
+      case 'T':
+        filed(lists.tLines.size());
+        lists.tLines.push_back(cursor.ReadContent());
+        break;
       case '\r': break;  // empty line ended by CR LF
-      default: SkipLine(skips, lineNo, [code] { return UnknownCode(code); }); break;
+      default: skip([c = code] { return UnknownCode(c); }); break;
     }
     cursor.SkipLine();
   }
@@ -173,10 +198,10 @@ void FileLines(TLineCursor& cursor, bool delimited, char separator, size_t lineN
 // Files the bytes the lists own from `data` on; the lines before them
 // number `lineNo`.
 bool FileOwnedBytes(char* data, size_t size, bool delimited, char separator, size_t lineNo,
-                    TLineLists& lists, size_t& consumed) {
+                    TLineLists& lists, size_t& consumed, std::vector<TLineNote>* notes) {
   try {
     TLineCursor cursor(data, size);
-    FileLines(cursor, delimited, separator, lineNo, lists);
+    FileLines(cursor, delimited, separator, lineNo, lists, notes);
     consumed = cursor.Pos();
     return true;
   } catch (...) {
@@ -187,7 +212,7 @@ bool FileOwnedBytes(char* data, size_t size, bool delimited, char separator, siz
 }  // namespace
 
 bool ReadImportLines(std::string_view bytes, size_t& pos, bool delimited, char separator,
-                     TLineLists& lists, size_t linesBefore) {
+                     TLineLists& lists, size_t linesBefore, std::vector<TLineNote>* notes) {
   try {
     if (pos >= bytes.size()) return true;
     // Line numbers count from the start of the bytes, also when reading
@@ -196,7 +221,7 @@ bool ReadImportLines(std::string_view bytes, size_t& pos, bool delimited, char s
     const size_t size = bytes.size() - pos;
     char* data = lists.text.Adopt(std::string(bytes.substr(pos)));
     size_t consumed = 0;
-    bool ok = FileOwnedBytes(data, size, delimited, separator, lineNo, lists, consumed);
+    bool ok = FileOwnedBytes(data, size, delimited, separator, lineNo, lists, consumed, notes);
     pos += consumed;
     return ok;
   } catch (...) {
@@ -204,7 +229,10 @@ bool ReadImportLines(std::string_view bytes, size_t& pos, bool delimited, char s
   }
 }
 
-bool ParseImportBytes(std::string bytes, int importType, char listSeparator, TLineLists& lists) {
+void ClearLineLists(TLineLists& lists) { lists.Clear(); }
+
+bool ParseImportBytes(std::string bytes, int importType, char listSeparator, TLineLists& lists,
+                      std::vector<TLineNote>* notes) {
   try {
     lists.Clear();
     const bool fixed = importType == itFixed;
@@ -212,19 +240,17 @@ bool ParseImportBytes(std::string bytes, int importType, char listSeparator, TLi
     const size_t size = bytes.size();
     char* data = lists.text.Adopt(std::move(bytes));
     size_t consumed = 0;
-    bool ok = FileOwnedBytes(data, size, !fixed, listSeparator, 0, lists, consumed);
+    bool ok = FileOwnedBytes(data, size, !fixed, listSeparator, 0, lists, consumed, notes);
     return ok && (!lists.aLines.empty() || !lists.dLines.empty() || !lists.tLines.empty());
   } catch (...) {
     return false;
   }
 }
 
-void ClearLineLists(TLineLists& lists) { lists.Clear(); }
-
 bool ParseImportBytes(std::string_view bytes, int importType, char listSeparator,
-                      TLineLists& lists) {
+                      TLineLists& lists, std::vector<TLineNote>* notes) {
   try {
-    return ParseImportBytes(std::string(bytes), importType, listSeparator, lists);
+    return ParseImportBytes(std::string(bytes), importType, listSeparator, lists, notes);
   } catch (...) {
     return false;
   }

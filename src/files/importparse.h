@@ -9,21 +9,34 @@
 #include <cstddef>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "files/importtype.h"
 #include "files/linelists.h"
 
 namespace tv {
 
+// What became of one line of a goods file, for tools that explain a file.
+struct TLineNote {
+  size_t line = 0;     // 1-based
+  char code = 0;
+  bool filed = false;
+  size_t index = 0;    // filed A, D and T lines: the entry's index in its list
+  std::string key;     // filed I lines: the key the text went under
+  std::string reason;  // skipped lines: why
+};
+
 // Clears `lists` and files the lines of `bytes` by `importType`; any other
 // type files nothing.  `listSeparator` splits I lines of the delimited
 // layout.  True when the read completed and an A, D or T line was filed.
-bool ParseImportBytes(std::string bytes, int importType, char listSeparator, TLineLists& lists);
+// With `notes`, one note per line that has a code is appended to it.
+bool ParseImportBytes(std::string bytes, int importType, char listSeparator, TLineLists& lists,
+                      std::vector<TLineNote>* notes = nullptr);
 bool ParseImportBytes(std::string_view bytes, int importType, char listSeparator,
-                      TLineLists& lists);
+                      TLineLists& lists, std::vector<TLineNote>* notes = nullptr);
 inline bool ParseImportBytes(const char* bytes, int importType, char listSeparator,
-                             TLineLists& lists) {
-  return ParseImportBytes(std::string_view(bytes), importType, listSeparator, lists);
+                             TLineLists& lists, std::vector<TLineNote>* notes = nullptr) {
+  return ParseImportBytes(std::string_view(bytes), importType, listSeparator, lists, notes);
 }
 
 // Files the lines of `bytes` from `pos` to the end (or a Ctrl-Z where a line
@@ -32,7 +45,8 @@ inline bool ParseImportBytes(const char* bytes, int importType, char listSeparat
 // lines of the file that came before `bytes`, for the line numbers.  False
 // when filing failed; what was filed before stays.
 bool ReadImportLines(std::string_view bytes, size_t& pos, bool delimited, char listSeparator,
-                     TLineLists& lists, size_t linesBefore = 0);
+                     TLineLists& lists, size_t linesBefore = 0,
+                     std::vector<TLineNote>* notes = nullptr);
 
 // Empties all four lists and the skipped-line count.
 void ClearLineLists(TLineLists& lists);

@@ -5,28 +5,35 @@
 namespace tv {
 namespace {
 
-void AddFrame(TEncodedFile& out, TStepKind kind, const uint8_t* frame, size_t length) {
-  TDeliveryStep step{kind, static_cast<uint32_t>(out.bytes.size()), static_cast<uint32_t>(length)};
+void AddFrame(TEncodedFile& out, TStepKind kind, const uint8_t* frame, size_t length,
+              size_t entry) {
+  TDeliveryStep step{kind, static_cast<uint32_t>(out.bytes.size()), static_cast<uint32_t>(length),
+                     static_cast<uint32_t>(entry)};
   out.bytes.insert(out.bytes.end(), frame, frame + length);
   out.steps.push_back(step);
 }
 
-void AddMark(TEncodedFile& out, TStepKind kind) {
-  out.steps.push_back({kind, static_cast<uint32_t>(out.bytes.size()), 0});
+void AddMark(TEncodedFile& out, TStepKind kind, size_t entry) {
+  out.steps.push_back(
+      {kind, static_cast<uint32_t>(out.bytes.size()), 0, static_cast<uint32_t>(entry)});
 }
 
 void EncodeDeletions(const TLineLists& lists, TGoodsEncoder& encoder, TEncodedFile& out) {
-  for (std::string_view entry : lists.dLines) {
-    std::optional<int32_t> goodsNumber = encoder.ParseDeletionEntry(entry);
-    if (!goodsNumber) continue;
-    AddFrame(out, TStepKind::Delete, encoder.FrameBuffer(), encoder.FrameDeletion(*goodsNumber));
+  for (size_t i = 0; i < lists.dLines.size(); ++i) {
+    std::optional<int32_t> goodsNumber = encoder.ParseDeletionEntry(lists.dLines[i]);
+    if (!goodsNumber) {
+      out.leftOut.push_back({'D', i, "D line without a goods number to delete"});
+      continue;
+    }
+    AddFrame(out, TStepKind::Delete, encoder.FrameBuffer(), encoder.FrameDeletion(*goodsNumber), i);
   }
 }
 
 void EncodeGoods(const TLineLists& lists, TGoodsEncoder& encoder, TEncodedFile& out) {
   for (size_t i = 0; i < lists.aLines.size(); ++i) {
     if (!encoder.PrepareGoodsRecord(lists.aLines[i])) {
-      if (encoder.LastRecordUnencodable()) AddMark(out, TStepKind::Unencodable);
+      if (encoder.LastRecordUnencodable()) AddMark(out, TStepKind::Unencodable, i);
+      out.leftOut.push_back({'A', i, encoder.LastSkipReason()});
       if (out.skippedGoods++ == 0) {
         out.firstSkippedGoods = i;
         out.firstSkipReason = encoder.LastSkipReason();
@@ -34,7 +41,7 @@ void EncodeGoods(const TLineLists& lists, TGoodsEncoder& encoder, TEncodedFile& 
       continue;
     }
     // A goods step counts as sent even when framing leaves nothing to send.
-    AddFrame(out, TStepKind::Goods, encoder.FrameBuffer(), encoder.FrameGoodsRecord());
+    AddFrame(out, TStepKind::Goods, encoder.FrameBuffer(), encoder.FrameGoodsRecord(), i);
   }
 }
 
@@ -43,20 +50,24 @@ void EncodeGoods(const TLineLists& lists, TGoodsEncoder& encoder, TEncodedFile& 
 // it was when every client encoded for itself, not to when the batch began.
 void EncodeClock(const TLineLists& lists, TGoodsEncoder& encoder, TEncodedFile& out) {
   if (lists.tLines.empty()) return;
+  for (size_t i = 1; i < lists.tLines.size(); ++i)
+    out.leftOut.push_back({'T', i, "only the first T line sets the clock"});
   TClockSetting when;
   switch (encoder.ReadClockLine(lists.tLines.front(), when)) {
     case TClockLine::CurrentTime:
-      AddMark(out, TStepKind::CurrentClock);
+      AddMark(out, TStepKind::CurrentClock, 0);
       return;
     case TClockLine::Unreadable:
-      AddMark(out, TStepKind::UnreadableClock);
+      AddMark(out, TStepKind::UnreadableClock, 0);
+      out.leftOut.push_back({'T', 0, encoder.ClockLineExpectation()});
       return;
     case TClockLine::Fixed: {
       size_t length = encoder.FrameClock(when);
       if (length == 0) {
-        AddMark(out, TStepKind::UnreadableClock);
+        AddMark(out, TStepKind::UnreadableClock, 0);
+        out.leftOut.push_back({'T', 0, encoder.ClockLineExpectation()});
       } else {
-        AddFrame(out, TStepKind::Clock, encoder.FrameBuffer(), length);
+        AddFrame(out, TStepKind::Clock, encoder.FrameBuffer(), length, 0);
       }
       return;
     }

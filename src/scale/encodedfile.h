@@ -29,6 +29,14 @@ struct TDeliveryStep {
   TStepKind kind = TStepKind::Delete;
   uint32_t offset = 0;
   uint32_t length = 0;
+  uint32_t entry = 0;  // the line it came from: index into dLines, aLines or tLines
+};
+
+// A D, A or T line that gave no frame, and why.
+struct TLeftOutLine {
+  char code = 0;
+  size_t entry = 0;  // index into dLines, aLines or tLines
+  std::string reason;
 };
 
 struct TEncodedFile {
@@ -39,6 +47,9 @@ struct TEncodedFile {
   size_t skippedGoods = 0;
   size_t firstSkippedGoods = 0;  // index into the A lines of the first one
   std::string firstSkipReason;
+  // Every line that gave no frame, in the order they were met (deletions,
+  // goods, clock lines), for tools that explain a file.
+  std::vector<TLeftOutLine> leftOut;
 
   const uint8_t* Frame(const TDeliveryStep& step) const { return bytes.data() + step.offset; }
   // Starts again, keeping the memory for the next file.
@@ -48,6 +59,7 @@ struct TEncodedFile {
     skippedGoods = 0;
     firstSkippedGoods = 0;
     firstSkipReason.clear();
+    leftOut.clear();
   }
 };
 

@@ -130,6 +130,9 @@ class TGoodsEncoder {
   std::optional<int32_t> ParseDeletionEntry(std::string_view entry) const;
   // Reads a clock line; CurrentTime leaves `out` alone.
   TClockLine ReadClockLine(std::string_view entry, TClockSetting& out) const;
+  // What a readable clock line looks like under this profile, for a line
+  // ReadClockLine found unreadable.
+  std::string ClockLineExpectation() const;
   // As ReadClockLine, with the clock's time for CurrentTime.
   bool ParseClockLine(std::string_view entry, TClockSetting& out) const;
 
@@ -151,6 +154,8 @@ class TGoodsEncoder {
   char DecimalSeparator() const { return decimalSeparator; }
 
  private:
+  // Records why the line cannot be read; false.
+  bool Expect(const std::string& problem);
   bool ReadFixedLine(std::string_view entry);
   bool ReadDelimitedLine(std::string_view entry);
   bool ReadLayout1A(std::string_view entry);
@@ -189,6 +194,7 @@ class TGoodsEncoder {
   int resultCode = kResultDelivered;
   bool lastUnencodable = false;
   std::string lastSkipReason;
+  std::string lineProblem;  // why ParseGoodsLine refused the last line
 
   // Working state, reused line after line so that no frame allocates.
   std::unique_ptr<std::array<uint8_t, kFrameBufferSize>> frameBuffer;

@@ -17,6 +17,19 @@ void AssignPrefix(std::string& to, std::string_view from, size_t maxChars) {
   to.assign(from.substr(0, maxChars));
 }
 
+// Why a delimited goods line cannot be read, in the layout's own terms.
+constexpr const char* k1A = "layout 1A (10 separators)";
+constexpr const char* k1B = "layout 1B";
+constexpr const char* kExtended = "extended layout";
+
+std::string NoSeparatorAfter(const char* layout, const char* field) {
+  return std::string(layout) + ": no separator after the " + field + " field";
+}
+
+std::string MissingOrEmpty(const char* layout, const char* field) {
+  return std::string(layout) + ": the " + field + " field is missing or empty";
+}
+
 void ReplaceAll(std::string& s, char from, char to) {
   std::replace(s.begin(), s.end(), from, to);
 }
@@ -67,18 +80,27 @@ void TGoodsEncoder::ClearImportRecord() {
   r.Extended = false;
 }
 
+bool TGoodsEncoder::Expect(const std::string& problem) {
+  lineProblem = problem;
+  return false;
+}
+
 bool TGoodsEncoder::ParseGoodsLine(std::string_view entry) {
   ClearImportRecord();
+  lineProblem.clear();
   switch (profile.ImportType) {
     case itFixed: return ReadFixedLine(entry);
     case itDelimited: return ReadDelimitedLine(entry);
     case itExtended: return ReadExtendedLine(entry);
-    default: return false;
+    default:
+      return Expect("ImportType " + std::to_string(profile.ImportType) + " reads no goods line");
   }
 }
 
 bool TGoodsEncoder::ReadFixedLine(std::string_view entry) {
-  if (entry.size() != kFixedLineLength) return false;
+  if (entry.size() != kFixedLineLength)
+    return Expect("the fixed layout needs " + std::to_string(kFixedLineLength) +
+                  " characters after the A, not " + std::to_string(entry.size()));
   TImportRecord& r = importRecord;
   std::string_view s(entry);
   r.Barcode.assign(s.substr(0, 12));
@@ -94,7 +116,9 @@ bool TGoodsEncoder::ReadFixedLine(std::string_view entry) {
   while (!name.empty() && name.back() == ' ') name.remove_suffix(1);
   r.Name.assign(name);
   int32_t code = 0;
-  return ParseDecimalInt(r.Code, code) && code != 0;
+  if (ParseDecimalInt(r.Code, code) && code != 0) return true;
+  return Expect("the goods number (characters 13 to 27) \"" + r.Code +
+                "\" is not a number other than 0");
 }
 
 bool TGoodsEncoder::ReadDelimitedLine(std::string_view entry) {
@@ -108,24 +132,27 @@ bool TGoodsEncoder::ReadLayout1A(std::string_view entry) {
   TImportRecord& r = importRecord;
   const char sep = listSeparator;
   size_t pos = entry.find(sep);
-  if (pos == std::string::npos) return false;
+  if (pos == std::string::npos) return Expect(std::string(k1A) + ": no '" + sep + "' in the line");
   ++pos;
   std::string_view f;
-  if (!NextField(entry, pos, sep, f)) return false;
+  if (!NextField(entry, pos, sep, f)) return Expect(NoSeparatorAfter(k1A, "barcode"));
   AssignPrefix(r.Barcode, TrimBlanks(f), 12);
-  if (!NextField(entry, pos, sep, f)) return false;
+  if (!NextField(entry, pos, sep, f)) return Expect(NoSeparatorAfter(k1A, "goods number"));
   AssignPrefix(r.Code, TrimBlanks(f), 15);
-  if (!NextField(entry, pos, sep, f) || !NextField(entry, pos, sep, f)) return false;
-  if (!NextField(entry, pos, sep, f) || TrimBlanks(f).empty()) return false;
+  if (!NextField(entry, pos, sep, f) || !NextField(entry, pos, sep, f))
+    return Expect(NoSeparatorAfter(k1A, "third or fourth"));
+  if (!NextField(entry, pos, sep, f) || TrimBlanks(f).empty())
+    return Expect(MissingOrEmpty(k1A, "kind flag"));
   r.KindFlag = TrimBlanks(f).front();
-  if (!NextField(entry, pos, sep, f) || TrimBlanks(f).empty()) return false;
+  if (!NextField(entry, pos, sep, f) || TrimBlanks(f).empty())
+    return Expect(MissingOrEmpty(k1A, "alternative label flag"));
   r.AltLabelFlag = TrimBlanks(f).front();
-  if (!NextField(entry, pos, sep, f)) return false;
+  if (!NextField(entry, pos, sep, f)) return Expect(NoSeparatorAfter(k1A, "price"));
   AssignPrefix(r.Price, TrimBlanks(f), 8);
   ReplaceAll(r.Price, decimalSeparator, host.decimalSeparator);
-  if (!NextField(entry, pos, sep, f)) return false;
+  if (!NextField(entry, pos, sep, f)) return Expect(NoSeparatorAfter(k1A, "shelf life"));
   AssignPrefix(r.ShelfLife, TrimBlanks(f), 3);
-  if (!NextField(entry, pos, sep, f)) return false;
+  if (!NextField(entry, pos, sep, f)) return Expect(NoSeparatorAfter(k1A, "tenth"));
   AssignPrefix(r.Name, std::string_view(entry).substr(pos), 80);
   return true;
 }
@@ -133,21 +160,23 @@ bool TGoodsEncoder::ReadLayout1A(std::string_view entry) {
 bool TGoodsEncoder::ReadLayout1B(std::string_view entry) {
   TImportRecord& r = importRecord;
   const char sep = listSeparator;
-  if (entry.empty()) return false;
+  if (entry.empty()) return Expect("an empty A line has no fields");
   size_t pos = 1;
   std::string_view f;
-  if (!NextField(entry, pos, sep, f)) return false;
+  if (!NextField(entry, pos, sep, f)) return Expect(NoSeparatorAfter(k1B, "goods number"));
   AssignPrefix(r.Code, f, 15);
-  if (!NextField(entry, pos, sep, f)) return false;
+  if (!NextField(entry, pos, sep, f)) return Expect(NoSeparatorAfter(k1B, "barcode"));
   AssignPrefix(r.Barcode, f, 12);
-  if (!NextField(entry, pos, sep, f)) return false;
+  if (!NextField(entry, pos, sep, f)) return Expect(NoSeparatorAfter(k1B, "price"));
   AssignPrefix(r.Price, f, 8);
   ReplaceAll(r.Price, decimalSeparator, host.decimalSeparator);
-  if (!NextField(entry, pos, sep, f) || f.empty()) return false;
+  if (!NextField(entry, pos, sep, f) || f.empty())
+    return Expect(MissingOrEmpty(k1B, "kind flag"));
   r.KindFlag = f.front();
-  if (!NextField(entry, pos, sep, f) || f.empty()) return false;
+  if (!NextField(entry, pos, sep, f) || f.empty())
+    return Expect(MissingOrEmpty(k1B, "alternative label flag"));
   r.AltLabelFlag = f.front();
-  if (!NextField(entry, pos, sep, f)) return false;
+  if (!NextField(entry, pos, sep, f)) return Expect(NoSeparatorAfter(k1B, "shelf life"));
   AssignPrefix(r.ShelfLife, f, 3);
   if (NextField(entry, pos, sep, f)) AssignPrefix(r.UseByFlag, TrimBlanks(f), 1);
   AssignPrefix(r.Name, std::string_view(entry).substr(pos), 80);
@@ -158,30 +187,32 @@ bool TGoodsEncoder::ReadExtendedLine(std::string_view entry) {
   TImportRecord& r = importRecord;
   r.Extended = true;
   const char sep = host.listSeparator;
-  if (entry.empty()) return false;
+  if (entry.empty()) return Expect("an empty A line has no fields");
   size_t pos = 1;
   std::string_view f;
-  if (!NextField(entry, pos, sep, f)) return false;
+  if (!NextField(entry, pos, sep, f)) return Expect(NoSeparatorAfter(kExtended, "barcode"));
   AssignPrefix(r.Barcode, f, 12);
-  if (!NextField(entry, pos, sep, f)) return false;
+  if (!NextField(entry, pos, sep, f)) return Expect(NoSeparatorAfter(kExtended, "goods number"));
   AssignPrefix(r.Code, f, 15);
-  if (!NextField(entry, pos, sep, f)) return false;
+  if (!NextField(entry, pos, sep, f)) return Expect(NoSeparatorAfter(kExtended, "first reserved"));
   AssignPrefix(r.Reserved1, f, 4);
-  if (!NextField(entry, pos, sep, f)) return false;
+  if (!NextField(entry, pos, sep, f)) return Expect(NoSeparatorAfter(kExtended, "second reserved"));
   AssignPrefix(r.Reserved2, f, 4);
-  if (!NextField(entry, pos, sep, f) || f.empty()) return false;
+  if (!NextField(entry, pos, sep, f) || f.empty())
+    return Expect(MissingOrEmpty(kExtended, "kind flag"));
   r.KindFlag = f.front();
-  if (!NextField(entry, pos, sep, f) || f.empty()) return false;
+  if (!NextField(entry, pos, sep, f) || f.empty())
+    return Expect(MissingOrEmpty(kExtended, "alternative label flag"));
   r.AltLabelFlag = f.front();
-  if (!NextField(entry, pos, sep, f)) return false;
+  if (!NextField(entry, pos, sep, f)) return Expect(NoSeparatorAfter(kExtended, "price"));
   AssignPrefix(r.Price, f, 8);
-  if (!NextField(entry, pos, sep, f)) return false;
+  if (!NextField(entry, pos, sep, f)) return Expect(NoSeparatorAfter(kExtended, "shelf life"));
   AssignPrefix(r.ShelfLife, f, 3);
-  if (!NextField(entry, pos, sep, f)) return false;
+  if (!NextField(entry, pos, sep, f)) return Expect(NoSeparatorAfter(kExtended, "third reserved"));
   AssignPrefix(r.Reserved3, f, 4);
-  if (!NextField(entry, pos, sep, f)) return false;
+  if (!NextField(entry, pos, sep, f)) return Expect(NoSeparatorAfter(kExtended, "extra text"));
   r.ExtraText.assign(f);
-  if (!NextField(entry, pos, sep, f)) return false;
+  if (!NextField(entry, pos, sep, f)) return Expect(NoSeparatorAfter(kExtended, "label format"));
   r.LabelFormat = DecimalIntOrZero(f);
   if (NextField(entry, pos, sep, f)) {
     AssignPrefix(r.Name, f, 80);
@@ -314,6 +345,14 @@ TClockLine TGoodsEncoder::ReadClockLine(std::string_view entry, TClockSetting& o
   if (!SetYear(year, t) || !ClockFits(t)) return TClockLine::Unreadable;
   out = t;
   return TClockLine::Fixed;
+}
+
+std::string TGoodsEncoder::ClockLineExpectation() const {
+  if (profile.ImportType == itFixed)
+    return "T line that cannot be read: the fixed layout needs 12 digits, YYYYMMDDhhmm";
+  const std::string sep(1, listSeparator);
+  return "T line that cannot be read: expected " + sep + "year" + sep + "month" + sep + "day" +
+         sep + "hour" + sep + "minute in numbers (or no '" + sep + "' for the time of sending)";
 }
 
 size_t TGoodsEncoder::FrameDeletion(int32_t goodsNumber) {

@@ -92,11 +92,16 @@ bool TGoodsEncoder::PrepareGoodsRecord(std::string_view entry) {
   lastSkipReason.clear();
   if (!ParseGoodsLine(entry)) {
     lastSkipReason = "A line whose fields cannot be read";
+    if (!lineProblem.empty()) lastSkipReason += ": " + lineProblem;
     return false;
   }
   if (!DeriveGoodsFields()) {
     lastSkipReason = "A line without a goods number from 1 to " + std::to_string(kMaxGoodsNumber) +
                      " or a price the scale can take";
+    if (record.GoodsNumber < 1 || record.GoodsNumber > kMaxGoodsNumber)
+      lastSkipReason += ": goods number \"" + importRecord.Code + "\"";
+    else
+      lastSkipReason += ": price \"" + importRecord.Price + "\" (above 0, at most 999999.99)";
     return false;
   }
   bool ingredientTextFound = LoadIngredientText(importRecord.Code);
@@ -105,7 +110,9 @@ bool TGoodsEncoder::PrepareGoodsRecord(std::string_view entry) {
   if (!EncodeGoodsRecord()) {
     resultCode = kResultEncodeFailed;
     lastUnencodable = true;
-    lastSkipReason = "goods record that cannot be encoded";
+    lastSkipReason =
+        "goods record that cannot be encoded (longer than 65535 bytes, or a barcode of other than "
+        "14 digits)";
     return false;
   }
   return true;

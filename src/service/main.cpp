@@ -3,6 +3,7 @@
 //   tovalink INSTALL|UNINSTALL [SILENT]
 //   tovalink reg query|add|delete ...
 //   tovalink check
+//   tovalink explain FILE [options]
 //   tovalink status [HOST] [--json]
 //   tovalink lock|unlock [HOST]
 //   tovalink scale list|add|remove|set ...
@@ -15,6 +16,7 @@
 #include "engine/statusclient.h"
 #include "engine/storecheck.h"
 #include "paramserver/lockclient.h"
+#include "service/explaincli.h"
 #include "service/regcli.h"
 #include "service/scalecli.h"
 #include "service/servmod.h"
@@ -39,6 +41,7 @@ int Usage(FILE* out, int code) {
                "       tovalink INSTALL|UNINSTALL [SILENT]\n"
                "       tovalink reg query|add|delete <key> [/v <name>] [/t REG_SZ|REG_DWORD] [/d <data>] [/f]\n"
                "       tovalink check                   report every problem of the store\n"
+               "       tovalink explain FILE [--json] [options]  what the scales would receive from a file\n"
                "       tovalink status [HOST] [--json]\n"
                "       tovalink lock|unlock [HOST]\n"
                "       tovalink scale list [--json] | add|set N [--type NAME] [--barcode-type N] [--[no-]use-by-days]\n"
@@ -61,6 +64,7 @@ int main(int argc, char** argv) {
   }
   if (cmd == "reg") return tv::RunRegCommand(argc - 2, argv + 2);
   if (cmd == "check") return tv::RunCheckCommand(argc - 2, argv + 2);
+  if (cmd == "explain") return tv::RunExplainCommand(argc - 2, argv + 2);
   if (cmd == "status") return tv::RunStatusCommand(argc - 2, argv + 2);
   if (cmd == "scale") return tv::RunScaleCommand(argc - 2, argv + 2);
   if (cmd == "unsent") return tv::RunUnsentCommand(argc - 2, argv + 2);

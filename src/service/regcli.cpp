@@ -7,6 +7,7 @@
 #include <optional>
 #include <vector>
 
+#include "config/storedvalues.h"
 #include "config/storekeys.h"
 #include "engine/unengine_config.h"
 #include "platform/fs.h"
@@ -35,10 +36,14 @@ std::string Upper(std::string s) {
   return s;
 }
 
-int Fail(const std::string& message) {
-  std::fprintf(stderr, "ERROR: %s\n", message.c_str());
+// Every error names the store it is about: a user with a second state
+// directory (TOVALINK_HOME) must see which one was edited.
+int Fail(const std::string& store, const std::string& message) {
+  std::fprintf(stderr, "ERROR: %s (store %s)\n", message.c_str(), store.c_str());
   return 1;
 }
+
+constexpr const char* kNotFound = "The system was unable to find the specified registry key or value.";
 
 bool IsSwitch(const std::string& word, const char* name) {
   return word.size() >= 2 && (word[0] == '/' || word[0] == '-') && Upper(word.substr(1)) == name;
@@ -118,14 +123,24 @@ void PrintValue(const RegValue& v) {
 
 std::string FullName(const std::string& key) { return key.empty() ? kRootName : std::string(kRootName) + "\\" + key; }
 
-int Query(Registry& reg, const Request& r) {
+// " Did you mean 'IPAdress'?" for a name the service does not read but
+// knows one close to; "" otherwise.
+std::string Suggestion(const std::string& key, const std::string& name) {
+  if (config::ValuesOf(key).empty() || config::FindStoredValue(key, name)) return "";
+  const std::string nearest = config::NearestName(key, name);
+  return nearest.empty() ? "" : " Did you mean '" + nearest + "'?";
+}
+
+int Query(Registry& reg, const std::string& store, const Request& r) {
   platform::RegistryKey key = reg.OpenReadOnly(r.key);
-  if (!key) return Fail("The system was unable to find the specified registry key or value.");
+  if (!key) return Fail(store, kNotFound);
+  std::optional<RegValue> one;
+  if (r.valueName && !(one = key.ReadValue(*r.valueName)))
+    return Fail(store, kNotFound + Suggestion(r.key, *r.valueName));
+  std::printf("store %s\n", store.c_str());
   std::printf("\n%s\n", FullName(platform::NormaliseKeyPath(r.key)).c_str());
-  if (r.valueName) {
-    auto v = key.ReadValue(*r.valueName);
-    if (!v) return Fail("The system was unable to find the specified registry key or value.");
-    PrintValue(*v);
+  if (one) {
+    PrintValue(*one);
     std::printf("\n");
     return 0;
   }
@@ -152,45 +167,97 @@ bool ParseDword(const std::string& text, uint32_t& out) {
   return true;
 }
 
+// What the service makes of a value written under `key`: one it never
+// reads, one of another type than it reads, one it reads only at start.
+// A table entry past the table's TotalNumber is never read.
+void WarnBeyondCount(platform::RegistryKey& key, const config::StoredValue& v, const std::string& name) {
+  if (v.name.find('#') == std::string_view::npos || v.name == "#") return;
+  const std::optional<RegValue> total = key.ReadValue("TotalNumber");
+  if (!total || total->type != RegType::DWord) return;
+  const uint64_t n = std::strtoull(name.c_str() + v.name.find('#'), nullptr, 10);
+  if (n > total->number)
+    std::fprintf(stderr,
+                 "WARNING: %s lies beyond TotalNumber %u: the service does not read it "
+                 "(tovalink scale add keeps the five tables and their counts together)\n",
+                 name.c_str(), total->number);
+}
+
+void WarnAbout(platform::RegistryKey& open, const std::string& key, const std::string& name, RegType type) {
+  const std::string where = FullName(platform::NormaliseKeyPath(key));
+  if (config::ValuesOf(key).empty()) {
+    std::fprintf(stderr, "WARNING: the service reads no value of %s\n", where.c_str());
+    return;
+  }
+  const config::StoredValue* v = config::FindStoredValue(key, name);
+  if (!v) {
+    std::fprintf(stderr, "WARNING: the service never reads '%s' in %s.%s\n", name.c_str(), where.c_str(),
+                 Suggestion(key, name).c_str());
+    return;
+  }
+  if (v->type != type) {
+    std::fprintf(stderr, "WARNING: the service reads %s as %s, not %s: %s\n", name.c_str(), TypeName(v->type).c_str(),
+                 TypeName(type).c_str(),
+                 v->required ? "it will fail to read it and refuse to start or deliver" : "it will use its default");
+    return;
+  }
+  WarnBeyondCount(open, *v, name);
+  switch (config::WhenEffective(*v)) {
+    case config::TakesEffect::NextStart:
+      std::fprintf(stderr, "note: %s takes effect at the next start of the service%s\n", name.c_str(),
+                   (v->reads & config::kAtReload) ? " (or the parameter server's next write)" : "");
+      break;
+    case config::TakesEffect::Never:
+      std::fprintf(stderr, "note: the service writes %s itself after every delivery\n", name.c_str());
+      break;
+    case config::TakesEffect::NextCycle:
+    case config::TakesEffect::NextBlock:
+      break;
+  }
+}
+
 int Add(Registry& reg, const std::string& storePath, const Request& r) {
-  if (r.key.empty()) return Fail("a key under HKCU is needed");
+  if (r.key.empty()) return Fail(storePath, "a key under HKCU is needed");
   RegType type = RegType::String;
   if (r.type) {
     std::string t = Upper(*r.type);
     if (t == "REG_DWORD")
       type = RegType::DWord;
     else if (t != "REG_SZ")
-      return Fail("Invalid type '" + *r.type + "': only REG_SZ and REG_DWORD are kept.");
+      return Fail(storePath, "Invalid type '" + *r.type + "': only REG_SZ and REG_DWORD are kept.");
   }
   uint32_t number = 0;
   if (r.valueName && type == RegType::DWord && !ParseDword(r.data.value_or("0"), number))
-    return Fail("Invalid data '" + r.data.value_or("") + "' for REG_DWORD.");
+    return Fail(storePath, "Invalid data '" + r.data.value_or("") + "' for REG_DWORD.");
   // A default written just now is no one's setting yet: no /f needed.
   const bool fresh = WriteDefaultsIfNew(reg);
   if (fresh) DefaultsNotice(storePath);
   platform::RegistryKey key = reg.Open(r.key, true);
-  if (!key) return Fail("cannot create the key.");
+  if (!key) return Fail(storePath, "cannot create the key.");
   if (r.valueName) {
     if (key.ValueExists(*r.valueName) && !r.force && !fresh)
-      return Fail("The value " + *r.valueName + " exists; add /f to overwrite it.");
+      return Fail(storePath, "The value " + *r.valueName + " exists; add /f to overwrite it.");
     if (type == RegType::DWord)
       key.WriteInteger(*r.valueName, static_cast<int32_t>(number));
     else
       key.WriteString(*r.valueName, r.data.value_or(""));
+    WarnAbout(key, r.key, *r.valueName, type);
   }
   std::printf("The operation completed successfully.\n");
   return 0;
 }
 
-int Delete(Registry& reg, const Request& r) {
-  if (r.key.empty()) return Fail("a key under HKCU is needed");
-  if (!r.force) return Fail("add /f to delete without confirmation.");
+int Delete(Registry& reg, const std::string& storePath, const Request& r) {
+  if (r.key.empty()) return Fail(storePath, "a key under HKCU is needed");
+  if (!r.force) return Fail(storePath, "add /f to delete without confirmation.");
   if (r.valueName) {
     platform::RegistryKey key = reg.Open(r.key, false);
-    if (!key || !key.DeleteValue(*r.valueName))
-      return Fail("The system was unable to find the specified registry key or value.");
+    if (!key || !key.DeleteValue(*r.valueName)) return Fail(storePath, kNotFound + Suggestion(r.key, *r.valueName));
+    const config::StoredValue* v = config::FindStoredValue(r.key, *r.valueName);
+    if (v && v->required && v->type == RegType::DWord)
+      std::fprintf(stderr, "WARNING: the service needs %s: without it, it will refuse to start or deliver\n",
+                   r.valueName->c_str());
   } else if (!reg.DeleteKey(r.key)) {
-    return Fail("The system was unable to find the specified registry key or value.");
+    return Fail(storePath, kNotFound);
   }
   std::printf("The operation completed successfully.\n");
   return 0;
@@ -216,16 +283,17 @@ std::string StorePathForReading() {
 int RunRegCommand(int argc, char** argv) {
   Request r;
   std::string error;
-  if (!Parse(argc, argv, r, error)) return Fail(error);
+  const std::string storePath = Registry::DefaultPath();
+  if (!Parse(argc, argv, r, error)) return Fail(storePath, error);
   try {
-    const std::string storePath = Registry::DefaultPath();
+    // Reading never creates a store: without one, nothing is found.
     Registry reg(r.verb == "ADD" ? storePath : StorePathForReading());
-    if (r.verb == "QUERY") return Query(reg, r);
+    if (r.verb == "QUERY") return Query(reg, storePath, r);
     if (r.verb == "ADD") return Add(reg, storePath, r);
-    if (r.verb == "DELETE") return Delete(reg, r);
-    return Fail("unknown operation '" + std::string(argv[0]) + "': use query, add or delete.");
+    if (r.verb == "DELETE") return Delete(reg, storePath, r);
+    return Fail(storePath, "unknown operation '" + std::string(argv[0]) + "': use query, add or delete.");
   } catch (const platform::RegistryError& e) {
-    return Fail(e.what());
+    return Fail(storePath, e.what());
   }
 }
 

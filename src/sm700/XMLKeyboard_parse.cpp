@@ -1,5 +1,6 @@
 #include "sm700/XMLKeyboard_parse.h"
 
+#include <algorithm>
 #include <cstring>
 #include <pugixml.hpp>
 
@@ -58,11 +59,13 @@ std::string KeyboardName(pugi::xml_node element) {
 
 class Walk {
  public:
-  explicit Walk(std::vector<TKeyboardElement>& out) : out_(out) {}
+  Walk(const std::string& bytes, std::vector<TKeyboardElement>& out, std::string& error,
+       std::vector<std::string>& passedOver)
+      : bytes_(bytes), out_(out), error_(error), passedOver_(passedOver) {}
 
   bool Element(pugi::xml_node element) {
     pugi::xml_attribute name = element.attribute("name");
-    if (!name) return true;
+    if (!name) return PassOver(element, "keyboard element without a name, with all its keys");
     TKeyboardElement step;
     std::string thisName = name.value();
     if (!thisName.empty() && (lastName_.empty() || thisName.find(lastName_) == std::string::npos)) {
@@ -83,26 +86,52 @@ class Walk {
 
  private:
   bool Key(pugi::xml_node key, std::vector<TKeyInfo>& keys) {
-    if (std::strcmp(key.attribute("key_menu").value(), "true") != 0) return true;
+    if (std::strcmp(key.attribute("key_menu").value(), "true") != 0)
+      return PassOver(key, "key whose key_menu is not \"true\"");
     pugi::xml_attribute index = key.attribute("key_index");
-    if (!index) return true;
+    if (!index) return PassOver(key, "key without key_index");
     TKeyInfo info;
     // The index is converted before the image is looked for, so a bad one
     // spoils the file even on a key that has no image.
-    if (!text::StrToInt(index.value(), info.KeyIndex)) return false;
+    if (!text::StrToInt(index.value(), info.KeyIndex))
+      return Fail(key, std::string("key_index \"") + index.value() + "\" is not a whole number");
     pugi::xml_attribute file = key.child("layer_image").attribute("file_name");
-    if (!file) return true;
+    if (!file) return PassOver(key, "key without a layer_image file_name");
     info.Text = KeyText(key);
     info.KeyboardNo = keyboardNo_;
     info.KeyNo = keyNo_;
     info.FileName = file.value();
-    if (!Encodable(info)) return false;
+    if (!Encodable(info))
+      return Fail(key, "key_index " + std::to_string(info.KeyIndex) +
+                           " or its keyboard's numbers do not fit the records' 8 digits, or "
+                           "file_name is too long");
     keys.push_back(std::move(info));
     ++keyNo_;
     return true;
   }
 
+  // "line 5: " for the line of the document the element starts on.
+  std::string Where(pugi::xml_node node) const {
+    const ptrdiff_t offset = node.offset_debug();
+    if (offset < 0) return "";
+    const size_t end = std::min(bytes_.size(), static_cast<size_t>(offset));
+    return "line " + std::to_string(1 + std::count(bytes_.begin(), bytes_.begin() + end, '\n')) + ": ";
+  }
+
+  bool PassOver(pugi::xml_node node, const std::string& what) {
+    passedOver_.push_back(Where(node) + what);
+    return true;
+  }
+
+  bool Fail(pugi::xml_node key, const std::string& why) {
+    error_ = Where(key) + why;
+    return false;
+  }
+
+  const std::string& bytes_;
   std::vector<TKeyboardElement>& out_;
+  std::string& error_;
+  std::vector<std::string>& passedOver_;
   std::string lastName_;
   int32_t keyboardNo_ = 0;
   int32_t keyNo_ = 1;
@@ -112,13 +141,29 @@ class Walk {
 
 bool TKeyboardDocument::Parse(const std::string& bytes) {
   elements_.clear();
+  error_.clear();
+  passedOver_.clear();
   pugi::xml_document doc;
   // Declared as UTF-8 to pugixml so that no byte is transcoded: it does not
   // validate UTF-8, and the Windows-1251 bytes come through as they are.
-  if (!doc.load_buffer(bytes.data(), bytes.size(), pugi::parse_default, pugi::encoding_utf8)) return false;
+  const pugi::xml_parse_result parsed =
+      doc.load_buffer(bytes.data(), bytes.size(), pugi::parse_default, pugi::encoding_utf8);
+  if (!parsed) {
+    const size_t end = std::min(bytes.size(), static_cast<size_t>(std::max<ptrdiff_t>(0, parsed.offset)));
+    error_ = "line " + std::to_string(1 + std::count(bytes.begin(), bytes.begin() + end, '\n')) +
+             ": not well-formed XML: " + parsed.description();
+    return false;
+  }
+  if (!doc.child("xml_archive")) {
+    error_ = "no root element xml_archive";
+    return false;
+  }
   pugi::xml_node first = doc.child("xml_archive").child("keyboard");
-  if (!first) return false;
-  Walk walk(elements_);
+  if (!first) {
+    error_ = "xml_archive holds no keyboard element";
+    return false;
+  }
+  Walk walk(bytes, elements_, error_, passedOver_);
   for (pugi::xml_node e = first.next_sibling("keyboard"); e; e = e.next_sibling("keyboard")) {
     if (!walk.Element(e)) {
       elements_.clear();

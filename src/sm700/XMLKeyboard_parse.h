@@ -28,9 +28,16 @@ class TKeyboardDocument {
   bool Parse(const std::string& bytes);
 
   const std::vector<TKeyboardElement>& Elements() const { return elements_; }
+  // Why the last Parse failed, in an operator's words; empty after success.
+  const std::string& Error() const { return error_; }
+  // The elements and keys the upload passes over, as the walk has always
+  // done without a word ("line 7: key without key_index").
+  const std::vector<std::string>& PassedOver() const { return passedOver_; }
 
  private:
   std::vector<TKeyboardElement> elements_;
+  std::string error_;
+  std::vector<std::string> passedOver_;
 };
 
 }  // namespace tv

@@ -164,5 +164,58 @@ TEST(DecodeFrames, MalformedInputNeverCrashes) {
   }
 }
 
+// The listed fields lie one after the other and cover every byte once.
+void ExpectTiled(const TFrameFields& fields, size_t frameLength) {
+  size_t next = 0;
+  for (const TFrameField& f : fields) {
+    EXPECT_EQ(f.offset, next) << f.name;
+    next = f.offset + f.size;
+  }
+  EXPECT_EQ(next, frameLength);
+}
+
+const TFrameField* Named(const TFrameFields& fields, const std::string& name) {
+  for (const TFrameField& f : fields)
+    if (f.name == name) return &f;
+  return nullptr;
+}
+
+TEST(DecodeFields, GoodsDeleteClockAndKeyRecordFieldsCoverTheirFrames) {
+  Bytes goods = WorkedExampleFrame(kMilkCp866);
+  TFrameFields fields;
+  const std::string json = DecodeGoodsFrame(goods.data(), goods.size(), TextCodePage::Cp866, &fields);
+  EXPECT_EQ(json, DecodeGoodsFrame(goods.data(), goods.size())) << "listing fields changes no JSON";
+  ExpectTiled(fields, goods.size());
+  ASSERT_NE(Named(fields, "price"), nullptr);
+  EXPECT_EQ(Named(fields, "price")->value, "1.50");
+  EXPECT_EQ(Named(fields, "price")->offset, 13u);
+  ASSERT_NE(Named(fields, "name line, font 9"), nullptr);
+  EXPECT_EQ(Named(fields, "name line, font 9")->value, "\"Молоко\" FF");
+
+  const Bytes del = {0xF3, 0x25, 0x00, 0x00, 0x01, 0x23};
+  fields.clear();
+  DecodeGoodsFrame(del.data(), del.size(), TextCodePage::Cp866, &fields);
+  ExpectTiled(fields, del.size());
+  ASSERT_EQ(fields.size(), 2u);
+  EXPECT_EQ(fields[1].value, "123");
+
+  const Bytes clock = {0xF1, 0x4E, 0x00, 0x00, 0x00, 0xFF, 0x00, 0x05, 0x03, 0x24, 0x00, 0x00, 0x09, 0x07};
+  fields.clear();
+  DecodeGoodsFrame(clock.data(), clock.size(), TextCodePage::Cp866, &fields);
+  ExpectTiled(fields, clock.size());
+  ASSERT_NE(Named(fields, "time (hour, minute)"), nullptr);
+  EXPECT_EQ(Named(fields, "time (hour, minute)")->value, "09:07");
+
+  Bytes key = {0xF1, 0x41, 0x00, 0x00, 0x10, 0x03, 0x00, 0x55, 0x00, 0x00, 0x00, 0x15, 0x00, 0x01};
+  key.resize(87, 0);
+  key[14] = 'P';
+  fields.clear();
+  DecodeSm700Frame(key.data(), key.size(), &fields);
+  ExpectTiled(fields, key.size());
+  ASSERT_NE(Named(fields, "key text"), nullptr);
+  EXPECT_EQ(Named(fields, "key text")->value, "\"P\"");
+  EXPECT_EQ(Named(fields, "record number")->value, "1003");
+}
+
 }  // namespace
 }  // namespace tv::decode

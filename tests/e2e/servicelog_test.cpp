@@ -203,7 +203,7 @@ TEST(ServiceLog, ALinesTheEncoderLeavesOutAreCountedToo) {
   ASSERT_TRUE(site.WaitForLog(1));
   ASSERT_EQ(site.Stop(), 0);
   EXPECT_TRUE(Has(site.output, "tovalink: warning: prices.txt: 4 lines read, 1 skipped; first skipped: line 3, A line "
-                               "whose fields cannot be read\n")) << site.output;
+                               "whose fields cannot be read: the goods number (characters 13 to 27)")) << site.output;
   // The delete, the good goods line and the clock reached the scale.
   EXPECT_EQ(site.Scale(9).Frames().size(), 3u);
 }

@@ -112,7 +112,7 @@ TEST(ImportBytesTest, SkippedLinesAreCountedWithTheFirstOnesLineAndReason) {
   EXPECT_EQ(delimited.skips.read, 4u);
   EXPECT_EQ(delimited.skips.skipped, 2u);
   EXPECT_EQ(delimited.skips.firstLine, 2u);
-  EXPECT_EQ(delimited.skips.firstReason, "I line without a separator or text");
+  EXPECT_EQ(delimited.skips.firstReason, "I line without a ',' after its key or without text");
   EXPECT_EQ(delimited.aLineNumbers, (std::vector<size_t>{1, 3}));
 
   // Reading from a position numbers the lines from the start of the bytes.
@@ -138,6 +138,39 @@ TEST(SkippedLinesTest, LaterSkipsKeepTheEarlierFirstLine) {
   EXPECT_EQ(skips.firstLine, 3u);
   EXPECT_EQ(skips.firstReason, "earlier");
   EXPECT_EQ(skips.skipped, 4u);
+}
+
+}  // namespace
+}  // namespace tv::testing
+
+namespace tv::testing {
+namespace {
+
+TEST(ImportBytesTest, NotesSayWhatBecameOfEveryLine) {
+  TLineLists lists;
+  std::vector<TLineNote> notes;
+  const std::string goods(132, '7');
+  const std::string bytes = "A" + goods + "\r\nD000123\r\n\r\nI000000000000123Flour\r\nx\r\nA" +
+                            goods.substr(1) + "\r\nT202403050907\r\n\x1A" + "A" + goods + "\r\n";
+  ASSERT_TRUE(ParseImportBytes(bytes, itFixed, ',', lists, &notes));
+  ASSERT_EQ(notes.size(), 6u) << "one note per coded line, none past the Ctrl-Z";
+  const size_t lines[] = {1, 2, 4, 5, 6, 7};
+  const char codes[] = {'A', 'D', 'I', 'x', 'A', 'T'};
+  const bool filed[] = {true, true, true, false, false, true};
+  for (size_t i = 0; i < notes.size(); ++i) {
+    EXPECT_EQ(notes[i].line, lines[i]) << i;
+    EXPECT_EQ(notes[i].code, codes[i]) << i;
+    EXPECT_EQ(notes[i].filed, filed[i]) << i;
+    EXPECT_EQ(notes[i].reason.empty(), filed[i]) << i << ": a reason exactly for each skipped line";
+  }
+  EXPECT_EQ(notes[2].key, "000000000000123");
+  EXPECT_EQ(notes[3].reason, "unknown line code 'x'");
+  EXPECT_EQ(notes[4].reason, "A line of 132 characters, the fixed layout needs 133");
+  EXPECT_EQ(lists.skips.skipped, 2u);
+  // The indices point at the entries the lines became.
+  EXPECT_EQ(lists.dLines.at(notes[1].index), "000123");
+  EXPECT_EQ(lists.tLines.at(notes[5].index), "202403050907");
+  EXPECT_EQ(lists.aLines.at(notes[0].index), goods);
 }
 
 }  // namespace

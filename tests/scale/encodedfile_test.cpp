@@ -62,7 +62,11 @@ TEST_F(EncodedFileTest, CountsTheALinesLeftOutWithTheFirstOnesReason) {
   TEncodedFilePtr file = Encode();
   EXPECT_EQ(file->skippedGoods, 2u);
   EXPECT_EQ(file->firstSkippedGoods, 1u);
-  EXPECT_EQ(file->firstSkipReason, "A line whose fields cannot be read");
+  EXPECT_EQ(file->firstSkipReason, "A line whose fields cannot be read: layout 1B: no separator after the goods number field");
+  ASSERT_EQ(file->leftOut.size(), 2u);
+  EXPECT_EQ(file->leftOut[1].entry, 3u);
+  EXPECT_EQ(file->leftOut[1].reason,
+            "A line without a goods number from 1 to 999997 or a price the scale can take: goods number \"000000\"");
   // The count changes no frame: the same bytes as the file without them.
   lists.aLines = {kApple, kPear};
   TEncodedFilePtr clean = Encode();

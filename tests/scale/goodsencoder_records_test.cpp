@@ -3,15 +3,14 @@
 
 #include "scale/goodsencoder.h"
 #include "scale/encoder_fixture.h"
+#include "scale/worked_record.h"
 
 namespace tv::test {
 namespace {
 
 using V = std::vector<uint8_t>;
 
-// Code 000123, price 1.50, barcode 123456789012, kind 0, alternative label
-// 0, shelf life 5, no use-by flag, no ingredient text.
-const std::string kExample = ";123456789012;000123;x;x;0;0;1.50;5;x;Apple";
+const std::string& kExample = kWorkedRecordLine;
 
 std::string Line1A(const std::string& barcode, const std::string& code, const std::string& kind,
                    const std::string& alt, const std::string& price, const std::string& days,
@@ -34,20 +33,7 @@ class GoodsRecordTest : public ::testing::Test, public EncoderFixture {};
 TEST_F(GoodsRecordTest, WorkedExampleIsEncodedByteForByte) {
   auto c = Make();
   V frame = GoodsFrame(*c, kExample);
-  V expected = {0xF1, 0x25,
-                0x00, 0x00, 0x01, 0x23,              // goods number
-                0x00, 0x2A,                          // record length 42
-                0x54, 0x00, 0x0D, 0x64, 0x11,        // flags
-                0x00, 0x00, 0x01, 0x50,              // price
-                0x11,                                // label format 17
-                0x05,                                // barcode type
-                0x12, 0x34, 0x56, 0x78, 0x90, 0x12, 0x01,
-                0x00, 0x05,                          // ShelfLifeA
-                0x00, 0x00,                          // ZeroValue
-                0x01,                                // NoTextValue
-                0x09, 0x05, 'A', 'p', 'p', 'l', 'e', 0x0C,  // name, short font
-                0x02, 0x01, 0x20, 0x0C,              // message block: one space
-                0x00};
+  const V& expected = kWorkedRecordFrame;
   EXPECT_EQ(frame, expected);
   EXPECT_EQ(frame.size(), static_cast<size_t>(c->GoodsRecord().RecordLength) + 2);
 }

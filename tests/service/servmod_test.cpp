@@ -162,5 +162,42 @@ TEST_F(RegCliTest, RejectsBadTypesDataAndRoots) {
   EXPECT_NE(Reg({"frobnicate", key}, out), 0);
 }
 
+TEST_F(RegCliTest, NamesItsStoreAndWarnsAboutWhatTheServiceMakesOfAValue) {
+  std::string out;
+  const std::string key = "HKCU\\SOFTWARE\\Orvane Group\\Tovalin+";
+  const std::string store = "(store " + home / "registry.db" + ")";
+  auto has = [&](const std::string& part) { return out.find(part) != std::string::npos; };
+
+  ASSERT_EQ(Reg({"add", key, "/v", "IPAddress", "/d", "127.0.0.", "/f"}, out), 0) << out;
+  EXPECT_TRUE(has("WARNING: the service never reads 'IPAddress' in HKEY_CURRENT_USER\\SOFTWARE\\Orvane "
+                  "Group\\Tovalin+. Did you mean 'IPAdress'?\n")) << out;
+  ASSERT_EQ(Reg({"add", key + "\\Devices", "/v", "Scael2", "/t", "REG_DWORD", "/d", "7", "/f"}, out), 0) << out;
+  EXPECT_TRUE(has("Did you mean 'Scale2'?")) << out;
+  ASSERT_EQ(Reg({"add", key + "\\Devices", "/v", "Scale2", "/t", "REG_DWORD", "/d", "7", "/f"}, out), 0) << out;
+  EXPECT_TRUE(has("WARNING: Scale2 lies beyond TotalNumber 1: the service does not read it")) << out;
+  ASSERT_EQ(Reg({"add", key + "\\Devices", "/v", "Scale1", "/t", "REG_DWORD", "/d", "7", "/f"}, out), 0) << out;
+  EXPECT_FALSE(has("WARNING")) << out;
+
+  ASSERT_EQ(Reg({"add", key, "/v", "VerInterval", "/d", "5", "/f"}, out), 0) << out;
+  EXPECT_TRUE(has("WARNING: the service reads VerInterval as REG_DWORD, not REG_SZ")) << out;
+  ASSERT_EQ(Reg({"add", key, "/v", "VerInterval", "/t", "REG_DWORD", "/d", "5", "/f"}, out), 0) << out;
+  EXPECT_FALSE(has("WARNING")) << out;
+  EXPECT_TRUE(has("note: VerInterval takes effect at the next start of the service")) << out;
+  ASSERT_EQ(Reg({"add", key, "/v", "MonitorIP", "/d", "127.0.0.9", "/f"}, out), 0) << out;
+  EXPECT_TRUE(has("note: MonitorIP takes effect at the next start of the service\n")) << out;
+  // A value every cycle reads afresh needs no word.
+  ASSERT_EQ(Reg({"add", key, "/v", "IPAdress", "/d", "127.0.0.", "/f"}, out), 0) << out;
+  EXPECT_EQ(out, "The operation completed successfully.\n");
+
+  ASSERT_EQ(Reg({"query", key, "/v", "IPAdress"}, out), 0) << out;
+  EXPECT_EQ(out.rfind("store " + home / "registry.db" + "\n", 0), 0u) << "the first line names the store: " << out;
+  EXPECT_NE(Reg({"query", key, "/v", "IPAdres"}, out), 0);
+  EXPECT_TRUE(has("Did you mean 'IPAdress'? " + store)) << out;
+  EXPECT_NE(Reg({"delete", key, "/v", "LFormat"}, out), 0);
+  EXPECT_TRUE(has(store)) << out;
+  ASSERT_EQ(Reg({"delete", key, "/v", "LFormat", "/f"}, out), 0) << out;
+  EXPECT_TRUE(has("WARNING: the service needs LFormat")) << out;
+}
+
 }  // namespace
 }  // namespace tv

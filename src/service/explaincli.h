@@ -1,0 +1,13 @@
+// `tovalink explain FILE`: what the scales would receive from an export
+// file, worked out offline with the service's own parser, encoder and
+// keyboard reader, without network, root or a running service.
+#pragma once
+
+namespace tv {
+
+// argv holds the words after "explain".  Exit code 0 when every line is
+// accepted, 2 when some are skipped (or a keyboard file would be refused),
+// 1 when the file cannot be read or the command line is wrong.
+int RunExplainCommand(int argc, char** argv);
+
+}  // namespace tv
