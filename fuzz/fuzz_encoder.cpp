@@ -5,11 +5,11 @@
 // clock frames F1 4E with BCD date and time; a goods frame is F1 25, a goods
 // number 1..999997, a record length equal to the frame length less the two
 // head bytes, a non-zero packed price, optional fields as the flags say, text
-// blocks of lines of at most 100 characters each ended by 0x0D when another
-// line of the block follows and 0x0C after the block's last, and the end byte
-// last; every A line gives a goods frame or a skip, and no record is
-// unencodable; encoding is deterministic and does not depend on what the
-// output held before.
+// blocks of lines of at most 100 characters in the profile's fonts and row
+// counts, each ended by 0x0D when another line of the block follows and 0x0C
+// after the block's last, and the end byte last; every A line gives a goods
+// frame or a skip, and no record is unencodable; encoding is deterministic
+// and does not depend on what the output held before.
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -114,13 +114,21 @@ size_t OptionalFieldBytes(uint8_t flag3, uint8_t flag4, uint8_t flag5) {
 }
 
 // One text block from `pos`: lines of font, length, text and terminator,
-// 0x0D while the block goes on and 0x0C after its last line.  The message
-// block may end early on a 0x0C and start again when a later line of it is
-// sent, so it runs until only the end byte is left.
-void CheckTextBlock(const uint8_t* f, size_t n, size_t& pos, bool isLast) {
+// 0x0D while the block goes on and 0x0C after its last line, at most
+// `maxLines` of them and all in `font` when it is given.  The message block
+// may end early on a 0x0C and start again when a later line of it is sent,
+// so as the last block it runs until only the end byte is left.
+struct Block {
+  bool selected = false;
+  size_t maxLines = 0;
+  int font = -1;  // -1: chosen per line
+};
+
+void CheckTextBlock(const uint8_t* f, size_t n, size_t& pos, const Block& block, bool isLast) {
   size_t lines = 0;
   for (;;) {
     FUZZ_CHECK(pos + 2 <= n);
+    if (block.font >= 0) FUZZ_CHECK(f[pos] == block.font);
     const size_t length = f[pos + 1];
     FUZZ_CHECK(length <= 100);
     pos += 2 + length;
@@ -131,10 +139,10 @@ void CheckTextBlock(const uint8_t* f, size_t n, size_t& pos, bool isLast) {
     if (end == kLineBreak) continue;
     if (!isLast || pos + 1 == n) break;
   }
-  FUZZ_CHECK(lines >= 1);
+  FUZZ_CHECK(lines >= 1 && lines <= block.maxLines);
 }
 
-void CheckGoodsFrame(const uint8_t* f, size_t n) {
+void CheckGoodsFrame(const uint8_t* f, size_t n, const tv::TScaleProfile& p) {
   constexpr size_t kFixedBytes = 2 + 25;
   FUZZ_CHECK(n >= kFixedBytes);
   FUZZ_CHECK(f[0] == kRecordFrame && f[1] == kGoodsCommand);
@@ -146,17 +154,24 @@ void CheckGoodsFrame(const uint8_t* f, size_t n) {
   FUZZ_CHECK(priceCents >= 1 && priceCents <= 99999999);
   size_t pos = 19 + 7 + OptionalFieldBytes(flag3, flag4, flag5);
   FUZZ_CHECK(pos < n);
-  const bool blocks[] = {Bit(flag4, 5), Bit(flag4, 7), Bit(flag4, 6)};  // name, ingredients, message
+  const Block blocks[] = {
+      {Bit(flag4, 5), 4, -1},
+      {Bit(flag4, 7), static_cast<size_t>(std::clamp(p.INGRROWCount, 1, 23)),
+       static_cast<uint8_t>(p.IngredientFont)},
+      {Bit(flag4, 6), static_cast<size_t>(std::clamp(std::min(p.SMESSROWCount, p.MaxMessRowCount), 1, 8)),
+       static_cast<uint8_t>(p.MessageFont)},
+  };
   for (int b = 0; b < 3; ++b) {
-    if (!blocks[b]) continue;
+    if (!blocks[b].selected) continue;
     bool later = false;
-    for (int c = b + 1; c < 3; ++c) later = later || blocks[c];
-    CheckTextBlock(f, n, pos, !later);
+    for (int c = b + 1; c < 3; ++c) later = later || blocks[c].selected;
+    CheckTextBlock(f, n, pos, blocks[b], !later);
   }
   FUZZ_CHECK(pos + 1 == n && f[pos] == 0x00);
 }
 
-void CheckEncoded(const tv::TEncodedFile& e, const tv::TLineLists& lists) {
+void CheckEncoded(const tv::TEncodedFile& e, const tv::TLineLists& lists,
+                  const tv::TScaleProfile& profile) {
   using tv::TStepKind;
   size_t offset = 0, goodsSteps = 0, unencodable = 0;
   int phase = 0;  // 0 deletions, 1 goods, 2 clock
@@ -166,7 +181,7 @@ void CheckEncoded(const tv::TEncodedFile& e, const tv::TLineLists& lists) {
     int stepPhase = 0;
     switch (s.kind) {
       case TStepKind::Delete: CheckDeleteFrame(f, s.length); break;
-      case TStepKind::Goods: stepPhase = 1; ++goodsSteps; CheckGoodsFrame(f, s.length); break;
+      case TStepKind::Goods: stepPhase = 1; ++goodsSteps; CheckGoodsFrame(f, s.length, profile); break;
       case TStepKind::Unencodable: stepPhase = 1; ++unencodable; FUZZ_CHECK(s.length == 0); break;
       case TStepKind::Clock: stepPhase = 2; CheckClockFrame(f, s.length); break;
       case TStepKind::CurrentClock:
@@ -206,7 +221,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   tv::TEncodedFile first;
   tv::EncodeFile(lists, in.profile, in.host, first);
-  CheckEncoded(first, lists);
+  CheckEncoded(first, lists, in.profile);
 
   // The same lists again, into an output that held another file's frames.
   tv::TEncodedFile again;
