@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "config/engineflags.h"
 #include "config/storekeys.h"
 
 namespace tv {
@@ -25,6 +26,7 @@ struct TEngineSettings {
   int32_t VerInterval = 0;
   uint8_t ImportType = 0;
   int32_t MaxMessRowCount = 8;
+  uint32_t MaxFileSizeMB = 256;  // goods files larger than this are rejected
   int32_t INGRROWCount = 0;   // at most 15
   int32_t SMESSROWCount = 0;  // at most 8
   int32_t INGRCOLCount = 0;
@@ -82,14 +84,6 @@ struct TDeviceTables {
   std::vector<uint8_t> BarcodeTypes;
   std::vector<bool> UseByInDays;
   std::vector<bool> ConstBarcode;
-};
-
-// Flags the engine shares with the parameter server, the status server and
-// the reporter.  Held through a shared_ptr so a worker that outlives the
-// engine (the reporter) never reads freed memory.
-struct TEngineFlags {
-  std::atomic<bool> CycleRunning{false};
-  std::atomic<bool> ExportsLocked{false};
 };
 
 }  // namespace tv
