@@ -121,6 +121,7 @@ class Site:
         self.service = None
         self.service_runs = 0
         self.sims = {}  # scale number -> Popen while the scale is up
+        self.problems = []
         self.sim_runs = {n: 0 for n in args.scale_numbers}
 
     # The store is configured through the product's own commands before the
@@ -160,8 +161,13 @@ class Site:
         out.close()
 
     def kill_service(self):
-        self.service.send_signal(signal.SIGKILL)
-        self.service.wait()
+        # A service that is already gone ended by itself: a crash of its own.
+        code = self.service.poll()
+        if code is not None:
+            self.problems.append("the service ended by itself with %s (service.%03d.log)" % (code, self.service_runs))
+        else:
+            self.service.send_signal(signal.SIGKILL)
+            self.service.wait()
         self.service = None
 
     def stop_service(self, timeout):
@@ -330,6 +336,11 @@ class Checker:
     def fail(self, message):
         self.failures.append(message)
 
+    def take_problems(self):
+        for p in self.site.problems:
+            self.fail(p)
+        self.site.problems = []
+
     def state(self):
         views = {n: ScaleView(read_frames(self.site, n)) for n in self.site.args.scale_numbers}
         waiting = {file_of_logged_name(x)[0] for x in self.site.visible(self.site.export_dir)}
@@ -405,6 +416,7 @@ class Checker:
 
     def after_crash(self):
         """With the service just killed: the invariant holds on disk as it is."""
+        self.take_problems()
         views, waiting, parked = self.state()
         self.nothing_lost(views, waiting, parked)
         self.order_kept(views, waiting, parked)
