@@ -46,6 +46,11 @@ PREFIX = "127.0.0."
 IN_NETNS = "TOVALINK_SOAK_IN_NETNS"
 
 
+def read_text(path):
+    with open(path, errors="replace") as f:
+        return f.read()
+
+
 def log(message):
     print("soak: " + message, flush=True)
 
@@ -188,14 +193,13 @@ class Site:
                 "--out", out]
         with open(errors, "wb") as err:
             sim = subprocess.Popen(argv, stdout=subprocess.DEVNULL, stderr=err)
-        # Listening once it says so; a port still held by the last run is
-        # retried until the deadline.
-        listening = lambda: "scale %d at" % n in open(errors).read()
+        # Listening once it says so.
+        listening = lambda: "scale %d at" % n in read_text(errors)
         if not wait_until(lambda: listening() or sim.poll() is not None, 10) or not listening():
             if sim.poll() is None:
                 sim.kill()
                 sim.wait()
-            raise SystemExit("soak: scale %d did not start: %s" % (n, open(errors).read()))
+            raise SystemExit("soak: scale %d did not start: %s" % (n, read_text(errors)))
         self.sims[n] = sim
 
     def stop_scale(self, n):
@@ -310,14 +314,13 @@ class ScaleView:
         for i, (k, body) in enumerate(self.runs):
             if self.whole(k, body):
                 last_whole[k] = i
-        breaks, seen_whole = [], {}
+        breaks, seen_whole, newest = [], set(), 0
         for i, (k, body) in enumerate(self.runs):
             if any(f.get("kind") == "goods" for f in body):
-                for j in range(k + 1, max(seen_whole, default=k) + 1):
-                    if j in seen_whole and last_whole[j] < i:
-                        breaks.append((k, j))
+                breaks += [(k, j) for j in range(k + 1, newest + 1) if j in seen_whole and last_whole[j] < i]
             if self.whole(k, body):
-                seen_whole[k] = i
+                seen_whole.add(k)
+                newest = max(newest, k)
         return breaks
 
 
@@ -507,6 +510,10 @@ def soak(args, home):
             if n not in site.sims:
                 site.start_scale(n)
         site.start_service()
+        # One more file, so the drain ends only after a whole cycle of the
+        # restarted service, whatever the last kill left.
+        dropped.append(len(dropped) + 1)
+        site.drop(dropped[-1])
         drained = wait_until(lambda: not site.visible(site.export_dir) and not site.visible(site.unsent_dir),
                              args.drain_timeout, step=0.2)
         code = site.stop_service(60)
