@@ -27,16 +27,22 @@ void TThrEngine::DispatchKeyboardFiles() {
 void TThrEngine::DispatchParkedKeyboardFile(const std::string& path) {
   TCurrentScale scale;
   SelectByFileName(path, scale);  // uploaded whether or not it is listed
+  tally_.File();
   int code = UploadKeyboardFile(static_cast<uint8_t>(scale.number), scale.address, path);
+  LogAttempt(scale.number, scale.address, currentFileName_, code, true);
+  tally_.Attempt(scale.number, code);
   if (code != 0) return;  // stays parked, not logged again
   files_.AppendLog(scale.address, 0, currentFileName_);
   files_.DeleteIfExists(path);
 }
 
 void TThrEngine::DispatchKeyboardFileToAll(const std::string& path) {
+  tally_.File();
   for (size_t i = 0; i < tables_.ScaleNumbers.size(); ++i) {
     TCurrentScale scale = SelectByIndex(i);
     int code = UploadKeyboardFile(static_cast<uint8_t>(scale.number & 0xFF), scale.address, path);
+    LogAttempt(scale.number, scale.address, currentFileName_, code, false);
+    tally_.Attempt(scale.number, code);
     files_.AppendLog(scale.address, static_cast<uint16_t>(code), currentFileName_);
     // An unreadable file would fail again for every later cycle: not parked.
     if (code != 0 && code != kKbFileUnreadable) files_.CopyToUnsent(path, scale.address);
@@ -45,6 +51,7 @@ void TThrEngine::DispatchKeyboardFileToAll(const std::string& path) {
 }
 
 int TThrEngine::UploadKeyboardFile(uint8_t target, const std::string& address, const std::string& path) {
+  engine_.Progress().Busy(currentFileName_, {target});
   TSender sender(target, address);
   TXmlKeyboardFile upload(sender, platform::MapPath(path));
   upload.Start();

@@ -1,18 +1,21 @@
 #include "engine/statusclient.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <ctime>
+#include <optional>
 #include <iomanip>
 #include <iostream>
 #include <string>
 #include <vector>
 
 #include "config/statusprotocol.h"
-#include "config/storeaccess.h"
-#include "config/storedvalues.h"
+#include "engine/statuslocal.h"
 #include "platform/fs.h"
 #include "platform/net.h"
 #include "platform/registry.h"
 #include "platform/tcpconnect.h"
+#include "scale/resultmeaning.h"
 #include "text/utils.h"
 
 namespace tv {
@@ -86,22 +89,13 @@ bool Query(const Options& opts, std::vector<ScaleStatus>& scales, std::string& e
   return true;
 }
 
-// The scales' address prefix from this machine's store: only a hint, and
-// only when the service asked is this machine's own.  The store is never
-// created here.
-std::string LocalAddressPrefix(const std::string& host) {
+// The local extras, only when the service asked is this machine's own.
+// The store is never created here.
+std::optional<TLocalStatus> LocalStatus(const std::string& host) {
   const uint32_t addr = platform::InetAddr(host);
   const auto* octets = reinterpret_cast<const unsigned char*>(&addr);
-  if (addr == platform::kInvalidAddress || octets[0] != 127) return {};
-  const std::string path = platform::Registry::DefaultPath();
-  if (!platform::FileExists(path)) return {};
-  try {
-    platform::Registry reg(path);
-    platform::RegistryKey key = reg.OpenReadOnly(kProductKey);
-    return key ? config::ReadString(key, config::kIPAdress) : std::string();
-  } catch (const platform::RegistryError&) {
-    return {};
-  }
+  if (addr == platform::kInvalidAddress || octets[0] != 127) return std::nullopt;
+  return ReadLocalStatus(platform::Registry::DefaultPath());
 }
 
 std::string StateName(uint8_t state) {
@@ -114,8 +108,8 @@ std::string StateName(uint8_t state) {
   }
 }
 
-std::string AddressOf(const std::string& prefix, uint8_t number) {
-  return prefix.empty() ? std::string() : prefix + std::to_string(number);
+std::string AddressOf(const std::optional<TLocalStatus>& local, uint8_t number) {
+  return !local || local->addressPrefix.empty() ? std::string() : local->addressPrefix + std::to_string(number);
 }
 
 std::string JsonString(const std::string& s) {
@@ -136,32 +130,90 @@ std::string JsonString(const std::string& s) {
   return out + "\"";
 }
 
-void PrintTable(const std::vector<ScaleStatus>& scales, const std::string& prefix,
-                std::ostream& out) {
-  if (scales.empty()) {
-    out << "No scales in the scale list.\n";
-    return;
-  }
-  out << std::left << std::setw(7) << "Scale" << std::setw(17) << "Address" << "State\n";
-  for (const ScaleStatus& s : scales) {
-    const std::string address = AddressOf(prefix, s.number);
-    out << std::left << std::setw(7) << unsigned{s.number} << std::setw(17)
-        << (address.empty() ? "-" : address) << StateName(s.state) << "\n";
+std::string JsonOrNull(const std::string& s) { return s.empty() ? "null" : JsonString(s); }
+
+std::string Age(std::time_t since) {
+  const long long s = std::max<long long>(0, static_cast<long long>(std::time(nullptr) - since));
+  char buf[32];
+  if (s < 3600)
+    std::snprintf(buf, sizeof buf, "%lldm", s / 60);
+  else if (s < 86400)
+    std::snprintf(buf, sizeof buf, "%lldh %02lldm", s / 3600, s % 3600 / 60);
+  else
+    std::snprintf(buf, sizeof buf, "%lldd %02lldh", s / 86400, s % 86400 / 3600);
+  return buf;
+}
+
+std::vector<std::string> LocalColumns(const TScaleHistory* h) {
+  std::string parked = "-";
+  if (h != nullptr && h->parked > 0) parked = std::to_string(h->parked) + ", oldest " + Age(h->oldestParked);
+  if (h == nullptr || h->lastCode < 0) return {"-", "-", "-", parked};
+  return {h->lastAttempt, std::to_string(h->lastCode) + " " + ResultMeaning(h->lastCode),
+          h->lastSuccess.empty() ? "never" : h->lastSuccess, parked};
+}
+
+// Columns padded to their widest cell (at least `minWidths`), the last one
+// unpadded.
+void PrintColumns(const std::vector<std::vector<std::string>>& rows, const std::vector<size_t>& minWidths,
+                  std::ostream& out) {
+  std::vector<size_t> width(minWidths);
+  for (const auto& row : rows)
+    for (size_t c = 0; c + 1 < row.size(); ++c) width[c] = std::max(width[c], row[c].size() + 2);
+  for (const auto& row : rows) {
+    for (size_t c = 0; c + 1 < row.size(); ++c) out << std::left << std::setw(static_cast<int>(width[c])) << row[c];
+    out << row.back() << "\n";
   }
 }
 
-void PrintJson(const std::vector<ScaleStatus>& scales, const std::string& prefix,
+void PrintTable(const std::vector<ScaleStatus>& scales, const std::optional<TLocalStatus>& local,
+                std::ostream& out) {
+  if (scales.empty()) {
+    out << "No scales in the scale list.\n";
+  } else {
+    std::vector<std::vector<std::string>> rows{{"Scale", "Address", "State"}};
+    if (local) rows[0].insert(rows[0].end(), {"Last attempt", "Last code", "Last success", "Parked"});
+    for (const ScaleStatus& s : scales) {
+      const std::string address = AddressOf(local, s.number);
+      std::vector<std::string> row{std::to_string(s.number), address.empty() ? "-" : address, StateName(s.state)};
+      if (local) {
+        std::vector<std::string> extra = LocalColumns(local->Find(s.number));
+        row.insert(row.end(), extra.begin(), extra.end());
+      }
+      rows.push_back(row);
+    }
+    PrintColumns(rows, {7, 17, 13, 0, 0, 0, 0}, out);
+  }
+  if (local && local->filesWaiting) out << "Files waiting in the export directory: " << *local->filesWaiting << "\n";
+}
+
+std::string JsonDelivered(uint8_t state) {
+  return state == urSuccess ? "true" : state == urFail ? "false" : "null";
+}
+
+std::string JsonLocalFields(const TScaleHistory* h) {
+  const bool logged = h != nullptr && h->lastCode >= 0;
+  std::string out = ", \"last_code\": " + (logged ? std::to_string(h->lastCode) : "null") +
+                    ", \"last_code_meaning\": " + (logged ? JsonString(ResultMeaning(h->lastCode)) : "null") +
+                    ", \"last_attempt\": " + (logged ? JsonOrNull(h->lastAttempt) : "null") +
+                    ", \"last_success\": " + (logged ? JsonOrNull(h->lastSuccess) : "null") +
+                    ", \"parked_files\": " + std::to_string(h ? h->parked : 0) + ", \"oldest_parked_age_s\": ";
+  if (h == nullptr || h->parked == 0) return out + "null";
+  return out + std::to_string(std::max<long long>(0, static_cast<long long>(std::time(nullptr) - h->oldestParked)));
+}
+
+void PrintJson(const std::vector<ScaleStatus>& scales, const std::optional<TLocalStatus>& local,
                std::ostream& out) {
-  out << "[";
+  out << "{\"scales\": [";
   for (size_t i = 0; i < scales.size(); ++i) {
     const ScaleStatus& s = scales[i];
-    const std::string address = AddressOf(prefix, s.number);
     out << (i ? ",\n " : "\n ") << "{\"scale\": " << unsigned{s.number}
-        << ", \"address\": " << (address.empty() ? "null" : JsonString(address))
-        << ", \"state\": " << JsonString(StateName(s.state)) << ", \"code\": " << unsigned{s.state}
-        << "}";
+        << ", \"address\": " << JsonOrNull(AddressOf(local, s.number))
+        << ", \"state\": " << JsonString(StateName(s.state)) << ", \"delivered\": " << JsonDelivered(s.state);
+    if (local) out << JsonLocalFields(local->Find(s.number));
+    out << "}";
   }
-  out << (scales.empty() ? "]\n" : "\n]\n");
+  out << (scales.empty() ? "]" : "\n]") << ",\n \"files_waiting\": "
+      << (local && local->filesWaiting ? std::to_string(*local->filesWaiting) : "null") << "}\n";
 }
 
 }  // namespace
@@ -175,12 +227,13 @@ int RunStatusCommand(int argc, char** argv, std::ostream& out, std::ostream& err
     err << "tovalink status: " << error << "\n";
     return 1;
   }
-  const std::string prefix = LocalAddressPrefix(opts.host);
+  const std::optional<TLocalStatus> local = LocalStatus(opts.host);
   if (opts.json)
-    PrintJson(scales, prefix, out);
+    PrintJson(scales, local, out);
   else
-    PrintTable(scales, prefix, out);
-  return 0;
+    PrintTable(scales, local, out);
+  const bool anyFailed = std::any_of(scales.begin(), scales.end(), [](const ScaleStatus& s) { return s.state == urFail; });
+  return anyFailed ? kStatusSomeFailed : 0;
 }
 
 int RunStatusCommand(int argc, char** argv) {

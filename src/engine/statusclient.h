@@ -7,10 +7,15 @@
 
 namespace tv {
 
+// Exit code when the service answered and at least one scale failed.
+inline constexpr int kStatusSomeFailed = 3;
+
 // `argv` holds the arguments after the subcommand: [HOST] [--json]
-// [--port N].  HOST defaults to 127.0.0.1.  Returns 0 when the service
-// answered, 1 when nothing answered (refused, timed out, short reply) and 2
-// on a usage error; the reason goes to `err`.
+// [--port N].  HOST defaults to 127.0.0.1.  When HOST is this machine, the
+// table adds each scale's history from the delivery log, its parked files
+// and the files waiting.  Returns 0 when the service answered and no scale
+// failed, kStatusSomeFailed when one did, 1 when nothing answered (refused,
+// timed out, short reply) and 2 on a usage error; the reason goes to `err`.
 int RunStatusCommand(int argc, char** argv, std::ostream& out, std::ostream& err);
 // The same on stdout and stderr.
 int RunStatusCommand(int argc, char** argv);

@@ -8,6 +8,7 @@
 #include "files/parkedname.h"
 #include "platform/fs.h"
 #include "platform/log.h"
+#include "platform/service.h"
 #include "scale/clntsock.h"
 #include "scale/scaletypes.h"
 #include "text/utils.h"
@@ -16,6 +17,21 @@ namespace tv {
 namespace {
 
 constexpr size_t kMaxBatch = 10;
+
+// The reader's skipped lines and those of the encoding that left out the
+// most A lines (profiles may differ in what they can encode).
+template <typename Encodings>
+TSkippedLines WithEncoderSkips(const TLineLists& lists, const Encodings& encodings) {
+  TSkippedLines skips = lists.skips;
+  const TEncodedFile* most = nullptr;
+  for (const auto& entry : encodings)
+    if (entry.second && (!most || entry.second->skippedGoods > most->skippedGoods)) most = entry.second.get();
+  if (!most || most->skippedGoods == 0) return skips;
+  const size_t index = most->firstSkippedGoods;
+  const size_t line = index < lists.aLineNumbers.size() ? lists.aLineNumbers[index] : 0;
+  skips.Add(most->skippedGoods, line, most->firstSkipReason);
+  return skips;
+}
 
 }  // namespace
 
@@ -38,6 +54,8 @@ int TThrEngine::Execute() {
   } catch (...) {
     platform::LogError("export cycle ended early");
   }
+  engine_.Progress().Idle();
+  Report();
   engine_.SignalCycleEnd();
   return 0;
 }
@@ -50,6 +68,17 @@ void TThrEngine::Run() {
   DeliverCommonFiles();
   DispatchKeyboardFiles();
   for (const std::string& path : commonFiles_) files_.DeleteIfExists(path);
+}
+
+void TThrEngine::Report() {
+  std::vector<std::string> parked, parkedKeyboard;
+  files_.ListUnsentFiles(settings_.SearchMask, parked, parkedKeyboard);
+  const size_t parkedAfter = parked.size() + parkedKeyboard.size();
+  platform::LogInfo("export cycle: %s", tally_.Summary(parkedAfter).c_str());
+  const platform::LocalTime now = engine_.Clock().Now();
+  char hhmm[8];
+  std::snprintf(hhmm, sizeof hhmm, "%02d:%02d", now.hour % 100, now.minute % 100);
+  platform::NotifyStatus(tally_.StatusLine(hhmm, parkedAfter));
 }
 
 std::string TThrEngine::AddressOf(int32_t number) const { return settings_.IPAdress + std::to_string(number); }
@@ -121,6 +150,8 @@ void TThrEngine::DeliverParkedFiles() {
     if (!files_.ParseImportFile(path, lines_)) continue;
     TCurrentScale scale;
     if (!SelectByFileName(path, scale)) continue;
+    tally_.File();
+    engine_.Progress().Busy(currentFileName_, {scale.number});
     TEncodings encodings;
     std::unique_ptr<TScaleClnt> client = StartClient(scale, EncodedFor(scale, encodings));
     int code = client->WaitFor();
@@ -132,21 +163,29 @@ void TThrEngine::DeliverParkedFiles() {
 void TThrEngine::DeliverCommonFiles() {
   for (const std::string& path : commonFiles_) {
     currentFileName_ = platform::ExtractFileName(path);
-    if (!files_.ParseImportFile(path, lines_)) {
+    tally_.File();
+    lines_.skips = {};  // a file that cannot be opened leaves the lists as they were
+    const bool parsed = files_.ParseImportFile(path, lines_);
+    if (!parsed) {
+      LogFileLines(currentFileName_, lines_.skips);
       RecordResult(kResultNothingToSend, path, false, "");
       continue;
     }
-    DeliverToAllScales(path);
+    // Every profile's frames are made before the first is sent, so that the
+    // file's line can count the A lines the encoder leaves out too.
+    TEncodings encodings;
+    for (size_t i = 0; i < tables_.ScaleNumbers.size(); ++i) EncodedFor(SelectByIndex(i), encodings);
+    LogFileLines(currentFileName_, WithEncoderSkips(lines_, encodings));
+    DeliverToAllScales(path, encodings);
   }
 }
 
-void TThrEngine::DeliverToAllScales(const std::string& path) {
+void TThrEngine::DeliverToAllScales(const std::string& path, TEncodings& encodings) {
   const size_t count = tables_.ScaleNumbers.size();
   const size_t batch = std::min(kMaxBatch, count);
   std::vector<std::unique_ptr<TScaleClnt>> slots(count);
   // Every batch's clients of one profile send the same frames; the line lists
   // are not touched again until the last batch has been collected.
-  TEncodings encodings;
   size_t next = 0;
   while (next < count) {
     const size_t first = next;
@@ -154,6 +193,8 @@ void TThrEngine::DeliverToAllScales(const std::string& path) {
       TCurrentScale scale = SelectByIndex(next);
       slots[next] = StartClient(scale, EncodedFor(scale, encodings));
     }
+    engine_.Progress().Busy(currentFileName_, std::vector<int>(tables_.ScaleNumbers.begin() + first,
+                                                               tables_.ScaleNumbers.begin() + next));
     // The last started is collected first.
     for (size_t i = next; i-- > first;) {
       TCurrentScale scale = SelectByIndex(i);
@@ -171,7 +212,10 @@ void TThrEngine::RecordResult(int code, const std::string& path, bool parked, co
   if (code == 0 && parked) files_.DeleteIfExists(path);
   // A result without an address (an unparseable common file) names no scale.
   uint8_t number = 0;
-  if (!ScaleNumberFromAddress(address, number)) return;
+  const bool named = ScaleNumberFromAddress(address, number);
+  LogAttempt(named ? number : -1, address, currentFileName_, code, parked);
+  tally_.Attempt(named ? number : -1, code);
+  if (!named) return;
   try {
     WriteResult(registry_, number, code == 0);
   } catch (const platform::RegistryError& e) {

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "config/settings.h"
+#include "engine/cyclereport.h"
 #include "engine/unengine_config.h"
 #include "files/linelists.h"
 #include "platform/registry.h"
@@ -53,17 +54,19 @@ class TThrEngine : public platform::Thread {
 
  private:
   void Run();
+  // The summary line and the STATUS systemctl shows.
+  void Report();
   void DeliverParkedFiles();
   void DeliverCommonFiles();
-  void DeliverToAllScales(const std::string& path);
+  // The file's frames for a scale, encoded once per distinct profile.
+  using TEncodings = std::unordered_map<TScaleProfile, TEncodedFilePtr, TScaleProfileHash>;
+  void DeliverToAllScales(const std::string& path, TEncodings& encodings);
   // Keyboard files (kbdispatch.cpp): one upload at a time, logged, parked
   // for the scales that failed.
   void DispatchKeyboardFiles();
   void DispatchParkedKeyboardFile(const std::string& path);
   void DispatchKeyboardFileToAll(const std::string& path);
   int UploadKeyboardFile(uint8_t target, const std::string& address, const std::string& path);
-  // The file's frames for a scale, encoded once per distinct profile.
-  using TEncodings = std::unordered_map<TScaleProfile, TEncodedFilePtr, TScaleProfileHash>;
   TScaleProfile ProfileOf(const TCurrentScale& scale) const;
   TEncodedFilePtr EncodedFor(const TCurrentScale& scale, TEncodings& encodings) const;
   std::unique_ptr<TScaleClnt> StartClient(const TCurrentScale& scale, TEncodedFilePtr frames);
@@ -81,6 +84,7 @@ class TThrEngine : public platform::Thread {
   std::vector<std::string> commonFiles_;
   std::vector<std::string> keyboardFiles_;
   TLineLists lines_;
+  TCycleTally tally_;
 };
 
 }  // namespace tv

@@ -97,7 +97,10 @@ bool TEngine::Reload() {
     auto reg = registry_->Lock();
     ok = ReloadSettings(*reg, next);
   }
-  if (ok) settings_.Set(std::make_shared<const TEngineSettings>(next));
+  if (ok)
+    settings_.Set(std::make_shared<const TEngineSettings>(next));
+  else
+    platform::LogError("reload after a remote write failed: the settings in force stay as they were");
   return ok;
 }
 

@@ -12,6 +12,7 @@
 #include <string>
 
 #include "config/settings.h"
+#include "engine/cyclereport.h"
 #include "files/fileproc.h"
 #include "platform/clock.h"
 #include "platform/event.h"
@@ -70,6 +71,8 @@ class TEngine : public platform::Thread {
   void SignalCycleEnd() { endEvent_.Set(); }
   bool ParamClientConnected() const;
   bool TimerEnabled() const;
+  // What the running cycle is busy with (read when the service stops).
+  TCycleProgress& Progress() { return progress_; }
   // Cycles started so far (for tests and diagnostics).
   int CyclesStarted() const { return cyclesStarted_.load(); }
 
@@ -98,6 +101,7 @@ class TEngine : public platform::Thread {
   std::unique_ptr<TUDPReporter> reporter_;
   std::unique_ptr<platform::Thread> cycle_;
   std::atomic<int> cyclesStarted_{0};
+  TCycleProgress progress_;
 };
 
 // Polls for waiting export files every 500 ms and, once the period has

@@ -6,6 +6,7 @@
 
 #include "config/storeaccess.h"
 #include "config/storedvalues.h"
+#include "platform/env.h"
 #include "platform/fs.h"
 #include "platform/log.h"
 
@@ -53,13 +54,17 @@ void ReadReloadValues(RegistryKey& key, TEngineSettings& s) {
 // when the file functions meet the missing directory.
 bool MakeDirectories(const TEngineSettings& s) {
   if (s.ExportDir.empty() || s.LogoDir.empty()) {
-    platform::LogError("settings: %s or %s is empty", std::string(cfg::kExportDir.name).c_str(),
-                       std::string(cfg::kLogoDir.name).c_str());
+    platform::LogError("%s is empty: no directory can be made from it",
+                       std::string(s.ExportDir.empty() ? cfg::kExportDir.name : cfg::kLogoDir.name).c_str());
     return false;
   }
-  platform::ForceDirectories(platform::MapPath(s.ExportDir));
-  platform::ForceDirectories(platform::MapPath(s.ExportDir + "\\Unsent"));
-  platform::ForceDirectories(platform::MapPath(s.LogoDir));
+  for (const std::string& dir : {s.ExportDir, s.ExportDir + "\\Unsent", s.LogoDir}) {
+    const std::string path = platform::MapPath(dir);
+    const platform::Status status = platform::Env::Default()->CreateDirectories(path);
+    if (!status.ok())
+      platform::LogError("directory %s (from %s) cannot be made: %s", path.c_str(), dir.c_str(),
+                         status.ToString().c_str());
+  }
   return true;
 }
 

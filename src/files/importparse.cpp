@@ -1,6 +1,7 @@
 #include "files/importparse.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <string>
 
 namespace tv {
@@ -70,13 +71,24 @@ class TLineCursor {
 };
 
 // I line of the delimited layout: one character skipped, then key and value
-// split at the first list separator.
-void FileDelimitedValue(TLineCursor& cursor, char separator, TValueTable& values) {
+// split at the first list separator.  False when the line holds no value.
+bool FileDelimitedValue(TLineCursor& cursor, char separator, TValueTable& values) {
   cursor.ReadField(1);
   std::string rest = cursor.ReadContent();
   size_t sep = rest.find(separator);
-  if (sep == std::string::npos || sep + 1 >= rest.size()) return;
+  if (sep == std::string::npos || sep + 1 >= rest.size()) return false;
   values.Set(rest.substr(0, std::min(sep, kFieldWidth)), rest.substr(sep + 1));
+  return true;
+}
+
+std::string UnknownCode(char code) {
+  char buf[48];
+  const auto u = static_cast<unsigned char>(code);
+  if (u >= 0x20 && u < 0x7F)
+    std::snprintf(buf, sizeof buf, "unknown line code '%c'", code);
+  else
+    std::snprintf(buf, sizeof buf, "unknown line code 0x%02X", u);
+  return buf;
 }
 
 }  // namespace
@@ -86,14 +98,25 @@ void FileDelimitedValue(TLineCursor& cursor, char separator, TValueTable& values
 bool ReadImportLines(std::string_view bytes, size_t& pos, bool delimited, char separator,
                      TLineLists& lists) {
   try {
+    // Line numbers count from the start of the bytes, also when reading
+    // resumes in the middle.
+    size_t lineNo = static_cast<size_t>(std::count(bytes.begin(), bytes.begin() + std::min(pos, bytes.size()), '\n'));
+    TSkippedLines& skips = lists.skips;
     TLineCursor cursor(bytes, pos);
     char code = 0;
     while (cursor.NextCode(code)) {
+      ++lineNo;
       if (code == '\n') continue;  // empty line
+      if (code != '\r') ++skips.read;
       switch (code) {
         case 'A': {
           std::string content = cursor.ReadContent();
-          if (delimited || content.size() == kFixedGoodsLineLength) lists.aLines.push_back(std::move(content));
+          if (delimited || content.size() == kFixedGoodsLineLength) {
+            lists.aLines.push_back(std::move(content));
+            lists.aLineNumbers.push_back(lineNo);
+          } else
+            skips.Skip(lineNo, "A line of " + std::to_string(content.size() + 1) +
+                                   " characters, the fixed layout needs " + std::to_string(kFixedGoodsLineLength + 1));
           break;
         }
         case 'D':
@@ -101,17 +124,24 @@ bool ReadImportLines(std::string_view bytes, size_t& pos, bool delimited, char s
           break;
         case 'I':
           if (delimited) {
-            FileDelimitedValue(cursor, separator, lists.iValues);
+            if (!FileDelimitedValue(cursor, separator, lists.iValues))
+              skips.Skip(lineNo, "I line without a separator or text");
           } else {
             std::string key = cursor.ReadField(kFieldWidth);
             std::string value = cursor.ReadContent();
-            if (!value.empty()) lists.iValues.Set(key, value);
+            if (!value.empty())
+              lists.iValues.Set(key, value);
+            else
+              skips.Skip(lineNo, "I line without text");
           }
           break;
         case 'T':
           lists.tLines.push_back(cursor.ReadContent());
           break;
+        case '\r':
+          break;  // empty line ended by CR LF
         default:
+          skips.Skip(lineNo, UnknownCode(code));
           break;
       }
       cursor.SkipLine();
@@ -126,9 +156,11 @@ bool ParseImportBytes(std::string_view bytes, int importType, char listSeparator
                       TLineLists& lists) {
   try {
     lists.aLines.clear();
+    lists.aLineNumbers.clear();
     lists.iValues.Clear();
     lists.dLines.clear();
     lists.tLines.clear();
+    lists.skips = {};
     size_t pos = 0;
     bool ok = true;
     if (importType == itFixed) {

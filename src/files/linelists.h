@@ -31,11 +31,38 @@ class TValueTable {
   std::unordered_map<std::string, size_t> index_;  // folded key -> entry
 };
 
+// The lines of a file the reader could not use, for the service log.
+struct TSkippedLines {
+  size_t read = 0;       // lines with a code, blank lines not counted
+  size_t skipped = 0;
+  size_t firstLine = 0;  // 1-based number of the first skipped line
+  std::string firstReason;
+
+  void Skip(size_t line, std::string reason) {
+    if (skipped++ == 0) {
+      firstLine = line;
+      firstReason = std::move(reason);
+    }
+  }
+  // Adds `count` lines skipped later on (by the encoder), the first of them
+  // at `line`; the earlier first line keeps its reason.
+  void Add(size_t count, size_t line, std::string reason) {
+    if (count == 0) return;
+    if (skipped == 0 || line < firstLine) {
+      firstLine = line;
+      firstReason = std::move(reason);
+    }
+    skipped += count;
+  }
+};
+
 struct TLineLists {
   std::vector<std::string> aLines;
+  std::vector<size_t> aLineNumbers;  // the file's line number of each A line
   TValueTable iValues;
   std::vector<std::string> dLines;
   std::vector<std::string> tLines;
+  TSkippedLines skips;
 };
 
 }  // namespace tv

@@ -1,5 +1,6 @@
 #include "platform/service.h"
 
+#include <pwd.h>
 #include <systemd/sd-daemon.h>
 #include <unistd.h>
 
@@ -13,6 +14,7 @@
 namespace tv::platform {
 void NotifyReady() { sd_notify(0, "READY=1"); }
 void NotifyStopping() { sd_notify(0, "STOPPING=1"); }
+void NotifyStatus(const std::string& status) { sd_notify(0, ("STATUS=" + status).c_str()); }
 
 std::string ExecutablePath() {
   char buf[PATH_MAX];
@@ -62,6 +64,14 @@ bool SystemctlAvailable() {
 bool RunSystemctl(const std::string& args) {
   if (!SystemctlAvailable()) return true;
   std::string cmd = "systemctl " + args + " >/dev/null 2>&1";
+  return std::system(cmd.c_str()) == 0;
+}
+
+bool SystemUserExists(const std::string& name) { return getpwnam(name.c_str()) != nullptr; }
+
+bool CreateSystemUser(const std::string& name, const std::string& home) {
+  std::string cmd = "useradd --system --user-group --no-create-home --home-dir '" + home +
+                    "' --shell /usr/sbin/nologin '" + name + "' >/dev/null 2>&1";
   return std::system(cmd.c_str()) == 0;
 }
 

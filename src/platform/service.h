@@ -9,6 +9,8 @@ namespace tv::platform {
 // sd_notify reports; no-ops when not run by systemd (NOTIFY_SOCKET unset).
 void NotifyReady();
 void NotifyStopping();
+// One line for `systemctl status` (STATUS=...).
+void NotifyStatus(const std::string& status);
 
 // Path of the running executable.
 std::string ExecutablePath();
@@ -23,5 +25,11 @@ bool RemoveUnitFile(const std::string& dir, const std::string& name, std::string
 // absent or succeeded.
 bool RunSystemctl(const std::string& args);
 bool SystemctlAvailable();
+
+// True when the user `name` exists in the user database.
+bool SystemUserExists(const std::string& name);
+// useradd --system with its own group, no login shell and `home` as its
+// home; true on success.
+bool CreateSystemUser(const std::string& name, const std::string& home);
 
 }  // namespace tv::platform

@@ -24,9 +24,13 @@ void EncodeDeletions(const TLineLists& lists, TGoodsEncoder& encoder, TEncodedFi
 }
 
 void EncodeGoods(const TLineLists& lists, TGoodsEncoder& encoder, TEncodedFile& out) {
-  for (const std::string& entry : lists.aLines) {
-    if (!encoder.PrepareGoodsRecord(entry)) {
+  for (size_t i = 0; i < lists.aLines.size(); ++i) {
+    if (!encoder.PrepareGoodsRecord(lists.aLines[i])) {
       if (encoder.LastRecordUnencodable()) AddMark(out, TStepKind::Unencodable);
+      if (out.skippedGoods++ == 0) {
+        out.firstSkippedGoods = i;
+        out.firstSkipReason = encoder.LastSkipReason();
+      }
       continue;
     }
     // A goods step counts as sent even when framing leaves nothing to send.

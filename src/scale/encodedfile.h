@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "files/linelists.h"
@@ -33,12 +34,20 @@ struct TDeliveryStep {
 struct TEncodedFile {
   std::vector<uint8_t> bytes;  // the frames one after the other
   std::vector<TDeliveryStep> steps;
+  // A lines the encoder gave no goods frame, for the service log; the bytes
+  // and steps do not depend on them.
+  size_t skippedGoods = 0;
+  size_t firstSkippedGoods = 0;  // index into the A lines of the first one
+  std::string firstSkipReason;
 
   const uint8_t* Frame(const TDeliveryStep& step) const { return bytes.data() + step.offset; }
   // Starts again, keeping the memory for the next file.
   void Clear() {
     bytes.clear();
     steps.clear();
+    skippedGoods = 0;
+    firstSkippedGoods = 0;
+    firstSkipReason.clear();
   }
 };
 

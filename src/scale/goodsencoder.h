@@ -110,6 +110,9 @@ class TGoodsEncoder {
   size_t FrameGoodsRecord();
   // True when the last PrepareGoodsRecord met a record it could not encode.
   bool LastRecordUnencodable() const { return lastUnencodable; }
+  // Why the last PrepareGoodsRecord gave no record, for the service log;
+  // empty after a record was prepared.
+  const std::string& LastSkipReason() const { return lastSkipReason; }
   // kResultEncodeFailed once any record could not be encoded, else 0.
   int ResultCode() const { return resultCode; }
   // Price x 10000 as 2 x byteCount digits of hundredths, rounded half away
@@ -185,6 +188,7 @@ class TGoodsEncoder {
 
   int resultCode = kResultDelivered;
   bool lastUnencodable = false;
+  std::string lastSkipReason;
 
   // Working state, reused line after line so that no frame allocates.
   std::unique_ptr<std::array<uint8_t, kFrameBufferSize>> frameBuffer;

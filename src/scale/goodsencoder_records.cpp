@@ -89,14 +89,23 @@ TGoodsEncoder::TGoodsEncoder(const TScaleProfile& profile_, const TValueTable& t
 bool TGoodsEncoder::PrepareGoodsRecord(const std::string& entry) {
   encodedLength = 0;
   lastUnencodable = false;
-  if (!ParseGoodsLine(entry)) return false;
-  if (!DeriveGoodsFields()) return false;
+  lastSkipReason.clear();
+  if (!ParseGoodsLine(entry)) {
+    lastSkipReason = "A line whose fields cannot be read";
+    return false;
+  }
+  if (!DeriveGoodsFields()) {
+    lastSkipReason = "A line without a goods number from 1 to " + std::to_string(kMaxGoodsNumber) +
+                     " or a price the scale can take";
+    return false;
+  }
   bool ingredientTextFound = LoadIngredientText(importRecord.Code);
   SplitMessageLines();
   ApplyFlagChanges(ingredientTextFound);
   if (!EncodeGoodsRecord()) {
     resultCode = kResultEncodeFailed;
     lastUnencodable = true;
+    lastSkipReason = "goods record that cannot be encoded";
     return false;
   }
   return true;

@@ -2,20 +2,24 @@
 //   tovalink                      run the service in the foreground (systemd)
 //   tovalink INSTALL|UNINSTALL [SILENT]
 //   tovalink reg query|add|delete ...
+//   tovalink check
 //   tovalink status [HOST] [--json]
 //   tovalink lock|unlock [HOST]
 //   tovalink scale list|add|remove|set ...
 //   tovalink unsent list|drop ...
+//   tovalink --version
 #include <cctype>
 #include <cstdio>
 #include <string>
 
 #include "engine/statusclient.h"
+#include "engine/storecheck.h"
 #include "paramserver/lockclient.h"
 #include "service/regcli.h"
 #include "service/scalecli.h"
 #include "service/servmod.h"
 #include "service/unsentcli.h"
+#include "tovalink/version.h"
 
 namespace {
 
@@ -34,11 +38,13 @@ int Usage(FILE* out, int code) {
                "usage: tovalink                         run the service in the foreground\n"
                "       tovalink INSTALL|UNINSTALL [SILENT]\n"
                "       tovalink reg query|add|delete <key> [/v <name>] [/t REG_SZ|REG_DWORD] [/d <data>] [/f]\n"
+               "       tovalink check                   report every problem of the store\n"
                "       tovalink status [HOST] [--json]\n"
                "       tovalink lock|unlock [HOST]\n"
                "       tovalink scale list [--json] | add|set N [--type NAME] [--barcode-type N] [--[no-]use-by-days]\n"
                "                                    [--[no-]const-barcode] | remove N\n"
-               "       tovalink unsent list [--scale N] [--json] | drop --scale N (--all | FILE)\n");
+               "       tovalink unsent list [--scale N] [--json] | drop --scale N (--all | FILE)\n"
+               "       tovalink --version\n");
   return code;
 }
 
@@ -54,10 +60,15 @@ int main(int argc, char** argv) {
     return IsSwitch(cmd, "INSTALL") ? service.Install(silent) : service.Uninstall(silent);
   }
   if (cmd == "reg") return tv::RunRegCommand(argc - 2, argv + 2);
+  if (cmd == "check") return tv::RunCheckCommand(argc - 2, argv + 2);
   if (cmd == "status") return tv::RunStatusCommand(argc - 2, argv + 2);
   if (cmd == "scale") return tv::RunScaleCommand(argc - 2, argv + 2);
   if (cmd == "unsent") return tv::RunUnsentCommand(argc - 2, argv + 2);
   if (cmd == "lock" || cmd == "unlock") return tv::RunLockCommand(cmd == "lock", argc - 2, argv + 2);
+  if (cmd == "--version" || cmd == "version") {
+    std::printf("tovalink %s\n", tv::kVersion);
+    return 0;
+  }
   if (cmd == "help" || cmd == "--help" || cmd == "-h") return Usage(stdout, 0);
   std::fprintf(stderr, "tovalink: unknown command '%s'\n", cmd.c_str());
   return Usage(stderr, 2);

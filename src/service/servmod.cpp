@@ -3,10 +3,13 @@
 #include <cstdio>
 #include <stdexcept>
 
+#include "engine/startreport.h"
+#include "engine/storecheck.h"
 #include "platform/fs.h"
 #include "platform/log.h"
 #include "platform/service.h"
 #include "platform/signals.h"
+#include "tovalink/unit_template.h"
 
 namespace tv {
 
@@ -42,30 +45,31 @@ void TTovalinkService::ServiceBeforeInstall() {
   std::fflush(stdout);
 }
 
+// The shipped unit with ExecStart pointing at this binary.
 std::string TTovalinkService::UnitFileText() const {
-  return "[Unit]\n"
-         "Description=" + displayName_ + "\n"
-         "Wants=network-online.target\n"
-         "After=network-online.target\n"
-         "\n"
-         "[Service]\n"
-         "Type=notify\n"
-         "ExecStart=" + platform::ExecutablePath() + "\n"
-         "Environment=TOVALINK_HOME=" + platform::StateHome() + "\n"
-         "Restart=on-failure\n"
-         "RestartSec=5\n"
-         // The reachability probe sends ICMP echo requests.
-         "AmbientCapabilities=CAP_NET_RAW\n"
-         // A stop waits for the running export cycle, which is never cut short.
-         "TimeoutStopSec=infinity\n"
-         "\n"
-         "[Install]\n"
-         "WantedBy=multi-user.target\n";
+  std::string text = kUnitTemplate;
+  std::string placeholder = kUnitExecPlaceholder;
+  size_t at = text.find(placeholder);
+  if (at != std::string::npos) text.replace(at, placeholder.size(), platform::ExecutablePath());
+  return text;
+}
+
+bool TTovalinkService::EnsureServiceUser() {
+  if (platform::SystemUserExists(kServiceUser)) return true;
+  if (platform::CreateSystemUser(kServiceUser, "/var/lib/tovalink")) {
+    std::printf("Created the system user %s\n", kServiceUser);
+    return true;
+  }
+  std::fprintf(stderr, "%s: cannot create the system user %s (useradd failed)\n", displayName_.c_str(),
+               kServiceUser);
+  return false;
 }
 
 int TTovalinkService::Install(bool silent) {
   ServiceBeforeInstall();
   std::string dir = platform::UnitDirectory();
+  // A redirected unit directory is a dry run for someone else's systemd.
+  if (dir == "/etc/systemd/system" && !EnsureServiceUser()) return 1;
   std::string error;
   if (!platform::WriteUnitFile(dir, kUnitName, UnitFileText(), error)) {
     std::fprintf(stderr, "%s: %s\n", displayName_.c_str(), error.c_str());
@@ -75,6 +79,13 @@ int TTovalinkService::Install(bool silent) {
       !(platform::RunSystemctl("daemon-reload") && platform::RunSystemctl(std::string("enable ") + kUnitName))) {
     std::fprintf(stderr, "%s: systemctl could not enable %s\n", displayName_.c_str(), kUnitName);
     return 1;
+  }
+  // The unit's ProtectHome= hides these trees from the service.
+  std::string exe = platform::ExecutablePath();
+  for (const char* hidden : {"/home/", "/root/", "/run/user/"}) {
+    if (exe.rfind(hidden, 0) == 0)
+      std::fprintf(stderr, "%s: warning: the unit cannot run %s (ProtectHome=); install the binary first\n",
+                   displayName_.c_str(), exe.c_str());
   }
   if (!silent) std::printf("Service installed successfully\n");
   return 0;
@@ -94,6 +105,24 @@ int TTovalinkService::Uninstall(bool silent) {
   return 0;
 }
 
+namespace {
+
+// A stop never cuts a cycle short; say what it waits for, so a stop that
+// takes a while does not look like a hang.
+void AnnounceStop(TEngine& engine) {
+  if (!engine.Flags().CycleRunning) {
+    platform::LogInfo("stopping");
+    return;
+  }
+  std::string busy = engine.Progress().Describe();
+  std::string line = "waiting for the export cycle" + (busy.empty() ? std::string() : ": " + busy) +
+                     ", each network wait at most 15 s";
+  platform::LogInfo("stopping: %s", line.c_str());
+  platform::NotifyStatus("stopping: " + line);
+}
+
+}  // namespace
+
 int RunService() {
   // Before any thread exists, so that only the wait below sees the signals.
   platform::BlockTerminationSignals();
@@ -101,12 +130,18 @@ int RunService() {
   std::string error;
   if (!service.ScaleServiceStart(error)) {
     platform::LogError("Service failed on start: %s", error.c_str());
+    PrintCheckReport(CheckStore(platform::Registry::DefaultPath(), platform::Regional::FromProcessLocale()),
+                     stderr);
     return 1;
   }
+  LogStartReport(*service.Engine());
   platform::NotifyReady();
+  platform::NotifyStatus("no export cycle yet; watching " + platform::MapPath(service.Engine()->Settings()->ExportDir));
   platform::WaitForTerminationSignal();
   platform::NotifyStopping();
+  AnnounceStop(*service.Engine());
   service.ScaleServiceStop();
+  platform::LogInfo("stopped");
   return 0;
 }
 

@@ -7,11 +7,14 @@
 #include <string>
 
 #include "engine/unengine.h"
+#include "tovalink/version.h"
 
 namespace tv {
 
 inline constexpr const char* kUnitName = "tovalink.service";
-inline constexpr const char* kNoticeCaption = "Сервис Tovalink. Версия 2.43";
+inline constexpr const char* kNoticeCaption = "Сервис Tovalink. Версия " TOVALINK_VERSION;
+// The system user the unit runs as.
+inline constexpr const char* kServiceUser = "tovalink";
 extern const char* const kNoticeText;  // 150 characters
 
 class TTovalinkService {
@@ -37,6 +40,8 @@ class TTovalinkService {
   void ServiceBeforeInstall();
   void ServiceBeforeUninstall() { ServiceBeforeInstall(); }
   std::string UnitFileText() const;
+  // The unit's user for a system install: created when missing.
+  bool EnsureServiceUser();
 
   std::string displayName_;
   std::unique_ptr<TEngine> engine_;

@@ -94,5 +94,44 @@ TEST(StatusEndToEnd, LockHoldsExportingBackUntilUnlock) {
   EXPECT_EQ(site.Stop(), 0);
 }
 
+TEST(StatusEndToEnd, AFailedScaleGivesExitThreeUntilItsParkedCopyIsDelivered) {
+  Site site;
+  site.SetScales({2, 6});
+  site.AddScale(2);
+  sim::Behaviour refusing;
+  refusing.deleteAnswer = 0x15;
+  site.AddScale(6, refusing);
+  site.Start();
+  site.Drop("prices.txt", GoodsFile());
+  ASSERT_TRUE(site.WaitForLog(2));
+  const std::vector<std::string> env = {"TOVALINK_HOME=" + site.home.Path()};
+  std::string out;
+  ASSERT_TRUE(WaitUntil([&] { return RunBinary({TovalinkBinary(), "status", "--json"}, env, out) == 3; }, 10000))
+      << out;
+  EXPECT_NE(out.find("{\"scale\": 6, \"address\": \"127.0.0.6\", \"state\": \"failed\", \"delivered\": false, "
+                     "\"last_code\": 3, \"last_code_meaning\": \"scale refused a frame\""),
+            std::string::npos) << out;
+  EXPECT_NE(out.find("\"last_success\": null, \"parked_files\": 1, \"oldest_parked_age_s\": "), std::string::npos)
+      << out;
+  EXPECT_NE(out.find("{\"scale\": 2, \"address\": \"127.0.0.2\", \"state\": \"delivered\", \"delivered\": true, "
+                     "\"last_code\": 0, \"last_code_meaning\": \"delivered\""),
+            std::string::npos) << out;
+
+  // The scale takes frames again: the next cycle delivers its parked copy.
+  site.AddScale(6);
+  ASSERT_TRUE(WaitUntil([&] { return site.Unsent().empty(); }, 15000));
+  // Exit 0 also while a cycle runs (every scale "in progress"): wait for
+  // the delivered state itself.
+  ASSERT_TRUE(WaitUntil(
+      [&] {
+        return RunBinary({TovalinkBinary(), "status"}, env, out) == 0 &&
+               out.find("6      127.0.0.6        delivered    ") != std::string::npos;
+      },
+      10000))
+      << out;
+  EXPECT_NE(out.find("Files waiting in the export directory: 0"), std::string::npos) << out;
+  EXPECT_EQ(site.Stop(), 0);
+}
+
 }  // namespace
 }  // namespace tv::test

@@ -14,6 +14,7 @@
 #include "platform/fs.h"
 #include "platform/net.h"
 #include "platform/registry.h"
+#include "testutil.h"
 
 namespace tv {
 namespace {
@@ -69,18 +70,20 @@ TEST_F(StatusClientTest, PrintsATableWithAddressesFromTheLocalStore) {
   StartServer();
   SetAddressPrefix("10.1.2.");
   CommandResult r = RunStatus({});
-  EXPECT_EQ(r.code, 0) << r.err;
+  EXPECT_EQ(r.code, kStatusSomeFailed) << r.err;
+  // The local store names no log and no export directory: the history
+  // columns stay empty.
   EXPECT_EQ(r.out,
-            "Scale  Address          State\n"
-            "91     10.1.2.91        delivered\n"
-            "7      10.1.2.7         failed\n"
-            "12     10.1.2.12        unknown\n"
-            "40     10.1.2.40        unknown\n");
+            "Scale  Address          State        Last attempt  Last code  Last success  Parked\n"
+            "91     10.1.2.91        delivered    -             -          -             -\n"
+            "7      10.1.2.7         failed       -             -          -             -\n"
+            "12     10.1.2.12        unknown      -             -          -             -\n"
+            "40     10.1.2.40        unknown      -             -          -             -\n");
 
   flags_->CycleRunning = true;
   r = RunStatus({"127.0.0.1"});
-  EXPECT_EQ(r.code, 0) << r.err;
-  EXPECT_NE(r.out.find("91     10.1.2.91        in progress\n"), std::string::npos) << r.out;
+  EXPECT_EQ(r.code, 0) << "no scale is failed while a cycle runs: " << r.err;
+  EXPECT_NE(r.out.find("91     10.1.2.91        in progress  "), std::string::npos) << r.out;
 }
 
 TEST_F(StatusClientTest, PrintsJsonForScripts) {
@@ -95,14 +98,17 @@ TEST_F(StatusClientTest, PrintsJsonForScripts) {
     results.WriteInteger("12", 9);
   }
   CommandResult r = RunStatus({"--json", "127.0.0.1", "--port", "3158"});
-  EXPECT_EQ(r.code, 0) << r.err;
+  EXPECT_EQ(r.code, kStatusSomeFailed) << r.err;
+  const std::string none =
+      ", \"last_code\": null, \"last_code_meaning\": null, \"last_attempt\": null, \"last_success\": null, "
+      "\"parked_files\": 0, \"oldest_parked_age_s\": null}";
   EXPECT_EQ(r.out,
-            "[\n"
-            " {\"scale\": 91, \"address\": \"10.1.2.91\", \"state\": \"delivered\", \"code\": 1},\n"
-            " {\"scale\": 7, \"address\": \"10.1.2.7\", \"state\": \"failed\", \"code\": 0},\n"
-            " {\"scale\": 12, \"address\": \"10.1.2.12\", \"state\": \"code 9\", \"code\": 9},\n"
-            " {\"scale\": 40, \"address\": \"10.1.2.40\", \"state\": \"unknown\", \"code\": 3}\n"
-            "]\n");
+            "{\"scales\": [\n"
+            " {\"scale\": 91, \"address\": \"10.1.2.91\", \"state\": \"delivered\", \"delivered\": true" + none + ",\n"
+            " {\"scale\": 7, \"address\": \"10.1.2.7\", \"state\": \"failed\", \"delivered\": false" + none + ",\n"
+            " {\"scale\": 12, \"address\": \"10.1.2.12\", \"state\": \"code 9\", \"delivered\": null" + none + ",\n"
+            " {\"scale\": 40, \"address\": \"10.1.2.40\", \"state\": \"unknown\", \"delivered\": null" + none + "\n"
+            "],\n \"files_waiting\": null}\n");
 }
 
 TEST_F(StatusClientTest, WithoutALocalStoreAddressesAreUnknownAndNoStoreIsCreated) {
@@ -116,10 +122,62 @@ TEST_F(StatusClientTest, WithoutALocalStoreAddressesAreUnknownAndNoStoreIsCreate
 
   CommandResult r = RunStatus({"--json"});
   EXPECT_EQ(r.code, 0) << r.err;
-  EXPECT_EQ(r.out, "[\n {\"scale\": 91, \"address\": null, \"state\": \"delivered\", \"code\": 1}\n]\n");
+  EXPECT_EQ(r.out,
+            "{\"scales\": [\n {\"scale\": 91, \"address\": null, \"state\": \"delivered\", \"delivered\": true}\n],\n"
+            " \"files_waiting\": null}\n");
   r = RunStatus({});
   EXPECT_EQ(r.out, "Scale  Address          State\n91     -                delivered\n");
   EXPECT_FALSE(platform::FileExists(platform::Registry::DefaultPath()));
+}
+
+TEST_F(StatusClientTest, AddsEachScalesHistoryParkedFilesAndWaitingFilesFromThisMachine) {
+  StartServer();
+  SetAddressPrefix("10.1.2.");
+  {
+    auto reg = store_->Lock();
+    platform::RegistryKey product = reg->Open(kProductKey, false);
+    ASSERT_TRUE(product);
+    product.WriteString("ExportDir", home_.Path() + "/export");
+    product.WriteString("LogoDir", home_.Path() + "/log");
+    product.WriteString("FileMask", "*.*");
+  }
+  // Keyboard uploads count too; a line without an address names no scale;
+  // a date format with a comma keeps its comma.
+  test::WriteFile(home_.Path() + "/log/sclogo.csv",
+                         "07.12.2026,10:00:01,10.1.2.7,0,a.txt\r\n"
+                         "07.12.2026,10:00:02,10.1.2.91,0,a.txt\r\n"
+                         "07.12.2026,11:00:01,10.1.2.7,2,b.txt\r\n"
+                         "07.12.2026,11:00:03,,6,broken.txt\r\n"
+                         "07.12.2026,11:00:05,10.1.2.7,15,keys.xml\r\n"
+                         "Mon, 07.12.2026,11:00:06,10.1.2.12,3,c.txt\r\n");
+  const std::string unsent = home_.Path() + "/export/Unsent/";
+  test::WriteFile(unsent + "{6F9619FF-8B86-D011-B42D-00C04FC964FF}b007.txt", "T1\r\n");
+  test::WriteFile(unsent + "{7F9619FF-8B86-D011-B42D-00C04FC964FF}keys007.xml", "<x/>");
+  ASSERT_TRUE(platform::SetLastWriteTime(unsent + "{6F9619FF-8B86-D011-B42D-00C04FC964FF}b007.txt",
+                                         std::time(nullptr) - 7200));
+  test::WriteFile(home_.Path() + "/export/new1.txt", "T1\r\n");
+  test::WriteFile(home_.Path() + "/export/new2.txt", "T1\r\n");
+
+  CommandResult r = RunStatus({});
+  EXPECT_EQ(r.code, kStatusSomeFailed) << r.err;
+  EXPECT_NE(r.out.find("7      10.1.2.7         failed       07.12.2026 11:00:05       "
+                       "15 keyboard upload: connection failed  07.12.2026 10:00:01  2, oldest 2h 00m\n"),
+            std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("12     10.1.2.12        unknown      Mon, 07.12.2026 11:00:06  3 scale refused a frame"
+                       "                never                -\n"),
+            std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("Files waiting in the export directory: 2\n"), std::string::npos) << r.out;
+
+  r = RunStatus({"--json"});
+  EXPECT_NE(r.out.find("{\"scale\": 7, \"address\": \"10.1.2.7\", \"state\": \"failed\", \"delivered\": false, "
+                       "\"last_code\": 15, \"last_code_meaning\": \"keyboard upload: connection failed\", "
+                       "\"last_attempt\": \"07.12.2026 11:00:05\", \"last_success\": \"07.12.2026 10:00:01\", "
+                       "\"parked_files\": 2, \"oldest_parked_age_s\": 7"),
+            std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("\"last_code\": 0, \"last_code_meaning\": \"delivered\", \"last_attempt\": \"07.12.2026 "
+                       "10:00:02\", \"last_success\": \"07.12.2026 10:00:02\", \"parked_files\": 0"),
+            std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("\"files_waiting\": 2}"), std::string::npos) << r.out;
 }
 
 TEST_F(StatusClientTest, FailsWhenNothingAnswers) {

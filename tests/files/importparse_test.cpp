@@ -69,5 +69,52 @@ TEST(ImportBytesTest, ReadingFromAPositionAddsToTheLists) {
   EXPECT_EQ(pos, bytes.size());
 }
 
+TEST(ImportBytesTest, SkippedLinesAreCountedWithTheFirstOnesLineAndReason) {
+  const std::string goods(132, '7');
+  // Line 2 is one short of the fixed layout, line 4 has no text, line 5 an
+  // unknown code; the blank line 3 counts neither as read nor as skipped.
+  const std::string bytes = "A" + goods + "\r\nA" + goods.substr(1) + "\r\n\r\nI12345\r\nX1\r\nT1\r\n";
+  TLineLists lists;
+  lists.skips.Skip(9, "from an earlier file");
+  EXPECT_TRUE(ParseImportBytes(bytes, itFixed, ',', lists));
+  EXPECT_EQ(lists.skips.read, 5u);
+  EXPECT_EQ(lists.skips.skipped, 3u);
+  EXPECT_EQ(lists.skips.firstLine, 2u);
+  EXPECT_EQ(lists.skips.firstReason, "A line of 132 characters, the fixed layout needs 133");
+  EXPECT_EQ(lists.aLineNumbers, (std::vector<size_t>{1}));
+
+  TLineLists delimited;
+  EXPECT_TRUE(ParseImportBytes("A;x\nI;no separator\nA;y\n\x01\n", itDelimited, ',', delimited));
+  EXPECT_EQ(delimited.skips.read, 4u);
+  EXPECT_EQ(delimited.skips.skipped, 2u);
+  EXPECT_EQ(delimited.skips.firstLine, 2u);
+  EXPECT_EQ(delimited.skips.firstReason, "I line without a separator or text");
+  EXPECT_EQ(delimited.aLineNumbers, (std::vector<size_t>{1, 3}));
+
+  // Reading from a position numbers the lines from the start of the bytes.
+  TLineLists resumed;
+  size_t pos = 3;
+  EXPECT_TRUE(ReadImportLines("D1\nQ2\n", pos, false, ',', resumed));
+  EXPECT_EQ(resumed.skips.firstLine, 2u);
+  EXPECT_EQ(resumed.skips.firstReason, "unknown line code 'Q'");
+}
+
+TEST(SkippedLinesTest, LaterSkipsKeepTheEarlierFirstLine) {
+  TSkippedLines skips;
+  skips.Add(0, 1, "nothing");
+  EXPECT_EQ(skips.skipped, 0u);
+  skips.Add(2, 7, "encoder");
+  EXPECT_EQ(skips.skipped, 2u);
+  EXPECT_EQ(skips.firstLine, 7u);
+  skips.Add(1, 9, "later");
+  EXPECT_EQ(skips.skipped, 3u);
+  EXPECT_EQ(skips.firstLine, 7u);
+  EXPECT_EQ(skips.firstReason, "encoder");
+  skips.Add(1, 3, "earlier");
+  EXPECT_EQ(skips.firstLine, 3u);
+  EXPECT_EQ(skips.firstReason, "earlier");
+  EXPECT_EQ(skips.skipped, 4u);
+}
+
 }  // namespace
 }  // namespace tv::testing

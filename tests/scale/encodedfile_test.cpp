@@ -56,6 +56,28 @@ TEST_F(EncodedFileTest, StepsFollowTheSessionOrderWithTheLineEncodersBytes) {
   EXPECT_EQ(file->bytes.size(), total);
 }
 
+TEST_F(EncodedFileTest, CountsTheALinesLeftOutWithTheFirstOnesReason) {
+  const std::string noNumber = ";123456789012;000000;x;x;0;0;1.50;5;x;Nothing";
+  lists.aLines = {kApple, "not a goods line", kPear, noNumber};
+  TEncodedFilePtr file = Encode();
+  EXPECT_EQ(file->skippedGoods, 2u);
+  EXPECT_EQ(file->firstSkippedGoods, 1u);
+  EXPECT_EQ(file->firstSkipReason, "A line whose fields cannot be read");
+  // The count changes no frame: the same bytes as the file without them.
+  lists.aLines = {kApple, kPear};
+  TEncodedFilePtr clean = Encode();
+  EXPECT_EQ(clean->skippedGoods, 0u);
+  EXPECT_TRUE(clean->firstSkipReason.empty());
+  EXPECT_EQ(Frames(*file), Frames(*clean));
+
+  lists.aLines = {kApple, noNumber};
+  file = Encode();
+  EXPECT_EQ(file->skippedGoods, 1u);
+  EXPECT_EQ(file->firstSkippedGoods, 1u);
+  EXPECT_NE(file->firstSkipReason.find("without a goods number from 1 to"), std::string::npos)
+      << file->firstSkipReason;
+}
+
 TEST_F(EncodedFileTest, ClockLinesLeaveTheCurrentTimeToTheSender) {
   for (const char* line : {"", ";now", "no separator"}) {
     lists.tLines = {line};

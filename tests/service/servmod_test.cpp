@@ -3,12 +3,15 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <filesystem>
 
 #include "config/settings.h"
 #include "platform/fs.h"
 #include "platform/registry.h"
 #include "platform/tick.h"
 #include "testutil.h"
+#include "tovalink/unit_template.h"
+#include "tovalink/version.h"
 
 namespace tv {
 namespace {
@@ -64,8 +67,16 @@ TEST_F(ServiceProcessTest, InstallAndUninstallWriteAndRemoveTheUnit) {
   std::string unit = test::ReadFile(units / "tovalink.service");
   EXPECT_NE(unit.find("Description=Tovalink\n"), std::string::npos);
   EXPECT_NE(unit.find("Restart=on-failure"), std::string::npos);
-  EXPECT_NE(unit.find("CAP_NET_RAW"), std::string::npos);
-  EXPECT_NE(unit.find("ExecStart=/"), std::string::npos);
+  EXPECT_NE(unit.find("\nAmbientCapabilities=CAP_NET_RAW\n"), std::string::npos);
+  EXPECT_NE(unit.find("\nCapabilityBoundingSet=CAP_NET_RAW\n"), std::string::npos);
+  // The shipped unit, with ExecStart at the binary that installed it.
+  EXPECT_NE(unit.find("\nExecStart=" + std::filesystem::canonical(test::TovalinkBinary()).string() + "\n"), std::string::npos)
+      << unit;
+  EXPECT_EQ(unit.find(kUnitExecPlaceholder), std::string::npos) << "no placeholder is left: " << unit;
+  EXPECT_NE(unit.find("\nUser=tovalink\n"), std::string::npos);
+  EXPECT_NE(unit.find("\nStateDirectory=tovalink\n"), std::string::npos);
+  EXPECT_NE(unit.find("\nProtectSystem=strict\n"), std::string::npos);
+  EXPECT_EQ(unit.find("TimeoutStopSec=infinity"), std::string::npos) << "a stop is bounded";
 
   ASSERT_EQ(test::RunBinary({test::TovalinkBinary(), "UNINSTALL", "silent"}, Env(), out), 0) << out;
   EXPECT_NE(out.find("Сервис Tovalink. Версия 2.43"), std::string::npos);
@@ -74,6 +85,12 @@ TEST_F(ServiceProcessTest, InstallAndUninstallWriteAndRemoveTheUnit) {
 
   EXPECT_NE(test::RunBinary({test::TovalinkBinary(), "-Uninstall"}, Env(), out), 0);
   EXPECT_NE(out.find("Tovalink: "), std::string::npos) << "a failure names the display name: " << out;
+}
+
+TEST_F(ServiceProcessTest, VersionIsTheProjectVersion) {
+  std::string out;
+  ASSERT_EQ(test::RunBinary({test::TovalinkBinary(), "--version"}, Env(), out), 0) << out;
+  EXPECT_EQ(out, std::string("tovalink ") + kVersion + "\n");
 }
 
 class RegCliTest : public ServiceProcessTest {

@@ -1,0 +1,43 @@
+// What `tovalink status` adds when it asks this machine's own service: the
+// per-scale history from the delivery log, the files parked per scale in the
+// Unsent folder and the files waiting in the export directory.  Read from
+// the store and the files only; nothing is created or changed.
+#pragma once
+
+#include <ctime>
+#include <map>
+#include <optional>
+#include <string>
+
+namespace tv {
+
+struct TScaleHistory {
+  int lastCode = -1;        // -1: the delivery log has no line for the scale
+  std::string lastAttempt;  // "date time" as the log writes it
+  std::string lastSuccess;  // empty: never delivered
+  int parked = 0;
+  std::time_t oldestParked = 0;  // last-write time of the oldest parked file
+};
+
+struct TLocalStatus {
+  std::string addressPrefix;
+  std::optional<int> filesWaiting;  // none when the export directory cannot be listed
+  std::map<int, TScaleHistory> scales;
+
+  const TScaleHistory* Find(int number) const {
+    auto it = scales.find(number);
+    return it == scales.end() ? nullptr : &it->second;
+  }
+};
+
+// Reads the local store at `storePath` and the files it names; empty when
+// the store does not exist or cannot be read.
+std::optional<TLocalStatus> ReadLocalStatus(const std::string& storePath);
+
+// Splits one delivery-log line into its time text, address and code.  The
+// date format may itself hold commas, so the address is found as the field
+// that starts with `prefix` and is followed by a number.
+bool ParseLogLine(const std::string& line, const std::string& prefix, std::string& when, std::string& address,
+                  int& code);
+
+}  // namespace tv

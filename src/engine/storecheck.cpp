@@ -1,0 +1,314 @@
+#include "engine/storecheck.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <map>
+#include <optional>
+#include <set>
+
+#include "config/settings.h"
+#include "config/storedvalues.h"
+#include "engine/startreport.h"
+#include "files/fileproc.h"
+#include "files/parkedname.h"
+#include "platform/fs.h"
+#include "platform/registry.h"
+
+namespace tv {
+namespace {
+
+using platform::RegType;
+using platform::Registry;
+using platform::RegValue;
+
+using platform::RegistryKey;
+namespace cfg = config;
+
+enum class Kind { String, Integer, Boolean };
+
+Kind KindOf(const cfg::StoredValue& v) {
+  if (v.type == RegType::String) return Kind::String;
+  return v.boolean ? Kind::Boolean : Kind::Integer;
+}
+
+// Strings the service cannot work with when empty.
+constexpr const cfg::StoredValue* kMustHoldText[] = {&cfg::kExportDir, &cfg::kLogoDir, &cfg::kIPAdress,
+                                                     &cfg::kFileMask};
+
+bool MustHoldText(const cfg::StoredValue& v) {
+  return std::find(std::begin(kMustHoldText), std::end(kMustHoldText), &v) != std::end(kMustHoldText);
+}
+
+// The five scale tables; entry i of each describes the same scale.
+constexpr const char* kScaleTables[] = {kDevicesKey, kDeviceTypesKey, kDeviceBarcodeTypesKey, kDeviceUseByInDaysKey,
+                                        kDeviceConstBCKey};
+
+std::string ShortKey(const char* key) {
+  std::string k = key;
+  return k.substr(k.rfind('\\') + 1);
+}
+
+class Checker {
+ public:
+  Checker(Registry& reg, TCheckReport& report) : reg_(reg), report_(report) {}
+
+  void Run(const platform::Regional& host) {
+    {
+      RegistryKey product = reg_.OpenReadOnly(kProductKey);
+      if (!product) {
+        Error(std::string("the key ") + kProductKey + " is missing (the service creates it only in an empty store)");
+        return;
+      }
+      // Every product-key value the service reads, from the table of stored
+      // values.
+      for (const cfg::StoredValue* v : cfg::ValuesOf(kProductKey))
+        if (v->reads != cfg::kNotRead) CheckValue(product, *v);
+    }
+    CheckAddressPrefix();
+    CheckTables();
+    CheckDirectory("ExportDir", Str(cfg::kExportDir));
+    if (!Str(cfg::kExportDir).empty()) CheckDirectory("ExportDir\\Unsent", Str(cfg::kExportDir) + "\\Unsent");
+    CheckDirectory("LogoDir", Str(cfg::kLogoDir));
+    CheckSeparators(host);
+    CheckParkedFiles();
+  }
+
+ private:
+  void Error(const std::string& t) { report_.findings.push_back({TCheckLevel::Error, t}); }
+  void Warning(const std::string& t) { report_.findings.push_back({TCheckLevel::Warning, t}); }
+  void Note(const std::string& t) { report_.findings.push_back({TCheckLevel::Note, t}); }
+  std::string Str(const cfg::StoredValue& v) const {
+    auto it = strings_.find(std::string(v.name));
+    return it == strings_.end() ? std::string() : it->second;
+  }
+
+  static const char* KindName(Kind k) {
+    return k == Kind::String ? "a string (REG_SZ)" : k == Kind::Integer ? "an integer (REG_DWORD)" : "0 or 1 (REG_DWORD)";
+  }
+
+  void CheckValue(RegistryKey& key, const cfg::StoredValue& v) {
+    const std::string name(v.name);
+    const Kind kind = KindOf(v);
+    const bool nonEmpty = MustHoldText(v);
+    std::optional<RegValue> value = key.ReadValue(name);
+    if (!value) {
+      // A missing string reads as empty; a missing number stops the read
+      // unless the value is optional, when its default stands in.
+      if (v.required && (kind != Kind::String || nonEmpty))
+        Error(name + " is missing; it must be " + KindName(kind));
+      else if (!v.required && kind != Kind::String)
+        numbers_[name] = static_cast<int32_t>(v.number);
+      else if (!v.required)
+        strings_[name] = std::string(v.text);
+      return;
+    }
+    if (value->type != v.type) {
+      std::string msg = name + " is of the wrong type; it must be " + KindName(kind);
+      if (v.required) Error(msg); else Warning(msg + " (ignored)");
+      return;
+    }
+    if (kind == Kind::String) {
+      strings_[name] = value->text;
+      if (nonEmpty && value->text.empty()) Error(name + " is empty");
+    } else {
+      numbers_[name] = static_cast<int32_t>(value->number);
+    }
+  }
+
+  void CheckAddressPrefix() {
+    const std::string p = Str(cfg::kIPAdress);
+    if (p.empty()) return;
+    int parts = 0;
+    size_t pos = 0;
+    bool ok = p.back() == '.';
+    while (ok && parts < 3) {
+      size_t dot = p.find('.', pos);
+      std::string part = p.substr(pos, dot == std::string::npos ? std::string::npos : dot - pos);
+      ok = dot != std::string::npos && !part.empty() && part.size() <= 3 &&
+           std::all_of(part.begin(), part.end(), [](char c) { return std::isdigit(static_cast<unsigned char>(c)); }) &&
+           std::stoi(part) <= 255;
+      pos = dot + 1;
+      ++parts;
+    }
+    if (!ok || pos != p.size())
+      Error("IPAdress \"" + p + "\" is not three dotted numbers and a dot (such as \"192.168.0.\")");
+  }
+
+  // Reads TotalNumber and the entries of one table; false when it cannot.
+  bool ReadTable(const char* key, std::vector<int32_t>& entries) {
+    const std::string name = ShortKey(key);
+    RegistryKey table = reg_.OpenReadOnly(key);
+    if (!table) {
+      if (name == "Devices") Error("the table Devices is missing: no scale receives anything");
+      return false;
+    }
+    std::optional<RegValue> total = table.ReadValue("TotalNumber");
+    bool ok = total && total->type == RegType::DWord;
+    if (!ok) Error(name + "\\TotalNumber is missing or not an integer");
+    for (int32_t i = 1; ok && i <= static_cast<int32_t>(total->number) && i <= 1000; ++i) {
+      std::optional<RegValue> e = table.ReadValue("Scale" + std::to_string(i));
+      if (!e || e->type != RegType::DWord) {
+        Error(name + "\\Scale" + std::to_string(i) + " is missing or not an integer (TotalNumber is " +
+              std::to_string(total->number) + ")");
+        ok = false;
+      } else {
+        entries.push_back(static_cast<int32_t>(e->number));
+      }
+    }
+    return ok;
+  }
+
+  void CheckTables() {
+    std::vector<int32_t> numbers;
+    if (!ReadTable(kDevicesKey, numbers)) return;
+    scaleNumbers_.insert(numbers.begin(), numbers.end());
+    tablesRead_ = true;
+    if (numbers.empty()) Warning("the scale list is empty (Devices\\TotalNumber is 0): nothing is delivered");
+    std::set<int32_t> seen;
+    for (size_t i = 0; i < numbers.size(); ++i) {
+      const std::string entry = "Devices\\Scale" + std::to_string(i + 1);
+      if (numbers[i] < 1 || numbers[i] > 255)
+        Error(entry + " is " + std::to_string(numbers[i]) + "; a scale number is 1 to 255");
+      else if (!seen.insert(numbers[i]).second)
+        Error(entry + " repeats scale number " + std::to_string(numbers[i]));
+    }
+    if (!numbers.empty()) {
+      std::string list;
+      for (int32_t n : numbers) list += (list.empty() ? "" : ", ") + std::to_string(n);
+      Note(std::to_string(numbers.size()) + (numbers.size() == 1 ? " scale: " : " scales: ") + list + " at " +
+           Str(cfg::kIPAdress) + "n");
+    }
+    for (const char* key : kScaleTables) {
+      if (ShortKey(key) == "Devices") continue;
+      std::vector<int32_t> entries;
+      if (!ReadTable(key, entries)) continue;
+      if (entries.size() != numbers.size())
+        Error(ShortKey(key) + "\\TotalNumber is " + std::to_string(entries.size()) + " but Devices\\TotalNumber is " +
+              std::to_string(numbers.size()));
+    }
+  }
+
+  // The nearest ancestor of `path` that exists.
+  static std::string ExistingAncestor(std::string path) {
+    while (!path.empty() && !platform::DirectoryExists(path) && !platform::FileExists(path)) {
+      size_t slash = path.find_last_of('/');
+      if (slash == std::string::npos) return {};
+      path = slash == 0 ? "/" : path.substr(0, slash);
+    }
+    return path;
+  }
+
+  void CheckDirectory(const std::string& name, const std::string& stored) {
+    if (stored.empty()) return;
+    if (stored.rfind("\\\\", 0) == 0 || stored.rfind("//", 0) == 0) {
+      Error(name + " \"" + stored + "\" is a network (UNC) path; mount the share and give its local path");
+      return;
+    }
+    const std::string path = platform::MapPath(stored);
+    if (path.empty() || path[0] != '/') {
+      Error(name + " \"" + stored + "\" is a relative path; give a drive letter or an absolute path");
+      return;
+    }
+    if (platform::DirectoryExists(path)) {
+      if (::access(path.c_str(), W_OK | X_OK) != 0)
+        Error(name + " " + path + " cannot be written");
+      else
+        Note(name + " " + path);
+      return;
+    }
+    const std::string base = ExistingAncestor(path);
+    if (base.empty() || !platform::DirectoryExists(base))
+      Error(name + " " + path + " cannot be made: " + (base.empty() ? path : base) + " is not a directory");
+    else if (::access(base.c_str(), W_OK | X_OK) != 0)
+      Error(name + " " + path + " cannot be made: " + base + " cannot be written");
+    else
+      Note(name + " " + path + " does not exist yet; the service makes it");
+  }
+
+  void CheckSeparators(const platform::Regional& host) {
+    const std::string locale = EffectiveLocale("LC_NUMERIC");
+    const char list = Str(cfg::kListSeparator).empty() ? 0 : Str(cfg::kListSeparator)[0];
+    const char decimal = Str(cfg::kDecimalSeparator).empty() ? 0 : Str(cfg::kDecimalSeparator)[0];
+    const std::string line = SeparatorSource("list separator", list, host.listSeparator, "ListSeparator") + ", " +
+                             SeparatorSource("decimal separator", decimal, host.decimalSeparator, "DecimalSeparator");
+    if (list != 0 && list != host.listSeparator)
+      Warning(std::string("ListSeparator '") + list + "' is not the list separator of locale " + locale + " ('" +
+              host.listSeparator + "'): files are split at the locale's, fields at the stored one; "
+              "set the service's locale or ListSeparator so that both agree");
+    if ((list == 0 || decimal == 0) && IsPlainLocale(locale))
+      Warning(line + ": the C/POSIX locale rarely matches the back office; set ListSeparator and DecimalSeparator");
+    else
+      Note(line);
+  }
+
+  void CheckParkedFiles() {
+    const std::string exportDir = Str(cfg::kExportDir);
+    if (exportDir.empty() || !tablesRead_) return;
+    std::vector<platform::FoundFile> found;
+    platform::FindFiles(platform::MapPath(exportDir + "\\Unsent") + "/*", found);
+    for (const platform::FoundFile& f : found) {
+      if (f.isDirectory || !IsParkedName(f.name)) continue;
+      const int number = CFiles::ScaleNumberFromFileName(f.name);
+      if (!scaleNumbers_.count(number))
+        Warning("Unsent/" + f.name + " is parked for scale " + std::to_string(number) +
+                ", which is not in the scale list: it is never delivered and starts a cycle at every check");
+    }
+  }
+
+  Registry& reg_;
+  TCheckReport& report_;
+  std::map<std::string, std::string> strings_;
+  std::map<std::string, int32_t> numbers_;
+  std::set<int32_t> scaleNumbers_;
+  bool tablesRead_ = false;
+};
+
+}  // namespace
+
+bool TCheckReport::Passed() const { return Count(TCheckLevel::Error) == 0; }
+
+int TCheckReport::Count(TCheckLevel level) const {
+  return static_cast<int>(std::count_if(findings.begin(), findings.end(),
+                                        [&](const TCheckFinding& f) { return f.level == level; }));
+}
+
+TCheckReport CheckStore(const std::string& storePath, const platform::Regional& host) {
+  TCheckReport report;
+  report.storePath = storePath;
+  if (!platform::FileExists(storePath)) {
+    report.findings.push_back({TCheckLevel::Warning, "the store " + storePath +
+                                                         " does not exist; the first start writes the defaults "
+                                                         "(set IPAdress before files arrive)"});
+    return report;
+  }
+  try {
+    Registry reg(storePath);
+    Checker(reg, report).Run(host);
+  } catch (const platform::RegistryError& e) {
+    report.findings.push_back({TCheckLevel::Error, std::string("the store cannot be read: ") + e.what()});
+  }
+  return report;
+}
+
+void PrintCheckReport(const TCheckReport& report, std::FILE* out) {
+  for (const TCheckFinding& f : report.findings) {
+    const char* word = f.level == TCheckLevel::Error ? "error" : f.level == TCheckLevel::Warning ? "warning" : "ok";
+    std::fprintf(out, "%s: %s\n", word, f.text.c_str());
+  }
+  std::fprintf(out, "%s: %d errors, %d warnings\n", report.storePath.c_str(), report.Count(TCheckLevel::Error),
+               report.Count(TCheckLevel::Warning));
+}
+
+int RunCheckCommand(int argc, char** /*argv*/) {
+  if (argc != 0) {
+    std::fprintf(stderr, "usage: tovalink check\n");
+    return 2;
+  }
+  const TCheckReport report = CheckStore(Registry::DefaultPath(), platform::Regional::FromProcessLocale());
+  PrintCheckReport(report, stdout);
+  return report.Passed() ? 0 : 1;
+}
+
+}  // namespace tv

@@ -1,0 +1,37 @@
+// `tovalink check`: reads the store the way the service will and names every
+// value that would stop it from starting or from delivering, one line each.
+// Never writes: a missing store is not created.
+#pragma once
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "platform/regional.h"
+
+namespace tv {
+
+enum class TCheckLevel { Note, Warning, Error };
+
+struct TCheckFinding {
+  TCheckLevel level;
+  std::string text;
+};
+
+struct TCheckReport {
+  std::string storePath;
+  std::vector<TCheckFinding> findings;
+  // True when the service could start and deliver with this store.
+  bool Passed() const;
+  int Count(TCheckLevel level) const;
+};
+
+TCheckReport CheckStore(const std::string& storePath, const platform::Regional& host);
+
+// "error: ...", "warning: ...", "ok: ..." lines and a closing count.
+void PrintCheckReport(const TCheckReport& report, std::FILE* out);
+
+// `tovalink check`: exit 0 when the store passes, 1 otherwise.
+int RunCheckCommand(int argc, char** argv);
+
+}  // namespace tv

@@ -1,0 +1,212 @@
+// What an operator sees of a running service: the lines on standard error
+// (the journal under systemd) and the STATUS lines sent to the notify socket
+// (what `systemctl status` shows), read from the real binary.
+#include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+
+#include <regex>
+
+#include "site.h"
+
+namespace tv::test {
+namespace {
+
+// Plays systemd's end of NOTIFY_SOCKET: a unix datagram socket whose
+// messages the test collects.
+class FakeNotifySocket {
+ public:
+  explicit FakeNotifySocket(const std::string& path) : path_(path) {
+    fd_ = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    std::snprintf(addr.sun_path, sizeof addr.sun_path, "%s", path.c_str());
+    bound_ = bind(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
+  }
+  ~FakeNotifySocket() { close(fd_); }
+  bool Bound() const { return bound_; }
+  std::string Env() const { return "NOTIFY_SOCKET=" + path_; }
+
+  // Waits for a message holding `needle`; every message read is kept.
+  bool WaitFor(const std::string& needle, int timeoutMs) {
+    return WaitUntil(
+        [&] {
+          Drain();
+          for (const std::string& m : messages) if (m.find(needle) != std::string::npos) return true;
+          return false;
+        },
+        timeoutMs);
+  }
+  std::vector<std::string> messages;
+
+ private:
+  void Drain() {
+    char buf[4096];
+    for (;;) {
+      ssize_t n = recv(fd_, buf, sizeof buf, MSG_DONTWAIT);
+      if (n <= 0) return;
+      messages.emplace_back(buf, static_cast<size_t>(n));
+    }
+  }
+  std::string path_;
+  int fd_ = -1;
+  bool bound_ = false;
+};
+
+bool Has(const std::string& text, const std::string& needle) { return text.find(needle) != std::string::npos; }
+
+TEST(ServiceLog, StartDeliveriesCycleAndStopAreLoggedAndNotified) {
+  Site site;
+  site.SetScales({3, 8});
+  site.SetString("ListSeparator", ";");
+  site.AddScale(3);
+  sim::Behaviour refusing;
+  refusing.deleteAnswer = 0x15;
+  site.AddScale(8, refusing);
+  FakeNotifySocket notify(site.home / "notify.sock");
+  ASSERT_TRUE(notify.Bound());
+  site.Start({notify.Env()});
+  ASSERT_TRUE(notify.WaitFor("READY=1", 10000));
+  EXPECT_TRUE(notify.WaitFor("STATUS=no export cycle yet; watching " + site.exportDir, 5000));
+
+  site.Drop("prices.txt", GoodsFile());
+  ASSERT_TRUE(site.WaitForLog(2));
+  ASSERT_TRUE(notify.WaitFor("STATUS=last cycle", 10000));
+  // The summary counts what the delivery log holds: scale 3 delivered,
+  // scale 8 refused and got a parked copy.
+  std::regex status(R"(STATUS=last cycle \d\d:\d\d: 1 file, 1 of 2 scales delivered, 1 file parked)");
+  bool matched = false;
+  for (const std::string& m : notify.messages) matched = matched || std::regex_search(m, status);
+  EXPECT_TRUE(matched) << ::testing::PrintToString(notify.messages);
+  EXPECT_EQ(site.Unsent().size(), 1u);
+
+  ASSERT_EQ(site.Stop(), 0);
+  EXPECT_TRUE(notify.WaitFor("STOPPING=1", 5000));
+  const std::string& out = site.output;
+  // Start: version, directories, where each separator comes from, the log's
+  // date format, the scale count.
+  EXPECT_TRUE(Has(out, "Tovalink 2.43 starting; state directory " + site.home.Path())) << out;
+  EXPECT_TRUE(Has(out, "ExportDir " + site.exportDir + ", Unsent " + site.exportDir + "/Unsent, LogoDir " +
+                           site.logDir)) << out;
+  EXPECT_TRUE(Has(out, "list separator ';' (stored ListSeparator; files are split at the locale's ','), "
+                       "decimal separator '.' (locale C)")) << out;
+  EXPECT_TRUE(Has(out, "delivery log dates \"%m/%d/%y\", times \"%H:%M:%S\" (locale C)")) << out;
+  EXPECT_TRUE(Has(out, "2 scales in the scale list, VerInterval 1 s")) << out;
+  // One line per attempt, a warning for the failure with its meaning.
+  EXPECT_TRUE(Has(out, "tovalink: scale 3 (127.0.0.3): prices.txt: code 0, delivered\n")) << out;
+  EXPECT_TRUE(Has(out, "tovalink: warning: scale 8 (127.0.0.8): prices.txt: code 3, scale refused a frame\n"))
+      << out;
+  EXPECT_TRUE(Has(out, "export cycle: 1 file, 2 scales: 1 delivered, 1 failed, 1 file parked, ")) << out;
+  // A retry of the parked copy may be running: "stopping" or "stopping: waiting ...".
+  EXPECT_TRUE(Has(out, "tovalink: stopping")) << out;
+  EXPECT_TRUE(Has(out, "tovalink: stopped\n")) << out;
+}
+
+TEST(ServiceLog, FailedRetriesOfParkedCopiesAreLoggedThoughTheCsvLogLeavesThemOut) {
+  Site site;
+  site.SetScales({5});
+  // No scale listens at 127.0.0.5: every attempt fails.
+  site.Drop("prices.txt", GoodsFile());
+  site.Start();
+  ASSERT_TRUE(site.WaitForLog(1));
+  ASSERT_TRUE(WaitUntil([&] { return Has(site.service->Output(), "(parked copy): code 2"); }, 20000))
+      << site.service->Output();
+  ASSERT_EQ(site.Stop(), 0);
+  EXPECT_EQ(site.Log().size(), 1u) << "the CSV log still holds only the first attempt";
+  EXPECT_TRUE(Has(site.output, "warning: scale 5 (127.0.0.5): prices.txt: code 2, scale not reachable")) << site.output;
+  std::regex retry(R"(warning: scale 5 \(127\.0\.0\.5\): \{[0-9A-F-]+\}prices005\.txt \(parked copy\): code 2)");
+  EXPECT_TRUE(std::regex_search(site.output, retry)) << site.output;
+}
+
+TEST(ServiceLog, StopDuringACycleSaysWhatItWaitsFor) {
+  Site site;
+  site.SetScales({4});
+  sim::Behaviour slow;
+  slow.delayMs = 1500;
+  site.AddScale(4, slow);
+  FakeNotifySocket notify(site.home / "notify.sock");
+  ASSERT_TRUE(notify.Bound());
+  site.Start({notify.Env()});
+  site.Drop("prices.txt", GoodsFile());
+  ASSERT_TRUE(site.Scale(4).WaitForFrames(1, 15000));
+  ASSERT_EQ(site.Stop(), 0);
+  EXPECT_TRUE(Has(site.output, "stopping: waiting for the export cycle: prices.txt to scale 4")) << site.output;
+  EXPECT_TRUE(notify.WaitFor("STATUS=stopping: waiting for the export cycle: prices.txt to scale 4", 5000))
+      << ::testing::PrintToString(notify.messages);
+  // The cycle was finished, not cut short.
+  EXPECT_EQ(site.Log().size(), 1u);
+}
+
+TEST(ServiceLog, ADirectoryThatCannotBeMadeIsAnErrorNamingIt) {
+  Site site;
+  site.SetScales({});
+  // A regular file where a parent directory should be.
+  WriteFile(site.home / "blocker", "x");
+  site.SetString("LogoDir", site.home / "blocker/log");
+  site.Start();
+  ASSERT_TRUE(WaitUntil([&] { return Has(site.service->Output(), "scale list"); }, 10000));
+  ASSERT_EQ(site.Stop(), 0);
+  EXPECT_TRUE(Has(site.output, "tovalink: error: directory " + site.home / "blocker/log" + " (from " +
+                                   site.home / "blocker/log" + ") cannot be made: ")) << site.output;
+}
+
+TEST(ServiceLog, AParkedCopyThatCannotBeWrittenIsAnError) {
+  Site site;
+  site.SetScales({6});
+  // A regular file where the Unsent folder belongs; no scale listens.
+  WriteFile(site.exportDir + "/Unsent", "x");
+  site.Start();
+  site.Drop("prices.txt", GoodsFile());
+  ASSERT_TRUE(site.WaitForLog(1));
+  ASSERT_TRUE(WaitUntil([&] { return Has(site.service->Output(), "export cycle:"); }, 10000));
+  ASSERT_EQ(site.Stop(), 0);
+  EXPECT_TRUE(Has(site.output, "error: directory " + site.exportDir + "/Unsent")) << site.output;
+  EXPECT_TRUE(Has(site.output, "error: " + site.exportDir + "/prices.txt not parked for 127.0.0.6: "))
+      << site.output;
+}
+
+TEST(ServiceLog, LinesTheReaderLeavesOutAreCountedWithTheFirstOnesReason) {
+  Site site;
+  site.SetScales({9});
+  site.AddScale(9);
+  site.Start();
+  // Line 2 is one character short of the fixed layout; line 4 has no code
+  // the reader knows.
+  std::string file = GoodsFile();
+  const size_t a = file.find("\r\nA") + 2;
+  const size_t end = file.find("\r\n", a);
+  std::string shortA = file.substr(a, end - a - 1);
+  site.Drop("prices.txt", "D000777\r\n" + shortA + "\r\nT202403050907\r\nX1\r\n\r\n");
+  ASSERT_TRUE(site.WaitForLog(1));
+  site.Drop("clean.txt", GoodsFile());
+  ASSERT_TRUE(site.WaitForLog(2));
+  ASSERT_EQ(site.Stop(), 0);
+  EXPECT_TRUE(Has(site.output, "tovalink: warning: prices.txt: 4 lines read, 2 skipped; first skipped: line 2, A line "
+                               "of 132 characters, the fixed layout needs 133\n")) << site.output;
+  EXPECT_TRUE(Has(site.output, "tovalink: clean.txt: 3 lines read\n")) << site.output;
+  // Only the delete and the clock frame of the first file reached the scale.
+  EXPECT_EQ(site.Scale(9).Frames().size(), 2u + 3u);
+}
+
+TEST(ServiceLog, ALinesTheEncoderLeavesOutAreCountedToo) {
+  Site site;
+  site.SetScales({9});
+  site.AddScale(9);
+  site.Start();
+  // Line 3 passes the reader (it has the fixed length), but its goods code
+  // 0 names no goods, so the encoder leaves it out.
+  std::string good = GoodsFile(123);
+  std::string zero = GoodsFile(0);
+  const std::string aGood = good.substr(good.find("\r\nA") + 2, good.find("\r\nT") - good.find("\r\nA") - 2);
+  const std::string aZero = zero.substr(zero.find("\r\nA") + 2, zero.find("\r\nT") - zero.find("\r\nA") - 2);
+  site.Drop("prices.txt", "D000777\r\n" + aGood + "\r\n" + aZero + "\r\nT202403050907\r\n");
+  ASSERT_TRUE(site.WaitForLog(1));
+  ASSERT_EQ(site.Stop(), 0);
+  EXPECT_TRUE(Has(site.output, "tovalink: warning: prices.txt: 4 lines read, 1 skipped; first skipped: line 3, A line "
+                               "whose fields cannot be read\n")) << site.output;
+  // The delete, the good goods line and the clock reached the scale.
+  EXPECT_EQ(site.Scale(9).Frames().size(), 3u);
+}
+
+}  // namespace
+}  // namespace tv::test
