@@ -549,6 +549,18 @@ def parse_args():
     return args
 
 
+def without_seed(argv):
+    out, skip = [], False
+    for a in argv:
+        if skip or a.startswith("--seed="):
+            skip = False
+        elif a == "--seed":
+            skip = True
+        else:
+            out.append(a)
+    return out
+
+
 def main():
     if os.environ.get(IN_NETNS) != "1":
         # Every packet stays on loopback in a namespace of its own.
@@ -556,8 +568,7 @@ def main():
         netns = os.path.join(ROOT, "scripts", "netns-run")
         os.execv(netns, [netns, sys.executable, os.path.abspath(__file__)] + sys.argv[1:])
     args = parse_args()
-    replay = "%s --seed %d %s" % (sys.argv[0], args.seed,
-                                  "--minutes %g" % args.minutes if args.minutes else "--kills %d" % args.kills)
+    replay = " ".join([sys.argv[0]] + without_seed(sys.argv[1:]) + ["--seed", str(args.seed)])
     log("seed %d (replay: %s)" % (args.seed, replay))
     for program in ("tovalink", "tools/scalesim/tovalink-scalesim"):
         if not os.access(os.path.join(args.build, program), os.X_OK):
