@@ -42,12 +42,13 @@ class FailingDisk : public ::testing::Test {
     site_.SetScales({3, 4});
   }
 
-  // Log lines that claim `file` (or a parked copy of it) reached scale n.
-  size_t Claims(int n, const std::string& file) {
+  // Log lines that say 0 for scale n and a name ending in `tail`: the
+  // common file's own name, a parked copy's "prices004.txt", or ".txt".
+  size_t Claims(int n, const std::string& tail) {
     const std::string address = "127.0.0." + std::to_string(n);
     std::vector<LogLine> log = site_.Log();
     return static_cast<size_t>(std::count_if(log.begin(), log.end(), [&](const LogLine& l) {
-      return l.address == address && l.code == 0 && EndsWith(l.file, file);
+      return l.address == address && l.code == 0 && EndsWith(l.file, tail);
     }));
   }
   // Goods records scale n acknowledged: one per whole delivery of GoodsFile().
