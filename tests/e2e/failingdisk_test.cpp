@@ -13,13 +13,13 @@
 namespace tv::test {
 namespace {
 
-bool Contains(const std::string& text, const std::string& part) {
-  return text.find(part) != std::string::npos;
+bool Contains(const std::string& text, const std::string& needle) {
+  return text.find(needle) != std::string::npos;
 }
 
-size_t Occurrences(const std::string& text, const std::string& part) {
+size_t Occurrences(const std::string& text, const std::string& needle) {
   size_t n = 0;
-  for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
+  for (size_t at = text.find(needle); at != std::string::npos; at = text.find(needle, at + 1)) ++n;
   return n;
 }
 

@@ -17,12 +17,12 @@ Then it lets the service drain everything with all scales up and checks
 that every scale received every file and holds the newest prices.
 
 Everything runs in a network namespace of its own (scripts/netns-run);
-the scales live at 127.0.0.n.  The seed is printed first: the same seed
-replays the same schedule of drops, kills and scale outages.
+the scales live at 127.0.0.n.  The schedule number is printed first: the
+same number replays the same schedule of drops, kills and scale outages.
 
   tools/soak/soak.py --kills 20              # the short run CI does
   tools/soak/soak.py --minutes 60            # an hour
-  tools/soak/soak.py --seed 12345 --kills 20 # replay
+  tools/soak/soak.py --schedule 12345 --kills 20 # replay
 """
 
 import argparse
@@ -92,7 +92,7 @@ def goods_file(k):
 
 
 # A parked copy's name ends with the file's base name, the scale number in
-# three digits and the extension, after a braced unique part.
+# three digits and the extension, after a braced unique prefix.
 PARKED = re.compile(r"^\{.*\}p(\d{6})(\d{3})\.txt$")
 COMMON = re.compile(r"^p(\d{6})\.txt$")
 
@@ -215,7 +215,7 @@ class Site:
 
     def drop(self, k):
         # Written under a hidden name and renamed, as a back office should.
-        hidden = os.path.join(self.export_dir, "." + file_name(k) + ".part")
+        hidden = os.path.join(self.export_dir, "." + file_name(k) + ".writing")
         with open(hidden, "wb") as f:
             f.write(goods_file(k))
             f.flush()
@@ -452,7 +452,7 @@ class Checker:
 
 
 def soak(args, home):
-    rng = random.Random(args.seed)
+    rng = random.Random(args.schedule)
     site = Site(args, home)
     site.configure()
     for n in args.scale_numbers:
@@ -530,7 +530,8 @@ def soak(args, home):
 
 def parse_args():
     p = argparse.ArgumentParser(description="Crash soak of the tovalink service against simulated scales.")
-    p.add_argument("--seed", type=int, default=None, help="schedule seed (default: random, printed)")
+    p.add_argument("--schedule", type=int, default=None,
+                   help="number that picks the random schedule (default: a new one, printed)")
     p.add_argument("--kills", type=int, default=20, help="SIGKILLs of the service (ignored with --minutes)")
     p.add_argument("--minutes", type=float, default=0, help="run this long instead of counting kills")
     p.add_argument("--scales", type=int, default=5, help="number of simulated scales (127.0.0.11 up)")
@@ -542,19 +543,19 @@ def parse_args():
     p.add_argument("--keep", action="store_true", help="keep the state directory even when all is well")
     p.add_argument("--verbose", action="store_true")
     args = p.parse_args()
-    if args.seed is None:
-        args.seed = random.SystemRandom().randrange(1, 2**31)
+    if args.schedule is None:
+        args.schedule = random.SystemRandom().randrange(1, 2**31)
     args.build = os.path.abspath(args.build)
     args.scale_numbers = list(range(11, 11 + args.scales))
     return args
 
 
-def without_seed(argv):
+def without_schedule(argv):
     out, skip = [], False
     for a in argv:
-        if skip or a.startswith("--seed="):
+        if skip or a.startswith("--schedule="):
             skip = False
-        elif a == "--seed":
+        elif a == "--schedule":
             skip = True
         else:
             out.append(a)
@@ -568,8 +569,8 @@ def main():
         netns = os.path.join(ROOT, "scripts", "netns-run")
         os.execv(netns, [netns, sys.executable, os.path.abspath(__file__)] + sys.argv[1:])
     args = parse_args()
-    replay = " ".join([sys.argv[0]] + without_seed(sys.argv[1:]) + ["--seed", str(args.seed)])
-    log("seed %d (replay: %s)" % (args.seed, replay))
+    replay = " ".join([sys.argv[0]] + without_schedule(sys.argv[1:]) + ["--schedule", str(args.schedule)])
+    log("schedule %d (replay: %s)" % (args.schedule, replay))
     for program in ("tovalink", "tools/scalesim/tovalink-scalesim"):
         if not os.access(os.path.join(args.build, program), os.X_OK):
             raise SystemExit("soak: %s not built in %s (scripts/build)" % (program, args.build))
