@@ -68,7 +68,9 @@ TEST_F(EngineTest, AWaitingFileStartsOneCycleAndTheTimerPausesMeanwhile) {
   EXPECT_TRUE(platform::DirectoryExists(dir / "export/Unsent"));
   EXPECT_TRUE(platform::DirectoryExists(dir / "log"));
   DropFile();
-  ASSERT_TRUE(test::WaitUntil([&] { return running.load() == 1; }, 3000));
+  // The engine counts a cycle once its thread has started, which may be
+  // after the cycle is already running.
+  ASSERT_TRUE(test::WaitUntil([&] { return running.load() == 1 && engine->CyclesStarted() >= 1; }, 3000));
   EXPECT_TRUE(engine->Flags().CycleRunning);
   EXPECT_FALSE(engine->TimerEnabled());
   EXPECT_EQ(engine->CyclesStarted(), 1);

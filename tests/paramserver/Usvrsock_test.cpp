@@ -24,6 +24,8 @@ class ParamServerTest : public ::testing::Test {
     registry_ = std::make_unique<platform::GuardedRegistry>(dir_.File("registry.db"));
     test::FillDefaultStore(*registry_);
     before_ = test::Snapshot(*registry_);
+    // "Changes nothing" must cover the device tables too.
+    ASSERT_EQ(before_.count(std::string(kDevicesKey) + "\\Scale1"), 1u);
   }
   void TearDown() override { StopServer(); }
 

@@ -78,7 +78,8 @@ inline std::map<std::string, std::string> Snapshot(platform::GuardedRegistry& re
       all[key + "\\" + v.name] = v.type == platform::RegType::String ? v.text : std::to_string(v.number);
     return k.ListSubKeys();
   };
-  for (const auto& sub : dump(kProductKey)) dump(std::string(kProductKey) + "\\" + sub);
+  // Sub-keys are listed by their full paths.
+  for (const auto& sub : dump(kProductKey)) dump(sub);
   return all;
 }
 
