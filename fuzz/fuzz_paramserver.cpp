@@ -4,8 +4,9 @@
 // ExportsLocked, bit 2 a failing settings reload); the rest is the stream.
 // Properties: the answers are exactly those of the protocol's state
 // machine; ExportsLocked ends as the commands leave it; the store changes
-// only by a well-formed block, to exactly what that block carries, and the
-// engine reloads only after such a block.
+// only by a well-formed block that the remote limits let through (no
+// control characters, directories inside the allowed roots), to exactly
+// what that block carries, and the engine reloads only after such a block.
 #include <atomic>
 #include <cstdio>
 #include <cstddef>
@@ -20,9 +21,11 @@
 #include "fuzzcheck.h"
 #include "netns.h"
 #include "paramserver/Usvrsock.h"
+#include "paramserver/blockpolicy.h"
 #include "paramserver/paramblock.h"
 #include "paramserver/protocol.h"
 #include "paramserver/paramtestkit.h"
+#include "platform/fs.h"
 #include "session_client.h"
 
 namespace {
@@ -36,6 +39,7 @@ struct Harness {
   std::unique_ptr<tv::platform::GuardedRegistry> registry;
   std::shared_ptr<tv::TEngineFlags> flags = std::make_shared<tv::TEngineFlags>();
   std::atomic<bool> reloadSucceeds{true};
+  std::vector<std::string> roots;  // where a remote block may point
   std::atomic<int> reloads{0};
   std::unique_ptr<tv::TParamServer> server;
   Store store;  // what the store should hold
@@ -60,6 +64,9 @@ Harness& TheHarness() {
                                 ++harness->reloads;
                                 return harness->reloadSucceeds.load();
                               }};
+    // Drive paths map into the state directory, so corpus blocks with them pass.
+    harness->roots = {harness->dir, tv::platform::StateHome()};
+    host.defaultRoots = harness->roots;
     harness->server = std::make_unique<tv::TParamServer>(std::move(host), tv::kParamServerPort, 5000);
     harness->server->Start();
     return harness;
@@ -110,7 +117,7 @@ struct Expected {
 };
 
 Expected Model(const std::vector<uint8_t>& stream, bool cycleRunning, bool locked, bool reloadSucceeds,
-               const Store& store) {
+               const Store& store, const std::vector<std::string>& roots) {
   enum { Idle, Opened, Closed } state = Idle;
   Expected e{{}, locked, 0, store};
   for (size_t i = 0; i < stream.size() && state != Closed; ++i) {
@@ -125,13 +132,14 @@ Expected Model(const std::vector<uint8_t>& stream, bool cycleRunning, bool locke
       // The block is the rest of the stream, read in one receive.
       std::vector<uint8_t> block(stream.begin() + static_cast<long>(i) + 1, stream.end());
       tv::TParamBlock decoded;
-      const bool wellFormed = !block.empty() && block.back() == tv::kEOT &&
-                              tv::DecodeBlock(block.data(), block.size(), decoded);
-      if (wellFormed) {
+      const bool allowed = !block.empty() && block.back() == tv::kEOT &&
+                           tv::DecodeBlock(block.data(), block.size(), decoded) &&
+                           tv::BlockRefusal(decoded, roots).empty();
+      if (allowed) {
         e.store = Written(e.store, decoded);
         ++e.reloads;
       }
-      e.answers.push_back(wellFormed && reloadSucceeds ? tv::kACK : tv::kNAK);
+      e.answers.push_back(allowed && reloadSucceeds ? tv::kACK : tv::kNAK);
       state = Closed;  // Written: the stream has nothing left
     } else if (b == tv::kBEL) {
       e.answers.push_back(tv::kNAK);
@@ -176,7 +184,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   h.flags->ExportsLocked = locked;
   h.reloadSucceeds = reloadSucceeds;
   const int reloadsBefore = h.reloads;
-  const Expected expected = Model(stream, cycleRunning, locked, reloadSucceeds, h.store);
+  const Expected expected = Model(stream, cycleRunning, locked, reloadSucceeds, h.store, h.roots);
 
   const std::vector<uint8_t> answers = tv::fuzz::Session(tv::kParamServerPort, stream.data(), stream.size());
   FUZZ_CHECK(answers == expected.answers);

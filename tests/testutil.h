@@ -114,8 +114,10 @@ class Process {
     if (outFd_ >= 0) close(outFd_);
   }
   void Signal(int sig) { kill(pid_, sig); }
+  pid_t Pid() const { return pid_; }
   // Waits for the exit; false on time-out.  Reads the output as it goes.
   bool Wait(int timeoutMs) {
+    if (exited_) return true;  // reaped already: waitpid would fail
     bool done = WaitUntil(
         [&] {
           Drain();

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "config/engineflags.h"
 #include "config/storekeys.h"
 
 namespace tv {
@@ -82,14 +83,6 @@ struct TDeviceTables {
   std::vector<uint8_t> BarcodeTypes;
   std::vector<bool> UseByInDays;
   std::vector<bool> ConstBarcode;
-};
-
-// Flags the engine shares with the parameter server, the status server and
-// the reporter.  Held through a shared_ptr so a worker that outlives the
-// engine (the reporter) never reads freed memory.
-struct TEngineFlags {
-  std::atomic<bool> CycleRunning{false};
-  std::atomic<bool> ExportsLocked{false};
 };
 
 }  // namespace tv

@@ -23,6 +23,7 @@ enum ReadAt : uint8_t {
   kAtStart = 1,   // engine start
   kAtReload = 2,  // engine start and after each parameter server write
   kAtCycle = 4,   // creation of each export cycle
+  kAtBlock = 8,   // each parameter block, before it is written
 };
 
 // When a changed value is in force everywhere it is read.
@@ -30,6 +31,7 @@ enum class TakesEffect : uint8_t {
   NextCycle,  // every export cycle reads it afresh
   NextStart,  // the engine keeps a copy until the next start (reload values
               // also after the parameter server's next write)
+  NextBlock,  // the parameter server reads it for each block it receives
   Never,      // not a setting: the service writes it (DeviceResults)
 };
 
@@ -99,6 +101,12 @@ inline constexpr StoredValue kDecimalSeparator =
     Sz(kProductKey, "DecimalSeparator", "", kAtStart, kOptional | kNotWritten);
 inline constexpr StoredValue kListSeparator =
     Sz(kProductKey, "ListSeparator", "", kAtStart, kOptional | kNotWritten);
+// Host directories, separated by ";", that a remote ExportDir or LogoDir
+// must lie in.  Set only locally: a remote block could otherwise widen its
+// own limits.  Unset: the state directory and the parents of the ExportDir
+// and LogoDir the service started with.
+inline constexpr StoredValue kAllowedRoots =
+    Sz(kProductKey, "AllowedRoots", "", kAtBlock, kOptional | kNotWritten);
 
 // The five scale tables: TotalNumber, then one "Scale" + i per entry; a
 // first start writes one entry.  The parameter server rewrites them whole.
@@ -131,6 +139,7 @@ inline constexpr const StoredValue* kStoredValues[] = {
     &kINGRFontSize,     &kSMessFontSize,    &kINGRROWCount,      &kSMESSROWCount,    &kINGRCOLCount,
     &kSMESSCOLCount,    &kNameAlgorithm,    &kLongBarCode,       &kTextToOEM,        &kForceDi30,
     &kImportType,       &kMaxMessRowCount,  &kMonitorIP,         &kDecimalSeparator, &kListSeparator,
+    &kAllowedRoots,
     &kDevicesCount,     &kDevicesEntry,     &kDeviceTypesCount,  &kDeviceTypesEntry, &kDeviceResult,
     &kBarcodeTypesCount, &kBarcodeTypesEntry, &kUseByInDaysCount, &kUseByInDaysEntry, &kConstBCCount,
     &kConstBCEntry,
@@ -138,6 +147,7 @@ inline constexpr const StoredValue* kStoredValues[] = {
 
 constexpr TakesEffect WhenEffective(const StoredValue& v) {
   if (v.reads == kNotRead) return TakesEffect::Never;
+  if (v.reads == kAtBlock) return TakesEffect::NextBlock;
   return v.reads == kAtCycle ? TakesEffect::NextCycle : TakesEffect::NextStart;
 }
 

@@ -1,5 +1,9 @@
 #include "engine/statusserver.h"
 
+#include <sys/socket.h>
+
+#include <algorithm>
+#include <atomic>
 #include <string>
 
 #include "config/statusprotocol.h"
@@ -13,7 +17,10 @@
 namespace tv {
 namespace {
 
-constexpr int kListenBacklog = 64;
+// As deep as the host allows: the accept loop admits (and evicts) quickly,
+// and a newcomer whose handshake was dropped would wait a second or more
+// for its retry.
+constexpr int kListenBacklog = SOMAXCONN;
 constexpr uint32_t kAcceptRetryMs = 50;
 
 namespace cfg = config;
@@ -89,13 +96,16 @@ class TStatusServer::AcceptThread : public platform::Thread {
 class TStatusServer::Connection : public platform::Thread {
  public:
   Connection(TStatusServer& server, platform::TcpSocket socket)
-      : server_(server), socket_(std::move(socket)) {
+      : server_(server), socket_(std::move(socket)), lastHeard_(platform::TickCount()) {
     WakeOnStop([this] {
       std::lock_guard<std::mutex> lock(socketMutex_);
       socket_.Shutdown();
     });
   }
   ~Connection() override { WaitFor(); }
+
+  // Milliseconds since the client last sent a byte (or connected).
+  uint32_t IdleMs() const { return platform::TickCount() - lastHeard_.load(); }
 
  protected:
   int Execute() override {
@@ -109,7 +119,10 @@ class TStatusServer::Connection : public platform::Thread {
   void Serve() {
     std::vector<uint8_t> reply;
     uint8_t request = 0;
+    // The receive time-out is the idle time-out: silence ends the connection.
+    if (!socket_.SetRecvTimeout(server_.idleTimeoutMs_)) return;
     while (!Terminated() && socket_.RecvByte(request)) {
+      lastHeard_ = platform::TickCount();
       if (request != kStatusRequest) continue;
       if (!BuildReply(server_.registry_, server_.flags_.get(), reply)) continue;
       if (!socket_.SendAll(reply.data(), reply.size())) return;
@@ -119,11 +132,12 @@ class TStatusServer::Connection : public platform::Thread {
   TStatusServer& server_;
   std::mutex socketMutex_;
   platform::TcpSocket socket_;
+  std::atomic<uint32_t> lastHeard_;
 };
 
 TStatusServer::TStatusServer(platform::GuardedRegistry& registry,
-                             std::shared_ptr<TEngineFlags> flags, uint16_t port)
-    : registry_(registry), flags_(std::move(flags)), port_(port) {}
+                             std::shared_ptr<TEngineFlags> flags, uint16_t port, int idleTimeoutMs)
+    : registry_(registry), flags_(std::move(flags)), port_(port), idleTimeoutMs_(idleTimeoutMs) {}
 
 TStatusServer::~TStatusServer() { Deactivate(); }
 
@@ -169,11 +183,27 @@ void TStatusServer::AcceptLoop(const platform::Thread& self) {
 }
 
 void TStatusServer::Admit(platform::TcpSocket socket) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  ReapFinishedLocked();
-  if (connections_.size() >= kMaxConnections) return;  // `socket` closes here
-  connections_.push_back(std::make_unique<Connection>(*this, std::move(socket)));
-  connections_.back()->Start();
+  std::unique_ptr<Connection> evicted;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    ReapFinishedLocked();
+    if (connections_.size() >= kMaxConnections) evicted = TakeIdlestLocked();
+    connections_.push_back(std::make_unique<Connection>(*this, std::move(socket)));
+    connections_.back()->Start();
+  }
+  // Its thread wakes from the shut-down socket and ends at once.
+  if (evicted) {
+    evicted->Terminate();
+    evicted->WaitFor();
+  }
+}
+
+std::unique_ptr<TStatusServer::Connection> TStatusServer::TakeIdlestLocked() {
+  auto idlest = std::max_element(connections_.begin(), connections_.end(),
+                                 [](const auto& a, const auto& b) { return a->IdleMs() < b->IdleMs(); });
+  std::unique_ptr<Connection> taken = std::move(*idlest);
+  connections_.erase(idlest);
+  return taken;
 }
 
 void TStatusServer::ReapFinishedLocked() {

@@ -1,7 +1,10 @@
 // TStatusServer: the TCP server through which a remote tool asks for the
 // delivery state of every scale.  Each connection has a thread of its own;
 // a request byte 1 is answered with the scale list and one state per scale,
-// read afresh from the store and the engine's CycleRunning flag.
+// read afresh from the store and the engine's CycleRunning flag.  A client
+// that sends nothing for the idle time-out is closed, and when every slot
+// is taken a newcomer gets the slot of the connection idle the longest, so
+// silent clients can never lock a status query out.
 #pragma once
 
 #include <cstdint>
@@ -19,14 +22,15 @@ namespace tv {
 
 class TStatusServer {
  public:
-  // Connections served at once; a further one is closed as soon as it is
-  // accepted, so a flood of clients cannot use up the service's threads.
+  // Connections served at once, so a flood of clients cannot use up the
+  // service's threads.
   static constexpr size_t kMaxConnections = 32;
+  static constexpr int kIdleTimeoutMs = 15000;
 
   // `registry` is the engine's store handle, shared with the engine and the
   // parameter server; it must outlive the server.
   TStatusServer(platform::GuardedRegistry& registry, std::shared_ptr<TEngineFlags> flags,
-                uint16_t port = kStatusPort);
+                uint16_t port = kStatusPort, int idleTimeoutMs = kIdleTimeoutMs);
   ~TStatusServer();
   TStatusServer(const TStatusServer&) = delete;
   TStatusServer& operator=(const TStatusServer&) = delete;
@@ -47,10 +51,12 @@ class TStatusServer {
   void AcceptLoop(const platform::Thread& self);
   void Admit(platform::TcpSocket socket);
   void ReapFinishedLocked();
+  std::unique_ptr<Connection> TakeIdlestLocked();
 
   platform::GuardedRegistry& registry_;
   const std::shared_ptr<TEngineFlags> flags_;
   const uint16_t port_;
+  const int idleTimeoutMs_;
   platform::TcpListener listener_;
   std::unique_ptr<AcceptThread> acceptor_;
   std::mutex mutex_;  // guards connections_

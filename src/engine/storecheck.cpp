@@ -4,9 +4,11 @@
 
 #include <algorithm>
 #include <cctype>
+#include <filesystem>
 #include <map>
 #include <optional>
 #include <set>
+#include <system_error>
 
 #include "config/settings.h"
 #include "config/storedvalues.h"
@@ -281,6 +283,14 @@ TCheckReport CheckStore(const std::string& storePath, const platform::Regional& 
     report.findings.push_back({TCheckLevel::Warning, "the store " + storePath +
                                                          " does not exist; the first start writes the defaults "
                                                          "(set IPAdress before files arrive)"});
+    return report;
+  }
+  // Opening would write the store's tables into it; the file stays as found.
+  std::error_code ec;
+  if (std::filesystem::file_size(storePath, ec) == 0 && !ec) {
+    report.findings.push_back({TCheckLevel::Error, "the store " + storePath +
+                                                       " is empty: the service does not start on it; restore it, "
+                                                       "or remove it to start on the defaults"});
     return report;
   }
   try {

@@ -1,11 +1,15 @@
 #include "engine/unengine.h"
 
+#include <filesystem>
 #include <stdexcept>
+#include <system_error>
 
 #include "engine/statusserver.h"
 #include "engine/threngine.h"
 #include "engine/unengine_config.h"
 #include "paramserver/Usvrsock.h"
+#include "paramserver/blockpolicy.h"
+#include "platform/fs.h"
 #include "platform/log.h"
 #include "platform/tick.h"
 #include "reporter/UDPRep.h"
@@ -33,12 +37,28 @@ TEngine::~TEngine() {
   ShutDownWorkers();
 }
 
+// Only a missing store gets the defaults.  An existing one without the
+// product key (emptied, or a different file) would otherwise start the
+// service on defaults, and the shop's configuration would be gone unseen.
+// An empty file is refused before the store opens it, so that it stays as
+// the operator found it.
+void TEngine::OpenStore() {
+  const bool existed = platform::FileExists(storePath_);
+  const std::string refusal = "the store " + storePath_ + " holds no HKCU\\" + kProductKey +
+                              " key (emptied or damaged?): restore it, or remove the file to start on the defaults";
+  std::error_code ec;
+  if (existed && std::filesystem::file_size(storePath_, ec) == 0 && !ec) throw std::runtime_error(refusal);
+  registry_ = std::make_unique<platform::GuardedRegistry>(storePath_);
+  auto reg = registry_->Lock();
+  if (existed && !reg->KeyExists(kProductKey)) throw std::runtime_error(refusal);
+  CreateDefaults(*reg);
+}
+
 void TEngine::StartUp() {
   TEngineSettings s;
   try {
-    registry_ = std::make_unique<platform::GuardedRegistry>(storePath_);
+    OpenStore();
     auto reg = registry_->Lock();
-    CreateDefaults(*reg);
     if (!StartRead(*reg, s))
       throw std::runtime_error("a setting cannot be read or the export and log directories cannot be made");
   } catch (const platform::RegistryError& e) {
@@ -51,7 +71,8 @@ void TEngine::StartUp() {
   if (periodMs > INT32_MAX) periodMs = INT32_MAX;
   timer_ = std::make_unique<TEventTimer>(static_cast<int32_t>(periodMs), *files_, settings_, startEvent_);
   timer_->Start();
-  TParamServerHost host{registry_.get(), flags_, [this] { return Reload(); }};
+  TParamServerHost host{registry_.get(), flags_, [this] { return Reload(); },
+                        DefaultAllowedRoots(s.ExportDir, s.LogoDir), [this] { RequestCycle(); }};
   paramServer_ = std::make_unique<TParamServer>(host, options_.paramPort);
   paramServer_->Start();
   flags_->CycleRunning = false;
@@ -59,7 +80,8 @@ void TEngine::StartUp() {
 }
 
 void TEngine::StartServers() {
-  statusServer_ = std::make_unique<TStatusServer>(*registry_, flags_, options_.statusPort);
+  statusServer_ =
+      std::make_unique<TStatusServer>(*registry_, flags_, options_.statusPort, options_.statusIdleTimeoutMs);
   statusServer_->Activate();
   reporter_ = std::make_unique<TUDPReporter>(Settings()->MonitorIP, flags_, options_.reporterPort);
   reporter_->Start();
@@ -114,9 +136,17 @@ void TEngine::FinishPreviousCycle() {
   cycle_.reset();
 }
 
+void TEngine::ReloadOnRequest() {
+  reloadEvent_.Reset();
+  if (Reload())
+    platform::LogInfo("settings reloaded");
+  else
+    platform::LogError("settings not reloaded: the service goes on with the ones it had");
+}
+
+// Called with CycleRunning already set by the gate.
 bool TEngine::StartCycle() {
   timer_->SetEnabled(false);
-  flags_->CycleRunning = true;
   // Cleared before the cycle exists, so a cycle that ends at once cannot
   // have its end signal wiped out.
   startEvent_.Reset();
@@ -142,9 +172,13 @@ int TEngine::Execute() {
     flags_->CycleRunning = false;
     // The stop event is never reset, so a stop that arrives anywhere in this
     // loop is seen by the next wait.
-    if (platform::WaitForAny({&stopEvent_, &startEvent_}) == 0) break;
+    int woke;
+    while ((woke = platform::WaitForAny({&stopEvent_, &startEvent_, &reloadEvent_})) == 2) ReloadOnRequest();
+    if (woke == 0) break;
     FinishPreviousCycle();
-    if (flags_->ExportsLocked || ParamClientConnected()) continue;
+    // A silent or merely connected parameter client holds nothing back;
+    // an open exchange does, and asks for the cycle when it ends.
+    if (!flags_->TryBeginCycle()) continue;
     if (!StartCycle()) continue;
     if (platform::WaitForAny({&stopEvent_, &endEvent_}) == 0) {
       timer_->SetEnabled(false);

@@ -39,6 +39,7 @@ struct TEngineOptions {
   TCycleFactory cycleFactory;  // empty: the real export cycle
   uint16_t paramPort = 3057;
   uint16_t statusPort = 3058;
+  int statusIdleTimeoutMs = 15000;
   uint16_t reporterPort = 19200;
 };
 
@@ -57,6 +58,9 @@ class TEngine : public platform::Thread {
   void RequestCycle() { startEvent_.Set(); }
   // Re-reads the reload values and replaces the settings as one snapshot.
   bool Reload();
+  // Reload on the engine thread between cycles (SIGHUP): a running cycle
+  // finishes on the settings it began with.
+  void RequestReload() { reloadEvent_.Set(); }
 
   TEngineSettingsPtr Settings() const { return settings_.Get(); }
   const TSettingsHolder& SettingsHolder() const { return settings_; }
@@ -81,6 +85,8 @@ class TEngine : public platform::Thread {
 
  private:
   void StartUp();
+  void OpenStore();
+  void ReloadOnRequest();
   void StartServers();
   bool StartCycle();
   void FinishPreviousCycle();
@@ -94,6 +100,7 @@ class TEngine : public platform::Thread {
   platform::Event stopEvent_{"ENG_Terminate_Event"};
   platform::Event startEvent_{"ENG_InitExport_Event"};
   platform::Event endEvent_{"ENG_EndExport_Event"};
+  platform::Event reloadEvent_{"ENG_Reload_Event"};
   std::unique_ptr<CFiles> files_;
   std::unique_ptr<TEventTimer> timer_;
   std::unique_ptr<TParamServer> paramServer_;

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "config/storeaccess.h"
+#include "config/storedpath.h"
 #include "config/storedvalues.h"
 #include "platform/env.h"
 #include "platform/fs.h"
@@ -50,12 +51,18 @@ void ReadReloadValues(RegistryKey& key, TEngineSettings& s) {
   s.MaxMessRowCount = cfg::ReadInteger(key, cfg::kMaxMessRowCount);
 }
 
-// Empty names cannot become directories; any other failure shows later,
-// when the file functions meet the missing directory.
+// Empty names and network shares cannot become directories; any other
+// failure shows later, when the file functions meet the missing directory.
 bool MakeDirectories(const TEngineSettings& s) {
   if (s.ExportDir.empty() || s.LogoDir.empty()) {
     platform::LogError("%s is empty: no directory can be made from it",
                        std::string(s.ExportDir.empty() ? cfg::kExportDir.name : cfg::kLogoDir.name).c_str());
+    return false;
+  }
+  for (const auto* v : {&cfg::kExportDir, &cfg::kLogoDir}) {
+    const std::string& value = v == &cfg::kExportDir ? s.ExportDir : s.LogoDir;
+    if (!cfg::IsNetworkSharePath(value)) continue;
+    platform::LogError("settings: %s", cfg::NetworkShareRefusal(std::string(v->name), value).c_str());
     return false;
   }
   for (const std::string& dir : {s.ExportDir, s.ExportDir + "\\Unsent", s.LogoDir}) {

@@ -1,5 +1,6 @@
 #include "paramserver/Usvrsock.h"
 
+#include "paramserver/blockpolicy.h"
 #include "paramserver/settingswriter.h"
 #include "platform/log.h"
 #include "platform/oserror.h"
@@ -78,7 +79,8 @@ void TParamServer::Serve(platform::TcpSocket client) {
   connectionState_ = TConnectionState::Idle;
   while (connectionState_ != TConnectionState::Closed) {
     uint8_t command = 0;
-    if (client_.RecvByte(command))
+    const int budget = ReadBudgetMs();
+    if (budget > 0 && client_.SetRecvTimeout(budget) && client_.RecvByte(command))
       Dispatch(command);
     else
       connectionState_ = TConnectionState::Closing;
@@ -99,22 +101,40 @@ void TParamServer::Dispatch(uint8_t command) {
   }
 }
 
+// The time a read may wait: a whole time-out outside an exchange, what is
+// left of the exchange's one time-out inside it.
+int TParamServer::ReadBudgetMs() const {
+  if (!exchangeOpen_) return timeoutMs_;
+  const uint32_t elapsed = platform::TickCount() - exchangeStart_;
+  return elapsed >= static_cast<uint32_t>(timeoutMs_) ? 0 : timeoutMs_ - static_cast<int>(elapsed);
+}
+
+void TParamServer::CloseExchange() {
+  if (!exchangeOpen_) return;
+  exchangeOpen_ = false;
+  if (host_.flags->CloseExchange() && host_.requestCycle) host_.requestCycle();
+}
+
 void TParamServer::OnEnq() {
   if (connectionState_ != TConnectionState::Idle) {
     connectionState_ = TConnectionState::Closing;
-  } else if (host_.flags->CycleRunning) {
+  } else if (!host_.flags->TryOpenExchange()) {
     SendAnswer(kBS);
     connectionState_ = TConnectionState::Closing;
   } else {
+    exchangeOpen_ = true;
+    exchangeStart_ = platform::TickCount();
     SendAnswer(kACK);
     connectionState_ = TConnectionState::Opened;
   }
 }
 
+// A written block ends the exchange: nothing after it changes a setting.
 void TParamServer::OnBel() {
-  if (connectionState_ == TConnectionState::Opened && ReceiveBlock() && DecodeBlock() &&
+  if (connectionState_ == TConnectionState::Opened && ReceiveBlock() && DecodeBlock() && CheckBlock() &&
       WriteSettings()) {
     connectionState_ = TConnectionState::Written;
+    CloseExchange();
     SendAnswer(kACK);
   } else {
     connectionState_ = TConnectionState::Closing;
@@ -123,14 +143,7 @@ void TParamServer::OnBel() {
 }
 
 void TParamServer::OnDle() {
-  if (connectionState_ == TConnectionState::Idle) {
-    if (host_.flags->CycleRunning) {
-      SendAnswer(kBS);
-    } else {
-      host_.flags->ExportsLocked = true;
-      SendAnswer(kACK);
-    }
-  }
+  if (connectionState_ == TConnectionState::Idle) SendAnswer(host_.flags->TryLockExports() ? kACK : kBS);
   connectionState_ = TConnectionState::Closing;
 }
 
@@ -145,18 +158,15 @@ void TParamServer::OnDc1() {
   connectionState_ = TConnectionState::Closing;
 }
 
-// The whole block must arrive within one time-out, however the network
-// splits it, so a trickling client cannot hold the server longer.
+// The whole block must arrive within what is left of the exchange's one
+// time-out, however the network splits it, so a trickling client cannot
+// hold exporting back any longer.
 bool TParamServer::ReceiveBlock() {
-  const uint32_t start = platform::TickCount();
   size_t received = 0;
   TBlockStatus status = TBlockStatus::Incomplete;
   while (status == TBlockStatus::Incomplete && received < buffer_.size()) {
-    if (received > 0) {
-      const uint32_t elapsed = platform::TickCount() - start;
-      if (elapsed >= static_cast<uint32_t>(timeoutMs_)) break;
-      client_.SetRecvTimeout(timeoutMs_ - static_cast<int>(elapsed));
-    }
+    const int budget = ReadBudgetMs();
+    if (budget <= 0 || !client_.SetRecvTimeout(budget)) break;
     const long n = client_.Recv(buffer_.data() + received, buffer_.size() - received);
     if (n <= 0) break;
     status = AssessReceivedBlock(buffer_.data(), received + static_cast<size_t>(n), received == 0);
@@ -170,6 +180,23 @@ bool TParamServer::ReceiveBlock() {
 
 bool TParamServer::DecodeBlock() {
   return tv::DecodeBlock(receivedBlock_.data(), receivedBlock_.size(), pending_);
+}
+
+bool TParamServer::CheckBlock() {
+  if (!host_.registry) return false;
+  std::vector<std::string> roots;
+  try {
+    auto reg = host_.registry->Lock();
+    roots = StoredAllowedRoots(*reg);
+  } catch (const platform::RegistryError& e) {
+    platform::LogWarning("parameter block refused: %s", e.what());
+    return false;
+  }
+  if (roots.empty()) roots = host_.defaultRoots;
+  const std::string refusal = BlockRefusal(pending_, roots);
+  if (refusal.empty()) return true;
+  platform::LogWarning("parameter block refused, nothing written: %s", refusal.c_str());
+  return false;
 }
 
 bool TParamServer::WriteSettings() {
@@ -187,6 +214,7 @@ bool TParamServer::WriteSettings() {
 void TParamServer::SendAnswer(uint8_t answer) { client_.SendAll(&answer, 1); }
 
 void TParamServer::CloseClient() {
+  CloseExchange();
   client_.Shutdown();
   client_.Close();
   clientConnected_ = false;

@@ -5,8 +5,10 @@
 // answer one control byte: ENQ opens an exchange (BS while an export cycle
 // runs), BEL followed by a parameter block writes the store and makes the
 // engine reload, DLE and DC1 lock and unlock exports, anything else closes
-// the connection.  While a client is connected the engine starts no export
-// cycle (ClientConnected).
+// the connection.  Only an open exchange holds exporting back, from the ACK
+// to its ENQ until the block is written or the connection ends, and never
+// longer than one read time-out: a connected client that says nothing, or
+// floods the port, delays no cycle.
 #pragma once
 
 #include <array>
@@ -31,8 +33,13 @@ namespace tv {
 // What the engine hands the server.
 struct TParamServerHost {
   platform::GuardedRegistry* registry;   // the engine's store handle; not owned
-  std::shared_ptr<TEngineFlags> flags;   // CycleRunning read, ExportsLocked set/cleared
+  std::shared_ptr<TEngineFlags> flags;   // the gate: lock, exchange, CycleRunning
   std::function<bool()> reloadSettings;  // its answer is the answer to a block
+  // Host directories a remote ExportDir or LogoDir must lie in when the
+  // store holds no AllowedRoots.
+  std::vector<std::string> defaultRoots;
+  // Asks for the cycle an exchange put off, when the exchange ends.
+  std::function<void()> requestCycle;
 };
 
 class TParamServer : public platform::Thread {
@@ -47,6 +54,8 @@ class TParamServer : public platform::Thread {
   // connection being served ends first, on the client's EOT or its read
   // time-out.
   bool ClientConnected() const { return clientConnected_.load(); }
+  // A configuration exchange runs (ENQ answered with ACK, not yet ended).
+  bool ExchangeOpen() const { return host_.flags->ExchangeOpen.load(); }
 
  protected:
   int Execute() override;
@@ -63,8 +72,11 @@ class TParamServer : public platform::Thread {
   void OnDle();
   void OnDc1();
 
+  int ReadBudgetMs() const;
+  void CloseExchange();
   bool ReceiveBlock();
   bool DecodeBlock();
+  bool CheckBlock();
   bool WriteSettings();
   void SendAnswer(uint8_t answer);
   void CloseClient();
@@ -76,6 +88,8 @@ class TParamServer : public platform::Thread {
   platform::TcpSocket client_;
   std::atomic<bool> clientConnected_{false};
   TConnectionState connectionState_ = TConnectionState::Idle;
+  bool exchangeOpen_ = false;
+  uint32_t exchangeStart_ = 0;  // tick of the ENQ that opened it
   std::array<uint8_t, kIoBufferSize> buffer_{};
   std::vector<uint8_t> receivedBlock_;
   TParamBlock pending_;

@@ -13,6 +13,7 @@ sigset_t TerminationSet() {
   sigemptyset(&set);
   sigaddset(&set, SIGINT);
   sigaddset(&set, SIGTERM);
+  sigaddset(&set, SIGHUP);
   return set;
 }
 

@@ -9,6 +9,7 @@
 
 #include "config/storekeys.h"
 #include "engine/unengine_config.h"
+#include "platform/fs.h"
 #include "platform/registry.h"
 
 namespace tv {
@@ -207,13 +208,18 @@ void DefaultsNotice(const std::string& storePath) {
   std::printf("store %s created with defaults\n", storePath.c_str());
 }
 
+std::string StorePathForReading() {
+  const std::string path = Registry::DefaultPath();
+  return platform::FileExists(path) ? path : ":memory:";  // SQLite's private in-memory database
+}
+
 int RunRegCommand(int argc, char** argv) {
   Request r;
   std::string error;
   if (!Parse(argc, argv, r, error)) return Fail(error);
   try {
     const std::string storePath = Registry::DefaultPath();
-    Registry reg(storePath);
+    Registry reg(r.verb == "ADD" ? storePath : StorePathForReading());
     if (r.verb == "QUERY") return Query(reg, r);
     if (r.verb == "ADD") return Add(reg, storePath, r);
     if (r.verb == "DELETE") return Delete(reg, r);

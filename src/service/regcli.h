@@ -19,4 +19,9 @@ int RunRegCommand(int argc, char** argv);
 bool WriteDefaultsIfNew(platform::Registry& reg);
 void DefaultsNotice(const std::string& storePath);
 
+// The store a reading command opens: the store file when it exists, else
+// an empty store in memory.  Reading never creates the file, since the
+// service refuses to start on a store file without the product key.
+std::string StorePathForReading();
+
 }  // namespace tv

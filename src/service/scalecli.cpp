@@ -253,7 +253,7 @@ int List(int argc, char** argv) {
     if (std::string(argv[i]) != "--json") return Usage("unexpected argument '" + std::string(argv[i]) + "'");
     json = true;
   }
-  Registry reg(Registry::DefaultPath());
+  Registry reg(StorePathForReading());
   std::vector<ScaleView> views = View(reg);
   if (json)
     PrintJson(views);

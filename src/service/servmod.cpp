@@ -1,11 +1,13 @@
 #include "service/servmod.h"
 
+#include <csignal>
 #include <cstdio>
 #include <stdexcept>
 
 #include "engine/startreport.h"
 #include "engine/storecheck.h"
 #include "platform/fs.h"
+#include "platform/instancelock.h"
 #include "platform/log.h"
 #include "platform/service.h"
 #include "platform/signals.h"
@@ -107,6 +109,19 @@ int TTovalinkService::Uninstall(bool silent) {
 
 namespace {
 
+// Two services on one state directory would deliver and log every file twice.
+bool LockStateDirectory(platform::InstanceLock& lock) {
+  const std::string home = platform::StateHome();
+  long pid = 0;
+  std::string error;
+  if (lock.Acquire(home, pid, error)) return true;
+  if (error.empty())
+    platform::LogError("Service failed on start: another Tovalink runs on %s (pid %ld)", home.c_str(), pid);
+  else
+    platform::LogError("Service failed on start: %s", error.c_str());
+  return false;
+}
+
 // A stop never cuts a cycle short; say what it waits for, so a stop that
 // takes a while does not look like a hang.
 void AnnounceStop(TEngine& engine) {
@@ -126,6 +141,8 @@ void AnnounceStop(TEngine& engine) {
 int RunService() {
   // Before any thread exists, so that only the wait below sees the signals.
   platform::BlockTerminationSignals();
+  platform::InstanceLock lock;
+  if (!LockStateDirectory(lock)) return 1;
   TTovalinkService service;
   std::string error;
   if (!service.ScaleServiceStart(error)) {
@@ -137,7 +154,8 @@ int RunService() {
   LogStartReport(*service.Engine());
   platform::NotifyReady();
   platform::NotifyStatus("no export cycle yet; watching " + platform::MapPath(service.Engine()->Settings()->ExportDir));
-  platform::WaitForTerminationSignal();
+  // SIGHUP reloads the stored settings, as a parameter block's write does.
+  while (platform::WaitForTerminationSignal() == SIGHUP) service.Engine()->RequestReload();
   platform::NotifyStopping();
   AnnounceStop(*service.Engine());
   service.ScaleServiceStop();

@@ -11,6 +11,7 @@
 #include "platform/fs.h"
 #include "platform/registry.h"
 #include "service/parkedfiles.h"
+#include "service/regcli.h"
 #include "service/scalelist.h"
 
 namespace tv {
@@ -88,7 +89,7 @@ struct Listing {
 };
 
 bool Load(const Options& o, Listing& out, std::string& error) {
-  Registry reg(Registry::DefaultPath());
+  Registry reg(StorePathForReading());
   if (!ListParkedFiles(reg, out.files, error)) return false;
   for (const ScaleEntry& s : LoadScaleList(reg)) out.listed.insert(s.number);
   if (o.scale >= 0)

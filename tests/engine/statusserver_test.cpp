@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <memory>
+#include <thread>
 #include <vector>
 
 #include "engine/status_test_util.h"
@@ -132,18 +133,22 @@ TEST_F(StatusServerTest, UnreadableTablesGiveNoReplyAndKeepTheConnection) {
   EXPECT_EQ(AskStatus(client), (Bytes{1, 91, 1}));
 }
 
-TEST_F(StatusServerTest, ServesAtMost32ConnectionsAtOnce) {
+TEST_F(StatusServerTest, ServesAtMost32ConnectionsAtOnceANewcomerTakesTheIdlestSlot) {
   status_test::WriteDefaultTables(store_);
   std::vector<platform::TcpSocket> clients;
   for (size_t i = 0; i < TStatusServer::kMaxConnections; ++i) {
     clients.push_back(ConnectTo(kStatusPort));
     ASSERT_EQ(AskStatus(clients.back()), (Bytes{1, 91, 3})) << "client " << i;
   }
+  // Client 0 has been quiet the longest; 5 asks again, so it is not.
+  ASSERT_EQ(AskStatus(clients[5]), (Bytes{1, 91, 3}));
 
   auto extra = ConnectTo(kStatusPort);
+  EXPECT_EQ(AskStatus(extra), (Bytes{1, 91, 3})) << "the 33rd connection is served";
   uint8_t b = 0;
-  EXPECT_EQ(extra.Recv(&b, 1), 0) << "the 33rd connection must be closed at once";
-  for (auto& c : clients) EXPECT_EQ(AskStatus(c), (Bytes{1, 91, 3}));
+  EXPECT_EQ(clients.front().Recv(&b, 1), 0) << "the connection idle the longest made room";
+  for (size_t i = 1; i < clients.size(); ++i) EXPECT_EQ(AskStatus(clients[i]), (Bytes{1, 91, 3})) << i;
+  clients.erase(clients.begin());
 
   // A slot that frees up is served again.
   clients.front().Close();
@@ -190,6 +195,26 @@ TEST_F(StatusServerTest, DeactivateEndsIdleConnectionsPromptly) {
   ASSERT_TRUE(server_.Activate());
   auto again = ConnectTo(kStatusPort);
   EXPECT_EQ(AskStatus(again), (Bytes{1, 91, 3}));
+}
+
+TEST(StatusServerIdleTest, AClientSilentForTheIdleTimeOutIsClosed) {
+  status_test::TempDir dir;
+  platform::GuardedRegistry store(dir.Path() + "/registry.db");
+  status_test::WriteDefaultTables(store);
+  TStatusServer server(store, std::make_shared<TEngineFlags>(), kStatusPort, 400);
+  ASSERT_TRUE(server.Activate());
+  auto talking = ConnectTo(kStatusPort);
+  auto silent = ConnectTo(kStatusPort);
+  const auto start = std::chrono::steady_clock::now();
+  // Asking every 50 ms keeps a connection open past the time-out.
+  while (ElapsedSince(start).count() < 800) {
+    ASSERT_EQ(AskStatus(talking), (Bytes{1, 91, 3}));
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  uint8_t b = 0;
+  EXPECT_EQ(silent.Recv(&b, 1), 0);
+  EXPECT_LT(ElapsedSince(start).count(), 3000);
+  server.Deactivate();
 }
 
 TEST(StatusServerPortTest, ActivateFailsWhenThePortIsTaken) {

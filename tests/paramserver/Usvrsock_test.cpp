@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "paramtestkit.h"
+#include "platform/fs.h"
 
 namespace tv {
 namespace {
@@ -34,6 +35,9 @@ class ParamServerTest : public ::testing::Test {
                             ++reloads_;
                             return reloadAnswer_.load();
                           }};
+    // The blocks' drive paths map into the state directory.
+    host.defaultRoots = {platform::StateHome()};
+    host.requestCycle = [this] { ++cycleRequests_; };
     server_ = std::make_unique<TParamServer>(std::move(host), kPort, timeoutMs);
     server_->Start();
   }
@@ -80,6 +84,7 @@ class ParamServerTest : public ::testing::Test {
   std::shared_ptr<TEngineFlags> flags_ = std::make_shared<TEngineFlags>();
   std::atomic<int> reloads_{0};
   std::atomic<bool> reloadAnswer_{true};
+  std::atomic<int> cycleRequests_{0};
   std::unique_ptr<TParamServer> server_;
   std::map<std::string, std::string> before_;
 };
@@ -274,6 +279,43 @@ TEST_F(ParamServerTest, LockAndBusyFollowTheEngineFlags) {
     EXPECT_EQ(Answer(s), -1);
   }
   EXPECT_FALSE(flags_->ExportsLocked);
+}
+
+TEST_F(ParamServerTest, OnlyAnOpenExchangeHoldsCyclesBackAndItsEndAsksForThePutOffOne) {
+  StartServer(1000);
+  platform::TcpSocket silent = Connect();
+  ASSERT_TRUE(test::WaitUntil([&] { return server_->ClientConnected(); }, 5000));
+  EXPECT_TRUE(flags_->TryBeginCycle()) << "a connected, silent client holds nothing back";
+  flags_->CycleRunning = false;
+  silent.Close();
+
+  platform::TcpSocket s = Connect();
+  Send(s, {kENQ});
+  ASSERT_EQ(Answer(s), kACK);
+  EXPECT_FALSE(flags_->TryBeginCycle());
+  // The exchange's one time-out runs from its ENQ: a late, trickled block
+  // is refused within it, and the put-off cycle is asked for.
+  const auto enq = std::chrono::steady_clock::now();
+  auto block = BlockBuilder().Bytes();
+  std::vector<uint8_t> half = {kBEL};
+  half.insert(half.end(), block.begin(), block.begin() + 10);
+  Send(s, half);
+  EXPECT_EQ(Answer(s), kNAK);
+  EXPECT_LT(std::chrono::steady_clock::now() - enq, 1900ms);
+  EXPECT_EQ(Answer(s), -1) << "the exchange ends with the connection";
+  EXPECT_EQ(cycleRequests_, 1);
+  EXPECT_FALSE(server_->ExchangeOpen());
+
+  // A written block ends the exchange at once, before any EOT.
+  flags_->CycleWanted = false;
+  platform::TcpSocket w = Connect();
+  std::vector<uint8_t> msg = {kENQ, kBEL};
+  msg.insert(msg.end(), block.begin(), block.end());
+  Send(w, msg);
+  EXPECT_EQ(Answer(w), kACK);
+  EXPECT_EQ(Answer(w), kACK);
+  EXPECT_FALSE(server_->ExchangeOpen());
+  EXPECT_TRUE(flags_->TryBeginCycle());
 }
 
 TEST_F(ParamServerTest, SilentClientChangesNothing) {

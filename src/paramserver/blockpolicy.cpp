@@ -1,0 +1,94 @@
+#include "paramserver/blockpolicy.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <system_error>
+
+#include "config/storeaccess.h"
+#include "config/storedpath.h"
+#include "config/storedvalues.h"
+#include "platform/fs.h"
+
+namespace tv {
+namespace {
+
+namespace fs = std::filesystem;
+
+bool HasControlCharacter(const std::string& s) {
+  return std::any_of(s.begin(), s.end(), [](char c) {
+    const auto b = static_cast<unsigned char>(c);
+    return b < 0x20 || b == 0x7F;
+  });
+}
+
+// Symbolic links resolved as far as the path exists, "." and ".." also
+// beyond; no trailing separator.
+fs::path Normalised(const std::string& hostPath) {
+  std::error_code ec;
+  fs::path p = fs::weakly_canonical(fs::absolute(hostPath, ec), ec);
+  if (ec) p = fs::absolute(hostPath, ec).lexically_normal();
+  if (!p.has_filename() && p.has_parent_path() && p != p.root_path()) p = p.parent_path();
+  return p;
+}
+
+bool Within(const fs::path& path, const fs::path& root) {
+  auto r = root.begin();
+  for (auto p = path.begin(); r != root.end(); ++r, ++p)
+    if (p == path.end() || *p != *r) return false;
+  return true;
+}
+
+std::string DirectoryRefusal(const char* name, const std::string& stored,
+                             const std::vector<std::string>& roots) {
+  if (stored.empty()) return std::string(name) + " is empty";
+  if (config::IsNetworkSharePath(stored)) return config::NetworkShareRefusal(name, stored);
+  const fs::path path = Normalised(platform::MapPath(stored));
+  std::error_code ec;
+  if (fs::exists(path, ec) && !fs::is_directory(path, ec))
+    return std::string(name) + " \"" + stored + "\" names a file, not a directory";
+  for (const std::string& root : roots)
+    if (!root.empty() && Within(path, Normalised(root))) return {};
+  return std::string(name) + " \"" + stored + "\" (" + path.string() +
+         ") lies outside the allowed directories (AllowedRoots)";
+}
+
+}  // namespace
+
+std::string BlockRefusal(const TParamBlock& b, const std::vector<std::string>& roots) {
+  const std::pair<const char*, const std::string*> strings[] = {
+      {"ExportDir", &b.ExportDir}, {"LogoDir", &b.LogoDir}, {"FileMask", &b.FileMask}, {"BarPrefix", &b.BarPrefix}};
+  for (const auto& [name, value] : strings)
+    if (HasControlCharacter(*value)) return std::string(name) + " holds a control character";
+  std::string refusal = DirectoryRefusal("ExportDir", b.ExportDir, roots);
+  if (refusal.empty()) refusal = DirectoryRefusal("LogoDir", b.LogoDir, roots);
+  return refusal;
+}
+
+std::vector<std::string> StoredAllowedRoots(platform::Registry& reg) {
+  std::vector<std::string> roots;
+  platform::RegistryKey key = reg.OpenReadOnly(kProductKey);
+  if (!key) return roots;
+  const std::string text = config::ReadString(key, config::kAllowedRoots);
+  size_t start = 0;
+  while (start <= text.size()) {
+    size_t end = text.find(';', start);
+    if (end == std::string::npos) end = text.size();
+    const std::string part = text.substr(start, end - start);
+    // A relative entry would depend on the service's working directory.
+    const std::string root = config::IsNetworkSharePath(part) ? std::string() : platform::MapPath(part);
+    if (!root.empty() && root[0] == '/') roots.push_back(root);
+    start = end + 1;
+  }
+  return roots;
+}
+
+std::vector<std::string> DefaultAllowedRoots(const std::string& exportDir, const std::string& logoDir) {
+  std::vector<std::string> roots = {platform::StateHome()};
+  for (const std::string* dir : {&exportDir, &logoDir}) {
+    if (dir->empty() || config::IsNetworkSharePath(*dir)) continue;
+    roots.push_back(Normalised(platform::MapPath(*dir)).parent_path().string());
+  }
+  return roots;
+}
+
+}  // namespace tv

@@ -1,0 +1,56 @@
+#include "platform/instancelock.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <string>
+
+#include "platform/fs.h"
+#include "platform/oserror.h"
+
+namespace tv::platform {
+namespace {
+
+long ReadPid(int fd) {
+  char buf[32] = {};
+  const ssize_t n = pread(fd, buf, sizeof buf - 1, 0);
+  return n > 0 ? std::strtol(buf, nullptr, 10) : 0;
+}
+
+}  // namespace
+
+InstanceLock::~InstanceLock() {
+  if (fd_ >= 0) close(fd_);
+}
+
+bool InstanceLock::Acquire(const std::string& dir, long& holderPid, std::string& error) {
+  holderPid = 0;
+  ForceDirectories(dir);
+  const std::string path = dir + "/tovalink.lock";
+  const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+  if (fd < 0) {
+    error = "cannot open " + path + ": " + LastOsErrorText();
+    return false;
+  }
+  if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    if (errno == EWOULDBLOCK) {
+      holderPid = ReadPid(fd);
+      error.clear();
+    } else {
+      error = "cannot lock " + path + ": " + LastOsErrorText();
+    }
+    close(fd);
+    return false;
+  }
+  const std::string pid = std::to_string(static_cast<long>(getpid())) + "\n";
+  if (ftruncate(fd, 0) != 0 || pwrite(fd, pid.data(), pid.size(), 0) != static_cast<ssize_t>(pid.size())) {
+    // The lock holds all the same; only the pid in the message is lost.
+  }
+  fd_ = fd;
+  return true;
+}
+
+}  // namespace tv::platform

@@ -1,0 +1,28 @@
+// One service per state directory: an exclusive lock on a lock file in it,
+// held for the life of the process and released by the kernel however the
+// process ends.  The file holds the holder's pid, for the message of the
+// instance that is turned away.
+#pragma once
+
+#include <string>
+
+namespace tv::platform {
+
+class InstanceLock {
+ public:
+  InstanceLock() = default;
+  ~InstanceLock();
+  InstanceLock(const InstanceLock&) = delete;
+  InstanceLock& operator=(const InstanceLock&) = delete;
+
+  // Takes the lock on `dir`/tovalink.lock, creating the directory and the
+  // file.  False when another process holds it (`error` empty, `holderPid`
+  // its pid or 0 when unknown) or the file cannot be used (`error` says
+  // why).
+  bool Acquire(const std::string& dir, long& holderPid, std::string& error);
+
+ private:
+  int fd_ = -1;
+};
+
+}  // namespace tv::platform
