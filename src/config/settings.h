@@ -26,6 +26,7 @@ struct TEngineSettings {
   int32_t VerInterval = 0;
   uint8_t ImportType = 0;
   int32_t MaxMessRowCount = 8;
+  uint32_t MaxFileSizeMB = 256;  // goods files larger than this are rejected
   int32_t INGRROWCount = 0;   // at most 15
   int32_t SMESSROWCount = 0;  // at most 8
   int32_t INGRCOLCount = 0;

@@ -101,6 +101,9 @@ inline constexpr StoredValue kDecimalSeparator =
     Sz(kProductKey, "DecimalSeparator", "", kAtStart, kOptional | kNotWritten);
 inline constexpr StoredValue kListSeparator =
     Sz(kProductKey, "ListSeparator", "", kAtStart, kOptional | kNotWritten);
+// The largest goods file read, in MiB; a larger one is rejected unread.
+inline constexpr StoredValue kMaxFileSizeMB =
+    Dword(kProductKey, "MaxFileSizeMB", 256, kAtStart | kAtReload, kOptional | kNotWritten);
 // Host directories, separated by ";", that a remote ExportDir or LogoDir
 // must lie in.  Set only locally: a remote block could otherwise widen its
 // own limits.  Unset: the state directory and the parents of the ExportDir
@@ -139,6 +142,7 @@ inline constexpr const StoredValue* kStoredValues[] = {
     &kINGRFontSize,     &kSMessFontSize,    &kINGRROWCount,      &kSMESSROWCount,    &kINGRCOLCount,
     &kSMESSCOLCount,    &kNameAlgorithm,    &kLongBarCode,       &kTextToOEM,        &kForceDi30,
     &kImportType,       &kMaxMessRowCount,  &kMonitorIP,         &kDecimalSeparator, &kListSeparator,
+    &kMaxFileSizeMB,
     &kAllowedRoots,
     &kDevicesCount,     &kDevicesEntry,     &kDeviceTypesCount,  &kDeviceTypesEntry, &kDeviceResult,
     &kBarcodeTypesCount, &kBarcodeTypesEntry, &kUseByInDaysCount, &kUseByInDaysEntry, &kConstBCCount,

@@ -7,6 +7,7 @@
 #include "files/fileproc.h"
 #include "files/parkedname.h"
 #include "platform/fs.h"
+#include "platform/log.h"
 #include "sm700/Sender.h"
 #include "sm700/XMLKeyboard.h"
 
@@ -38,6 +39,7 @@ void TThrEngine::DispatchParkedKeyboardFile(const std::string& path) {
 
 void TThrEngine::DispatchKeyboardFileToAll(const std::string& path) {
   tally_.File();
+  bool keep = false;  // a scale that failed has no parked copy
   for (size_t i = 0; i < tables_.ScaleNumbers.size(); ++i) {
     TCurrentScale scale = SelectByIndex(i);
     int code = UploadKeyboardFile(static_cast<uint8_t>(scale.number & 0xFF), scale.address, path);
@@ -45,9 +47,12 @@ void TThrEngine::DispatchKeyboardFileToAll(const std::string& path) {
     tally_.Attempt(scale.number, code);
     files_.AppendLog(scale.address, static_cast<uint16_t>(code), currentFileName_);
     // An unreadable file would fail again for every later cycle: not parked.
-    if (code != 0 && code != kKbFileUnreadable) files_.CopyToUnsent(path, scale.address);
+    if (code != 0 && code != kKbFileUnreadable && !files_.CopyToUnsent(path, scale.address)) keep = true;
   }
-  files_.DeleteIfExists(path);
+  if (!keep)
+    files_.DeleteIfExists(path);
+  else
+    platform::LogError("%s kept in the export directory for the next cycle", platform::MapPath(path).c_str());
 }
 
 int TThrEngine::UploadKeyboardFile(uint8_t target, const std::string& address, const std::string& path) {

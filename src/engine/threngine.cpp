@@ -67,7 +67,14 @@ void TThrEngine::Run() {
   DeliverParkedFiles();
   DeliverCommonFiles();
   DispatchKeyboardFiles();
-  for (const std::string& path : commonFiles_) files_.DeleteIfExists(path);
+  // A file some scale still needs and has no parked copy of stays for the
+  // next cycle; the scales that have it get the same data again.
+  for (const std::string& path : commonFiles_) {
+    if (kept_.count(path) == 0)
+      files_.DeleteIfExists(path);
+    else
+      platform::LogError("%s kept in the export directory for the next cycle", platform::MapPath(path).c_str());
+  }
 }
 
 void TThrEngine::Report() {
@@ -169,6 +176,7 @@ void TThrEngine::DeliverCommonFiles() {
     if (!parsed) {
       LogFileLines(currentFileName_, lines_.skips);
       RecordResult(kResultNothingToSend, path, false, "");
+      RejectUnparsed(path);
       continue;
     }
     // Every profile's frames are made before the first is sent, so that the
@@ -205,10 +213,18 @@ void TThrEngine::DeliverToAllScales(const std::string& path, TEncodings& encodin
   }
 }
 
+// Kept for the back office to see, never deleted: unless it is simply gone,
+// or stays where it is because it could not be moved.
+void TThrEngine::RejectUnparsed(const std::string& path) {
+  if (files_.LastRefusal() == TImportRefusal::kMissing) return;
+  if (!files_.MoveToRejected(path, files_.LastRefusalReason())) kept_.insert(path);
+}
+
 void TThrEngine::RecordResult(int code, const std::string& path, bool parked, const std::string& address) {
   if (!(IsParkedName(currentFileName_) && code != 0))
     files_.AppendLog(address, static_cast<uint16_t>(code), currentFileName_);
-  if (code != 0 && !text::Trim(address).empty() && !parked) files_.CopyToUnsent(path, address);
+  if (code != 0 && !text::Trim(address).empty() && !parked && !files_.CopyToUnsent(path, address))
+    kept_.insert(path);
   if (code == 0 && parked) files_.DeleteIfExists(path);
   // A result without an address (an unparseable common file) names no scale.
   uint8_t number = 0;

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <memory>
+#include <set>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -71,6 +72,7 @@ class TThrEngine : public platform::Thread {
   TEncodedFilePtr EncodedFor(const TCurrentScale& scale, TEncodings& encodings) const;
   std::unique_ptr<TScaleClnt> StartClient(const TCurrentScale& scale, TEncodedFilePtr frames);
   void RecordResult(int code, const std::string& path, bool parked, const std::string& address);
+  void RejectUnparsed(const std::string& path);
   std::string AddressOf(int32_t number) const;
 
   TEngine& engine_;
@@ -83,6 +85,7 @@ class TThrEngine : public platform::Thread {
   std::vector<std::string> unsentFiles_;
   std::vector<std::string> commonFiles_;
   std::vector<std::string> keyboardFiles_;
+  std::set<std::string> kept_;  // common files not to delete at the end
   TLineLists lines_;
   TCycleTally tally_;
 };

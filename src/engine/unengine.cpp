@@ -1,5 +1,6 @@
 #include "engine/unengine.h"
 
+#include <cstdlib>
 #include <filesystem>
 #include <stdexcept>
 #include <system_error>
@@ -15,6 +16,25 @@
 #include "reporter/UDPRep.h"
 
 namespace tv {
+namespace {
+
+// Tests of the real binary drop files by rename, as a back office should,
+// and need not wait out the quiet period for every one.
+std::chrono::milliseconds QuietPeriod(std::chrono::milliseconds configured) {
+  const char* text = std::getenv("TOVALINK_TEST_QUIET_MS");
+  if (text == nullptr || *text == '\0') return configured;
+  char* end = nullptr;
+  const long ms = std::strtol(text, &end, 10);
+  if (*end != '\0' || ms < 0) {
+    platform::LogError("TOVALINK_TEST_QUIET_MS ignored: %s is no number of milliseconds", text);
+    return configured;
+  }
+  platform::LogWarning("export files are taken after %ld ms unchanged, not %lld: TOVALINK_TEST_QUIET_MS is set",
+                       ms, static_cast<long long>(configured.count()));
+  return std::chrono::milliseconds(ms);
+}
+
+}  // namespace
 
 TEngine::TEngine(TEngineOptions options) : options_(std::move(options)) {
   storePath_ = options_.storePath.empty() ? platform::Registry::DefaultPath() : options_.storePath;
@@ -66,6 +86,9 @@ void TEngine::StartUp() {
   }
   settings_.Set(std::make_shared<const TEngineSettings>(s));
   files_ = std::make_unique<CFiles>(settings_, options_.host, *options_.clock);
+  files_->SetQuietPeriod(QuietPeriod(options_.quietPeriod));
+  // No cycle runs yet, so every temporary copy left in Unsent is a kill's.
+  files_->RemoveStaleTemporaryCopies(s.ExportDir + "\\" + s.FileMask);
   int64_t periodMs = static_cast<int64_t>(s.VerInterval) * 1000;
   if (periodMs < 0) periodMs = 0;
   if (periodMs > INT32_MAX) periodMs = INT32_MAX;

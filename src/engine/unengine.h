@@ -6,6 +6,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -41,6 +42,9 @@ struct TEngineOptions {
   uint16_t statusPort = 3058;
   int statusIdleTimeoutMs = 15000;
   uint16_t reporterPort = 19200;
+  // How long an export file must stay unchanged before a cycle takes it;
+  // TOVALINK_TEST_QUIET_MS overrides it for tests of the real binary.
+  std::chrono::milliseconds quietPeriod = CFiles::kQuietPeriod;
 };
 
 class TEngine : public platform::Thread {

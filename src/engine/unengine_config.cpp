@@ -35,6 +35,7 @@ void ReadStartValues(RegistryKey& key, TEngineSettings& s) {
   s.DecimalSeparator = ReadSeparator(key, cfg::kDecimalSeparator);
   s.ListSeparator = ReadSeparator(key, cfg::kListSeparator);
   s.MaxMessRowCount = cfg::ReadInteger(key, cfg::kMaxMessRowCount);
+  s.MaxFileSizeMB = static_cast<uint32_t>(cfg::ReadInteger(key, cfg::kMaxFileSizeMB));
 }
 
 void ReadReloadValues(RegistryKey& key, TEngineSettings& s) {
@@ -49,6 +50,7 @@ void ReadReloadValues(RegistryKey& key, TEngineSettings& s) {
   s.SMESSCOLCount = cfg::ReadInteger(key, cfg::kSMESSCOLCount);
   s.ImportType = static_cast<uint8_t>(cfg::ReadInteger(key, cfg::kImportType) & 0xFF);
   s.MaxMessRowCount = cfg::ReadInteger(key, cfg::kMaxMessRowCount);
+  s.MaxFileSizeMB = static_cast<uint32_t>(cfg::ReadInteger(key, cfg::kMaxFileSizeMB));
 }
 
 // Empty names and network shares cannot become directories; any other

@@ -13,10 +13,9 @@ namespace tv {
 namespace {
 
 // Directories never count, and neither does a name beginning with ".": that
-// also hides the temporary files of a copy still being written.
-bool CountsAsFile(const platform::FoundFile& f) {
-  return !f.isDirectory && !f.name.empty() && f.name[0] != '.';
-}
+// also hides the temporary files of a copy still being written.  What is
+// left must still be an ordinary file (CFiles::Ordinary).
+bool Listable(const platform::FoundFile& f) { return !f.isDirectory && !f.name.empty() && f.name[0] != '.'; }
 
 // Only the exact lower-case extension marks a keyboard file.
 bool IsKeyboardFile(const std::string& name) {
@@ -47,7 +46,13 @@ bool CFiles::AnyFile(const std::string& storedPattern, platform::Status& failure
   std::vector<platform::FoundFile> found;
   platform::Status s = env_.FindFiles(platform::MapPath(storedPattern), &found);
   if (!s.ok() && !s.IsNotFound()) failure = s;
-  return std::any_of(found.begin(), found.end(), CountsAsFile);
+  // Every entry is looked at, so an odd one is warned about even when
+  // nothing else waits.
+  const std::string dir = fileproc::DirectoryPart(storedPattern);
+  bool any = false;
+  for (const auto& f : found)
+    if (Listable(f) && Ordinary(f, dir)) any = true;
+  return any;
 }
 
 // The timer asks every period, so a reason is logged when it first appears,
@@ -67,12 +72,13 @@ void CFiles::ReportPendingCheck(const platform::Status& failure) {
 // listed as `listedDir` + name.  A directory that cannot be read lists
 // nothing.
 void CFiles::CollectFiles(const std::string& storedPattern, const std::string& listedDir,
-                          std::vector<std::string>& goodsFiles, std::vector<std::string>& keyboardFiles) {
+                          std::vector<std::string>& goodsFiles, std::vector<std::string>& keyboardFiles,
+                          bool exportDir) {
   std::vector<platform::FoundFile> found;
   platform::Status s = env_.FindFiles(platform::MapPath(storedPattern), &found);
   if (!s.ok() && !s.IsNotFound()) platform::LogError("export files not listed: %s", s.ToString().c_str());
   for (const auto& f : found) {
-    if (!CountsAsFile(f)) continue;
+    if (!Listable(f) || !Admit(f, listedDir, exportDir)) continue;
     (IsKeyboardFile(f.name) ? keyboardFiles : goodsFiles).push_back(listedDir + f.name);
   }
 }
@@ -80,7 +86,9 @@ void CFiles::CollectFiles(const std::string& storedPattern, const std::string& l
 void CFiles::ListExportFiles(const std::string& mask, std::vector<std::string>& commonFiles,
                              std::vector<std::string>& keyboardFiles) {
   commonFiles.clear();
-  CollectFiles(mask, fileproc::DirectoryPart(mask), commonFiles, keyboardFiles);
+  ++listing_;
+  CollectFiles(mask, fileproc::DirectoryPart(mask), commonFiles, keyboardFiles, true);
+  ForgetVanished();
   SortByFileTime(commonFiles);
 }
 

@@ -10,6 +10,22 @@
 #include "text/utils.h"
 
 namespace tv {
+namespace {
+
+// A field as RFC 4180 writes it: quoted, inner quotes doubled, only when it
+// holds a separator, a quote or a line break, so that an ordinary line is
+// what it always was and a file name can add neither a field nor a line.
+std::string CsvField(const std::string& text) {
+  if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
+  std::string quoted = "\"";
+  for (char c : text) {
+    if (c == '"') quoted += '"';
+    quoted += c;
+  }
+  return quoted + '"';
+}
+
+}  // namespace
 
 bool CFiles::AppendLog(const std::string& address, uint16_t code, const std::string& fileName) {
   TEngineSettingsPtr settings = settings_.Get();
@@ -22,9 +38,11 @@ bool CFiles::AppendLog(const std::string& address, uint16_t code, const std::str
   // One reading of the clock, so a line written at midnight cannot pair
   // one day's date with the next day's time.
   const platform::LocalTime now = clock_.Now();
+  // The date and time keep the host's format as it stands, commas included,
+  // as the log always had them.
   std::string line = platform::FormatLocalTime(now, host_.shortDateFormat) + "," +
-                     platform::FormatLocalTime(now, host_.longTimeFormat) + "," + address + "," +
-                     std::to_string(code) + "," + fileName + "\r\n";
+                     platform::FormatLocalTime(now, host_.longTimeFormat) + "," + CsvField(address) + "," +
+                     std::to_string(code) + "," + CsvField(fileName) + "\r\n";
   platform::Status s = env_.AppendFile(path, line);
   if (!s.ok()) {
     platform::LogError("delivery log line for %s lost: %s", fileName.c_str(), s.ToString().c_str());
@@ -48,8 +66,8 @@ std::string CFiles::ParkedNameSuffix(const std::string& fileName, const std::str
   return base + number + extension;
 }
 
-void CFiles::CopyToUnsent(const std::string& path, const std::string& address) {
-  if (text::Trim(address).empty()) return;
+bool CFiles::CopyToUnsent(const std::string& path, const std::string& address) {
+  if (text::Trim(address).empty()) return true;
   const std::string source = platform::MapPath(path);
   platform::FileInfo info;
   platform::Status s = env_.GetFileInfo(source, &info);
@@ -57,19 +75,19 @@ void CFiles::CopyToUnsent(const std::string& path, const std::string& address) {
     // Nothing to park; the data for this scale is lost.
     platform::LogWarning("%s not parked for %s: %s", source.c_str(), address.c_str(),
                          s.ok() ? "it is a directory" : s.ToString().c_str());
-    return;
+    return true;  // nothing left that could be kept
   }
   const std::string name = platform::ExtractFileName(path);
-  if (IsParkedCopyName(name)) return;
+  if (IsParkedCopyName(name)) return true;
   const std::string target = fileproc::UnsentFolder(fileproc::DirectoryPart(path)) +
                              platform::NewGuidText() + ParkedNameSuffix(name, address);
   DeleteIfExists(target);
   // Written under a hidden name and linked into place, so a listing never
   // meets a half-written parked file.
   s = platform::CopyFileNoOverwrite(env_, source, platform::MapPath(target));
-  if (!s.ok()) {
-    platform::LogError("%s not parked for %s: %s", source.c_str(), address.c_str(), s.ToString().c_str());
-  }
+  if (s.ok()) return true;
+  platform::LogError("%s not parked for %s: %s", source.c_str(), address.c_str(), s.ToString().c_str());
+  return false;
 }
 
 void CFiles::DeleteIfExists(const std::string& path) {

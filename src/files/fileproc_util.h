@@ -12,5 +12,11 @@ std::string DirectoryPart(const std::string& path);
 // The Unsent folder of a directory part, with the separator that part
 // already uses: "C:\X\" gives "C:\X\Unsent\" and "/x/" gives "/x/Unsent/".
 std::string UnsentFolder(const std::string& directoryPart);
+// The Rejected folder beside it, in the same form.
+std::string RejectedFolder(const std::string& directoryPart);
+
+// False for a name the host path mapping or the log would garble: one
+// holding "\" or a control character.
+bool NameRoundTrips(const std::string& name);
 
 }  // namespace tv::fileproc

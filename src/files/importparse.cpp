@@ -96,11 +96,12 @@ std::string UnknownCode(char code) {
 // Both layouts file D and T lines alike; they differ in which A lines they
 // keep and in how an I line splits into key and value.
 bool ReadImportLines(std::string_view bytes, size_t& pos, bool delimited, char separator,
-                     TLineLists& lists) {
+                     TLineLists& lists, size_t linesBefore) {
   try {
     // Line numbers count from the start of the bytes, also when reading
     // resumes in the middle.
-    size_t lineNo = static_cast<size_t>(std::count(bytes.begin(), bytes.begin() + std::min(pos, bytes.size()), '\n'));
+    size_t lineNo = linesBefore + static_cast<size_t>(std::count(
+                                      bytes.begin(), bytes.begin() + std::min(pos, bytes.size()), '\n'));
     TSkippedLines& skips = lists.skips;
     TLineCursor cursor(bytes, pos);
     char code = 0;
@@ -152,15 +153,19 @@ bool ReadImportLines(std::string_view bytes, size_t& pos, bool delimited, char s
   }
 }
 
+void ClearLineLists(TLineLists& lists) {
+  lists.aLines.clear();
+  lists.aLineNumbers.clear();
+  lists.iValues.Clear();
+  lists.dLines.clear();
+  lists.tLines.clear();
+  lists.skips = {};
+}
+
 bool ParseImportBytes(std::string_view bytes, int importType, char listSeparator,
                       TLineLists& lists) {
   try {
-    lists.aLines.clear();
-    lists.aLineNumbers.clear();
-    lists.iValues.Clear();
-    lists.dLines.clear();
-    lists.tLines.clear();
-    lists.skips = {};
+    ClearLineLists(lists);
     size_t pos = 0;
     bool ok = true;
     if (importType == itFixed) {

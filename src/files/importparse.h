@@ -19,8 +19,13 @@ bool ParseImportBytes(std::string_view bytes, int importType, char listSeparator
 
 // Files the lines of `bytes` from `pos` to the end (or a Ctrl-Z where a line
 // begins) into `lists`, which are not cleared; `pos` is left where reading
-// stopped.  False when filing failed; what was filed before stays.
+// stopped.  `linesBefore` counts the lines of the file that came before
+// `bytes`, for the line numbers.  False when filing failed; what was filed
+// before stays.
 bool ReadImportLines(std::string_view bytes, size_t& pos, bool delimited, char listSeparator,
-                     TLineLists& lists);
+                     TLineLists& lists, size_t linesBefore = 0);
+
+// Empties all four lists and the skipped-line count.
+void ClearLineLists(TLineLists& lists);
 
 }  // namespace tv

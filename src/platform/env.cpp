@@ -1,7 +1,11 @@
 // Operations built from Env calls, so they meet the same injected faults.
 #include <unistd.h>
 
+#include <cerrno>
+
+#include <algorithm>
 #include <atomic>
+#include <cstdint>
 
 #include "platform/env.h"
 #include "platform/log.h"
@@ -9,14 +13,56 @@
 namespace tv::platform {
 namespace {
 
+constexpr char kTemporarySuffix[] = ".tmp";
+
 // Hidden (leading dot) and unique within the process and across processes.
 std::string TemporaryNameFor(const std::string& target) {
   static std::atomic<unsigned> counter{0};
   return ExtractFilePath(target) + "." + ExtractFileName(target) + "." + std::to_string(::getpid()) + "." +
-         std::to_string(counter++) + ".tmp";
+         std::to_string(counter++) + kTemporarySuffix;
 }
 
 }  // namespace
+
+// "." + target name + "." + pid + "." + counter + ".tmp".
+bool IsTemporaryCopyName(const std::string& name) {
+  const size_t suffix = sizeof kTemporarySuffix - 1;
+  if (name.size() <= suffix + 1 || name[0] != '.' ||
+      name.compare(name.size() - suffix, suffix, kTemporarySuffix) != 0)
+    return false;
+  size_t end = name.size() - suffix;
+  for (int group = 0; group < 2; ++group) {
+    const size_t dot = name.rfind('.', end - 1);
+    if (dot == 0 || dot == std::string::npos || dot + 1 == end) return false;
+    for (size_t i = dot + 1; i < end; ++i)
+      if (name[i] < '0' || name[i] > '9') return false;
+    end = dot;
+  }
+  return end > 1;
+}
+
+Status ReadRegularFile(Env& env, const std::string& path, uint64_t limit, std::string* data) {
+  constexpr size_t kChunk = 64 * 1024;
+  data->clear();
+  std::unique_ptr<SequentialFile> file;
+  Status s = env.NewSequentialFile(path, &file);
+  if (!s.ok()) return s;
+  std::string chunk;
+  for (;;) {
+    const uint64_t room = limit - std::min<uint64_t>(limit, data->size());
+    // One byte past the limit tells a file of exactly the limit from a larger one.
+    s = file->Read(static_cast<size_t>(std::min<uint64_t>(kChunk, room + 1)), &chunk);
+    if (!s.ok()) break;
+    if (chunk.empty()) return Status::OK();
+    if (chunk.size() > room) {
+      s = Status::IOError("read", path, EFBIG);
+      break;
+    }
+    data->append(chunk);
+  }
+  std::string().swap(*data);
+  return s;
+}
 
 Status CopyFileNoOverwrite(Env& env, const std::string& from, const std::string& to) {
   FileInfo source;
@@ -26,7 +72,7 @@ Status CopyFileNoOverwrite(Env& env, const std::string& from, const std::string&
   FileInfo existing;
   if (env.GetFileInfo(to, &existing).ok()) return Status::IOError("copy", to, EEXIST);
   std::string data;
-  s = env.ReadFile(from, &data);
+  s = ReadRegularFile(env, from, UINT64_MAX - 1, &data);
   if (!s.ok()) return s;
   const std::string temporary = TemporaryNameFor(to);
   s = env.WriteNewFile(temporary, data);

@@ -44,14 +44,17 @@ class Env {
   static Env* Default();
 
   virtual Status ReadFile(const std::string& path, std::string* data) = 0;
+  // Opens a regular file only: never through a symbolic link, and without
+  // waiting for a writer when `path` is a FIFO.
   virtual Status NewSequentialFile(const std::string& path, std::unique_ptr<SequentialFile>* file) = 0;
   // Creates or truncates `path` and writes `data`.
   virtual Status WriteFile(const std::string& path, const std::string& data) = 0;
   // Appends `data` with one write to `path` (created when missing), so a
   // reader never sees part of it; a write that fails part-way is taken back.
   virtual Status AppendFile(const std::string& path, const std::string& data) = 0;
-  // Creates `path`, which must not exist, writes `data` and syncs it to the
-  // disk.  On failure the new file is removed again.
+  // Creates `path`, which must not exist, with mode 0640 (less by the
+  // umask), writes `data` and syncs it to the disk.  On failure the new file
+  // is removed again.
   virtual Status WriteNewFile(const std::string& path, const std::string& data) = 0;
   // Gives the file `from` the second name `to`; an existing `to` is an error,
   // never overwritten.
@@ -69,11 +72,19 @@ class Env {
   virtual Status CreateDirectories(const std::string& path) = 0;
 };
 
-// Copies `from` to `to`, keeping the source's last-write time, never
-// overwriting an existing `to` and never leaving a partial `to`: the copy
-// is written and synced under a hidden temporary name in the target
-// directory and linked into place; the temporary name is removed whatever
-// happens.
+// Copies the regular file `from` to `to`, keeping the source's last-write
+// time, never overwriting an existing `to` and never leaving a partial `to`:
+// the copy is written and synced under a hidden temporary name in the
+// target directory and linked into place; the temporary name is removed
+// whatever happens.
 Status CopyFileNoOverwrite(Env& env, const std::string& from, const std::string& to);
+
+// True for the hidden temporary names CopyFileNoOverwrite writes to; one
+// left behind (the process was killed mid-copy) is stale once no copy runs.
+bool IsTemporaryCopyName(const std::string& name);
+
+// Reads the regular file `path` in chunks; a file of more than `limit`
+// bytes is an error with errno EFBIG, and nothing beyond the limit is read.
+Status ReadRegularFile(Env& env, const std::string& path, uint64_t limit, std::string* data);
 
 }  // namespace tv::platform

@@ -126,9 +126,27 @@ class PosixEnv : public Env {
     }
   }
 
+  // A FIFO would block the open and a link could lead anywhere: neither is
+  // opened as a file to deliver.
   Status NewSequentialFile(const std::string& path, std::unique_ptr<SequentialFile>* file) override {
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return Status::IOError("open", path, errno);
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW);
+    if (fd < 0) {
+      if (errno == ELOOP) return Status::InvalidArgument("open", path, "is a symbolic link");
+      return Status::IOError("open", path, errno);
+    }
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) {
+      const int err = errno;
+      ::close(fd);
+      return Status::IOError("stat", path, err);
+    }
+    if (!S_ISREG(st.st_mode)) {
+      ::close(fd);
+      return Status::InvalidArgument("open", path, "not a regular file");
+    }
+    // Reads of a regular file never block anyway; the flag only kept the open
+    // from hanging.
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
     *file = std::make_unique<PosixSequentialFile>(path, fd);
     return Status::OK();
   }
@@ -165,7 +183,8 @@ class PosixEnv : public Env {
   }
 
   Status WriteNewFile(const std::string& path, const std::string& data) override {
-    FileDescriptor fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644));
+    // Copies of the back office's files are no one else's business.
+    FileDescriptor fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0640));
     if (!fd.valid()) return Status::IOError("create", path, errno);
     Status s;
     if (int err = WriteAll(fd.get(), data.data(), data.size())) {
@@ -213,8 +232,11 @@ class PosixEnv : public Env {
       std::string name = e->d_name;
       if (name == "." || name == ".." || !WildcardMatch(mask, name)) continue;
       struct stat st {};
-      if (::stat((dir + name).c_str(), &st) != 0) continue;  // gone since the listing
-      found->push_back(FoundFile{name, S_ISDIR(st.st_mode), st.st_mtime});
+      if (::lstat((dir + name).c_str(), &st) != 0) continue;  // gone since the listing
+      const bool regular = S_ISREG(st.st_mode);
+      // A link to a directory still lists as a directory.
+      if (S_ISLNK(st.st_mode) && ::stat((dir + name).c_str(), &st) != 0) st.st_mode = S_IFLNK;
+      found->push_back(FoundFile{name, S_ISDIR(st.st_mode), st.st_mtime, regular});
     }
     ::closedir(d);
     std::stable_sort(found->begin(), found->end(), NameLess);

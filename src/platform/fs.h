@@ -31,6 +31,7 @@ struct FoundFile {
   std::string name;
   bool isDirectory = false;
   std::time_t lastWrite = 0;  // seconds since the epoch
+  bool isRegular = false;     // a regular file itself, not a link to one
 };
 
 // Lists the entries of the directory part of `hostPattern` whose names match

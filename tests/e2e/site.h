@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <csignal>
 #include <map>
 #include <memory>
@@ -91,6 +92,7 @@ class Site {
 
   void Start(std::vector<std::string> extraEnv = {}) {
     std::vector<std::string> env = {"TOVALINK_HOME=" + home.Path(), "LANG=C", "LC_ALL=C"};
+    if (!quietMs.empty()) env.push_back("TOVALINK_TEST_QUIET_MS=" + quietMs);
     env.insert(env.end(), extraEnv.begin(), extraEnv.end());
     service = std::make_unique<Process>(std::vector<std::string>{TovalinkBinary()}, env);
   }
@@ -104,7 +106,24 @@ class Site {
     return code;
   }
 
-  void Drop(const std::string& name, const std::string& content) { WriteFile(exportDir + "/" + name, content); }
+  // Written under a hidden name and renamed into place, as a back office
+  // should, so the service never meets the file half-written.
+  void Drop(const std::string& name, const std::string& content) {
+    const std::string hidden = exportDir + "/." + name + ".part";
+    WriteFile(hidden, content);
+    ASSERT_EQ(::rename(hidden.c_str(), (exportDir + "/" + name).c_str()), 0) << name;
+  }
+  // The service's output so far, while it runs.
+  std::string Output() { return service ? service->Output() : output; }
+
+  std::vector<std::string> Rejected() const {
+    std::vector<std::string> names;
+    std::vector<platform::FoundFile> found;
+    platform::FindFiles(exportDir + "/Rejected/*", found);
+    for (const auto& f : found)
+      if (!f.isDirectory) names.push_back(f.name);
+    return names;
+  }
 
   std::vector<LogLine> Log() const {
     std::vector<LogLine> out;
@@ -146,6 +165,8 @@ class Site {
   std::map<int, std::unique_ptr<sim::SimScale>> scales;
   std::unique_ptr<Process> service;
   std::string output;
+  // Files dropped by rename need no quiet period; empty: the service's own.
+  std::string quietMs = "0";
 };
 
 // A small goods file in the fixed-width layout: one deletion, one goods

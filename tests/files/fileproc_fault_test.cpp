@@ -53,6 +53,31 @@ TEST_F(FaultTest, AParkedCopyThatFailsAtAnyStepLeavesNothingInUnsent) {
   }
 }
 
+TEST_F(FaultTest, RejectedFilesNeverOverwriteAndStayWhenTheyCannotMove) {
+  const std::string rejected = Host(std::string(kExportDir) + "\\Rejected\\");
+  WriteFile(Stored("data"), "first");
+  EXPECT_TRUE(files_.MoveToRejected(Stored("data"), "no goods line"));
+  WriteFile(Stored("data"), "second");
+  EXPECT_TRUE(files_.MoveToRejected(Stored("data"), "no goods line"));
+  EXPECT_EQ(test::ReadFile(rejected + "data"), "first");
+  EXPECT_EQ(test::ReadFile(rejected + "data.2"), "second") << "a name without a dot is numbered at its end";
+
+  const std::pair<FileOp, const char*> faults[] = {
+      {FileOp::kMkdir, "*Rejected*"}, {FileOp::kLink, "*"}, {FileOp::kRemove, "*ExportDir/bad.txt"}};
+  for (const auto& [op, where] : faults) {
+    SCOPED_TRACE(platform::FileOpName(op));
+    env_.ClearFaults();
+    log_.Clear();
+    env_.AddFault(FileFault{op, where, EIO});
+    WriteFile(Stored("bad.txt"), "kept");
+    EXPECT_FALSE(files_.MoveToRejected(Stored("bad.txt"), "unreadable"));
+    EXPECT_EQ(test::ReadFile(Host(Stored("bad.txt"))), "kept");
+    EXPECT_FALSE(platform::FileExists(rejected + "bad.txt")) << "one name only";
+    EXPECT_EQ(log_.Count(LogLevel::Error, {"bad.txt cannot be delivered (unreadable) and is kept", "Input/output error"}),
+              1u);
+  }
+}
+
 TEST_F(FaultTest, AFailedDeleteKeepsTheFileAndSaysWhy) {
   WriteFile(Stored("prices.txt"), "D1\r\n");
   env_.AddFault(FileFault{FileOp::kRemove, "*prices.txt", EACCES, /*after=*/0, /*times=*/1});

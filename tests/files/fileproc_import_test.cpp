@@ -1,4 +1,7 @@
+#include <algorithm>
+
 #include "files/fileproc.h"
+#include "files/importparse.h"
 #include "files_fixture.h"
 
 namespace tv::testing {
@@ -135,6 +138,31 @@ TEST_F(ImportTest, AFileThatCannotBeOpenedLeavesTheListsAlone) {
   EXPECT_EQ(lists_.tLines, Strings{"2"});
 }
 
+TEST_F(ImportTest, RefusalsSayWhetherTheFileIsGoneUnreadableTooLargeOrEmpty) {
+  EXPECT_FALSE(files_.ParseImportFile(Stored("missing.txt"), lists_));
+  EXPECT_EQ(files_.LastRefusal(), TImportRefusal::kMissing);
+  EXPECT_FALSE(files_.ParseImportFile(kExportDir, lists_));
+  EXPECT_EQ(files_.LastRefusal(), TImportRefusal::kUnreadable);
+  EXPECT_FALSE(Parse("I1              text\n"));
+  EXPECT_EQ(files_.LastRefusal(), TImportRefusal::kNothingToSend);
+
+  auto s = std::make_shared<TEngineSettings>(*settings_.Get());
+  s->MaxFileSizeMB = 1;
+  settings_.Set(s);
+  std::string exact(1024 * 1024, '\n');
+  exact.replace(0, 3, "D1\n");
+  WriteFile(Stored("exact.txt"), exact);
+  EXPECT_TRUE(files_.ParseImportFile(Stored("exact.txt"), lists_)) << "the limit itself is allowed";
+  EXPECT_EQ(files_.LastRefusal(), TImportRefusal::kNone);
+  WriteFile(Stored("big.txt"), exact + "\n");
+  lists_.dLines = {"kept"};
+  EXPECT_FALSE(files_.ParseImportFile(Stored("big.txt"), lists_));
+  EXPECT_EQ(files_.LastRefusal(), TImportRefusal::kTooLarge);
+  EXPECT_NE(files_.LastRefusalReason().find("1048577 bytes, more than MaxFileSizeMB 1"), std::string::npos)
+      << files_.LastRefusalReason();
+  EXPECT_EQ(lists_.dLines, Strings{"kept"}) << "nothing of it was read";
+}
+
 TEST_F(ImportTest, ReadersNeedAnOpenFile) {
   EXPECT_FALSE(files_.ReadFixedFormat(lists_));
   EXPECT_FALSE(files_.ReadDelimitedFormat(lists_));
@@ -201,6 +229,34 @@ TEST_F(ImportTest, ManyTextLinesParseInLinearTime) {
   std::string value;
   EXPECT_TRUE(lists_.iValues.Get("000000000099999", value));
   EXPECT_EQ(value, "Ingredients of goods number 99999\x03");
+}
+
+// The file is read in chunks; lines that cross a chunk's end, a Ctrl-Z far
+// into the file and the line numbers of skipped lines come out as when the
+// whole file is parsed at once.
+TEST_F(ImportTest, ChunkedReadingFilesExactlyWhatTheWholeFileGives) {
+  for (uint8_t type : {uint8_t{0}, uint8_t{1}}) {
+    SCOPED_TRACE(static_cast<int>(type));
+    std::string data;
+    for (int i = 0; data.size() < 300000; ++i) {
+      data += "A" + Goods(static_cast<char>('a' + i % 26), 132 + (i % 7 == 0)) + (i % 2 ? "\r\n" : "\n");
+      data += "I" + std::to_string(i) + std::string(i % 40, ' ') + "|" + "text " + std::to_string(i) + "\n";
+      if (i % 1000 == 999) data += "D" + std::to_string(i) + "\nQ unknown\n\n";
+    }
+    const std::string withEnd = data + "\x1A" + "D after the end\n" + data;
+    ASSERT_TRUE(Parse(withEnd, type));
+    TLineLists whole;
+    ASSERT_TRUE(ParseImportBytes(withEnd, type, ',', whole));
+    EXPECT_EQ(lists_.aLines, whole.aLines);
+    EXPECT_EQ(lists_.aLineNumbers, whole.aLineNumbers);
+    EXPECT_EQ(lists_.iValues.Entries(), whole.iValues.Entries());
+    EXPECT_EQ(lists_.dLines, whole.dLines);
+    EXPECT_EQ(lists_.skips.read, whole.skips.read);
+    EXPECT_EQ(lists_.skips.skipped, whole.skips.skipped);
+    EXPECT_EQ(lists_.skips.firstLine, whole.skips.firstLine);
+    EXPECT_GT(lists_.aLines.size(), 1000u);
+    EXPECT_EQ(std::count(lists_.dLines.begin(), lists_.dLines.end(), "after the end"), 0);
+  }
 }
 
 }  // namespace

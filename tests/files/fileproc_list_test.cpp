@@ -10,6 +10,8 @@ using Strings = std::vector<std::string>;
 
 class DiscoveryTest : public FilesTest {
  protected:
+  // Files written by a test are complete at once.
+  DiscoveryTest() { files_.SetQuietPeriod(std::chrono::milliseconds(0)); }
   CFiles files_{settings_, Regional()};
 };
 
@@ -140,6 +142,24 @@ TEST(ScaleNumberFromFileNameTest, ReadsTheThreeCharactersBeforeTheFirstDot) {
   EXPECT_EQ(CFiles::ScaleNumberFromFileName(""), 0);
   EXPECT_EQ(CFiles::ScaleNumberFromFileName("C:\\dir.d\\p 12.txt"), 12);  // the dot in the folder is not looked at
   EXPECT_EQ(CFiles::ScaleNumberFromFileName("p1 2.txt"), 0);
+}
+
+// The service's own sightings decide, not the time stamp: a file is new (or
+// changed) when first seen, and listed once it stayed so for the period.
+TEST_F(DiscoveryTest, AFileIsListedOnlyAfterAQuietPeriodAndIsPendingMeanwhile) {
+  files_.SetQuietPeriod(std::chrono::milliseconds(300));
+  WriteFile(Stored("a.txt"), "D1\n", LocalAt(9, 0, 0));  // an old stamp changes nothing
+  auto listed = [&] {
+    Strings common, keyboard;
+    files_.ListExportFiles(Mask(), common, keyboard);
+    return common == Strings{Stored("a.txt")};
+  };
+  EXPECT_FALSE(listed());
+  EXPECT_TRUE(files_.HasPendingFiles(Mask()));
+  EXPECT_TRUE(test::WaitUntil(listed, 5000));
+  ASSERT_TRUE(platform::AppendToFile(Host(Stored("a.txt")), "D2\n"));
+  EXPECT_FALSE(listed()) << "a change starts the period again";
+  EXPECT_TRUE(test::WaitUntil(listed, 5000));
 }
 
 }  // namespace

@@ -27,7 +27,9 @@ TEST_F(LogTest, TheFirstLineCreatesTheFileAndLaterLinesAppend) {
             "05.03.2024,09:07:05,,65535,{G}prices005.txt\r\n");
 }
 
-TEST_F(LogTest, ColumnsFollowTheHostFormatsAndAreNeverQuoted) {
+// Only a field that would add a field or a line is quoted (RFC 4180); the
+// host's date stays as it is formatted.
+TEST_F(LogTest, ColumnsFollowTheHostFormatsAndOnlyANameThatNeedsItIsQuoted) {
   platform::Regional us = Regional();
   us.shortDateFormat = "%m/%d/%Y";
   us.longTimeFormat = "%I:%M:%S %p";
@@ -37,9 +39,11 @@ TEST_F(LogTest, ColumnsFollowTheHostFormatsAndAreNeverQuoted) {
   commas.shortDateFormat = "%d,%m,%Y";
   CFiles commaHost(settings_, commas, clock_);
   EXPECT_TRUE(commaHost.AppendLog("127.0.0.9", 3, "c.txt"));
+  EXPECT_TRUE(files_.AppendLog("127.0.0.9", 4, "say \"hi\"\r\nA1.txt"));
   EXPECT_EQ(LogText(),
-            "03/05/2024,09:07:05 AM,127.0.0.9,2,a,b.txt\r\n"
-            "05,03,2024,09:07:05,127.0.0.9,3,c.txt\r\n");
+            "03/05/2024,09:07:05 AM,127.0.0.9,2,\"a,b.txt\"\r\n"
+            "05,03,2024,09:07:05,127.0.0.9,3,c.txt\r\n"
+            "05.03.2024,09:07:05,127.0.0.9,4,\"say \"\"hi\"\"\r\nA1.txt\"\r\n");
 }
 
 TEST_F(LogTest, DateFormatsNamingTheWeekdayGetTheRightDay) {

@@ -1,6 +1,8 @@
 // The host Env's contract and the fault-injecting Env built on it.
 #include <gtest/gtest.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <csignal>
 #include <cerrno>
@@ -147,6 +149,42 @@ TEST_F(EnvTest, AWriteStoppedPartWayLeavesNoPartOfIt) {
   EXPECT_TRUE(env_.GetFileInfo(dir_ / "new", &info).IsNotFound()) << "no truncated new file";
   ASSERT_TRUE(env_.AppendFile(dir_ / "log.csv", line).ok());
   EXPECT_EQ(test::ReadFile(dir_ / "log.csv"), line + line);
+}
+
+// A goods file is read only when it is a regular file, never through a
+// link, never blocking on a FIFO, and never past the caller's limit.
+TEST_F(EnvTest, OnlyRegularFilesAreReadAndNeverBeyondTheLimit) {
+  test::WriteFile(dir_ / "goods.txt", "12345");
+  std::string data;
+  EXPECT_TRUE(ReadRegularFile(env_, dir_ / "goods.txt", 5, &data).ok());
+  EXPECT_EQ(data, "12345");
+  Status s = ReadRegularFile(env_, dir_ / "goods.txt", 4, &data);
+  EXPECT_EQ(s.osError(), EFBIG);
+  EXPECT_TRUE(data.empty());
+
+  ASSERT_EQ(::symlink((dir_ / "goods.txt").c_str(), (dir_ / "link.txt").c_str()), 0);
+  ASSERT_EQ(::mkfifo((dir_ / "fifo.txt").c_str(), 0600), 0);
+  EXPECT_EQ(ReadRegularFile(env_, dir_ / "link.txt", 100, &data).ToString(),
+            "open " + (dir_ / "link.txt") + ": is a symbolic link");
+  EXPECT_EQ(ReadRegularFile(env_, dir_ / "fifo.txt", 100, &data).ToString(),
+            "open " + (dir_ / "fifo.txt") + ": not a regular file");
+  EXPECT_FALSE(CopyFileNoOverwrite(env_, dir_ / "fifo.txt", dir_ / "copy.txt").ok());
+
+  std::vector<FoundFile> found;
+  ASSERT_TRUE(env_.FindFiles(dir_ / "*.txt", &found).ok());
+  ASSERT_EQ(found.size(), 3u);
+  EXPECT_EQ(found[0].name + (found[0].isRegular ? "+" : "-"), "fifo.txt-");
+  EXPECT_EQ(found[1].name + (found[1].isRegular ? "+" : "-"), "goods.txt+");
+  EXPECT_EQ(found[2].name + (found[2].isRegular ? "+" : "-"), "link.txt-");
+}
+
+TEST(TemporaryCopyNames, OnlyTheCopysOwnPatternIsOne) {
+  EXPECT_TRUE(IsTemporaryCopyName(".{G}goods007.txt.4242.0.tmp"));
+  EXPECT_TRUE(IsTemporaryCopyName(".data.1.22.tmp"));
+  EXPECT_FALSE(IsTemporaryCopyName(".notes.tmp"));
+  EXPECT_FALSE(IsTemporaryCopyName("{G}goods007.txt.4242.0.tmp"));
+  EXPECT_FALSE(IsTemporaryCopyName(".x.4242.y.tmp"));
+  EXPECT_FALSE(IsTemporaryCopyName("..1.2.tmp"));
 }
 
 TEST(FaultInjectionEnv, FailsTheChosenCallsOfTheChosenPathsOnly) {

@@ -1,0 +1,131 @@
+// Which entries of the export directory a cycle takes, and where the files
+// go that it must keep but cannot deliver: a name that does not map onto
+// the host, anything that is not a regular file and a file still being
+// written are left alone; an unreadable goods file goes to "Rejected".
+#include <cerrno>
+
+#include "files/fileproc.h"
+#include "files/fileproc_util.h"
+#include "platform/fs.h"
+#include "platform/log.h"
+
+namespace tv {
+namespace fileproc {
+
+// A "\" would be read as a directory separator by MapPath, and a control
+// character (a newline) has no place in a log line or a stored path.
+bool NameRoundTrips(const std::string& name) {
+  for (char c : name) {
+    const auto u = static_cast<unsigned char>(c);
+    if (c == '\\' || u < 0x20 || u == 0x7F) return false;
+  }
+  return true;
+}
+
+std::string RejectedFolder(const std::string& directoryPart) {
+  const bool posix = !directoryPart.empty() && directoryPart.back() == '/';
+  return directoryPart + "Rejected" + (posix ? '/' : '\\');
+}
+
+}  // namespace fileproc
+
+namespace {
+
+constexpr size_t kMaxWarnedNames = 4096;
+
+// "prices.txt" numbered 2 is "prices.2.txt"; a name without a dot gets ".2".
+std::string NumberedName(const std::string& name, int n) {
+  const size_t dot = name.rfind('.');
+  const std::string number = "." + std::to_string(n);
+  if (dot == std::string::npos || dot == 0) return name + number;
+  return name.substr(0, dot) + number + name.substr(dot);
+}
+
+}  // namespace
+
+void CFiles::WarnOnce(const std::string& path, const std::string& why) {
+  std::lock_guard<std::mutex> lock(warnedMutex_);
+  if (warnedNames_.size() >= kMaxWarnedNames) warnedNames_.clear();
+  if (warnedNames_.insert(path).second) platform::LogWarning("%s skipped: %s", path.c_str(), why.c_str());
+}
+
+bool CFiles::Ordinary(const platform::FoundFile& f, const std::string& listedDir) {
+  const char* why = !fileproc::NameRoundTrips(f.name) ? "its name holds a backslash or a control character"
+                    : !f.isRegular                    ? "not a regular file (a link, a FIFO or a device)"
+                                                      : nullptr;
+  if (why == nullptr) return true;
+  // The name as it stands: mapping would turn its "\" into a separator.
+  std::string host = platform::MapPath(listedDir);
+  if (!host.empty() && host.back() != '/') host += '/';
+  WarnOnce(host + f.name, why);
+  return false;
+}
+
+bool CFiles::Admit(const platform::FoundFile& f, const std::string& listedDir, bool exportDir) {
+  return Ordinary(f, listedDir) && (!exportDir || Quiet(listedDir + f.name));
+}
+
+// Time stamps may come from another machine's clock, so only what this
+// process saw change, and when, counts.
+bool CFiles::Quiet(const std::string& path) {
+  platform::FileInfo info;
+  if (!env_.GetFileInfo(platform::MapPath(path), &info).ok()) return false;  // gone again
+  const auto now = std::chrono::steady_clock::now();
+  auto [it, added] = sightings_.try_emplace(path, Sighting{info.size, info.lastWrite, now});
+  Sighting& seen = it->second;
+  seen.listing = listing_;
+  if (!added && (seen.size != info.size || seen.lastWrite != info.lastWrite)) {
+    seen = Sighting{info.size, info.lastWrite, now, listing_};
+  }
+  return now - seen.since >= quietPeriod_;
+}
+
+void CFiles::ForgetVanished() {
+  std::erase_if(sightings_, [&](const auto& entry) { return entry.second.listing != listing_; });
+}
+
+bool CFiles::MoveToRejected(const std::string& path, const std::string& reason) {
+  const std::string source = platform::MapPath(path);
+  const std::string name = platform::ExtractFileName(path);
+  const std::string folder = platform::MapPath(fileproc::RejectedFolder(fileproc::DirectoryPart(path)));
+  platform::Status s = env_.CreateDirectories(folder);
+  std::string target;
+  // A link never replaces an existing name; the next number is tried.
+  for (int n = 1; s.ok() && target.empty(); ++n) {
+    if (n > 1000) {
+      s = platform::Status::IOError("link", folder + name, EEXIST);
+      break;
+    }
+    const std::string candidate = folder + (n == 1 ? name : NumberedName(name, n));
+    s = env_.LinkFile(source, candidate);
+    if (s.ok()) target = candidate;
+    if (s.IsAlreadyExists()) s = platform::Status::OK();
+  }
+  if (s.ok()) {
+    s = env_.RemoveFile(source);
+    if (!s.ok()) env_.RemoveFile(target);  // one name only: it stays, to be rejected again
+  }
+  if (s.ok()) {
+    platform::LogError("%s rejected into %s: %s", source.c_str(), target.c_str(), reason.c_str());
+    return true;
+  }
+  platform::LogError("%s cannot be delivered (%s) and is kept where it is: %s", source.c_str(), reason.c_str(),
+                     s.ToString().c_str());
+  return false;
+}
+
+void CFiles::RemoveStaleTemporaryCopies(const std::string& mask) {
+  const std::string folder = platform::MapPath(fileproc::UnsentFolder(fileproc::DirectoryPart(mask)));
+  std::vector<platform::FoundFile> found;
+  if (!env_.FindFiles(folder + "*", &found).ok()) return;
+  for (const auto& f : found) {
+    if (f.isDirectory || !platform::IsTemporaryCopyName(f.name)) continue;
+    platform::Status s = env_.RemoveFile(folder + f.name);
+    if (s.ok())
+      platform::LogInfo("%s%s removed: a copy cut short", folder.c_str(), f.name.c_str());
+    else
+      platform::LogWarning("stale temporary copy not removed: %s", s.ToString().c_str());
+  }
+}
+
+}  // namespace tv
