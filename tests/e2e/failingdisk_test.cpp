@@ -75,7 +75,6 @@ class FailingDisk : public ::testing::Test {
 };
 
 TEST_F(FailingDisk, AFullDiskWhileParkingKeepsTheFileUntilItsCopyIsParked) {
-  GTEST_SKIP() << "needs the rule: a common file whose parked copy cannot be written is kept";
   site_.Start({"TOVALINK_TEST_FAULTS=create:ENOSPC:times=1:path=*/Unsent/*"});
   const std::string content = GoodsFile(321);
   site_.Drop("prices.txt", content);
@@ -94,7 +93,6 @@ TEST_F(FailingDisk, AFullDiskWhileParkingKeepsTheFileUntilItsCopyIsParked) {
 }
 
 TEST_F(FailingDisk, AnUnwritableUnsentFolderKeepsTheFileUntilEveryScaleHasIt) {
-  GTEST_SKIP() << "needs the rule: a common file whose parked copy cannot be written is kept";
   site_.Start({"TOVALINK_TEST_FAULTS=create:EACCES:path=*/Unsent/*"});
   site_.Drop("prices.txt", GoodsFile());
   // Two cycles have failed for scale 4 and each kept the file.
@@ -177,7 +175,6 @@ TEST_F(FailingDisk, AFullDiskForTheStoreStillDeliversParksAndLogs) {
 }
 
 TEST_F(FailingDisk, AGoodsFileThatCannotBeReadIsSetAsideNotDeleted) {
-  GTEST_SKIP() << "needs the rule: a goods file that cannot be read is moved to Rejected";
   site_.Start({"TOVALINK_TEST_FAULTS=read:EIO:path=*/export/prices.txt"});
   const std::string first = GoodsFile(1), second = GoodsFile(2);
   const std::string rejected = site_.exportDir + "/Rejected";
