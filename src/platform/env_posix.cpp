@@ -11,6 +11,7 @@
 
 #include "platform/env.h"
 #include "platform/fault_env.h"
+#include "platform/fault_vfs.h"
 #include "platform/log.h"
 #include "platform/oserror.h"
 
@@ -297,6 +298,8 @@ Env* MakeDefaultEnv() {
   }
   auto* faulty = new FaultInjectionEnv(host);
   for (const FileFault& f : faults) faulty->AddFault(f);
+  // The store is opened after this (its directory is made through the Env).
+  if (!InstallStoreFaults(faulty)) LogError("TOVALINK_TEST_FAULTS cannot reach the store");
   LogWarning("file operations fail on purpose for a test: TOVALINK_TEST_FAULTS=%s", spec);
   return faulty;
 }

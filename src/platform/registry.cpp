@@ -111,12 +111,19 @@ Registry::Registry(const std::string& path) {
     throw RegistryError("cannot open the store " + path + ": " + msg);
   }
   sqlite3_busy_timeout(db_, 5000);
-  Exec("PRAGMA journal_mode=WAL");
-  Exec("PRAGMA synchronous=NORMAL");
-  Exec(
-      "CREATE TABLE IF NOT EXISTS keys(path TEXT PRIMARY KEY, display TEXT NOT NULL);"
-      "CREATE TABLE IF NOT EXISTS vals(key TEXT NOT NULL, name TEXT NOT NULL, display TEXT NOT NULL,"
-      " type INTEGER NOT NULL, sval TEXT, ival INTEGER, PRIMARY KEY(key, name));");
+  try {
+    Exec("PRAGMA journal_mode=WAL");
+    Exec("PRAGMA synchronous=NORMAL");
+    Exec(
+        "CREATE TABLE IF NOT EXISTS keys(path TEXT PRIMARY KEY, display TEXT NOT NULL);"
+        "CREATE TABLE IF NOT EXISTS vals(key TEXT NOT NULL, name TEXT NOT NULL, display TEXT NOT NULL,"
+        " type INTEGER NOT NULL, sval TEXT, ival INTEGER, PRIMARY KEY(key, name));");
+  } catch (...) {
+    // No destructor runs for a constructor that throws (a full disk here).
+    sqlite3_close(db_);
+    db_ = nullptr;
+    throw;
+  }
 }
 
 Registry::~Registry() {
