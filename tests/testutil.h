@@ -50,6 +50,15 @@ class FixedClock : public platform::Clock {
 };
 
 // Polls `cond` every 10 ms until it holds or `timeoutMs` passes.
+// Time bounds that a test asserts are met by the normal build; the
+// sanitizer builds run several times slower, so scripts/test stretches the
+// bounds there by TOVALINK_TEST_TIME_SCALE.
+inline long Scaled(long ms) {
+  const char* v = std::getenv("TOVALINK_TEST_TIME_SCALE");
+  const long scale = v != nullptr ? std::strtol(v, nullptr, 10) : 1;
+  return ms * (scale > 1 ? scale : 1);
+}
+
 inline bool WaitUntil(const std::function<bool()>& cond, int timeoutMs) {
   auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
   while (!cond()) {
