@@ -288,11 +288,11 @@ class PosixEnv : public Env {
 // process exits.
 Env* MakeDefaultEnv() {
   Env* host = new PosixEnv;
-  const char* spec = std::getenv("TOVALINK_TEST_FAULTS");
-  if (spec == nullptr || *spec == '\0') return host;
+  const char* faultList = std::getenv("TOVALINK_TEST_FAULTS");
+  if (faultList == nullptr || *faultList == '\0') return host;
   std::vector<FileFault> faults;
   std::string error;
-  if (!ParseFileFaults(spec, &faults, &error)) {
+  if (!ParseFileFaults(faultList, &faults, &error)) {
     LogError("TOVALINK_TEST_FAULTS ignored: %s", error.c_str());
     return host;
   }
@@ -300,7 +300,7 @@ Env* MakeDefaultEnv() {
   for (const FileFault& f : faults) faulty->AddFault(f);
   // The store is opened after this (its directory is made through the Env).
   if (!InstallStoreFaults(faulty)) LogError("TOVALINK_TEST_FAULTS cannot reach the store");
-  LogWarning("file operations fail on purpose for a test: TOVALINK_TEST_FAULTS=%s", spec);
+  LogWarning("file operations fail on purpose for a test: TOVALINK_TEST_FAULTS=%s", faultList);
   return faulty;
 }
 

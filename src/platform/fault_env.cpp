@@ -108,9 +108,9 @@ class FaultySequentialFile : public SequentialFile {
 
 const char* FileOpName(FileOp op) { return kOpNames[static_cast<size_t>(op)]; }
 
-bool ParseFileFaults(const std::string& spec, std::vector<FileFault>* faults, std::string* error) {
+bool ParseFileFaults(const std::string& faultList, std::vector<FileFault>* faults, std::string* error) {
   faults->clear();
-  for (const std::string& item : Split(spec, ';')) {
+  for (const std::string& item : Split(faultList, ';')) {
     if (item.empty()) continue;
     FileFault fault;
     if (!ParseFault(item, &fault, error)) return false;

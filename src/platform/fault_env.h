@@ -37,7 +37,7 @@ struct FileFault {
 };
 
 // Parses a TOVALINK_TEST_FAULTS list; false with `error` on a bad item.
-bool ParseFileFaults(const std::string& spec, std::vector<FileFault>* faults, std::string* error);
+bool ParseFileFaults(const std::string& faultList, std::vector<FileFault>* faults, std::string* error);
 
 class FaultInjectionEnv : public Env {
  public:
