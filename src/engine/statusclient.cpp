@@ -165,6 +165,15 @@ void PrintColumns(const std::vector<std::vector<std::string>>& rows, const std::
   }
 }
 
+std::string LockText(const std::optional<std::time_t>& since) {
+  if (!since) return "not locked";
+  char when[32];
+  std::tm tm{};
+  localtime_r(&*since, &tm);
+  std::strftime(when, sizeof when, "%Y-%m-%d %H:%M:%S", &tm);
+  return std::string("locked since ") + when + " (tovalink unlock lets it resume)";
+}
+
 void PrintTable(const std::vector<ScaleStatus>& scales, const std::optional<TLocalStatus>& local,
                 std::ostream& out) {
   if (scales.empty()) {
@@ -184,10 +193,15 @@ void PrintTable(const std::vector<ScaleStatus>& scales, const std::optional<TLoc
     PrintColumns(rows, {7, 17, 13, 0, 0, 0, 0}, out);
   }
   if (local && local->filesWaiting) out << "Files waiting in the export directory: " << *local->filesWaiting << "\n";
+  if (local) out << "Exporting: " << LockText(local->exportsLockedSince) << "\n";
 }
 
 std::string JsonDelivered(uint8_t state) {
   return state == urSuccess ? "true" : state == urFail ? "false" : "null";
+}
+
+std::string SecondsSince(std::time_t t) {
+  return std::to_string(std::max<long long>(0, static_cast<long long>(std::time(nullptr) - t)));
 }
 
 std::string JsonLocalFields(const TScaleHistory* h) {
@@ -198,7 +212,7 @@ std::string JsonLocalFields(const TScaleHistory* h) {
                     ", \"last_success\": " + (logged ? JsonOrNull(h->lastSuccess) : "null") +
                     ", \"parked_files\": " + std::to_string(h ? h->parked : 0) + ", \"oldest_parked_age_s\": ";
   if (h == nullptr || h->parked == 0) return out + "null";
-  return out + std::to_string(std::max<long long>(0, static_cast<long long>(std::time(nullptr) - h->oldestParked)));
+  return out + SecondsSince(h->oldestParked);
 }
 
 void PrintJson(const std::vector<ScaleStatus>& scales, const std::optional<TLocalStatus>& local,
@@ -213,7 +227,13 @@ void PrintJson(const std::vector<ScaleStatus>& scales, const std::optional<TLoca
     out << "}";
   }
   out << (scales.empty() ? "]" : "\n]") << ",\n \"files_waiting\": "
-      << (local && local->filesWaiting ? std::to_string(*local->filesWaiting) : "null") << "}\n";
+      << (local && local->filesWaiting ? std::to_string(*local->filesWaiting) : "null");
+  if (local) {
+    const std::optional<std::time_t>& since = local->exportsLockedSince;
+    out << ",\n \"exports_locked\": " << (since ? "true" : "false")
+        << ", \"exports_locked_for_s\": " << (since ? SecondsSince(*since) : "null");
+  }
+  out << "}\n";
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <sstream>
 #include <vector>
 
+#include "config/exportlockmark.h"
 #include "config/storeaccess.h"
 #include "config/storedvalues.h"
 #include "config/storekeys.h"
@@ -94,6 +95,7 @@ bool ParseLogLine(const std::string& line, const std::string& prefix, std::strin
 std::optional<TLocalStatus> ReadLocalStatus(const std::string& storePath) {
   if (!platform::FileExists(storePath)) return std::nullopt;
   TLocalStatus status;
+  status.exportsLockedSince = config::ExportLockedSince(*platform::Env::Default(), storePath);
   std::string exportDir, logoDir, mask;
   try {
     platform::Registry reg(storePath);

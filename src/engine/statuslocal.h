@@ -1,6 +1,7 @@
 // What `tovalink status` adds when it asks this machine's own service: the
 // per-scale history from the delivery log, the files parked per scale in the
-// Unsent folder and the files waiting in the export directory.  Read from
+// Unsent folder, the files waiting in the export directory and whether
+// exporting is locked.  Read from
 // the store and the files only; nothing is created or changed.
 #pragma once
 
@@ -22,6 +23,7 @@ struct TScaleHistory {
 struct TLocalStatus {
   std::string addressPrefix;
   std::optional<int> filesWaiting;  // none when the export directory cannot be listed
+  std::optional<std::time_t> exportsLockedSince;  // none when exporting is not locked
   std::map<int, TScaleHistory> scales;
 
   const TScaleHistory* Find(int number) const {

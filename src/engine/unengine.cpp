@@ -5,6 +5,7 @@
 #include <stdexcept>
 #include <system_error>
 
+#include "config/exportlockmark.h"
 #include "engine/statusserver.h"
 #include "engine/threngine.h"
 #include "engine/unengine_config.h"
@@ -96,10 +97,15 @@ void TEngine::StartUp() {
   timer_->Start();
   TParamServerHost host{registry_.get(), flags_, [this] { return Reload(); },
                         DefaultAllowedRoots(s.ExportDir, s.LogoDir), [this] { RequestCycle(); }};
+  host.exportsLockChanged = [path = storePath_](bool locked) {
+    config::SetExportLockMark(*platform::Env::Default(), path, locked);
+  };
   paramServer_ = std::make_unique<TParamServer>(host, options_.paramPort);
   paramServer_->Start();
   flags_->CycleRunning = false;
   flags_->ExportsLocked = false;
+  // A service killed while locked left its mark; this one starts unlocked.
+  config::SetExportLockMark(*platform::Env::Default(), storePath_, false);
 }
 
 void TEngine::StartServers() {
@@ -124,6 +130,7 @@ void TEngine::ShutDownWorkers() {
     paramServer_->Terminate();
     paramServer_->WaitFor();
     paramServer_.reset();
+    config::SetExportLockMark(*platform::Env::Default(), storePath_, false);
   }
   if (timer_) {
     timer_->Terminate();

@@ -129,6 +129,10 @@ void TParamServer::OnEnq() {
   }
 }
 
+void TParamServer::ReportLockChange(bool locked) {
+  if (host_.exportsLockChanged) host_.exportsLockChanged(locked);
+}
+
 // A written block ends the exchange: nothing after it changes a setting.
 void TParamServer::OnBel() {
   if (connectionState_ == TConnectionState::Opened && ReceiveBlock() && DecodeBlock() && CheckBlock() &&
@@ -143,7 +147,11 @@ void TParamServer::OnBel() {
 }
 
 void TParamServer::OnDle() {
-  if (connectionState_ == TConnectionState::Idle) SendAnswer(host_.flags->TryLockExports() ? kACK : kBS);
+  if (connectionState_ == TConnectionState::Idle) {
+    const bool locked = host_.flags->TryLockExports();
+    if (locked) ReportLockChange(true);
+    SendAnswer(locked ? kACK : kBS);
+  }
   connectionState_ = TConnectionState::Closing;
 }
 
@@ -151,6 +159,7 @@ void TParamServer::OnDle() {
 void TParamServer::OnDc1() {
   if (connectionState_ == TConnectionState::Idle) {
     host_.flags->ExportsLocked = false;
+    ReportLockChange(false);
     SendAnswer(kACK);
   } else {
     SendAnswer(kNAK);

@@ -40,6 +40,8 @@ struct TParamServerHost {
   std::vector<std::string> defaultRoots;
   // Asks for the cycle an exchange put off, when the exchange ends.
   std::function<void()> requestCycle;
+  // Told when a DLE locks or a DC1 unlocks exporting (may be empty).
+  std::function<void(bool locked)> exportsLockChanged;
 };
 
 class TParamServer : public platform::Thread {
@@ -71,6 +73,7 @@ class TParamServer : public platform::Thread {
   void OnBel();
   void OnDle();
   void OnDc1();
+  void ReportLockChange(bool locked);
 
   int ReadBudgetMs() const;
   void CloseExchange();

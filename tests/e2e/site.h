@@ -106,6 +106,15 @@ class Site {
     return code;
   }
 
+  // SIGKILL: the service gets no chance to tidy up.
+  void Kill() {
+    if (!service) return;
+    service->Signal(SIGKILL);
+    service->Wait(10000);
+    output = service->Output();
+    service.reset();
+  }
+
   // Written under a hidden name and renamed into place, as a back office
   // should, so the service never meets the file half-written.
   void Drop(const std::string& name, const std::string& content) {

@@ -81,17 +81,38 @@ TEST(StatusEndToEnd, LockHoldsExportingBackUntilUnlock) {
   site.AddScale(91);
   site.Start();
   ConnectStatus();  // the service is up
+  const std::vector<std::string> home = {"TOVALINK_HOME=" + site.home.Path()};
   std::string out;
+  ASSERT_EQ(RunBinary({TovalinkBinary(), "status", "--json"}, home, out), 0) << out;
+  EXPECT_NE(out.find("\"exports_locked\": false"), std::string::npos) << out;
   ASSERT_EQ(RunBinary({TovalinkBinary(), "lock"}, {}, out), 0) << out;
   EXPECT_NE(out.find("accepted"), std::string::npos) << out;
   site.Drop("prices.txt", GoodsFile());
+  ASSERT_EQ(RunBinary({TovalinkBinary(), "status", "--json"}, home, out), 0) << out;
+  EXPECT_NE(out.find("\"exports_locked\": true"), std::string::npos) << out;
+  ASSERT_EQ(RunBinary({TovalinkBinary(), "status"}, home, out), 0) << out;
+  EXPECT_NE(out.find("Exporting: locked since "), std::string::npos) << out;
   // Two timer periods pass without a cycle.
   EXPECT_FALSE(WaitUntil([&] { return site.Scale(91).Connections() > 0; }, 2500))
       << "no cycle while exports are locked";
   ASSERT_EQ(RunBinary({TovalinkBinary(), "unlock"}, {}, out), 0) << out;
   ASSERT_TRUE(site.WaitForLog(1));
   EXPECT_EQ(site.Log()[0].code, 0);
+  ASSERT_EQ(RunBinary({TovalinkBinary(), "status"}, home, out), 0) << out;
+  EXPECT_NE(out.find("Exporting: not locked"), std::string::npos) << out;
+
+  // A lock lives only as long as the service that took it: a service
+  // killed while locked starts again unlocked, and says so.
+  ASSERT_EQ(RunBinary({TovalinkBinary(), "lock"}, {}, out), 0) << out;
+  site.Kill();
+  site.Start();
+  ConnectStatus();
+  ASSERT_EQ(RunBinary({TovalinkBinary(), "status", "--json"}, home, out), 0) << out;
+  EXPECT_NE(out.find("\"exports_locked\": false"), std::string::npos) << out;
+  ASSERT_EQ(RunBinary({TovalinkBinary(), "lock"}, {}, out), 0) << out;
+  ASSERT_TRUE(platform::FileExists(site.home / "exports.locked"));
   EXPECT_EQ(site.Stop(), 0);
+  EXPECT_FALSE(platform::FileExists(site.home / "exports.locked")) << "a stopped service holds no lock";
 }
 
 TEST(StatusEndToEnd, AFailedScaleGivesExitThreeUntilItsParkedCopyIsDelivered) {

@@ -78,7 +78,8 @@ TEST_F(StatusClientTest, PrintsATableWithAddressesFromTheLocalStore) {
             "91     10.1.2.91        delivered    -             -          -             -\n"
             "7      10.1.2.7         failed       -             -          -             -\n"
             "12     10.1.2.12        unknown      -             -          -             -\n"
-            "40     10.1.2.40        unknown      -             -          -             -\n");
+            "40     10.1.2.40        unknown      -             -          -             -\n"
+            "Exporting: not locked\n");
 
   flags_->CycleRunning = true;
   r = RunStatus({"127.0.0.1"});
@@ -108,7 +109,7 @@ TEST_F(StatusClientTest, PrintsJsonForScripts) {
             " {\"scale\": 7, \"address\": \"10.1.2.7\", \"state\": \"failed\", \"delivered\": false" + none + ",\n"
             " {\"scale\": 12, \"address\": \"10.1.2.12\", \"state\": \"code 9\", \"delivered\": null" + none + ",\n"
             " {\"scale\": 40, \"address\": \"10.1.2.40\", \"state\": \"unknown\", \"delivered\": null" + none + "\n"
-            "],\n \"files_waiting\": null}\n");
+            "],\n \"files_waiting\": null,\n \"exports_locked\": false, \"exports_locked_for_s\": null}\n");
 }
 
 TEST_F(StatusClientTest, WithoutALocalStoreAddressesAreUnknownAndNoStoreIsCreated) {
@@ -177,7 +178,15 @@ TEST_F(StatusClientTest, AddsEachScalesHistoryParkedFilesAndWaitingFilesFromThis
   EXPECT_NE(r.out.find("\"last_code\": 0, \"last_code_meaning\": \"delivered\", \"last_attempt\": \"07.12.2026 "
                        "10:00:02\", \"last_success\": \"07.12.2026 10:00:02\", \"parked_files\": 0"),
             std::string::npos) << r.out;
-  EXPECT_NE(r.out.find("\"files_waiting\": 2}"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("\"files_waiting\": 2,"), std::string::npos) << r.out;
+
+  // The mark the service keeps beside its store while exporting is locked.
+  test::WriteFile(home_.Path() + "/exports.locked", "");
+  ASSERT_TRUE(platform::SetLastWriteTime(home_.Path() + "/exports.locked", std::time(nullptr) - 90));
+  r = RunStatus({"--json"});
+  EXPECT_NE(r.out.find("\"exports_locked\": true, \"exports_locked_for_s\": 9"), std::string::npos) << r.out;
+  r = RunStatus({});
+  EXPECT_NE(r.out.find("Exporting: locked since "), std::string::npos) << r.out;
 }
 
 TEST_F(StatusClientTest, FailsWhenNothingAnswers) {

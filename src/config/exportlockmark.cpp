@@ -1,0 +1,38 @@
+#include "config/exportlockmark.h"
+
+#include <chrono>
+
+#include "platform/log.h"
+
+namespace tv::config {
+
+std::string ExportLockMarkPath(const std::string& storePath) {
+  const size_t slash = storePath.find_last_of('/');
+  const std::string dir = slash == std::string::npos ? "." : storePath.substr(0, slash);
+  return dir + "/exports.locked";
+}
+
+void SetExportLockMark(platform::Env& env, const std::string& storePath, bool locked) {
+  const std::string path = ExportLockMarkPath(storePath);
+  if (locked) {
+    const platform::Status s = env.WriteFile(path, "");
+    if (!s.ok())
+      platform::LogWarning("exports are locked, but %s cannot be written: %s", path.c_str(),
+                           s.ToString().c_str());
+    return;
+  }
+  platform::FileInfo info;
+  if (!env.GetFileInfo(path, &info).ok()) return;  // no mark: nothing to clear
+  const platform::Status s = env.RemoveFile(path);
+  if (!s.ok())
+    platform::LogWarning("exports are not locked, but %s cannot be removed: %s", path.c_str(),
+                         s.ToString().c_str());
+}
+
+std::optional<std::time_t> ExportLockedSince(platform::Env& env, const std::string& storePath) {
+  platform::FileInfo info;
+  if (!env.GetFileInfo(ExportLockMarkPath(storePath), &info).ok()) return std::nullopt;
+  return std::chrono::system_clock::to_time_t(info.lastWrite);
+}
+
+}  // namespace tv::config
