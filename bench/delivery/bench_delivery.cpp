@@ -179,16 +179,20 @@ class TBench {
     for (bool pinned : {false, true}) {
       std::set<int> cpus;
       if (pinned) cpus = {o_.cpu >= 0 ? o_.cpu : *AllowedCpus().rbegin()};
-      std::vector<double> ratio, svcCpu, bareCpu, cpuRatio;
+      std::vector<double> svcS, bareS, ratio, svcCpu, bareCpu, cpuRatio;
       for (int i = 0; i < o_.pairs; ++i) {
         std::optional<TSide> s = ServiceRun(data, 10, cpus), b = BareRun(frames, 10, cpus);
         if (!s || !b) return;
+        svcS.push_back(s->seconds);
+        bareS.push_back(b->seconds);
         ratio.push_back(s->seconds / b->seconds);
         svcCpu.push_back(s->cpuS * perFrame);
         bareCpu.push_back(b->cpuS * perFrame);
         cpuRatio.push_back(s->cpuS / b->cpuS);
       }
       const std::string how = pinned ? "pinned to one CPU" : "unpinned";
+      report.Add("service cycle, " + how, svcS, "s");
+      report.Add("bare client, " + how, bareS, "s");
       report.Add("service/bare, " + std::to_string(o_.lines) + " lines, " + how, ratio, "x");
       report.Add("CPU per frame, service, " + how, svcCpu, "us");
       report.Add("CPU per frame, bare client, " + how, bareCpu, "us");
