@@ -11,11 +11,7 @@ bool Contains(const std::string& text, const std::string& part) { return text.fi
 
 TEST(DiskFaults, ALostLogLineAndAnUnparkedCopyAreReportedWithTheirReason) {
   Site site;
-  sim::Behaviour refuse;
-  refuse.goodsAnswer = 0x15;
-  site.AddScale(3);
-  site.AddScale(4, refuse);
-  site.SetScales({3, 4});
+  site.AddHealthyAndRefusing(3, 4);
   site.Start({"TOVALINK_TEST_FAULTS=append:ENOSPC:times=1:path=*/sclogo.csv;link:ENOSPC:path=*/Unsent/*"});
   site.Drop("prices.txt", GoodsFile());
   ASSERT_TRUE(site.WaitForLog(1)) << site.output;

@@ -43,11 +43,7 @@ std::vector<LogLine> LinesFor(const Site& site, const std::string& file) {
 
 TEST(FilesKept, AFileWhoseParkedCopyCannotBeWrittenStaysAndComesAgain) {
   Site site;
-  sim::Behaviour refuse;
-  refuse.goodsAnswer = 0x15;
-  site.AddScale(3);
-  site.AddScale(4, refuse);
-  site.SetScales({3, 4});
+  site.AddHealthyAndRefusing(3, 4);
   site.Start({"TOVALINK_TEST_FAULTS=link:ENOSPC:times=1:path=*/Unsent/*"});
   site.Drop("prices.txt", GoodsFile());
   // The first copy for scale 4 meets the full disk, so the file stays; the
@@ -197,11 +193,7 @@ TEST(FilesKept, ALogLineThatDoesNotFitIsLeftOutWholeNotTorn) {
 
 TEST(OddEntries, OnlyRegularFilesWithMappableNamesAreTakenEachOddOneWarnedOnce) {
   Site site;
-  sim::Behaviour refuse;
-  refuse.goodsAnswer = 0x15;
-  site.AddScale(7);
-  site.AddScale(8, refuse);
-  site.SetScales({7, 8});
+  site.AddHealthyAndRefusing(7, 8);
   ASSERT_TRUE(platform::ForceDirectories(site.exportDir));
   const std::string secret = site.home / "secret.txt";
   WriteFile(secret, GoodsFile(999));

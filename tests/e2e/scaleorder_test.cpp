@@ -88,11 +88,7 @@ TEST(ScaleOrder, ParkedCopiesByWriteTimeThenOriginalNameNeverByGuid) {
 
 TEST(ScaleOrder, AFailedFileHoldsTheScaleBackForTheRestOfTheCycle) {
   Site site;
-  sim::Behaviour refuse;
-  refuse.goodsAnswer = 0x15;
-  site.AddScale(1);
-  site.AddScale(4, refuse);
-  site.SetScales({1, 4});
+  site.AddHealthyAndRefusing(1, 4);
   // "new.txt" was written after "old.txt" although its name sorts first.
   DropWritten(site, "old.txt", 201, milliseconds(100));
   DropWritten(site, "new.txt", 202, milliseconds(900));

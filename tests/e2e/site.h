@@ -90,6 +90,16 @@ class Site {
   }
   sim::SimScale& Scale(int n) { return *scales.at(n); }
 
+  // The scale list {healthy, refusing}: the first takes every frame, the
+  // second answers every goods record with NAK.
+  void AddHealthyAndRefusing(int healthy, int refusing) {
+    sim::Behaviour refuse;
+    refuse.goodsAnswer = 0x15;
+    AddScale(healthy);
+    AddScale(refusing, refuse);
+    SetScales({healthy, refusing});
+  }
+
   void Start(std::vector<std::string> extraEnv = {}) {
     std::vector<std::string> env = {"TOVALINK_HOME=" + home.Path(), "LANG=C", "LC_ALL=C"};
     if (!quietMs.empty()) env.push_back("TOVALINK_TEST_QUIET_MS=" + quietMs);
