@@ -11,7 +11,6 @@
 #include <cstdio>
 #include <cstddef>
 #include <cstdint>
-#include <filesystem>
 #include <map>
 #include <memory>
 #include <string>
@@ -20,6 +19,7 @@
 #include "config/settings.h"
 #include "fuzzcheck.h"
 #include "netns.h"
+#include "scratchdir.h"
 #include "paramserver/Usvrsock.h"
 #include "paramserver/blockpolicy.h"
 #include "paramserver/paramblock.h"
@@ -49,10 +49,7 @@ Harness& TheHarness() {
   static Harness* h = [] {
     tv::fuzz::EnterPrivateNetwork();
     auto* harness = new Harness;
-    char tmpl[] = "/dev/shm/tovalink-fuzz-XXXXXX";
-    FUZZ_CHECK(mkdtemp(tmpl) != nullptr);
-    harness->dir = tmpl;
-    std::atexit([] { std::filesystem::remove_all(TheHarness().dir); });
+    harness->dir = tv::fuzz::ScratchDirectory();
     harness->registry = std::make_unique<tv::platform::GuardedRegistry>(harness->dir + "/registry.db");
     tv::test::FillDefaultStore(*harness->registry);
     {

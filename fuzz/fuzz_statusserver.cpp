@@ -8,7 +8,6 @@
 // no reply at all.
 #include <cstddef>
 #include <cstdint>
-#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
@@ -18,6 +17,7 @@
 #include "engine/statusserver.h"
 #include "fuzzcheck.h"
 #include "netns.h"
+#include "scratchdir.h"
 #include "platform/registry.h"
 #include "session_client.h"
 
@@ -38,10 +38,7 @@ Harness& TheHarness() {
   static Harness* h = [] {
     tv::fuzz::EnterPrivateNetwork();
     auto* harness = new Harness;
-    char tmpl[] = "/dev/shm/tovalink-fuzz-XXXXXX";
-    FUZZ_CHECK(mkdtemp(tmpl) != nullptr);
-    harness->dir = tmpl;
-    std::atexit([] { std::filesystem::remove_all(TheHarness().dir); });
+    harness->dir = tv::fuzz::ScratchDirectory();
     harness->registry = std::make_unique<tv::platform::GuardedRegistry>(harness->dir + "/registry.db");
     harness->server = std::make_unique<tv::TStatusServer>(*harness->registry, harness->flags);
     FUZZ_CHECK(harness->server->Activate());
