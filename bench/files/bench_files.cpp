@@ -5,33 +5,15 @@
 #include <benchmark/benchmark.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <new>
 #include <string>
 
+#include "common/allocations.h"
 #include "files/fileproc.h"
 #include "files/importparse.h"
 #include "platform/fs.h"
-
-namespace {
-
-std::atomic<long> allocations{0};
-
-}  // namespace
-
-// The replacements pair malloc with free; GCC cannot see that they match.
-#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
-
-void* operator new(size_t n) {
-  allocations.fetch_add(1, std::memory_order_relaxed);
-  if (void* p = std::malloc(n ? n : 1)) return p;
-  throw std::bad_alloc();
-}
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete(void* p, size_t) noexcept { std::free(p); }
 
 namespace {
 
@@ -156,10 +138,10 @@ void BM_ParseLayout(benchmark::State& state) {
     state.PauseTiming();
     std::string bytes = data;
     state.ResumeTiming();
-    long before = allocations.load();
+    long before = tv::bench::AllocationCount();
     if (!tv::ParseImportBytes(std::move(bytes), delimited ? 1 : 0, ';', lists))
       state.SkipWithError("parse failed");
-    allocs += allocations.load() - before;
+    allocs += tv::bench::AllocationCount() - before;
     benchmark::DoNotOptimize(lists.aLines.data());
   }
   state.counters["lines"] = static_cast<double>(kLines);

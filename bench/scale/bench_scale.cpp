@@ -4,31 +4,13 @@
 // cycle pays per record, its per-file set-up included.
 #include <benchmark/benchmark.h>
 
-#include <atomic>
 #include <cstdlib>
 #include <memory>
-#include <new>
 #include <string>
 
+#include "common/allocations.h"
 #include "scale/encodedfile.h"
 #include "scale/goodsencoder.h"
-
-namespace {
-
-std::atomic<long> allocations{0};
-
-}  // namespace
-
-// The replacements pair malloc with free; GCC cannot see that they match.
-#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
-
-void* operator new(size_t n) {
-  allocations.fetch_add(1, std::memory_order_relaxed);
-  if (void* p = std::malloc(n ? n : 1)) return p;
-  throw std::bad_alloc();
-}
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete(void* p, size_t) noexcept { std::free(p); }
 
 namespace {
 
@@ -66,7 +48,7 @@ void RunLine(benchmark::State& state, Setup& s, const std::string& line) {
     state.SkipWithError("line yields no frame");
     return;
   }
-  long before = allocations.load();
+  long before = tv::bench::AllocationCount();
   for (auto _ : state) {
     bool ok = s.encoder->PrepareGoodsRecord(line);
     size_t length = s.encoder->FrameGoodsRecord();
@@ -74,7 +56,7 @@ void RunLine(benchmark::State& state, Setup& s, const std::string& line) {
     benchmark::DoNotOptimize(length);
   }
   state.counters["allocs/record"] = benchmark::Counter(
-      static_cast<double>(allocations.load() - before) / static_cast<double>(state.iterations()));
+      static_cast<double>(tv::bench::AllocationCount() - before) / static_cast<double>(state.iterations()));
 }
 
 void BM_DelimitedGoodsLine(benchmark::State& state) {
@@ -105,14 +87,14 @@ void BM_EncodeFile(benchmark::State& state) {
     state.SkipWithError("lines yield no frames");
     return;
   }
-  long before = allocations.load();
+  long before = tv::bench::AllocationCount();
   for (auto _ : state) {
     tv::EncodeFile(s.lists, s.profile, s.host, file);
     benchmark::DoNotOptimize(file.bytes.data());
   }
   const double records = static_cast<double>(state.iterations()) * lines;
   state.counters["allocs/record"] =
-      benchmark::Counter(static_cast<double>(allocations.load() - before) / records);
+      benchmark::Counter(static_cast<double>(tv::bench::AllocationCount() - before) / records);
   state.SetItemsProcessed(static_cast<int64_t>(records));
 }
 BENCHMARK(BM_EncodeFile)->Arg(1000);
