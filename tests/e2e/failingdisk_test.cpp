@@ -4,11 +4,11 @@
 // lost (a file is delivered, kept, parked or set aside) and nothing is
 // claimed (no log line says 0 for a scale that did not get the file).
 #include <gtest/gtest.h>
-#include <sqlite3.h>
 
 #include <algorithm>
 
 #include "site.h"
+#include "sqlite_integrity.h"
 
 namespace tv::test {
 namespace {
@@ -70,6 +70,14 @@ class FailingDisk : public ::testing::Test {
     return platform::FileExists(site_.exportDir + "/" + name);
   }
   std::string Output() { return site_.service ? site_.service->Output() : site_.output; }
+  // `base`.txt left the export folder with one copy parked for scale 4.
+  bool LeftWithOneCopyFor4(const std::string& base) {
+    return WaitUntil([&] { return !Waiting(base + ".txt") && ParkedFor(4, base).size() == 1; }, 30000);
+  }
+  bool Scale4ReturnsAndTakesItsCopies() {
+    site_.Scale(4).SetBehaviour(sim::Behaviour{});
+    return WaitUntil([&] { return site_.Unsent().empty(); }, 30000);
+  }
 
   Site site_;
 };
@@ -112,14 +120,10 @@ TEST_F(FailingDisk, AnUnwritableUnsentFolderKeepsTheFileUntilEveryScaleHasIt) {
 TEST_F(FailingDisk, AFullDiskForTheLogLosesWholeLinesAndNothingElse) {
   site_.Start({"TOVALINK_TEST_FAULTS=append:ENOSPC:times=2:path=*/sclogo.csv"});
   site_.Drop("prices.txt", GoodsFile(1));
-  ASSERT_TRUE(WaitUntil(
-      [&] { return !Waiting("prices.txt") && ParkedFor(4, "prices").size() == 1; }, 30000))
-      << Output();
+  ASSERT_TRUE(LeftWithOneCopyFor4("prices")) << Output();
   site_.Drop("second.txt", GoodsFile(2));
   ASSERT_TRUE(site_.WaitForLog(2)) << Output();
-  ASSERT_TRUE(WaitUntil(
-      [&] { return !Waiting("second.txt") && ParkedFor(4, "second").size() == 1; }, 30000))
-      << Output();
+  ASSERT_TRUE(LeftWithOneCopyFor4("second")) << Output();
   EXPECT_EQ(site_.Stop(), 0);
 
   std::vector<LogLine> log = site_.Log();
@@ -136,26 +140,10 @@ TEST_F(FailingDisk, AFullDiskForTheLogLosesWholeLinesAndNothingElse) {
   EXPECT_EQ(Occurrences(site_.output, "delivery log line for prices.txt lost"), 2u) << site_.output;
 }
 
-std::string IntegrityCheck(const std::string& path) {
-  sqlite3* db = nullptr;
-  std::string result = "cannot open";
-  if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
-    sqlite3_stmt* s = nullptr;
-    if (sqlite3_prepare_v2(db, "PRAGMA integrity_check", -1, &s, nullptr) == SQLITE_OK &&
-        sqlite3_step(s) == SQLITE_ROW)
-      result = reinterpret_cast<const char*>(sqlite3_column_text(s, 0));
-    sqlite3_finalize(s);
-  }
-  sqlite3_close(db);
-  return result;
-}
-
 TEST_F(FailingDisk, AFullDiskForTheStoreStillDeliversParksAndLogs) {
   site_.Start({"TOVALINK_TEST_FAULTS=write:ENOSPC:path=*/registry.db*"});
   site_.Drop("prices.txt", GoodsFile());
-  ASSERT_TRUE(WaitUntil(
-      [&] { return !Waiting("prices.txt") && ParkedFor(4, "prices").size() == 1; }, 30000))
-      << Output();
+  ASSERT_TRUE(LeftWithOneCopyFor4("prices")) << Output();
   ASSERT_TRUE(site_.WaitForLog(2)) << Output();
   EXPECT_EQ(site_.Stop(), 0);
   EXPECT_EQ(Claims(3, "prices.txt"), 1u);
@@ -211,11 +199,8 @@ TEST_F(FailingDisk, AGoodsFileThatCannotBeReadIsSetAsideNotDeleted) {
 TEST_F(FailingDisk, AParkedCopyThatCannotBeReadStaysParkedAndClaimsNothing) {
   site_.Start({"TOVALINK_TEST_FAULTS=read:EIO:times=2:path=*/Unsent/*"});
   site_.Drop("prices.txt", GoodsFile());
-  ASSERT_TRUE(WaitUntil(
-      [&] { return !Waiting("prices.txt") && ParkedFor(4, "prices").size() == 1; }, 30000))
-      << Output();
-  site_.Scale(4).SetBehaviour(sim::Behaviour{});
-  ASSERT_TRUE(WaitUntil([&] { return site_.Unsent().empty(); }, 30000)) << Output();
+  ASSERT_TRUE(LeftWithOneCopyFor4("prices")) << Output();
+  ASSERT_TRUE(Scale4ReturnsAndTakesItsCopies()) << Output();
   EXPECT_EQ(site_.Stop(), 0);
   EXPECT_EQ(Occurrences(site_.output, "Input/output error"), 2u) << site_.output;
   EXPECT_EQ(GoodsTaken(4), 1u);
@@ -246,11 +231,8 @@ TEST_F(FailingDisk, AnExportFolderItMayNotListOrDeleteInLosesNothing) {
 TEST_F(FailingDisk, AnUnsentFolderItMayNotListKeepsItsCopiesForLater) {
   site_.Start({"TOVALINK_TEST_FAULTS=list:EACCES:after=2:times=8:path=*/Unsent/*"});
   site_.Drop("prices.txt", GoodsFile());
-  ASSERT_TRUE(WaitUntil(
-      [&] { return !Waiting("prices.txt") && ParkedFor(4, "prices").size() == 1; }, 30000))
-      << Output();
-  site_.Scale(4).SetBehaviour(sim::Behaviour{});
-  ASSERT_TRUE(WaitUntil([&] { return site_.Unsent().empty(); }, 30000)) << Output();
+  ASSERT_TRUE(LeftWithOneCopyFor4("prices")) << Output();
+  ASSERT_TRUE(Scale4ReturnsAndTakesItsCopies()) << Output();
   EXPECT_EQ(site_.Stop(), 0);
   EXPECT_EQ(GoodsTaken(4), 1u);
   EXPECT_EQ(Claims(4, ".txt"), 1u);

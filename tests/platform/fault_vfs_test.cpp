@@ -4,29 +4,15 @@
 #include "platform/fault_vfs.h"
 
 #include <gtest/gtest.h>
-#include <sqlite3.h>
 
 #include <cerrno>
 
 #include "platform/registry.h"
+#include "sqlite_integrity.h"
 #include "testutil.h"
 
 namespace tv::platform {
 namespace {
-
-std::string IntegrityCheck(const std::string& path) {
-  sqlite3* db = nullptr;
-  std::string result = "cannot open";
-  if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
-    sqlite3_stmt* s = nullptr;
-    if (sqlite3_prepare_v2(db, "PRAGMA integrity_check", -1, &s, nullptr) == SQLITE_OK &&
-        sqlite3_step(s) == SQLITE_ROW)
-      result = reinterpret_cast<const char*>(sqlite3_column_text(s, 0));
-    sqlite3_finalize(s);
-  }
-  sqlite3_close(db);
-  return result;
-}
 
 class StoreFaultsTest : public ::testing::Test {
  protected:
@@ -55,7 +41,7 @@ TEST_F(StoreFaultsTest, AFullDiskRefusesTheWriteAndLeavesTheStoreAsItWas) {
     env_.ClearFaults();
     key.WriteInteger("Price", 300);
   }
-  EXPECT_EQ(IntegrityCheck(path), "ok");
+  EXPECT_EQ(test::IntegrityCheck(path), "ok");
   Registry reopened(path);
   EXPECT_EQ(reopened.OpenReadOnly("Software\\Shop").ReadInteger("Price"), 300);
 }
