@@ -14,15 +14,17 @@ std::string ExportLockMarkPath(const std::string& storePath) {
 
 void SetExportLockMark(platform::Env& env, const std::string& storePath, bool locked) {
   const std::string path = ExportLockMarkPath(storePath);
+  platform::FileInfo info;
+  const bool marked = env.GetFileInfo(path, &info).ok();
   if (locked) {
+    if (marked) return;  // a second lock keeps the first one's time
     const platform::Status s = env.WriteFile(path, "");
     if (!s.ok())
       platform::LogWarning("exports are locked, but %s cannot be written: %s", path.c_str(),
                            s.ToString().c_str());
     return;
   }
-  platform::FileInfo info;
-  if (!env.GetFileInfo(path, &info).ok()) return;  // no mark: nothing to clear
+  if (!marked) return;
   const platform::Status s = env.RemoveFile(path);
   if (!s.ok())
     platform::LogWarning("exports are not locked, but %s cannot be removed: %s", path.c_str(),
