@@ -21,19 +21,15 @@
 //   batch      a --small line file to --small-scales scales: service time
 //              per batch of 10 scales / bare time per batch.
 //
-// Why the scale processes and the bare client are children of this quiet
-// process, and why a fresh scale process per run: on loopback each client
-// thread ping-pongs with one scale thread, and the kernel keeps such a pair
-// on one CPU only when it judges the two to wake each other one-to-one,
-// which it infers from wake-up history every new thread inherits from the
-// thread that created it.  A scale process started by a parent that has
-// just woken many others (a busy harness script) inherits that history
-// while the service's threads do not; the kernel then leaves some pairs on
-// different CPUs for the whole delivery, every frame costs a cross-CPU
-// wake-up and the run takes up to twice as long.  The bare client's own
-// code does the same from its second delivery in one process on.  Real
-// scales are other machines, so none of this reaches a shop; here it would
-// only hide the service's own cost.
+// Unpinned figures depend on where the kernel puts each client thread and
+// its scale thread: a pair placed on two CPUs tends to stay there for the
+// whole delivery, every frame then costs a cross-CPU wake-up and the run
+// takes up to twice as long.  Which runs suffer depends on how the
+// processes were started, not on the sending code: a bare client looped in
+// one process does it from its second delivery on, while with this
+// program's own scale process, forked fresh for each run from this quiet
+// process, neither side does.  Real scales are other machines, so none of
+// this reaches a shop; a harness that shows it measures the placement.
 //
 // A plain program rather than Google Benchmark: every sample is a pair of
 // multi-second runs of two other processes, and the result is their ratio,
