@@ -35,7 +35,6 @@ using Store = std::map<std::string, std::string>;
 constexpr size_t kLongestStream = 4096;  // one receive takes any block whole
 
 struct Harness {
-  std::string dir;
   std::unique_ptr<tv::platform::GuardedRegistry> registry;
   std::shared_ptr<tv::TEngineFlags> flags = std::make_shared<tv::TEngineFlags>();
   std::atomic<bool> reloadSucceeds{true};
@@ -49,8 +48,7 @@ Harness& TheHarness() {
   static Harness* h = [] {
     tv::fuzz::EnterPrivateNetwork();
     auto* harness = new Harness;
-    harness->dir = tv::fuzz::ScratchDirectory();
-    harness->registry = std::make_unique<tv::platform::GuardedRegistry>(harness->dir + "/registry.db");
+    harness->registry = tv::fuzz::ScratchStore();
     tv::test::FillDefaultStore(*harness->registry);
     {
       auto reg = harness->registry->Lock();
@@ -62,7 +60,7 @@ Harness& TheHarness() {
                                 return harness->reloadSucceeds.load();
                               }};
     // Drive paths map into the state directory, so corpus blocks with them pass.
-    harness->roots = {harness->dir, tv::platform::StateHome()};
+    harness->roots = {tv::fuzz::ScratchDirectory(), tv::platform::StateHome()};
     host.defaultRoots = harness->roots;
     harness->server = std::make_unique<tv::TParamServer>(std::move(host), tv::kParamServerPort, 5000);
     harness->server->Start();

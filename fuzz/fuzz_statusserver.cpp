@@ -27,7 +27,6 @@ constexpr size_t kLongestStream = 512;
 constexpr int kNoResultsTable = 31;
 
 struct Harness {
-  std::string dir;
   std::unique_ptr<tv::platform::GuardedRegistry> registry;
   std::shared_ptr<tv::TEngineFlags> flags = std::make_shared<tv::TEngineFlags>();
   std::unique_ptr<tv::TStatusServer> server;
@@ -38,8 +37,7 @@ Harness& TheHarness() {
   static Harness* h = [] {
     tv::fuzz::EnterPrivateNetwork();
     auto* harness = new Harness;
-    harness->dir = tv::fuzz::ScratchDirectory();
-    harness->registry = std::make_unique<tv::platform::GuardedRegistry>(harness->dir + "/registry.db");
+    harness->registry = tv::fuzz::ScratchStore();
     harness->server = std::make_unique<tv::TStatusServer>(*harness->registry, harness->flags);
     FUZZ_CHECK(harness->server->Activate());
     return harness;

@@ -1,14 +1,16 @@
-// A fuzz target's private directory in memory, for the store a server
-// target writes; removed when the process ends.
+// A fuzz target's private directory in memory and the store a server
+// target writes there; removed when the process ends.
 #pragma once
 
 #include <stdlib.h>
 
 #include <cstdlib>
 #include <filesystem>
+#include <memory>
 #include <string>
 
 #include "fuzzcheck.h"
+#include "platform/registry.h"
 
 namespace tv::fuzz {
 
@@ -22,6 +24,10 @@ inline const std::string& ScratchDirectory() {
     return name;
   }();
   return *dir;
+}
+
+inline std::unique_ptr<tv::platform::GuardedRegistry> ScratchStore() {
+  return std::make_unique<tv::platform::GuardedRegistry>(ScratchDirectory() + "/registry.db");
 }
 
 }  // namespace tv::fuzz

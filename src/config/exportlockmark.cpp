@@ -2,14 +2,13 @@
 
 #include <chrono>
 
+#include "platform/fs.h"
 #include "platform/log.h"
 
 namespace tv::config {
 
 std::string ExportLockMarkPath(const std::string& storePath) {
-  const size_t slash = storePath.find_last_of('/');
-  const std::string dir = slash == std::string::npos ? "." : storePath.substr(0, slash);
-  return dir + "/exports.locked";
+  return platform::ExtractFilePath(storePath) + "exports.locked";
 }
 
 void SetExportLockMark(platform::Env& env, const std::string& storePath, bool locked) {
