@@ -52,7 +52,7 @@ void TThrEngine::DispatchParkedKeyboardFile(const std::string& path) {
     return;
   }
   files_.AppendLog(scale.address, 0, currentFileName_);
-  files_.DeleteIfExists(path);
+  files_.RemoveDelivered(path);
 }
 
 void TThrEngine::DispatchKeyboardFileToAll(const std::string& path) {
@@ -74,7 +74,7 @@ void TThrEngine::DispatchKeyboardFileToAll(const std::string& path) {
     HoldBack(scale.number);
   }
   if (!keep)
-    files_.DeleteIfExists(path);
+    files_.RemoveDelivered(path);
   else
     platform::LogError("%s kept in the export directory for the next cycle", platform::MapPath(path).c_str());
 }

@@ -77,6 +77,9 @@ class TThrEngine : public platform::Thread {
   // The file's frames for a scale, encoded once per distinct profile.
   using TEncodings = std::unordered_map<TScaleProfile, TEncodedFilePtr, TScaleProfileHash>;
   void DeliverToAllScales(const std::string& path, TEncodings& encodings);
+  // Removes a delivered common file at once; false when it must stay and
+  // the newer files of this cycle must wait.
+  bool FinishCommonFile(const std::string& path);
   // Keyboard files (kbdispatch.cpp): one upload at a time, logged, parked
   // for the scales that failed.
   void DispatchKeyboardFiles();
