@@ -64,6 +64,24 @@ TEST(RemovalEndToEnd, ADeliveredFileThatCannotBeRemovedIsDeliveredOnceWhileItSta
   EXPECT_EQ(site.Stop(), 0);
 }
 
+TEST(RemovalEndToEnd, AReloadOntoADirectoryTheServiceCannotWriteIsRefused) {
+  Site site;
+  site.AddScale(1);
+  site.SetScales({1});
+  site.Start({"TOVALINK_TEST_FAULTS=create:EACCES:path=*/elsewhere/*"});
+  ASSERT_TRUE(WaitUntil([&] { return Count(site.Output(), "scale list") > 0; }, 10000))
+      << site.Output();
+  site.SetString("ExportDir", site.home / "elsewhere");
+  site.service->Signal(SIGHUP);
+  ASSERT_TRUE(WaitUntil([&] { return Count(site.Output(), "settings not reloaded") > 0; }, 10000))
+      << site.Output();
+  EXPECT_EQ(Count(site.Output(),
+                  "directory " + site.home / "elsewhere" + " is not writable for the service"),
+            1u)
+      << site.Output();
+  EXPECT_EQ(site.Stop(), 0) << "the service goes on with the settings it had";
+}
+
 void Chown(const std::string& path, uid_t uid, gid_t gid) {
   for (const auto& entry : std::filesystem::recursive_directory_iterator(path))
     ASSERT_EQ(::lchown(entry.path().c_str(), uid, gid), 0) << entry.path();
