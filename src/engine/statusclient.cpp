@@ -236,6 +236,9 @@ void PrintJson(const std::vector<ScaleStatus>& scales, const std::optional<TLoca
     const std::optional<std::time_t>& since = local->exportsLockedSince;
     out << ",\n \"exports_locked\": " << (since ? "true" : "false")
         << ", \"exports_locked_for_s\": " << (since ? SecondsSince(*since) : "null");
+  }
+  // Only when there are any, so that the usual output stays as it was.
+  if (local && !local->undeletable.empty()) {
     out << ",\n \"undeletable_files\": [";
     for (size_t i = 0; i < local->undeletable.size(); ++i)
       out << (i ? ", " : "") << JsonString(local->undeletable[i]);

@@ -84,7 +84,8 @@ class TThrEngine : public platform::Thread {
   // for the scales that failed.
   void DispatchKeyboardFiles();
   void DispatchParkedKeyboardFile(const std::string& path);
-  void DispatchKeyboardFileToAll(const std::string& path);
+  // False when the file stays for the next cycle (a copy not parked).
+  bool DispatchKeyboardFileToAll(const std::string& path);
   int UploadKeyboardFile(uint8_t target, const std::string& address, const std::string& path);
   TScaleProfile ProfileOf(const TCurrentScale& scale) const;
   TEncodedFilePtr EncodedFor(const TCurrentScale& scale, TEncodings& encodings) const;

@@ -48,6 +48,13 @@ TEST(RemovalEndToEnd, ADeliveredFileThatCannotBeRemovedIsDeliveredOnceWhileItSta
       << out;
   EXPECT_NE(out.find("Delivered but not removable"), std::string::npos) << out;
   EXPECT_NE(out.find(site.exportDir + "/prices.txt"), std::string::npos) << out;
+  ASSERT_EQ(
+      RunBinary({TovalinkBinary(), "status", "--json"}, {"TOVALINK_HOME=" + site.home.Path()}, out),
+      0)
+      << out;
+  EXPECT_NE(out.find("\"undeletable_files\": [\"" + site.exportDir + "/prices.txt\"]"),
+            std::string::npos)
+      << out;
 
   // Remembered across a restart: not delivered, not reported again.
   ASSERT_EQ(site.Stop(), 0);

@@ -194,6 +194,8 @@ class Site:
         errors = os.path.join(self.sim_dir, "%03d.%04d.err" % (n, self.sim_runs[n]))
         argv = [self.scalesim, "--scales", str(n), "--prefix", PREFIX, "--port-base", str(GOODS_PORT_BASE),
                 "--out", out]
+        if self.args.answer_delay_ms > 0:
+            argv += ["--delay", "%d=%d" % (n, self.args.answer_delay_ms)]
         with open(errors, "wb") as err:
             sim = subprocess.Popen(argv, stdout=subprocess.DEVNULL, stderr=err)
         # Listening once it says so.
@@ -564,6 +566,9 @@ def parse_args():
     p.add_argument("--drop-every", type=float, default=1.0, help="mean seconds between dropped files")
     p.add_argument("--kill-every", type=float, default=3.0, help="mean seconds between kills")
     p.add_argument("--toggle-every", type=float, default=1.5, help="mean seconds between a scale going down or up")
+    # Scales that take their time, as real ones on a shop's network do, so
+    # that kills land in the middle of deliveries, not only between cycles.
+    p.add_argument("--answer-delay-ms", type=int, default=40, help="each scale's delay before every answer")
     p.add_argument("--drain-timeout", type=float, default=120, help="seconds the final clean run may take")
     p.add_argument("--build", default=os.path.join(ROOT, "build"), help="build directory")
     p.add_argument("--keep", action="store_true", help="keep the state directory even when all is well")
