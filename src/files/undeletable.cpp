@@ -24,7 +24,16 @@ std::string Format(const std::map<std::string, TUndeletableFile>& files) {
 
 TUndeletableFiles::TUndeletableFiles(platform::Env& env, std::string recordPath)
     : env_(env), recordPath_(std::move(recordPath)) {
-  for (TUndeletableFile& f : Read(env_, recordPath_)) files_[f.path] = f;
+  // Entries of files removed or rewritten meanwhile are dropped here: a
+  // listing never meets a removed file again.
+  const std::vector<TUndeletableFile> recorded = Read(env_, recordPath_);
+  for (const TUndeletableFile& f : recorded) {
+    platform::FileInfo info;
+    if (env_.GetFileInfo(f.path, &info).ok() && info.size == f.size &&
+        Nanoseconds(info.lastWrite) == f.lastWriteNs)
+      files_[f.path] = f;
+  }
+  if (files_.size() != recorded.size()) Save();
 }
 
 std::string TUndeletableFiles::RecordPathFor(const std::string& storePath) {

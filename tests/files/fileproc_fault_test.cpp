@@ -142,6 +142,22 @@ TEST_F(FaultTest, ADeliveredFileThatCannotBeRemovedIsNotListedAgainWhileUnchange
   EXPECT_TRUE(TUndeletableFiles::Read(env_, record).empty());
 }
 
+TEST_F(FaultTest, TheRecordForgetsFilesRemovedByHandAtTheNextStart) {
+  const std::string record = home_ + "/undeletable-files";
+  files_.SetUndeletableRecord(record);
+  WriteFile(Stored("a.txt"), "D1\r\n");
+  WriteFile(Stored("b.txt"), "D2\r\n");
+  env_.AddFault(FileFault{FileOp::kRemove, "*.txt", EROFS, /*after=*/0, /*times=*/2});
+  files_.RemoveDelivered(Stored("a.txt"));
+  files_.RemoveDelivered(Stored("b.txt"));
+  ASSERT_EQ(TUndeletableFiles::Read(env_, record).size(), 2u);
+  ASSERT_TRUE(platform::RemoveFile(Host(Stored("a.txt"))));
+  TUndeletableFiles reloaded(env_, record);
+  const auto left = TUndeletableFiles::Read(env_, record);
+  ASSERT_EQ(left.size(), 1u);
+  EXPECT_EQ(left[0].path, Host(Stored("b.txt")));
+}
+
 TEST_F(FaultTest, AnUndeletableFileIsRemovedOnceItsCauseHasPassed) {
   const std::string record = home_ + "/undeletable-files";
   files_.SetUndeletableRecord(record);
