@@ -30,8 +30,8 @@ void TThrEngine::DispatchKeyboardFiles() {
     currentFileName_ = platform::ExtractFileName(path);
     if (IsParkedName(currentFileName_))
       DispatchParkedKeyboardFile(path);
-    else
-      DispatchKeyboardFileToAll(path);
+    else if (!DispatchKeyboardFileToAll(path))
+      return;  // the newer layouts wait behind the one that stays
   }
 }
 
@@ -52,10 +52,10 @@ void TThrEngine::DispatchParkedKeyboardFile(const std::string& path) {
     return;
   }
   files_.AppendLog(scale.address, 0, currentFileName_);
-  files_.DeleteIfExists(path);
+  files_.RemoveDelivered(path);
 }
 
-void TThrEngine::DispatchKeyboardFileToAll(const std::string& path) {
+bool TThrEngine::DispatchKeyboardFileToAll(const std::string& path) {
   tally_.File();
   bool keep = false;  // a scale that failed has no parked copy
   for (size_t i = 0; i < tables_.ScaleNumbers.size(); ++i) {
@@ -73,10 +73,14 @@ void TThrEngine::DispatchKeyboardFileToAll(const std::string& path) {
     if (!files_.CopyToUnsent(path, ParkingAddress(scale.number, scale.address))) keep = true;
     HoldBack(scale.number);
   }
-  if (!keep)
-    files_.DeleteIfExists(path);
-  else
-    platform::LogError("%s kept in the export directory for the next cycle", platform::MapPath(path).c_str());
+  if (!keep) {
+    files_.RemoveDelivered(path);
+    return true;
+  }
+  platform::LogError(
+      "%s kept in the export directory for the next cycle; newer layouts wait behind it",
+      platform::MapPath(path).c_str());
+  return false;
 }
 
 int TThrEngine::UploadKeyboardFile(uint8_t target, const std::string& address, const std::string& path) {

@@ -194,6 +194,10 @@ void PrintTable(const std::vector<ScaleStatus>& scales, const std::optional<TLoc
   }
   if (local && local->filesWaiting) out << "Files waiting in the export directory: " << *local->filesWaiting << "\n";
   if (local) out << "Exporting: " << LockText(local->exportsLockedSince) << "\n";
+  if (local && !local->undeletable.empty()) {
+    out << "\nDelivered but not removable (not delivered again while unchanged; remove by hand):\n";
+    for (const std::string& path : local->undeletable) out << "  " << path << "\n";
+  }
 }
 
 std::string JsonDelivered(uint8_t state) {
@@ -232,6 +236,13 @@ void PrintJson(const std::vector<ScaleStatus>& scales, const std::optional<TLoca
     const std::optional<std::time_t>& since = local->exportsLockedSince;
     out << ",\n \"exports_locked\": " << (since ? "true" : "false")
         << ", \"exports_locked_for_s\": " << (since ? SecondsSince(*since) : "null");
+  }
+  // Only when there are any, so that the usual output stays as it was.
+  if (local && !local->undeletable.empty()) {
+    out << ",\n \"undeletable_files\": [";
+    for (size_t i = 0; i < local->undeletable.size(); ++i)
+      out << (i ? ", " : "") << JsonString(local->undeletable[i]);
+    out << "]";
   }
   out << "}\n";
 }

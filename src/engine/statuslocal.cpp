@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <chrono>
 #include <sstream>
 #include <vector>
 
@@ -11,6 +12,7 @@
 #include "config/storekeys.h"
 #include "files/fileproc.h"
 #include "files/parkedname.h"
+#include "files/undeletable.h"
 #include "platform/fs.h"
 #include "platform/registry.h"
 
@@ -75,6 +77,21 @@ std::optional<int> CountWaitingFiles(const std::string& exportDir, const std::st
   return static_cast<int>(std::count_if(found.begin(), found.end(), [](const auto& f) { return !f.isDirectory; }));
 }
 
+// Only those still as they were: a changed one will be delivered again.
+std::vector<std::string> StillUndeletable(const std::string& storePath) {
+  platform::Env& env = *platform::Env::Default();
+  std::vector<std::string> out;
+  for (const TUndeletableFile& f :
+       TUndeletableFiles::Read(env, TUndeletableFiles::RecordPathFor(storePath))) {
+    platform::FileInfo info;
+    if (!env.GetFileInfo(f.path, &info).ok() || info.size != f.size) continue;
+    const auto ns =
+        std::chrono::duration_cast<std::chrono::nanoseconds>(info.lastWrite.time_since_epoch());
+    if (ns.count() == f.lastWriteNs) out.push_back(f.path);
+  }
+  return out;
+}
+
 }  // namespace
 
 bool ParseLogLine(const std::string& line, const std::string& prefix, std::string& when, std::string& address,
@@ -96,6 +113,7 @@ std::optional<TLocalStatus> ReadLocalStatus(const std::string& storePath) {
   if (!platform::FileExists(storePath)) return std::nullopt;
   TLocalStatus status;
   status.exportsLockedSince = config::ExportLockedSince(*platform::Env::Default(), storePath);
+  status.undeletable = StillUndeletable(storePath);
   std::string exportDir, logoDir, mask;
   try {
     platform::Registry reg(storePath);

@@ -9,6 +9,7 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace tv {
 
@@ -25,6 +26,9 @@ struct TLocalStatus {
   std::optional<int> filesWaiting;  // none when the export directory cannot be listed
   std::optional<std::time_t> exportsLockedSince;  // none when exporting is not locked
   std::map<int, TScaleHistory> scales;
+  // Delivered files the service could not remove and does not deliver
+  // again while they stay unchanged (host paths).
+  std::vector<std::string> undeletable;
 
   const TScaleHistory* Find(int number) const {
     auto it = scales.find(number);

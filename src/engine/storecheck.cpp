@@ -13,10 +13,13 @@
 #include "config/settings.h"
 #include "config/storedvalues.h"
 #include "engine/startreport.h"
+#include "engine/unengine_config.h"
 #include "files/fileproc.h"
 #include "files/parkedname.h"
 #include "platform/fs.h"
 #include "platform/registry.h"
+#include "platform/runas.h"
+#include "platform/service.h"
 
 namespace tv {
 namespace {
@@ -56,6 +59,24 @@ class Checker {
  public:
   Checker(Registry& reg, TCheckReport& report) : reg_(reg), report_(report) {}
 
+  // The service's own proof at start, with the rights of the state
+  // directory's owner, the user the service runs as.
+  void ProveWritable() {
+    const std::string exportDir = Str(cfg::kExportDir), logoDir = Str(cfg::kLogoDir);
+    if (exportDir.empty() || logoDir.empty()) return;
+    for (const std::string& dir : {exportDir, exportDir + "\\Unsent", logoDir})
+      if (!platform::DirectoryExists(platform::MapPath(dir))) return;  // the service makes it first
+    const std::string stateDir = platform::ExtractFilePath(report_.storePath);
+    const bool systemdFix = platform::RunBySystemd() || platform::SystemctlAvailable();
+    std::string refusal, error;
+    if (!platform::RunAsOwnerOf(
+            stateDir, [&] { return ProveDirectoriesWritable(exportDir, logoDir, systemdFix); },
+            refusal, error))
+      Error("the export and log directories were not proven writable: " + error);
+    else if (!refusal.empty())
+      Error(refusal);
+  }
+
   void Run(const platform::Regional& host) {
     {
       RegistryKey product = reg_.OpenReadOnly(kProductKey);
@@ -73,6 +94,7 @@ class Checker {
     CheckDirectory("ExportDir", Str(cfg::kExportDir));
     if (!Str(cfg::kExportDir).empty()) CheckDirectory("ExportDir\\Unsent", Str(cfg::kExportDir) + "\\Unsent");
     CheckDirectory("LogoDir", Str(cfg::kLogoDir));
+    ProveWritable();
     CheckSeparators(host);
     CheckParkedFiles();
   }

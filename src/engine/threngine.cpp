@@ -103,14 +103,6 @@ void TThrEngine::Run() {
   DeliverParkedFiles();
   DeliverCommonFiles();
   DispatchKeyboardFiles();
-  // A file some scale still needs and has no parked copy of stays for the
-  // next cycle; the scales that have it get the same data again.
-  for (const std::string& path : commonFiles_) {
-    if (kept_.count(path) == 0)
-      files_.DeleteIfExists(path);
-    else
-      platform::LogError("%s kept in the export directory for the next cycle", platform::MapPath(path).c_str());
-  }
 }
 
 void TThrEngine::Report() {
@@ -206,7 +198,25 @@ void TThrEngine::DeliverCommonFiles() {
     for (size_t i = 0; i < tables_.ScaleNumbers.size(); ++i) EncodedFor(SelectByIndex(i), encodings);
     LogFileLines(currentFileName_, WithEncoderSkips(lines_, encodings));
     DeliverToAllScales(path, encodings);
+    if (!FinishCommonFile(path)) return;
   }
+}
+
+// A file leaves as soon as every scale has had it and every copy it needs
+// is parked, so that a crash later in the cycle re-delivers at most the file
+// in flight, never an older one after a newer.  A file some scale still
+// needs and has no parked copy of stays, and the newer files wait behind it:
+// the scales that have it get it again next cycle, and must not have had a
+// newer one by then.
+bool TThrEngine::FinishCommonFile(const std::string& path) {
+  if (kept_.count(path) == 0) {
+    files_.RemoveDelivered(path);
+    return true;
+  }
+  platform::LogError(
+      "%s kept in the export directory for the next cycle; newer files wait behind it",
+      platform::MapPath(path).c_str());
+  return false;
 }
 
 void TThrEngine::DeliverToAllScales(const std::string& path, TEncodings& encodings) {
@@ -258,7 +268,7 @@ void TThrEngine::RecordResult(int code, const std::string& path, bool parked, in
   if (missed && !parked && number >= 0 &&
       !files_.CopyToUnsent(path, ParkingAddress(number, address)))
     kept_.insert(path);
-  if (code == kResultDelivered && parked) files_.DeleteIfExists(path);
+  if (code == kResultDelivered && parked) files_.RemoveDelivered(path);
   if (code == kResultNothingToSend && parked)
     RemoveParkedCopy(path, number, "it holds nothing for this scale");
   if (missed && number >= 0) HoldBack(number);

@@ -77,11 +77,15 @@ class TThrEngine : public platform::Thread {
   // The file's frames for a scale, encoded once per distinct profile.
   using TEncodings = std::unordered_map<TScaleProfile, TEncodedFilePtr, TScaleProfileHash>;
   void DeliverToAllScales(const std::string& path, TEncodings& encodings);
+  // Removes a delivered common file at once; false when it must stay and
+  // the newer files of this cycle must wait.
+  bool FinishCommonFile(const std::string& path);
   // Keyboard files (kbdispatch.cpp): one upload at a time, logged, parked
   // for the scales that failed.
   void DispatchKeyboardFiles();
   void DispatchParkedKeyboardFile(const std::string& path);
-  void DispatchKeyboardFileToAll(const std::string& path);
+  // False when the file stays for the next cycle (a copy not parked).
+  bool DispatchKeyboardFileToAll(const std::string& path);
   int UploadKeyboardFile(uint8_t target, const std::string& address, const std::string& path);
   TScaleProfile ProfileOf(const TCurrentScale& scale) const;
   TEncodedFilePtr EncodedFor(const TCurrentScale& scale, TEncodings& encodings) const;

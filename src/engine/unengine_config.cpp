@@ -10,6 +10,7 @@
 #include "platform/env.h"
 #include "platform/fs.h"
 #include "platform/log.h"
+#include "platform/service.h"
 
 namespace tv {
 namespace {
@@ -122,7 +123,33 @@ bool ReloadSettings(Registry& reg, TEngineSettings& s) {
     platform::LogError("settings: %s", e.what());
     return false;
   }
-  return MakeDirectories(s);
+  if (!MakeDirectories(s)) return false;
+  const std::string refusal =
+      ProveDirectoriesWritable(s.ExportDir, s.LogoDir, platform::RunBySystemd());
+  if (refusal.empty()) return true;
+  platform::LogError("%s", refusal.c_str());
+  return false;
+}
+
+std::string ProveDirectoriesWritable(const std::string& exportDir, const std::string& logoDir,
+                                     bool systemdFix) {
+  for (const std::string& dir : {exportDir, exportDir + "\\Unsent", logoDir}) {
+    const std::string path = platform::MapPath(dir);
+    const platform::Status status = platform::ProveWritable(*platform::Env::Default(), path);
+    if (status.ok()) continue;
+    const char* harm = dir == logoDir
+                           ? "the delivery log could not be written"
+                           : "delivered files could not be removed and would be delivered again";
+    std::string refusal = "directory " + path + " is not writable for the service (" +
+                          status.ToString() + "): " + harm + "; ";
+    if (systemdFix)
+      return refusal +
+             "give the service's user write permission on it, and let the unit write there: run " +
+             "`systemctl edit tovalink` and add the lines \"[Service]\" and \"ReadWritePaths=" +
+             path + "\"";
+    return refusal + "give the user the service runs as write permission on it";
+  }
+  return {};
 }
 
 TCycleSettings CycleRead(Registry& reg) {

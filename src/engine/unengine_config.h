@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "config/settings.h"
@@ -28,6 +29,13 @@ bool StartRead(platform::Registry& reg, TEngineSettings& s);
 // log, when a read or a directory operation failed; `s` is then unusable
 // and must not be published.
 bool ReloadSettings(platform::Registry& reg, TEngineSettings& s);
+
+// Proves that a file can be created and removed in ExportDir, its "Unsent"
+// folder and LogoDir.  Empty when it can; otherwise the first directory that
+// fails, the reason and how to fix it (with `systemdFix`, the drop-in that
+// lets a sandboxed unit write there).
+std::string ProveDirectoriesWritable(const std::string& exportDir, const std::string& logoDir,
+                                     bool systemdFix);
 
 // Cycle settings; fields stay empty or zero when the product key is missing.
 // Throws RegistryError when a value is missing or of the wrong type.

@@ -13,6 +13,7 @@
 #include <chrono>
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <set>
@@ -21,6 +22,7 @@
 
 #include "config/settings.h"
 #include "files/linelists.h"
+#include "files/undeletable.h"
 #include "platform/clock.h"
 #include "platform/env.h"
 #include "platform/regional.h"
@@ -106,6 +108,12 @@ class CFiles {
   // Unsent folder of `mask`; only while no cycle runs.
   void RemoveStaleTemporaryCopies(const std::string& mask);
   void DeleteIfExists(const std::string& path);
+  // Removes a file that has been delivered.  One that cannot be removed is
+  // remembered (SetUndeletableRecord) and no longer listed while unchanged.
+  void RemoveDelivered(const std::string& path);
+  // Where delivered but undeletable files are remembered (a host path);
+  // without it they are only logged.
+  void SetUndeletableRecord(const std::string& hostPath);
 
   // The file name CopyToUnsent gives a copy of `fileName` for `address`
   // (without the GUID prefix), exposed for the cycle and tests.
@@ -125,6 +133,7 @@ class CFiles {
   // the host; each such name is warned about once (from either thread).
   bool Ordinary(const platform::FoundFile& f, const std::string& listedDir);
   bool Quiet(const std::string& path);
+  bool Undeletable(const std::string& listedDir, const std::string& name);
   void ForgetVanished();
   void WarnOnce(const std::string& path, const std::string& why);
   bool ReadLines(TLineLists& lists, bool delimited);
@@ -154,6 +163,7 @@ class CFiles {
   uint64_t listing_ = 0;
   std::chrono::milliseconds quietPeriod_ = kQuietPeriod;
   std::map<std::string, Sighting> sightings_;
+  std::unique_ptr<TUndeletableFiles> undeletable_;
   std::mutex warnedMutex_;
   std::set<std::string> warnedNames_;  // one warning per odd name
 

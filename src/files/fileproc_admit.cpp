@@ -62,7 +62,12 @@ bool CFiles::Ordinary(const platform::FoundFile& f, const std::string& listedDir
 }
 
 bool CFiles::Admit(const platform::FoundFile& f, const std::string& listedDir, bool exportDir) {
-  return Ordinary(f, listedDir) && (!exportDir || Quiet(listedDir + f.name));
+  return Ordinary(f, listedDir) && !Undeletable(listedDir, f.name) &&
+         (!exportDir || Quiet(listedDir + f.name));
+}
+
+bool CFiles::Undeletable(const std::string& listedDir, const std::string& name) {
+  return undeletable_ && undeletable_->Remembers(platform::MapPath(listedDir + name));
 }
 
 // Time stamps may come from another machine's clock, so only what this

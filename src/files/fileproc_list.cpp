@@ -51,7 +51,7 @@ bool CFiles::AnyFile(const std::string& storedPattern, platform::Status& failure
   const std::string dir = fileproc::DirectoryPart(storedPattern);
   bool any = false;
   for (const auto& f : found)
-    if (Listable(f) && Ordinary(f, dir)) any = true;
+    if (Listable(f) && Ordinary(f, dir) && !Undeletable(dir, f.name)) any = true;
   return any;
 }
 

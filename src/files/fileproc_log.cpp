@@ -90,6 +90,21 @@ bool CFiles::CopyToUnsent(const std::string& path, const std::string& address) {
   return false;
 }
 
+void CFiles::SetUndeletableRecord(const std::string& hostPath) {
+  undeletable_ = std::make_unique<TUndeletableFiles>(env_, hostPath);
+}
+
+void CFiles::RemoveDelivered(const std::string& path) {
+  const std::string mapped = platform::MapPath(path);
+  if (mapped.empty()) return;
+  platform::Status s = env_.RemoveFile(mapped);
+  if (s.ok() || s.IsNotFound()) return;
+  if (undeletable_)
+    undeletable_->Remember(mapped, s.ToString());
+  else
+    platform::LogError("%s not deleted: %s", mapped.c_str(), s.ToString().c_str());
+}
+
 void CFiles::DeleteIfExists(const std::string& path) {
   const std::string mapped = platform::MapPath(path);
   if (mapped.empty()) return;

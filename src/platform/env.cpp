@@ -1,13 +1,14 @@
 // Operations built from Env calls, so they meet the same injected faults.
-#include <unistd.h>
+#include "platform/env.h"
 
-#include <cerrno>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <cstdint>
 
-#include "platform/env.h"
+#include "platform/guid.h"
 #include "platform/log.h"
 
 namespace tv::platform {
@@ -83,6 +84,17 @@ Status CopyFileNoOverwrite(Env& env, const std::string& from, const std::string&
   Status removed = env.RemoveFile(temporary);
   if (!removed.ok()) LogWarning("temporary copy left behind: %s", removed.ToString().c_str());
   return s;
+}
+
+Status ProveWritable(Env& env, const std::string& dir) {
+  std::string probe = dir;
+  if (probe.empty() || probe.back() != '/') probe += '/';
+  // Hidden, so that a listing running meanwhile never takes it for an
+  // export file.
+  probe += ".tovalink-probe-" + NewGuidText();
+  Status s = env.WriteNewFile(probe, "");
+  if (!s.ok()) return s;
+  return env.RemoveFile(probe);
 }
 
 }  // namespace tv::platform

@@ -83,6 +83,11 @@ Status CopyFileNoOverwrite(Env& env, const std::string& from, const std::string&
 // left behind (the process was killed mid-copy) is stale once no copy runs.
 bool IsTemporaryCopyName(const std::string& name);
 
+// Proves that a file can be created and removed in the directory `dir`:
+// one where the service may read but not remove would have every delivered
+// file delivered again, cycle after cycle.
+Status ProveWritable(Env& env, const std::string& dir);
+
 // Reads the regular file `path` in chunks; a file of more than `limit`
 // bytes is an error with errno EFBIG, and nothing beyond the limit is read.
 Status ReadRegularFile(Env& env, const std::string& path, uint64_t limit, std::string* data);

@@ -10,9 +10,16 @@
 #include <cstring>
 
 #include "platform/fs.h"
+#include "platform/log.h"
 
 namespace tv::platform {
 void NotifyReady() { sd_notify(0, "READY=1"); }
+
+bool RunBySystemd() {
+  const char* id = std::getenv("INVOCATION_ID");
+  return (id != nullptr && *id != '\0') || StderrIsJournal();
+}
+
 void NotifyStopping() { sd_notify(0, "STOPPING=1"); }
 void NotifyStatus(const std::string& status) { sd_notify(0, ("STATUS=" + status).c_str()); }
 

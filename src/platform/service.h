@@ -8,6 +8,9 @@ namespace tv::platform {
 
 // sd_notify reports; no-ops when not run by systemd (NOTIFY_SOCKET unset).
 void NotifyReady();
+// True when systemd runs this process (INVOCATION_ID set, or standard error
+// going to the journal).
+bool RunBySystemd();
 void NotifyStopping();
 // One line for `systemctl status` (STATUS=...).
 void NotifyStatus(const std::string& status);

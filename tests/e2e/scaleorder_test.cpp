@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <chrono>
 #include <regex>
 
@@ -63,6 +64,64 @@ std::vector<std::string> LoggedFiles(const Site& site, const std::string& addres
     if (l.address == address && l.code == code)
       out.push_back(std::string(OriginalFileName(l.file)));
   return out;
+}
+
+// The prices of every goods record the scale received, in order.
+std::vector<std::string> PricesReceived(const sim::SimScale& scale) {
+  static const std::regex price("\"kind\":\"goods\".*\"price\":\"([0-9.]+)\"");
+  std::vector<std::string> out;
+  std::smatch m;
+  for (const std::string& line : scale.JsonLines())
+    if (std::regex_search(line, m, price)) out.push_back(m[1]);
+  return out;
+}
+
+std::string GoodsFileAt(int goods, const std::string& price) {
+  std::string file = GoodsFile(goods);
+  file.replace(file.find("00001.50"), 8, price);
+  return file;
+}
+
+bool ExportDirEmpty(const Site& site) {
+  std::vector<platform::FoundFile> found;
+  platform::FindFiles(site.exportDir + "/*.txt", found);
+  return found.empty();
+}
+
+TEST(ScaleOrder, AKillWhileTheNewerFileIsInFlightNeverPutsTheOlderPriceBack) {
+  Site site;
+  site.AddScale(1);
+  sim::Behaviour slow;
+  slow.delayMs = 300;
+  site.AddScale(2, slow);
+  site.SetScales({1, 2});
+  const std::string older = GoodsFileAt(7001, "00001.00");
+  const std::string newer = GoodsFileAt(7001, "00002.00");
+  site.Drop("older.txt", older);
+  SetWritten(site.exportDir + "/older.txt", kWritten);
+  site.Drop("newer.txt", newer);
+  SetWritten(site.exportDir + "/newer.txt", kWritten + milliseconds(900));
+  site.Start();
+  // Scale 1 has the newer price and scale 2 is still taking it.
+  auto has = [&](int n, const std::string& price) {
+    const auto got = PricesReceived(site.Scale(n));
+    return std::find(got.begin(), got.end(), price) != got.end();
+  };
+  ASSERT_TRUE(WaitUntil([&] { return has(1, "2.00") && has(2, "2.00"); }, 30000)) << site.Output();
+  site.Kill();
+  EXPECT_FALSE(platform::FileExists(site.exportDir + "/older.txt"))
+      << "a file every scale had must be gone before the next one is sent";
+  site.Start();
+  ASSERT_TRUE(WaitUntil([&] { return ExportDirEmpty(site) && site.Unsent().empty(); }, 30000))
+      << site.Output();
+  for (int n : {1, 2}) {
+    const auto got = PricesReceived(site.Scale(n));
+    EXPECT_TRUE(std::is_sorted(got.begin(), got.end()))
+        << "scale " << n << " got an older price after a newer";
+    ASSERT_FALSE(got.empty());
+    EXPECT_EQ(got.back(), "2.00") << n;
+  }
+  EXPECT_EQ(site.Stop(), 0);
 }
 
 TEST(ScaleOrder, ParkedCopiesByWriteTimeThenOriginalNameNeverByGuid) {

@@ -108,5 +108,67 @@ TEST_F(FaultTest, AnUnreadableExportDirectoryIsReportedOnceWhileItLasts) {
   EXPECT_EQ(log_.Count(LogLevel::Error, {"export files not listed", "Input/output error"}), 1u);
 }
 
+// A delivered file that cannot be removed must not come back every cycle:
+// it is left out of every listing while unchanged, by a second CFiles too
+// (a restart), and comes back as soon as it changes.
+TEST_F(FaultTest, ADeliveredFileThatCannotBeRemovedIsNotListedAgainWhileUnchanged) {
+  const std::string record = home_ + "/undeletable-files";
+  files_.SetQuietPeriod(std::chrono::milliseconds(0));
+  files_.SetUndeletableRecord(record);
+  WriteFile(Stored("prices.txt"), "D1\r\n", LocalAt(9, 0, 0));
+  WriteFile(Stored("other.txt"), "D2\r\n", LocalAt(9, 0, 1));
+  env_.AddFault(FileFault{FileOp::kRemove, "*prices.txt", EROFS});
+  files_.RemoveDelivered(Stored("prices.txt"));
+  files_.RemoveDelivered(Stored("prices.txt"));
+  EXPECT_EQ(
+      log_.Count(LogLevel::Error, {"prices.txt was delivered but cannot be removed", "Read-only"}),
+      1u)
+      << "one error per file";
+  std::vector<std::string> common, keyboard;
+  files_.ListExportFiles(Mask(), common, keyboard);
+  EXPECT_EQ(common, Strings{Stored("other.txt")});
+
+  CFiles restarted{settings_, Regional(), clock_, env_};
+  restarted.SetQuietPeriod(std::chrono::milliseconds(0));
+  restarted.SetUndeletableRecord(record);
+  restarted.ListExportFiles(Mask(), common, keyboard);
+  EXPECT_EQ(common, Strings{Stored("other.txt")});
+  EXPECT_EQ(TUndeletableFiles::Read(env_, record).size(), 1u);
+
+  WriteFile(Stored("prices.txt"), "D1\r\nD3\r\n", LocalAt(9, 0, 0));
+  restarted.ListExportFiles(Mask(), common, keyboard);
+  EXPECT_EQ(common, (Strings{Stored("prices.txt"), Stored("other.txt")}))
+      << "new data is delivered";
+  EXPECT_TRUE(TUndeletableFiles::Read(env_, record).empty());
+}
+
+TEST_F(FaultTest, TheRecordForgetsFilesRemovedByHandAtTheNextStart) {
+  const std::string record = home_ + "/undeletable-files";
+  files_.SetUndeletableRecord(record);
+  WriteFile(Stored("a.txt"), "D1\r\n");
+  WriteFile(Stored("b.txt"), "D2\r\n");
+  env_.AddFault(FileFault{FileOp::kRemove, "*.txt", EROFS, /*after=*/0, /*times=*/2});
+  files_.RemoveDelivered(Stored("a.txt"));
+  files_.RemoveDelivered(Stored("b.txt"));
+  ASSERT_EQ(TUndeletableFiles::Read(env_, record).size(), 2u);
+  ASSERT_TRUE(platform::RemoveFile(Host(Stored("a.txt"))));
+  TUndeletableFiles reloaded(env_, record);
+  const auto left = TUndeletableFiles::Read(env_, record);
+  ASSERT_EQ(left.size(), 1u);
+  EXPECT_EQ(left[0].path, Host(Stored("b.txt")));
+}
+
+TEST_F(FaultTest, AnUndeletableFileIsRemovedOnceItsCauseHasPassed) {
+  const std::string record = home_ + "/undeletable-files";
+  files_.SetUndeletableRecord(record);
+  WriteFile(Stored("prices.txt"), "D1\r\n");
+  env_.AddFault(FileFault{FileOp::kRemove, "*prices.txt", EACCES, /*after=*/0, /*times=*/1});
+  files_.RemoveDelivered(Stored("prices.txt"));
+  ASSERT_TRUE(platform::FileExists(Host(Stored("prices.txt"))));
+  EXPECT_FALSE(files_.HasPendingFiles(Mask())) << "the check removed it instead";
+  EXPECT_FALSE(platform::FileExists(Host(Stored("prices.txt"))));
+  EXPECT_TRUE(TUndeletableFiles::Read(env_, record).empty());
+}
+
 }  // namespace
 }  // namespace tv::testing

@@ -8,6 +8,9 @@ on:
     for it, or is still waiting in the export directory;
   - no scale holds an older file's prices after a newer one it received,
     unless that newer file is still coming to it;
+  - no scale ever received an older file's prices after a newer file's,
+    counted over every reception of the run, redeliveries after a kill
+    included;
   - no delivery log line says 0 for a scale that did not receive the file,
     and every line is whole;
   - the store passes PRAGMA integrity_check;
@@ -191,6 +194,8 @@ class Site:
         errors = os.path.join(self.sim_dir, "%03d.%04d.err" % (n, self.sim_runs[n]))
         argv = [self.scalesim, "--scales", str(n), "--prefix", PREFIX, "--port-base", str(GOODS_PORT_BASE),
                 "--out", out]
+        if self.args.answer_delay_ms > 0:
+            argv += ["--delay", "%d=%d" % (n, self.args.answer_delay_ms)]
         with open(errors, "wb") as err:
             sim = subprocess.Popen(argv, stdout=subprocess.DEVNULL, stderr=err)
         # Listening once it says so.
@@ -305,6 +310,19 @@ class ScaleView:
                 and all(x.get("kind") == "goods" and price_file(x) == k for x in goods)
                 and sorted(bcd_number(x.get("goods")) for x in goods) == list(GOODS_NUMBERS))
 
+    def older_after_newer(self):
+        """(older, newer) for every delivery that brought a file's prices
+        after a newer file's prices had been acknowledged, whatever came
+        later: a shop sees the older price meanwhile."""
+        out, newest = [], 0
+        for k, body in self.runs:
+            if not any(f.get("kind") == "goods" for f in body):
+                continue
+            if k < newest:
+                out.append((k, newest))
+            newest = max(newest, k)
+        return out
+
     def order_breaks(self):
         """(older, newer) pairs where the older file's prices arrived after
         the newer file had arrived whole, and the newer never came again: a
@@ -374,6 +392,14 @@ class Checker:
                     self.fail("scale %d holds goods %d at the price of %s after it received %s, "
                               "which is not coming again" % (n, g, file_name(k), file_name(max(newer))))
 
+    def never_older_after_newer(self, views):
+        for n, view in views.items():
+            late = view.older_after_newer()
+            if late:
+                k, j = late[0]
+                self.fail("scale %d received an older file's prices after a newer one's %d times, first %s after %s"
+                          % (n, len(late), file_name(k), file_name(j)))
+
     def log_honest(self, views):
         path = os.path.join(self.site.log_dir, "sclogo.csv")
         try:
@@ -423,6 +449,7 @@ class Checker:
         views, waiting, parked = self.state()
         self.nothing_lost(views, waiting, parked)
         self.order_kept(views, waiting, parked)
+        self.never_older_after_newer(views)
         self.log_honest(views)
         self.store_sound()
         return views, waiting, parked
@@ -489,8 +516,9 @@ def soak(args, home):
                 site.kill_service()
                 kills += 1
                 if kills % 10 == 0 or args.verbose:
-                    log("%d kills, %d files dropped, scales up: %s"
-                        % (kills, len(dropped), sorted(site.sims)))
+                    late = sum(len(ScaleView(read_frames(site, n)).older_after_newer()) for n in args.scale_numbers)
+                    log("%d kills, %d files dropped, scales up: %s, older-after-newer receptions so far: %d"
+                        % (kills, len(dropped), sorted(site.sims), late))
                 if not done():
                     site.start_service()
                 next_kill = time.monotonic() + rng.uniform(0.3, args.kill_every * 2)
@@ -538,6 +566,9 @@ def parse_args():
     p.add_argument("--drop-every", type=float, default=1.0, help="mean seconds between dropped files")
     p.add_argument("--kill-every", type=float, default=3.0, help="mean seconds between kills")
     p.add_argument("--toggle-every", type=float, default=1.5, help="mean seconds between a scale going down or up")
+    # Scales that take their time, as real ones on a shop's network do, so
+    # that kills land in the middle of deliveries, not only between cycles.
+    p.add_argument("--answer-delay-ms", type=int, default=40, help="each scale's delay before every answer")
     p.add_argument("--drain-timeout", type=float, default=120, help="seconds the final clean run may take")
     p.add_argument("--build", default=os.path.join(ROOT, "build"), help="build directory")
     p.add_argument("--keep", action="store_true", help="keep the state directory even when all is well")

@@ -38,6 +38,12 @@ class ScaleViewTest(unittest.TestCase):
         self.assertEqual(view.order_breaks(), [(2, 3)])
         self.assertEqual(set(view.holds.values()), {4}, "a later file hides it from the final prices")
 
+    def test_every_older_reception_after_a_newer_one_counts_redeliveries_included(self):
+        view = soak.ScaleView(delivery(1) + delivery(2) + delivery(1) + delivery(2) + delivery(2) + delivery(3))
+        self.assertEqual(view.older_after_newer(), [(1, 2)])
+        refused = soak.ScaleView(delivery(2) + delivery(1, answer="15") + delivery(3))
+        self.assertEqual(refused.older_after_newer(), [], "a refused delivery brought no price")
+
     def test_a_newer_file_only_partly_received_sets_no_order(self):
         view = soak.ScaleView(delivery(1) + delivery(3, clock=False) + delivery(2) + delivery(3))
         self.assertEqual(view.order_breaks(), [])
