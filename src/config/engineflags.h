@@ -49,10 +49,11 @@ class TEngineFlags {
   }
 
   // Parameter server: false (answer BS) when a cycle has begun or waits
-  // for the end of the previous exchange.
+  // for the end of the previous exchange, or another client's exchange is
+  // open: connections are served side by side, exchanges one at a time.
   bool TryOpenExchange() {
     std::lock_guard<std::mutex> lock(gate_);
-    if (CycleRunning || (CycleWanted && !ExportsLocked)) return false;
+    if (ExchangeOpen || CycleRunning || (CycleWanted && !ExportsLocked)) return false;
     ExchangeOpen = true;
     return true;
   }
