@@ -276,7 +276,8 @@ class Checker {
     DescribePort(cfg::kStatusServerAddress, 3058, "status server", peers);
   }
 
-  void DescribePort(const cfg::StoredValue& v, int port, const char* what, const std::string& peers) {
+  void DescribePort(const cfg::StoredValue& v, int port, const char* what,
+                    const std::string& peers) {
     const std::string name(v.name);
     const std::string head = "port " + std::to_string(port) + " (" + what + "): ";
     cfg::TListenAddress address;
@@ -286,7 +287,8 @@ class Checker {
     else if (address.off)
       Note(head + "off (" + name + ")");
     else
-      Note(head + "listens on " + (address.Everywhere() ? "every address" : address.address + " (" + name + ")") +
+      Note(head + "listens on " +
+           (address.Everywhere() ? "every address" : address.address + " (" + name + ")") +
            ", admits " + peers);
   }
 

@@ -29,9 +29,11 @@ size_t Occurrences(const std::string& text, const std::string& part) {
 }
 
 // A connection from `from` to `to`:`port`, or an invalid socket.
-platform::TcpSocket ConnectFrom(const std::string& from, uint16_t port, const std::string& to = "127.0.0.1") {
+platform::TcpSocket ConnectFrom(const std::string& from, uint16_t port,
+                                const std::string& to = "127.0.0.1") {
   platform::TcpSocket s;
-  if (!s.Create() || !s.SetRecvTimeout(static_cast<int>(Scaled(5000))) || !s.Bind(from) || !s.Connect(to, port))
+  if (!s.Create() || !s.SetRecvTimeout(static_cast<int>(Scaled(5000))) || !s.Bind(from) ||
+      !s.Connect(to, port))
     return {};
   return s;
 }
@@ -95,7 +97,9 @@ std::vector<int> Silent(uint16_t port, int count) {
 }
 
 long MsSince(std::chrono::steady_clock::time_point start) {
-  return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
+  return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
+                                                               start)
+      .count();
 }
 
 class RemoteEndToEnd : public ::testing::Test {
@@ -104,7 +108,8 @@ class RemoteEndToEnd : public ::testing::Test {
   void StartSite(const std::string& from = "127.0.0.1", const std::string& to = "127.0.0.1") {
     site.AddScale(91);
     site.Start();
-    ASSERT_TRUE(WaitUntil([&] { return CommandFrom(from, kDC1, to) == kACK; }, 10000)) << site.Output();
+    ASSERT_TRUE(WaitUntil([&] { return CommandFrom(from, kDC1, to) == kACK; }, 10000))
+        << site.Output();
   }
   Site site;
 };
@@ -149,22 +154,29 @@ TEST_F(RemoteEndToEnd, EveryExchangeIsOneNoticeLineNamingThePeer) {
   for (int i = 0; i < 3; ++i) ConnectFrom("127.0.0.6", kParamServerPort).Close();
 
   const std::string prefix = "notice: remote configuration from ";
-  ASSERT_TRUE(WaitUntil([&] { return site.Output().find(prefix + "127.0.0.5") != std::string::npos; }, 5000))
+  ASSERT_TRUE(WaitUntil(
+      [&] { return site.Output().find(prefix + "127.0.0.5") != std::string::npos; }, 5000))
       << site.Output();
   const std::string out = site.Output();
   EXPECT_EQ(Occurrences(out, prefix + "127.0.0.2: exports locked"), 1u) << out;
   EXPECT_EQ(Occurrences(out, prefix + "127.0.0.3: exports unlocked"), 1u) << out;
-  const size_t written = out.find(prefix + "127.0.0.4: parameter block written and settings reloaded: ");
+  const size_t written =
+      out.find(prefix + "127.0.0.4: parameter block written and settings reloaded: ");
   ASSERT_NE(written, std::string::npos) << out;
   const std::string line = out.substr(written, out.find('\n', written) - written);
   EXPECT_NE(line.find("VerInterval 1 -> 7"), std::string::npos) << line;
   EXPECT_NE(line.find("BarPrefix \"22\" -> \"27\""), std::string::npos) << line;
-  EXPECT_EQ(line.find("ExportDir"), std::string::npos) << "an unchanged value is not listed: " << line;
-  EXPECT_NE(out.find(prefix + "127.0.0.5: parameter block refused, nothing written: "), std::string::npos) << out;
-  EXPECT_EQ(out.find("127.0.0.6"), std::string::npos) << "silent connections are only counted: " << out;
-  EXPECT_EQ(site.Stop(), 0);
-  EXPECT_NE(site.output.find("remote configuration: 3 connections to port 3057 ended without a command"),
+  EXPECT_EQ(line.find("ExportDir"), std::string::npos)
+      << "an unchanged value is not listed: " << line;
+  EXPECT_NE(out.find(prefix + "127.0.0.5: parameter block refused, nothing written: "),
             std::string::npos)
+      << out;
+  EXPECT_EQ(out.find("127.0.0.6"), std::string::npos)
+      << "silent connections are only counted: " << out;
+  EXPECT_EQ(site.Stop(), 0);
+  EXPECT_NE(
+      site.output.find("remote configuration: 3 connections to port 3057 ended without a command"),
+      std::string::npos)
       << "the count is summed up at the latest when the service stops: " << site.output;
 }
 
@@ -172,7 +184,8 @@ TEST_F(RemoteEndToEnd, RemoteAllowClosesOtherPeersUnreadOnBothPorts) {
   site.SetString("RemoteAllow", "127.0.0.2; 127.0.0.8/29");
   StartSite("127.0.0.2");
   EXPECT_EQ(CommandFrom("127.0.0.3", kDLE), -1) << "closed without an answer";
-  EXPECT_FALSE(platform::FileExists(site.home / "exports.locked")) << "and without reading the command";
+  EXPECT_FALSE(platform::FileExists(site.home / "exports.locked"))
+      << "and without reading the command";
   EXPECT_EQ(CommandFrom("127.0.0.3", kDLE), -1);
   EXPECT_EQ(StatusFrom("127.0.0.3"), std::vector<uint8_t>{});
   EXPECT_EQ(StatusFrom("127.0.0.9"), (std::vector<uint8_t>{1, 91, 3}));
