@@ -68,5 +68,14 @@ TEST(EngineFlagsGate, AnExchangePutsTheCycleOffAndTheNextExchangeWaitsForIt) {
   EXPECT_FALSE(flags.CloseExchange());
 }
 
+TEST(EngineFlagsGate, ExchangesRunOneAtATime) {
+  TEngineFlags flags;
+  ASSERT_TRUE(flags.TryOpenExchange());
+  EXPECT_FALSE(flags.TryOpenExchange()) << "a second client's ENQ is answered BS";
+  EXPECT_TRUE(flags.TryLockExports()) << "a lock needs no exchange";
+  flags.CloseExchange();
+  EXPECT_TRUE(flags.TryOpenExchange());
+}
+
 }  // namespace
 }  // namespace tv
