@@ -21,7 +21,8 @@ TEST(ListenAddress, EmptyIsEverywhereOffIsOffAnythingButOneAddressIsRefused) {
   ASSERT_TRUE(config::ParseListenAddress("192.168.0.5", a, error));
   EXPECT_FALSE(a.off);
   EXPECT_EQ(a.address, "192.168.0.5");
-  for (const char* bad : {"localhost", "10.1", "192.168.0.256", "0x7f.0.0.1", "10.0.0.0/8", "OFF"}) {
+  for (const char* bad :
+       {"localhost", "10.1", "192.168.0.256", "0x7f.0.0.1", "10.0.0.0/8", "OFF"}) {
     EXPECT_FALSE(config::ParseListenAddress(bad, a, error)) << bad;
     EXPECT_NE(error.find(bad), std::string::npos) << error;
   }
@@ -34,7 +35,8 @@ TEST(RemoteAllow, AddressesAndBlocksAdmitTheirPeersOnly) {
   EXPECT_TRUE(allow.Everyone());
   EXPECT_TRUE(allow.Allows("203.0.113.9"));
 
-  ASSERT_TRUE(TRemoteAllow::Parse(" 192.168.0.10 ;10.1.200.7/16;;127.0.0.1/32", allow, error)) << error;
+  ASSERT_TRUE(TRemoteAllow::Parse(" 192.168.0.10 ;10.1.200.7/16;;127.0.0.1/32", allow, error))
+      << error;
   EXPECT_EQ(allow.Describe(), "192.168.0.10; 10.1.0.0/16; 127.0.0.1");
   EXPECT_TRUE(allow.Allows("192.168.0.10"));
   EXPECT_FALSE(allow.Allows("192.168.0.11"));
@@ -48,7 +50,8 @@ TEST(RemoteAllow, AddressesAndBlocksAdmitTheirPeersOnly) {
   EXPECT_FALSE(allow.Everyone());
   EXPECT_TRUE(allow.Allows("203.0.113.9")) << "a /0 block is every address, written on purpose";
 
-  for (const char* bad : {"10.0.0.0/33", "10.0.0.0/", "10.0.0/8", "host.example", "10.0.0.1/-1", "10.0.0.1;x"}) {
+  for (const char* bad :
+       {"10.0.0.0/33", "10.0.0.0/", "10.0.0/8", "host.example", "10.0.0.1/-1", "10.0.0.1;x"}) {
     EXPECT_FALSE(TRemoteAllow::Parse(bad, allow, error)) << bad;
     EXPECT_TRUE(allow.Everyone()) << "a refused list keeps nothing: " << bad;
   }

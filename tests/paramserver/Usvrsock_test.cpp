@@ -392,10 +392,12 @@ TEST_F(ParamServerTest, ConnectionsAreServedSideBySideButExchangesOneAtATime) {
   for (const auto& line : log.Lines()) all += line.text + "\n";
   EXPECT_EQ(log.Count(n, {"from 127.0.0.1: exchange refused (BS)"}), 1u);
   EXPECT_EQ(log.Count(n, {"from 127.0.0.1: exports locked"}), 1u);
-  EXPECT_EQ(log.Count(n, {"from 127.0.0.1: parameter block written and settings reloaded: ",
-                          "VerInterval 10 -> 30", "ExportDir \"C:\\SCALEUPLOAD\\ExportDir\" -> \"D:\\Export\"",
-                          "Devices [91] -> [11,12]", "DeviceTypes [0] -> [1,5]", "1 value unchanged"}),
-            1u)
+  EXPECT_EQ(
+      log.Count(
+          n, {"from 127.0.0.1: parameter block written and settings reloaded: ",
+              "VerInterval 10 -> 30", "ExportDir \"C:\\SCALEUPLOAD\\ExportDir\" -> \"D:\\Export\"",
+              "Devices [91] -> [11,12]", "DeviceTypes [0] -> [1,5]", "1 value unchanged"}),
+      1u)
       << all;
   EXPECT_EQ(log.Count(n, {"IPAdress"}), 0u) << "it held 127.0.0. before and after: only counted";
 }
@@ -412,8 +414,12 @@ TEST_F(ParamServerTest, RefusedBlocksAndRefusedPeersAreLoggedWithTheirReason) {
     Send(s, {kBEL});
     EXPECT_EQ(Answer(s), kNAK);
   }
-  EXPECT_EQ(log.Count(platform::LogLevel::Notice, {"parameter block refused, nothing written: ", "ExportDir"}), 1u);
-  EXPECT_EQ(log.Count(platform::LogLevel::Notice, {"parameter block refused, nothing written: BEL without ENQ"}), 1u);
+  EXPECT_EQ(log.Count(platform::LogLevel::Notice,
+                      {"parameter block refused, nothing written: ", "ExportDir"}),
+            1u);
+  EXPECT_EQ(log.Count(platform::LogLevel::Notice,
+                      {"parameter block refused, nothing written: BEL without ENQ"}),
+            1u);
   EXPECT_EQ(test::Snapshot(*registry_), before_);
 
   StopServer();
@@ -441,7 +447,8 @@ TEST_F(ParamServerTest, ConnectionsWithoutACommandAreSummedUpNotLoggedOneByOne) 
   auto counted = [&] {
     size_t n = 0;
     for (const auto& line : log.Lines())
-      if (line.text.find("ended without a command") != std::string::npos) n += std::stoul(line.text.substr(line.text.find(": ") + 2));
+      if (line.text.find("ended without a command") != std::string::npos)
+        n += std::stoul(line.text.substr(line.text.find(": ") + 2));
     return n;
   };
   ASSERT_TRUE(test::WaitUntil([&] { return counted() == 3; }, 5000)) << counted();

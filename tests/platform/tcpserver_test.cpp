@@ -88,7 +88,8 @@ TEST(TcpServer, StopIsPromptWithSilentClientsConnected) {
   ASSERT_TRUE(test::WaitUntil([&] { return server.OpenConnections() == 5; }, 5000));
   const auto start = std::chrono::steady_clock::now();
   server.Stop();
-  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(test::Scaled(1000)));
+  EXPECT_LT(std::chrono::steady_clock::now() - start,
+            std::chrono::milliseconds(test::Scaled(1000)));
   EXPECT_EQ(server.Port(), 0) << "no longer listening";
 }
 
