@@ -9,6 +9,8 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <mutex>
 
 namespace tv {
@@ -62,11 +64,21 @@ class TEngineFlags {
   bool CloseExchange() {
     std::lock_guard<std::mutex> lock(gate_);
     const bool wasOpen = ExchangeOpen.exchange(false);
+    exchangeEnded_.notify_all();
     return wasOpen && CycleWanted && !ExportsLocked;
+  }
+
+  // Parameter server: waits up to `ms` for the open exchange to end; true
+  // when none is open.
+  bool WaitForNoExchange(int ms) {
+    std::unique_lock<std::mutex> lock(gate_);
+    return exchangeEnded_.wait_for(lock, std::chrono::milliseconds(ms),
+                                   [this] { return !ExchangeOpen; });
   }
 
  private:
   std::mutex gate_;
+  std::condition_variable exchangeEnded_;
 };
 
 }  // namespace tv

@@ -10,6 +10,12 @@
 #include "platform/tick.h"
 
 namespace tv {
+namespace {
+
+// How often a waiting ENQ looks whether its connection is being stopped.
+constexpr int kExchangeWaitSliceMs = 100;
+
+}  // namespace
 
 // One connection's side of the protocol: its state, its exchange and the
 // block it receives.  Lives on the connection's thread.
@@ -29,6 +35,7 @@ class TParamServer::Session {
   enum class TConnectionState : uint8_t { Idle, Opened, Written, Closing, Closed };
 
   void Dispatch(uint8_t command);
+  void WaitForOtherExchange();
   void OnEnq();
   void OnBel();
   void OnDle();
@@ -106,12 +113,24 @@ void TParamServer::Session::CloseExchange() {
   if (host_.flags->CloseExchange() && host_.requestCycle) host_.requestCycle();
 }
 
+// An ENQ behind another client's exchange waits for its end, as the
+// listening backlog once queued it; that exchange ends within its one
+// time-out, so the wait is bounded by the same.
+void TParamServer::Session::WaitForOtherExchange() {
+  const uint32_t start = platform::TickCount();
+  const auto waited = [&] { return platform::TickCount() - start; };
+  while (host_.flags->ExchangeOpen && !connection_.Stopping() &&
+         waited() < static_cast<uint32_t>(server_.timeoutMs_))
+    host_.flags->WaitForNoExchange(kExchangeWaitSliceMs);
+}
+
 void TParamServer::Session::OnEnq() {
+  if (connectionState_ == TConnectionState::Idle) WaitForOtherExchange();
   if (connectionState_ != TConnectionState::Idle) {
     connectionState_ = TConnectionState::Closing;
   } else if (!host_.flags->TryOpenExchange()) {
     SendAnswer(kBS);
-    Audit("exchange refused (BS): an export cycle or another exchange is running");
+    Audit("exchange refused (BS): an export cycle is running, or another exchange is still open");
     connectionState_ = TConnectionState::Closing;
   } else {
     exchangeOpen_ = true;

@@ -7,7 +7,8 @@
 // a client that connects and says nothing delays nobody; configuration
 // exchanges still run one at a time, decided by the engine flags' gate.  Each
 // command is one byte and each answer one control byte: ENQ opens an
-// exchange (BS while an export cycle or another exchange runs), BEL followed
+// exchange (after another client's has ended; BS while an export cycle
+// runs), BEL followed
 // by a parameter block writes the store and makes the engine reload, DLE and
 // DC1 lock and unlock exports, anything else closes the connection.  Only an
 // open exchange holds exporting back, from the ACK to its ENQ until the block
