@@ -300,10 +300,13 @@ int TParamServer::Execute() {
 
 void TParamServer::Serve(platform::TcpServer::Connection& connection) {
   ++openConnections_;
+  struct Leave {
+    std::atomic<int>& open;
+    ~Leave() { --open; }
+  } leave{openConnections_};
   Session session(*this, connection);
   session.Run();
   if (!session.Commanded()) ++quiet_;
-  --openConnections_;
 }
 
 // Silent or garbled connections are an attacker's or a port scanner's; one
