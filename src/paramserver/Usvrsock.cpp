@@ -48,9 +48,10 @@ class TParamServer::Session {
   std::string CheckBlock();
   void WriteSettings();
   void SendAnswer(uint8_t answer) { client_.SendAll(&answer, 1); }  // a failed send changes nothing
+  // Whole, however long: a block's line lists every table it rewrote.
   void Audit(const std::string& what) const {
-    platform::LogNotice("remote configuration from %s: %s", connection_.Peer().c_str(),
-                        what.c_str());
+    platform::Log(platform::LogLevel::Notice,
+                  "remote configuration from " + connection_.Peer() + ": " + what);
   }
 
   TParamServer& server_;

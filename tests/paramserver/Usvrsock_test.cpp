@@ -401,6 +401,19 @@ TEST_F(ParamServerTest, ConnectionsAreServedSideBySideButExchangesOneAtATime) {
   EXPECT_EQ(log.Count(n, {"IPAdress"}), 0u) << "it held 127.0.0. before and after: only counted";
 }
 
+TEST_F(ParamServerTest, TheAuditLineOfALargeBlockIsWhole) {
+  test::LogCapture log;
+  BlockBuilder b;
+  b.scales.clear();
+  for (int i = 1; i <= 255; ++i) b.scales.push_back(static_cast<uint8_t>(i));
+  b.types = b.barcodes = b.useBy = b.constBc = std::vector<uint8_t>(255, 1);
+  EXPECT_EQ(Exchange(b.Bytes()), (std::pair<int, int>(kACK, kACK)));
+  EXPECT_EQ(
+      log.Count(platform::LogLevel::Notice, {"Devices [91] -> [1,2,3,", ",254,255]",
+                                             "DeviceConstBC [0] -> [1,1,", "1 value unchanged"}),
+      1u);
+}
+
 TEST_F(ParamServerTest, RefusedBlocksAndRefusedPeersAreLoggedWithTheirReason) {
   test::LogCapture log;
   {
