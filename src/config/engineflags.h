@@ -9,6 +9,8 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <mutex>
 
 namespace tv {
@@ -49,10 +51,11 @@ class TEngineFlags {
   }
 
   // Parameter server: false (answer BS) when a cycle has begun or waits
-  // for the end of the previous exchange.
+  // for the end of the previous exchange, or another client's exchange is
+  // open: connections are served side by side, exchanges one at a time.
   bool TryOpenExchange() {
     std::lock_guard<std::mutex> lock(gate_);
-    if (CycleRunning || (CycleWanted && !ExportsLocked)) return false;
+    if (ExchangeOpen || CycleRunning || (CycleWanted && !ExportsLocked)) return false;
     ExchangeOpen = true;
     return true;
   }
@@ -61,11 +64,21 @@ class TEngineFlags {
   bool CloseExchange() {
     std::lock_guard<std::mutex> lock(gate_);
     const bool wasOpen = ExchangeOpen.exchange(false);
+    exchangeEnded_.notify_all();
     return wasOpen && CycleWanted && !ExportsLocked;
+  }
+
+  // Parameter server: waits up to `ms` for the open exchange to end; true
+  // when none is open.
+  bool WaitForNoExchange(int ms) {
+    std::unique_lock<std::mutex> lock(gate_);
+    return exchangeEnded_.wait_for(lock, std::chrono::milliseconds(ms),
+                                   [this] { return !ExchangeOpen; });
   }
 
  private:
   std::mutex gate_;
+  std::condition_variable exchangeEnded_;
 };
 
 }  // namespace tv

@@ -110,6 +110,17 @@ inline constexpr StoredValue kMaxFileSizeMB =
 // and LogoDir the service started with.
 inline constexpr StoredValue kAllowedRoots =
     Sz(kProductKey, "AllowedRoots", "", kAtBlock, kOptional | kNotWritten);
+// Where the parameter server (3057) and the status server (3058) listen:
+// unset or empty for every local address, one IPv4 address, or "off".  And
+// the peers both admit: addresses and CIDR blocks separated by ";", unset
+// for every peer.  Set only locally: port 3057 has no authentication, and a
+// remote block could otherwise open the ports it is restricted by.
+inline constexpr StoredValue kParamServerAddress =
+    Sz(kProductKey, "ParamServerAddress", "", kAtStart, kOptional | kNotWritten);
+inline constexpr StoredValue kStatusServerAddress =
+    Sz(kProductKey, "StatusServerAddress", "", kAtStart, kOptional | kNotWritten);
+inline constexpr StoredValue kRemoteAllow =
+    Sz(kProductKey, "RemoteAllow", "", kAtStart, kOptional | kNotWritten);
 
 // The five scale tables: TotalNumber, then one "Scale" + i per entry; a
 // first start writes one entry.  The parameter server rewrites them whole.
@@ -144,6 +155,7 @@ inline constexpr const StoredValue* kStoredValues[] = {
     &kImportType,       &kMaxMessRowCount,  &kMonitorIP,         &kDecimalSeparator, &kListSeparator,
     &kMaxFileSizeMB,
     &kAllowedRoots,
+    &kParamServerAddress, &kStatusServerAddress, &kRemoteAllow,
     &kDevicesCount,     &kDevicesEntry,     &kDeviceTypesCount,  &kDeviceTypesEntry, &kDeviceResult,
     &kBarcodeTypesCount, &kBarcodeTypesEntry, &kUseByInDaysCount, &kUseByInDaysEntry, &kConstBCCount,
     &kConstBCEntry,

@@ -1,9 +1,5 @@
 #include "engine/statusserver.h"
 
-#include <sys/socket.h>
-
-#include <algorithm>
-#include <atomic>
 #include <string>
 
 #include "config/statusprotocol.h"
@@ -11,17 +7,9 @@
 #include "config/storedvalues.h"
 #include "platform/log.h"
 #include "platform/oserror.h"
-#include "platform/thread.h"
-#include "platform/tick.h"
 
 namespace tv {
 namespace {
-
-// As deep as the host allows: the accept loop admits (and evicts) quickly,
-// and a newcomer whose handshake was dropped would wait a second or more
-// for its retry.
-constexpr int kListenBacklog = SOMAXCONN;
-constexpr uint32_t kAcceptRetryMs = 50;
 
 namespace cfg = config;
 
@@ -71,143 +59,44 @@ bool BuildReply(platform::GuardedRegistry& registry, const TEngineFlags* flags,
 
 }  // namespace
 
-class TStatusServer::AcceptThread : public platform::Thread {
- public:
-  // Closing the listener wakes the loop blocked in accept.
-  explicit AcceptThread(TStatusServer& server) : server_(server) {
-    WakeOnStop([this] { server_.listener_.Close(); });
-  }
-  ~AcceptThread() override { WaitFor(); }
-
- protected:
-  int Execute() override {
-    server_.AcceptLoop(*this);
-    return 0;
-  }
-
- private:
-  TStatusServer& server_;
-};
-
-// One client connection; Terminate() shuts its socket down to wake a
-// blocked receive.  Only its own thread closes the socket, and only under
-// socketMutex_, so the wake-up never touches a descriptor that has been
-// closed and perhaps reused.
-class TStatusServer::Connection : public platform::Thread {
- public:
-  Connection(TStatusServer& server, platform::TcpSocket socket)
-      : server_(server), socket_(std::move(socket)), lastHeard_(platform::TickCount()) {
-    WakeOnStop([this] {
-      std::lock_guard<std::mutex> lock(socketMutex_);
-      socket_.Shutdown();
-    });
-  }
-  ~Connection() override { WaitFor(); }
-
-  // Milliseconds since the client last sent a byte (or connected).
-  uint32_t IdleMs() const { return platform::TickCount() - lastHeard_.load(); }
-
- protected:
-  int Execute() override {
-    Serve();
-    std::lock_guard<std::mutex> lock(socketMutex_);
-    socket_.Close();
-    return 0;
-  }
-
- private:
-  void Serve() {
-    std::vector<uint8_t> reply;
-    uint8_t request = 0;
-    // The receive time-out is the idle time-out: silence ends the connection.
-    if (!socket_.SetRecvTimeout(server_.idleTimeoutMs_)) return;
-    while (!Terminated() && socket_.RecvByte(request)) {
-      lastHeard_ = platform::TickCount();
-      if (request != kStatusRequest) continue;
-      if (!BuildReply(server_.registry_, server_.flags_.get(), reply)) continue;
-      if (!socket_.SendAll(reply.data(), reply.size())) return;
-    }
-  }
-
-  TStatusServer& server_;
-  std::mutex socketMutex_;
-  platform::TcpSocket socket_;
-  std::atomic<uint32_t> lastHeard_;
-};
-
 TStatusServer::TStatusServer(platform::GuardedRegistry& registry,
                              std::shared_ptr<TEngineFlags> flags, uint16_t port, int idleTimeoutMs)
-    : registry_(registry), flags_(std::move(flags)), port_(port), idleTimeoutMs_(idleTimeoutMs) {}
+    : registry_(registry),
+      flags_(std::move(flags)),
+      port_(port),
+      idleTimeoutMs_(idleTimeoutMs),
+      server_([this](platform::TcpServer::Connection& c) { Serve(c); }, kMaxConnections) {}
 
 TStatusServer::~TStatusServer() { Deactivate(); }
 
-bool TStatusServer::Activate() {
-  if (acceptor_) return true;
-  if (!listener_.Listen(port_, kListenBacklog)) {
-    platform::LogError("status server cannot listen on TCP port %u: %s", static_cast<unsigned>(port_),
-                       platform::LastOsErrorText().c_str());
+bool TStatusServer::Activate(const std::string& bindAddress, platform::TcpServer::Admission admit) {
+  if (active_) return true;
+  if (!server_.Start(port_, bindAddress, std::move(admit))) {
+    platform::LogError("status server cannot listen on %s port %u: %s", bindAddress.c_str(),
+                       static_cast<unsigned>(port_), platform::LastOsErrorText().c_str());
     return false;
   }
-  acceptor_ = std::make_unique<AcceptThread>(*this);
-  acceptor_->Start();
+  active_ = true;
   return true;
 }
 
 void TStatusServer::Deactivate() {
-  if (!acceptor_) return;
-  acceptor_->Terminate();
-  acceptor_->WaitFor();
-  acceptor_.reset();
-  // No thread adds connections any more; end and wait for the rest.
-  std::vector<std::unique_ptr<Connection>> ending;
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    ending.swap(connections_);
-  }
-  for (auto& c : ending) c->Terminate();
-  for (auto& c : ending) c->WaitFor();
+  server_.Stop();
+  active_ = false;
 }
 
-void TStatusServer::AcceptLoop(const platform::Thread& self) {
-  while (!self.Terminated()) {
-    platform::TcpSocket socket = listener_.Accept();
-    if (socket.Valid()) {
-      Admit(std::move(socket));
-    } else if (listener_.Valid()) {
-      // Out of descriptors or an aborted handshake: do not spin.
-      platform::SleepMs(kAcceptRetryMs);
-    } else {
-      return;
-    }
+void TStatusServer::Serve(platform::TcpServer::Connection& connection) {
+  platform::TcpSocket& socket = connection.Socket();
+  std::vector<uint8_t> reply;
+  uint8_t request = 0;
+  // The receive time-out is the idle time-out: silence ends the connection.
+  if (!socket.SetRecvTimeout(idleTimeoutMs_)) return;
+  while (!connection.Stopping() && socket.RecvByte(request)) {
+    connection.Heard();
+    if (request != kStatusRequest) continue;
+    if (!BuildReply(registry_, flags_.get(), reply)) continue;
+    if (!socket.SendAll(reply.data(), reply.size())) return;
   }
-}
-
-void TStatusServer::Admit(platform::TcpSocket socket) {
-  std::unique_ptr<Connection> evicted;
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    ReapFinishedLocked();
-    if (connections_.size() >= kMaxConnections) evicted = TakeIdlestLocked();
-    connections_.push_back(std::make_unique<Connection>(*this, std::move(socket)));
-    connections_.back()->Start();
-  }
-  // Its thread wakes from the shut-down socket and ends at once.
-  if (evicted) {
-    evicted->Terminate();
-    evicted->WaitFor();
-  }
-}
-
-std::unique_ptr<TStatusServer::Connection> TStatusServer::TakeIdlestLocked() {
-  auto idlest = std::max_element(connections_.begin(), connections_.end(),
-                                 [](const auto& a, const auto& b) { return a->IdleMs() < b->IdleMs(); });
-  std::unique_ptr<Connection> taken = std::move(*idlest);
-  connections_.erase(idlest);
-  return taken;
-}
-
-void TStatusServer::ReapFinishedLocked() {
-  std::erase_if(connections_, [](const std::unique_ptr<Connection>& c) { return c->Finished(); });
 }
 
 }  // namespace tv

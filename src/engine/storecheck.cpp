@@ -10,6 +10,7 @@
 #include <set>
 #include <system_error>
 
+#include "config/remoteaccess.h"
 #include "config/settings.h"
 #include "config/storedvalues.h"
 #include "engine/startreport.h"
@@ -97,6 +98,7 @@ class Checker {
     ProveWritable();
     CheckSeparators(host);
     CheckParkedFiles();
+    CheckRemoteAccess();
   }
 
  private:
@@ -279,6 +281,37 @@ class Checker {
         Warning("Unsent/" + f.name + " is parked for scale " + std::to_string(number) +
                 ", which is not in the scale list: it is never delivered and starts a cycle at every check");
     }
+  }
+
+  // What each port accepts, as the service will read it at its next start.
+  void CheckRemoteAccess() {
+    cfg::TRemoteAllow allow;
+    std::string error;
+    std::string peers = "every peer";
+    if (!cfg::TRemoteAllow::Parse(Str(cfg::kRemoteAllow), allow, error)) {
+      Error("RemoteAllow " + error + ": the service admits no peer on either port");
+      peers = "no peer";
+    } else if (!allow.Everyone()) {
+      peers = "only " + allow.Describe() + " (RemoteAllow)";
+    }
+    DescribePort(cfg::kParamServerAddress, 3057, "parameter server, no authentication", peers);
+    DescribePort(cfg::kStatusServerAddress, 3058, "status server", peers);
+  }
+
+  void DescribePort(const cfg::StoredValue& v, int port, const char* what,
+                    const std::string& peers) {
+    const std::string name(v.name);
+    const std::string head = "port " + std::to_string(port) + " (" + what + "): ";
+    cfg::TListenAddress address;
+    std::string error;
+    if (!cfg::ParseListenAddress(Str(v), address, error))
+      Error(name + " " + error + ": " + head + "not listened on");
+    else if (address.off)
+      Note(head + "off (" + name + ")");
+    else
+      Note(head + "listens on " +
+           (address.Everywhere() ? "every address" : address.address + " (" + name + ")") +
+           ", admits " + peers);
   }
 
   Registry& reg_;

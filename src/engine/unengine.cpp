@@ -6,6 +6,7 @@
 #include <system_error>
 
 #include "config/exportlockmark.h"
+#include "config/storeaccess.h"
 #include "engine/statusserver.h"
 #include "engine/threngine.h"
 #include "engine/unengine_config.h"
@@ -33,6 +34,38 @@ std::chrono::milliseconds QuietPeriod(std::chrono::milliseconds configured) {
   platform::LogWarning("export files are taken after %ld ms unchanged, not %lld: TOVALINK_TEST_QUIET_MS is set",
                        ms, static_cast<long long>(configured.count()));
   return std::chrono::milliseconds(ms);
+}
+
+// Where a server listens; one that cannot be read does not listen, since
+// the shop meant to restrict it.
+config::TListenAddress ListenAddressOf(platform::RegistryKey& product,
+                                       const config::StoredValue& v) {
+  config::TListenAddress address;
+  std::string error;
+  if (!config::ParseListenAddress(config::ReadString(product, v), address, error)) {
+    platform::LogError("%s %s: that server does not listen", std::string(v.name).c_str(),
+                       error.c_str());
+    address.off = true;
+  }
+  return address;
+}
+
+// Everyone when RemoteAllow is unset; nobody when it cannot be read, since
+// the shop meant to restrict both ports.
+platform::TcpServer::Admission AdmissionOf(platform::RegistryKey& product) {
+  auto allow = std::make_shared<config::TRemoteAllow>();
+  std::string error;
+  const bool valid =
+      config::TRemoteAllow::Parse(config::ReadString(product, config::kRemoteAllow), *allow, error);
+  if (!valid)
+    platform::LogError("RemoteAllow %s: no peer is admitted on either port", error.c_str());
+  if (valid && allow->Everyone()) return {};
+  auto refusals = std::make_shared<config::TRefusalLog>();
+  return [allow, refusals, valid](const std::string& peer) {
+    if (valid && allow->Allows(peer)) return true;
+    refusals->Refused(peer, "remote access");
+    return false;
+  };
 }
 
 }  // namespace
@@ -82,6 +115,7 @@ void TEngine::StartUp() {
     auto reg = registry_->Lock();
     if (!StartRead(*reg, s))
       throw std::runtime_error("a setting cannot be read or the export and log directories cannot be made");
+    ReadRemoteAccess(*reg);
   } catch (const platform::RegistryError& e) {
     throw std::runtime_error(e.what());
   }
@@ -96,23 +130,44 @@ void TEngine::StartUp() {
   if (periodMs > INT32_MAX) periodMs = INT32_MAX;
   timer_ = std::make_unique<TEventTimer>(static_cast<int32_t>(periodMs), *files_, settings_, startEvent_);
   timer_->Start();
-  TParamServerHost host{registry_.get(), flags_, [this] { return Reload(); },
-                        DefaultAllowedRoots(s.ExportDir, s.LogoDir), [this] { RequestCycle(); }};
-  host.exportsLockChanged = [path = storePath_](bool locked) {
-    config::SetExportLockMark(*platform::Env::Default(), path, locked);
-  };
-  paramServer_ = std::make_unique<TParamServer>(host, options_.paramPort);
-  paramServer_->Start();
+  StartParamServer(s);
   flags_->CycleRunning = false;
   flags_->ExportsLocked = false;
   // A service killed while locked left its mark; this one starts unlocked.
   config::SetExportLockMark(*platform::Env::Default(), storePath_, false);
 }
 
+void TEngine::ReadRemoteAccess(platform::Registry& reg) {
+  platform::RegistryKey product = reg.OpenReadOnly(kProductKey);
+  paramAddress_ = ListenAddressOf(product, config::kParamServerAddress);
+  statusAddress_ = ListenAddressOf(product, config::kStatusServerAddress);
+  admit_ = AdmissionOf(product);
+}
+
+void TEngine::StartParamServer(const TEngineSettings& s) {
+  if (paramAddress_.off) {
+    platform::LogInfo("parameter server off (ParamServerAddress)");
+    return;
+  }
+  TParamServerHost host{registry_.get(), flags_, [this] { return Reload(); },
+                        DefaultAllowedRoots(s.ExportDir, s.LogoDir), [this] { RequestCycle(); }};
+  host.exportsLockChanged = [path = storePath_](bool locked) {
+    config::SetExportLockMark(*platform::Env::Default(), path, locked);
+  };
+  host.bindAddress = paramAddress_.address;
+  host.admit = admit_;
+  paramServer_ = std::make_unique<TParamServer>(host, options_.paramPort);
+  paramServer_->Start();
+}
+
 void TEngine::StartServers() {
-  statusServer_ =
-      std::make_unique<TStatusServer>(*registry_, flags_, options_.statusPort, options_.statusIdleTimeoutMs);
-  statusServer_->Activate();
+  if (statusAddress_.off) {
+    platform::LogInfo("status server off (StatusServerAddress)");
+  } else {
+    statusServer_ = std::make_unique<TStatusServer>(*registry_, flags_, options_.statusPort,
+                                                    options_.statusIdleTimeoutMs);
+    statusServer_->Activate(statusAddress_.address, admit_);
+  }
   reporter_ = std::make_unique<TUDPReporter>(Settings()->MonitorIP, flags_, options_.reporterPort);
   reporter_->Start();
 }

@@ -12,6 +12,7 @@
 #include <memory>
 #include <string>
 
+#include "config/remoteaccess.h"
 #include "config/settings.h"
 #include "engine/cyclereport.h"
 #include "files/fileproc.h"
@@ -19,6 +20,7 @@
 #include "platform/event.h"
 #include "platform/regional.h"
 #include "platform/registry.h"
+#include "platform/tcpserver.h"
 #include "platform/thread.h"
 
 namespace tv {
@@ -91,6 +93,8 @@ class TEngine : public platform::Thread {
   void StartUp();
   void OpenStore();
   void ReloadOnRequest();
+  void ReadRemoteAccess(platform::Registry& reg);
+  void StartParamServer(const TEngineSettings& s);
   void StartServers();
   bool StartCycle();
   void FinishPreviousCycle();
@@ -107,6 +111,10 @@ class TEngine : public platform::Thread {
   platform::Event reloadEvent_{"ENG_Reload_Event"};
   std::unique_ptr<CFiles> files_;
   std::unique_ptr<TEventTimer> timer_;
+  // Where the two servers listen and whom they admit, read at start.
+  config::TListenAddress paramAddress_;
+  config::TListenAddress statusAddress_;
+  platform::TcpServer::Admission admit_;
   std::unique_ptr<TParamServer> paramServer_;
   std::unique_ptr<TStatusServer> statusServer_;
   std::unique_ptr<TUDPReporter> reporter_;

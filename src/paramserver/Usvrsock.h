@@ -1,31 +1,37 @@
 // The parameter server: the TCP service on port 3057 through which a remote
 // configuration tool rewrites the settings and locks or unlocks exporting.
+// It has no authentication: ParamServerAddress and RemoteAllow are how a
+// shop restricts who reaches it.
 //
-// One connection is served at a time.  Each command is one byte and each
-// answer one control byte: ENQ opens an exchange (BS while an export cycle
-// runs), BEL followed by a parameter block writes the store and makes the
-// engine reload, DLE and DC1 lock and unlock exports, anything else closes
-// the connection.  Only an open exchange holds exporting back, from the ACK
-// to its ENQ until the block is written or the connection ends, and never
-// longer than one read time-out: a connected client that says nothing, or
-// floods the port, delays no cycle.
+// Each connection is served on a thread of its own (platform::TcpServer), so
+// a client that connects and says nothing delays nobody; configuration
+// exchanges still run one at a time, decided by the engine flags' gate.  Each
+// command is one byte and each answer one control byte: ENQ opens an
+// exchange (after another client's has ended; BS while an export cycle
+// runs), BEL followed
+// by a parameter block writes the store and makes the engine reload, DLE and
+// DC1 lock and unlock exports, anything else closes the connection.  Only an
+// open exchange holds exporting back, from the ACK to its ENQ until the block
+// is written or the connection ends, and never longer than one read
+// time-out.  Every exchange leaves one notice line naming the peer;
+// connections that end without a command are only counted, and summed up
+// once per summary period.
 #pragma once
 
-#include <array>
 #include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
 #include "config/settings.h"
-#include "paramserver/acceptthread.h"
 #include "paramserver/paramblock.h"
 #include "paramserver/protocol.h"
 #include "platform/event.h"
-#include "platform/net.h"
 #include "platform/registry.h"
+#include "platform/tcpserver.h"
 #include "platform/thread.h"
 
 namespace tv {
@@ -42,6 +48,12 @@ struct TParamServerHost {
   std::function<void()> requestCycle;
   // Told when a DLE locks or a DC1 unlocks exporting (may be empty).
   std::function<void(bool locked)> exportsLockChanged;
+  // The local address to listen on, and the peers admitted (empty: all).
+  std::string bindAddress = "0.0.0.0";
+  platform::TcpServer::Admission admit;
+  // Connections that ended without a command are summed up in one line
+  // per this period at most.
+  int quietSummaryMs = 60000;
 };
 
 class TParamServer : public platform::Thread {
@@ -52,55 +64,30 @@ class TParamServer : public platform::Thread {
                         int timeoutMs = kParamServerTimeoutMs);
   ~TParamServer() override;
 
-  // Terminate() wakes a server waiting for a client and asks it to end.  A
-  // connection being served ends first, on the client's EOT or its read
-  // time-out.
-  bool ClientConnected() const { return clientConnected_.load(); }
+  // Terminate() stops listening and ends every connection, an open
+  // exchange included.
+  bool ClientConnected() const { return openConnections_.load() > 0; }
   // A configuration exchange runs (ENQ answered with ACK, not yet ended).
   bool ExchangeOpen() const { return host_.flags->ExchangeOpen.load(); }
 
  protected:
+  // Listens, then sums up the quiet connections once a period until stopped.
   int Execute() override;
 
  private:
-  enum class TConnectionState : uint8_t { Idle, Opened, Written, Closing, Closed };
+  class Session;
 
-  bool WaitForClient(platform::TcpSocket& client);
-  void ReleaseAcceptThread();
-  void Serve(platform::TcpSocket client);
-  void Dispatch(uint8_t command);
-  void OnEnq();
-  void OnBel();
-  void OnDle();
-  void OnDc1();
-  void ReportLockChange(bool locked);
-
-  int ReadBudgetMs() const;
-  void CloseExchange();
-  bool ReceiveBlock();
-  bool DecodeBlock();
-  bool CheckBlock();
-  bool WriteSettings();
-  void SendAnswer(uint8_t answer);
-  void CloseClient();
+  void Serve(platform::TcpServer::Connection& connection);
+  void SummariseQuiet();
 
   TParamServerHost host_;
   const uint16_t port_;
   const int timeoutMs_;
-  platform::TcpListener listener_;
-  platform::TcpSocket client_;
-  std::atomic<bool> clientConnected_{false};
-  TConnectionState connectionState_ = TConnectionState::Idle;
-  bool exchangeOpen_ = false;
-  uint32_t exchangeStart_ = 0;  // tick of the ENQ that opened it
-  std::array<uint8_t, kIoBufferSize> buffer_{};
-  std::vector<uint8_t> receivedBlock_;
-  TParamBlock pending_;
-
-  platform::Event acceptEvent_{"SMSocketAccept_Event"};
-  platform::Event invalidEvent_{"SMINVALIDSOCKET_Event"};
+  std::mutex lockMutex_;  // a lock change and its mark change together
+  std::atomic<int> openConnections_{0};
+  std::atomic<unsigned> quiet_{0};  // ended without a command, not yet logged
   platform::Event terminateEvent_{"SMParamServeretTerminate_Event"};
-  std::unique_ptr<TServerAcceptThread> acceptThread_;
+  platform::TcpServer server_;
 };
 
 }  // namespace tv

@@ -39,6 +39,7 @@ const char* LevelWord(LogLevel level) {
   switch (level) {
     case LogLevel::Error: return "error: ";
     case LogLevel::Warning: return "warning: ";
+    case LogLevel::Notice: return "notice: ";
     case LogLevel::Info: return "";
     case LogLevel::Debug: return "debug: ";
   }
@@ -111,6 +112,7 @@ void Log(LogLevel level, std::string_view message) {
 
 void LogError(const char* format, ...) { TV_LOG_FORWARD(LogLevel::Error); }
 void LogWarning(const char* format, ...) { TV_LOG_FORWARD(LogLevel::Warning); }
+void LogNotice(const char* format, ...) { TV_LOG_FORWARD(LogLevel::Notice); }
 void LogInfo(const char* format, ...) { TV_LOG_FORWARD(LogLevel::Info); }
 void LogDebug(const char* format, ...) { TV_LOG_FORWARD(LogLevel::Debug); }
 

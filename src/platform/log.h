@@ -1,6 +1,6 @@
 // The service log: one line per event for the operator, written to standard
 // error.  Under systemd (standard error is the journal) each line starts with
-// the priority prefix journald reads ("<3>" error, "<4>" warning, "<6>" info,
+// the priority prefix journald reads ("<3>" error, "<4>" warning, "<5>" notice, "<6>" info,
 // "<7>" debug); on a terminal it starts with "tovalink: " and the level word.
 // A line is written with one call, so lines of concurrent threads never mix.
 #pragma once
@@ -11,11 +11,13 @@
 
 namespace tv::platform {
 
-enum class LogLevel { Error = 3, Warning = 4, Info = 6, Debug = 7 };
+enum class LogLevel { Error = 3, Warning = 4, Notice = 5, Info = 6, Debug = 7 };
 
 void Log(LogLevel level, std::string_view message);
 void LogError(const char* format, ...) __attribute__((format(printf, 1, 2)));
 void LogWarning(const char* format, ...) __attribute__((format(printf, 1, 2)));
+// Notice: what a remote peer did to the service, for the shop's audit.
+void LogNotice(const char* format, ...) __attribute__((format(printf, 1, 2)));
 void LogInfo(const char* format, ...) __attribute__((format(printf, 1, 2)));
 void LogDebug(const char* format, ...) __attribute__((format(printf, 1, 2)));
 

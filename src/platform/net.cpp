@@ -36,6 +36,15 @@ uint32_t InetAddr(const std::string& dotted) {
   return a.s_addr;
 }
 
+bool ParseDottedQuad(const std::string& text, uint32_t& networkOrder) {
+  in_addr a{};
+  if (inet_pton(AF_INET, text.c_str(), &a) != 1) return false;
+  networkOrder = a.s_addr;
+  return true;
+}
+
+uint32_t NetworkToHost(uint32_t value) { return ntohl(value); }
+
 std::string InetNtoa(uint32_t networkOrder) {
   const auto* b = reinterpret_cast<const unsigned char*>(&networkOrder);
   return std::to_string(b[0]) + "." + std::to_string(b[1]) + "." + std::to_string(b[2]) + "." +
@@ -59,6 +68,12 @@ bool TcpSocket::Create() {
 
 bool TcpSocket::SetSendTimeout(int ms) { return fd_ >= 0 && SetTimeout(fd_, SO_SNDTIMEO, ms); }
 bool TcpSocket::SetRecvTimeout(int ms) { return fd_ >= 0 && SetTimeout(fd_, SO_RCVTIMEO, ms); }
+
+bool TcpSocket::Bind(const std::string& dottedAddress, uint16_t port) {
+  if (fd_ < 0) return false;
+  sockaddr_in a = MakeAddr(InetAddr(dottedAddress), port);
+  return bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+}
 
 bool TcpSocket::Connect(const std::string& dottedAddress, uint16_t port) {
   if (fd_ < 0) return false;

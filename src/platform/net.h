@@ -13,6 +13,11 @@ namespace tv::platform {
 constexpr uint32_t kInvalidAddress = 0xFFFFFFFFu;  // INADDR_NONE
 // Network-order IPv4 address of `dotted`, or kInvalidAddress.
 uint32_t InetAddr(const std::string& dotted);
+// Strictly four dotted decimal parts (inet_addr would also take "10.1" or
+// hex, which nobody means in a setting); the address in network order.
+bool ParseDottedQuad(const std::string& text, uint32_t& networkOrder);
+// Byte order swap between network and host (its own inverse).
+uint32_t NetworkToHost(uint32_t value);
 // Dotted-decimal text of a network-order address.
 std::string InetNtoa(uint32_t networkOrder);
 
@@ -31,6 +36,8 @@ class TcpSocket {
   int Fd() const { return fd_; }
   bool SetSendTimeout(int ms);
   bool SetRecvTimeout(int ms);
+  // Gives the socket its local address before Connect (port 0: any).
+  bool Bind(const std::string& dottedAddress, uint16_t port = 0);
   bool Connect(const std::string& dottedAddress, uint16_t port);
   // Sends every byte, looping over partial sends; false on error or time-out.
   bool SendAll(const void* data, size_t len);

@@ -68,5 +68,17 @@ TEST(EngineFlagsGate, AnExchangePutsTheCycleOffAndTheNextExchangeWaitsForIt) {
   EXPECT_FALSE(flags.CloseExchange());
 }
 
+TEST(EngineFlagsGate, ExchangesRunOneAtATime) {
+  TEngineFlags flags;
+  ASSERT_TRUE(flags.TryOpenExchange());
+  EXPECT_FALSE(flags.TryOpenExchange()) << "a second client's ENQ is answered BS";
+  EXPECT_TRUE(flags.TryLockExports()) << "a lock needs no exchange";
+  EXPECT_FALSE(flags.WaitForNoExchange(1));
+  std::thread closer([&] { flags.CloseExchange(); });
+  EXPECT_TRUE(flags.WaitForNoExchange(10000)) << "the end of an exchange wakes the next one";
+  closer.join();
+  EXPECT_TRUE(flags.TryOpenExchange());
+}
+
 }  // namespace
 }  // namespace tv

@@ -6,6 +6,7 @@
 #include <chrono>
 #include <memory>
 
+#include "logcapture.h"
 #include "paramtestkit.h"
 #include "platform/fs.h"
 
@@ -38,6 +39,8 @@ class ParamServerTest : public ::testing::Test {
     // The blocks' drive paths map into the state directory.
     host.defaultRoots = {platform::StateHome()};
     host.requestCycle = [this] { ++cycleRequests_; };
+    host.quietSummaryMs = quietSummaryMs_;
+    host.admit = admit_;
     server_ = std::make_unique<TParamServer>(std::move(host), kPort, timeoutMs);
     server_->Start();
   }
@@ -87,6 +90,8 @@ class ParamServerTest : public ::testing::Test {
   std::atomic<int> cycleRequests_{0};
   std::unique_ptr<TParamServer> server_;
   std::map<std::string, std::string> before_;
+  int quietSummaryMs_ = 60000;
+  platform::TcpServer::Admission admit_;
 };
 
 TEST_F(ParamServerTest, CompleteBlockForTwoScalesIsWrittenAndReloaded) {
@@ -356,6 +361,111 @@ TEST_F(ParamServerTest, PortInUseLeavesTheServiceWithoutServer) {
   EXPECT_EQ(server_->WaitFor(), 1);
   EXPECT_NE(testing::internal::GetCapturedStderr().find("cannot listen on port 3057"),
             std::string::npos);
+}
+
+// Several clients at once: silence costs nobody anything, exchanges still
+// come one at a time, and the log tells who did what.
+TEST_F(ParamServerTest, ConnectionsAreServedSideBySideButExchangesOneAtATime) {
+  test::LogCapture log;
+  std::vector<platform::TcpSocket> silent;
+  for (int i = 0; i < 3; ++i) silent.push_back(Connect());
+  platform::TcpSocket first = Connect();
+  Send(first, {kENQ});
+  ASSERT_EQ(Answer(first), kACK) << "silent connections hold no exchange back";
+  platform::TcpSocket second = Connect();
+  Send(second, {kENQ});  // waits for the first exchange to end
+  {
+    platform::TcpSocket lock = Connect();
+    Send(lock, {kDLE});
+    EXPECT_EQ(Answer(lock), kACK) << "a lock needs no exchange";
+  }
+  std::vector<uint8_t> message = {kBEL};
+  const auto block = BlockBuilder().Bytes();
+  message.insert(message.end(), block.begin(), block.end());
+  Send(first, message);
+  EXPECT_EQ(Answer(first), kACK);
+  EXPECT_EQ(Answer(second), kACK) << "the second exchange opens when the first ends";
+  EXPECT_EQ(reloads_, 1);
+
+  const auto& n = platform::LogLevel::Notice;
+  std::string all;
+  for (const auto& line : log.Lines()) all += line.text + "\n";
+  EXPECT_EQ(log.Count(n, {"from 127.0.0.1: exports locked"}), 1u);
+  EXPECT_EQ(
+      log.Count(
+          n, {"from 127.0.0.1: parameter block written and settings reloaded: ",
+              "VerInterval 10 -> 30", "ExportDir \"C:\\SCALEUPLOAD\\ExportDir\" -> \"D:\\Export\"",
+              "Devices [91] -> [11,12]", "DeviceTypes [0] -> [1,5]", "1 value unchanged"}),
+      1u)
+      << all;
+  EXPECT_EQ(log.Count(n, {"IPAdress"}), 0u) << "it held 127.0.0. before and after: only counted";
+}
+
+TEST_F(ParamServerTest, TheAuditLineOfALargeBlockIsWhole) {
+  test::LogCapture log;
+  BlockBuilder b;
+  b.scales.clear();
+  for (int i = 1; i <= 255; ++i) b.scales.push_back(static_cast<uint8_t>(i));
+  b.types = b.barcodes = b.useBy = b.constBc = std::vector<uint8_t>(255, 1);
+  EXPECT_EQ(Exchange(b.Bytes()), (std::pair<int, int>(kACK, kACK)));
+  EXPECT_EQ(
+      log.Count(platform::LogLevel::Notice, {"Devices [91] -> [1,2,3,", ",254,255]",
+                                             "DeviceConstBC [0] -> [1,1,", "1 value unchanged"}),
+      1u);
+}
+
+TEST_F(ParamServerTest, RefusedBlocksAndRefusedPeersAreLoggedWithTheirReason) {
+  test::LogCapture log;
+  {
+    BlockBuilder b;
+    b.strings[0] = "/etc";
+    EXPECT_EQ(Exchange(b.Bytes()), (std::pair<int, int>(kACK, kNAK)));
+  }
+  {
+    platform::TcpSocket s = Connect();
+    Send(s, {kBEL});
+    EXPECT_EQ(Answer(s), kNAK);
+  }
+  EXPECT_EQ(log.Count(platform::LogLevel::Notice,
+                      {"parameter block refused, nothing written: ", "ExportDir"}),
+            1u);
+  EXPECT_EQ(log.Count(platform::LogLevel::Notice,
+                      {"parameter block refused, nothing written: BEL without ENQ"}),
+            1u);
+  EXPECT_EQ(test::Snapshot(*registry_), before_);
+
+  StopServer();
+  std::atomic<int> asked{0};
+  admit_ = [&](const std::string& peer) {
+    ++asked;
+    return peer != "127.0.0.1";
+  };
+  platform::TcpSocket s = Connect();
+  Send(s, {kDLE});
+  EXPECT_EQ(Answer(s), -1) << "a refused peer is closed unanswered";
+  EXPECT_EQ(asked, 1);
+  EXPECT_FALSE(flags_->ExportsLocked);
+}
+
+TEST_F(ParamServerTest, ConnectionsWithoutACommandAreSummedUpNotLoggedOneByOne) {
+  test::LogCapture log;
+  quietSummaryMs_ = 200;
+  for (int i = 0; i < 3; ++i) {
+    platform::TcpSocket s = Connect();
+    if (i == 2) Send(s, {0x7F});  // a byte that is no command counts the same
+  }
+  ExpectServerServesNext();
+  // The counted connections may straddle two periods; together they are 3.
+  auto counted = [&] {
+    size_t n = 0;
+    for (const auto& line : log.Lines())
+      if (line.text.find("ended without a command") != std::string::npos)
+        n += std::stoul(line.text.substr(line.text.find(": ") + 2));
+    return n;
+  };
+  ASSERT_TRUE(test::WaitUntil([&] { return counted() == 3; }, 5000)) << counted();
+  EXPECT_LE(log.Count(platform::LogLevel::Notice, {"ended without a command"}), 2u);
+  EXPECT_EQ(log.Count(platform::LogLevel::Notice, {"exports unlocked"}), 1u);
 }
 
 }  // namespace

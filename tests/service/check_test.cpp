@@ -150,6 +150,45 @@ TEST_F(CheckTest, AFailedStartPrintsTheSameReport) {
   EXPECT_NE(start.find(check, failed), std::string::npos) << "check:\n" << check << "start:\n" << start;
 }
 
+TEST_F(CheckTest, SaysWhatEachPortAcceptsAndRefusesUnreadableRestrictions) {
+  std::string out;
+  ASSERT_EQ(Check(out), 0) << out;
+  EXPECT_NE(out.find("ok: port 3057 (parameter server, no authentication): listens on every "
+                     "address, admits every "
+                     "peer"),
+            std::string::npos)
+      << out;
+  EXPECT_NE(out.find("ok: port 3058 (status server): listens on every address, admits every peer"),
+            std::string::npos)
+      << out;
+
+  Edit(kProductKey, [](RegistryKey& r) {
+    r.WriteString("ParamServerAddress", "127.0.0.1");
+    r.WriteString("StatusServerAddress", "off");
+    r.WriteString("RemoteAllow", " 10.1.2.3/16 ; 127.0.0.1");
+  });
+  ASSERT_EQ(Check(out), 0) << out;
+  EXPECT_NE(out.find("ok: port 3057 (parameter server, no authentication): listens on 127.0.0.1 "
+                     "(ParamServerAddress), admits only 10.1.0.0/16; 127.0.0.1 (RemoteAllow)"),
+            std::string::npos)
+      << out;
+  EXPECT_NE(out.find("ok: port 3058 (status server): off (StatusServerAddress)"), std::string::npos)
+      << out;
+
+  Edit(kProductKey, [](RegistryKey& r) {
+    r.WriteString("ParamServerAddress", "localhost");
+    r.WriteString("RemoteAllow", "10.1.2.0/33");
+  });
+  EXPECT_EQ(Check(out), 1) << out;
+  EXPECT_NE(
+      out.find("error: RemoteAllow \"10.1.2.0/33\" is neither an IPv4 address nor a CIDR block"),
+      std::string::npos)
+      << out;
+  EXPECT_NE(out.find("error: ParamServerAddress \"localhost\" is neither an IPv4 address nor off"),
+            std::string::npos)
+      << out;
+}
+
 TEST_F(CheckTest, AMissingStoreIsNotCreated) {
   test::TempDir empty;
   std::string out;
