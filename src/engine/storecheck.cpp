@@ -17,6 +17,7 @@
 #include "files/parkedname.h"
 #include "platform/fs.h"
 #include "platform/registry.h"
+#include "platform/stateowner.h"
 
 namespace tv {
 namespace {
@@ -267,6 +268,19 @@ class Checker {
   bool tablesRead_ = false;
 };
 
+// Run by the service's user (root's check acts as the state directory's
+// owner), this is what the service meets at its start.
+void CheckWritable(Registry& reg, TCheckReport& report) {
+  try {
+    reg.ProveWritable();
+  } catch (const platform::RegistryError& e) {
+    const std::string why = platform::StoreWriteProblem(report.storePath);
+    report.findings.push_back({TCheckLevel::Error, "the store " + report.storePath + " cannot be written (" +
+                                                       e.what() + "), so the service does not start" +
+                                                       (why.empty() ? std::string() : ": " + why)});
+  }
+}
+
 }  // namespace
 
 bool TCheckReport::Passed() const { return Count(TCheckLevel::Error) == 0; }
@@ -295,6 +309,7 @@ TCheckReport CheckStore(const std::string& storePath, const platform::Regional& 
   }
   try {
     Registry reg(storePath);
+    CheckWritable(reg, report);
     Checker(reg, report).Run(host);
   } catch (const platform::RegistryError& e) {
     report.findings.push_back({TCheckLevel::Error, std::string("the store cannot be read: ") + e.what()});

@@ -90,6 +90,7 @@ class TEngine : public platform::Thread {
  private:
   void StartUp();
   void OpenStore();
+  void ProveStoreWritable(platform::Registry& reg);
   void ReloadOnRequest();
   void StartServers();
   bool StartCycle();

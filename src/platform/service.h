@@ -9,6 +9,9 @@ namespace tv::platform {
 // sd_notify reports; no-ops when not run by systemd (NOTIFY_SOCKET unset).
 void NotifyReady();
 void NotifyStopping();
+// A reload begins; NotifyReady ends it.  The time stamp lets a newer
+// systemd tell this reload from an earlier one.
+void NotifyReloading();
 // One line for `systemctl status` (STATUS=...).
 void NotifyStatus(const std::string& status);
 

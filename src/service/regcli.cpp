@@ -12,6 +12,7 @@
 #include "engine/unengine_config.h"
 #include "platform/fs.h"
 #include "platform/registry.h"
+#include "platform/stateowner.h"
 
 namespace tv {
 namespace {
@@ -273,6 +274,23 @@ bool WriteDefaultsIfNew(Registry& reg) {
 
 void DefaultsNotice(const std::string& storePath) {
   std::printf("store %s created with defaults\n", storePath.c_str());
+  if (!platform::StateHomeChosen() && platform::StateHome() != platform::kPackagedStateHome)
+    std::printf("note: the packaged service reads %s/registry.db, not this store; a service reads this one only "
+                "when this user runs it without TOVALINK_HOME\n",
+                platform::kPackagedStateHome);
+}
+
+bool ActAsStoreOwner() {
+  std::string who;
+  const platform::Status s = platform::ActAsOwnerOf(platform::StateHome(), &who);
+  if (s.ok()) return true;
+  std::fprintf(stderr, "ERROR: %s (store %s)\n", s.ToString().c_str(), Registry::DefaultPath().c_str());
+  return false;
+}
+
+void NameStore(const std::string& storePath, bool writes) {
+  const bool missing = !writes && !platform::FileExists(storePath);
+  std::fprintf(stderr, "store %s%s\n", storePath.c_str(), missing ? " (not made yet: nothing is configured)" : "");
 }
 
 std::string StorePathForReading() {
@@ -287,6 +305,8 @@ int RunRegCommand(int argc, char** argv) {
   if (!Parse(argc, argv, r, error)) return Fail(storePath, error);
   try {
     // Reading never creates a store: without one, nothing is found.
+    // A query's listing begins with the store already.
+    if (r.verb != "QUERY") NameStore(storePath, r.verb == "ADD");
     Registry reg(r.verb == "ADD" ? storePath : StorePathForReading());
     if (r.verb == "QUERY") return Query(reg, storePath, r);
     if (r.verb == "ADD") return Add(reg, storePath, r);

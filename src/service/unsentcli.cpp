@@ -89,6 +89,7 @@ struct Listing {
 };
 
 bool Load(const Options& o, Listing& out, std::string& error) {
+  NameStore(Registry::DefaultPath());
   Registry reg(StorePathForReading());
   if (!ListParkedFiles(reg, out.files, error)) return false;
   for (const ScaleEntry& s : LoadScaleList(reg)) out.listed.insert(s.number);
