@@ -280,6 +280,11 @@ void DefaultsNotice(const std::string& storePath) {
                 platform::kPackagedStateHome);
 }
 
+std::string StoreErrorText(const platform::RegistryError& e) {
+  const std::string why = platform::StoreWriteProblem(Registry::DefaultPath());
+  return why.empty() ? e.what() : std::string(e.what()) + ": " + why;
+}
+
 bool ActAsStoreOwner() {
   std::string who;
   const platform::Status s = platform::ActAsOwnerOf(platform::StateHome(), &who);
@@ -313,7 +318,7 @@ int RunRegCommand(int argc, char** argv) {
     if (r.verb == "DELETE") return Delete(reg, storePath, r);
     return Fail(storePath, "unknown operation '" + std::string(argv[0]) + "': use query, add or delete.");
   } catch (const platform::RegistryError& e) {
-    return Fail(storePath, e.what());
+    return Fail(storePath, StoreErrorText(e));
   }
 }
 

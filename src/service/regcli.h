@@ -28,6 +28,10 @@ bool ActAsStoreOwner();
 // `writes` for a command that makes the store when it is missing.
 void NameStore(const std::string& storePath, bool writes = false);
 
+// A store error with, when this process may not write one of the store's
+// files, whose file it is and the command that mends it.
+std::string StoreErrorText(const platform::RegistryError& e);
+
 // The store a reading command opens: the store file when it exists, else
 // an empty store in memory.  Reading never creates the file, since the
 // service refuses to start on a store file without the product key.

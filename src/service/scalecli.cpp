@@ -288,7 +288,7 @@ int RunScaleCommand(int argc, char** argv) {
   try {
     return Dispatch(argc, argv);
   } catch (const platform::RegistryError& e) {
-    return Refuse(e.what());
+    return Refuse(StoreErrorText(e));
   }
 }
 

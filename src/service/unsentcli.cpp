@@ -177,7 +177,7 @@ int RunUnsentCommand(int argc, char** argv) {
     if (verb == "list") return List(o);
     if (verb == "drop") return Drop(o);
   } catch (const platform::RegistryError& e) {
-    return Fail(e.what());
+    return Fail(StoreErrorText(e));
   }
   return Usage("unknown subcommand '" + verb + "'");
 }

@@ -189,6 +189,9 @@ TEST_F(Ownership, TheServiceDoesNotStartOnAStoreItCannotWriteAndCheckSaysWhy) {
   EXPECT_TRUE(Has(out, fix)) << out;
   EXPECT_EQ(Tovalink({}, {"check"}, home, out), 1) << "root checks as the service's user: " << out;
   EXPECT_TRUE(Has(out, "error: the store " + site.StorePath() + " cannot be written")) << out;
+  EXPECT_EQ(Tovalink({}, {"scale", "add", "6", "--type", "bench"}, home, out), 1) << out;
+  EXPECT_TRUE(Has(out, "readonly database: " + site.StorePath() + " belongs to root:root")) << out;
+  EXPECT_TRUE(Has(out, fix)) << "the edit fails with the mend: " << out;
 }
 
 TEST_F(Ownership, CommandsWithoutTovalinkHomeUseThePackagedStateDirectory) {
