@@ -224,5 +224,17 @@ TEST_F(Ownership, CommandsWithoutTovalinkHomeUseThePackagedStateDirectory) {
   EXPECT_TRUE(Has(out, "127.0.0.6")) << out;
 }
 
+TEST_F(Ownership, AStoreNoPackagedServiceReadsIsMadeOnlyWithANote) {
+  if (platform::DirectoryExists(platform::kPackagedStateHome)) GTEST_SKIP() << "this host has the package's";
+  TempDir userHome;
+  ASSERT_EQ(::chown(userHome.Path().c_str(), kService, kService), 0);
+  std::string out;
+  ASSERT_EQ(Tovalink(As(kService), {"scale", "add", "6", "--type", "bench"}, {"HOME=" + userHome.Path()}, out), 0)
+      << out;
+  const std::string store = userHome / ".local/state/tovalink/registry.db";
+  EXPECT_TRUE(Has(out, "store " + store + " created with defaults\n")) << out;
+  EXPECT_TRUE(Has(out, "note: the packaged service reads /var/lib/tovalink/registry.db, not this store")) << out;
+}
+
 }  // namespace
 }  // namespace tv::test
