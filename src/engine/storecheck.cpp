@@ -275,8 +275,9 @@ void CheckWritable(Registry& reg, TCheckReport& report) {
     reg.ProveWritable();
   } catch (const platform::RegistryError& e) {
     const std::string why = platform::StoreWriteProblem(report.storePath);
-    report.findings.push_back({TCheckLevel::Error, "the store " + report.storePath + " cannot be written (" +
-                                                       e.what() + "), so the service does not start" +
+    report.findings.push_back({TCheckLevel::Error, "the store " + report.storePath +
+                                                       " cannot be written (" + e.what() +
+                                                       "), so the service does not start" +
                                                        (why.empty() ? std::string() : ": " + why)});
   }
 }

@@ -212,7 +212,8 @@ class PosixEnv : public Env {
   // With fs.protected_hardlinks a link of another user's file fails, so a
   // link is the fallback only where the file system cannot rename so.
   Status MoveFileNoReplace(const std::string& from, const std::string& to) override {
-    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return Status::OK();
+    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0)
+      return Status::OK();
     const int err = errno;
     if (err != EINVAL && err != ENOSYS) return Status::IOError("rename", to, err);
     if (::link(from.c_str(), to.c_str()) != 0) return Status::IOError("link", to, errno);

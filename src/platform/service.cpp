@@ -18,7 +18,8 @@ void NotifyStopping() { sd_notify(0, "STOPPING=1"); }
 void NotifyReloading() {
   timespec now{};
   clock_gettime(CLOCK_MONOTONIC, &now);
-  const auto usec = static_cast<unsigned long long>(now.tv_sec) * 1000000ULL + static_cast<unsigned long long>(now.tv_nsec / 1000);
+  const auto usec = static_cast<unsigned long long>(now.tv_sec) * 1000000ULL +
+                    static_cast<unsigned long long>(now.tv_nsec / 1000);
   sd_notifyf(0, "RELOADING=1\nMONOTONIC_USEC=%llu", usec);
 }
 void NotifyStatus(const std::string& status) { sd_notify(0, ("STATUS=" + status).c_str()); }

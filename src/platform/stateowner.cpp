@@ -33,7 +33,8 @@ Status ActAsOwnerOf(const std::string& dir, std::string* who) {
   const passwd* pw = getpwuid(st.st_uid);
   if (pw) gid = pw->pw_gid;
   const int groups = pw ? initgroups(pw->pw_name, gid) : setgroups(0, nullptr);
-  if (groups != 0 || setresgid(gid, gid, gid) != 0 || setresuid(st.st_uid, st.st_uid, st.st_uid) != 0)
+  if (groups != 0 || setresgid(gid, gid, gid) != 0 ||
+      setresuid(st.st_uid, st.st_uid, st.st_uid) != 0)
     return Status::IOError("act as the owner of", dir, errno);
   *who = UserName(st.st_uid);
   return Status::OK();
@@ -48,8 +49,8 @@ std::string StoreWriteProblem(const std::string& path) {
     char mode[8];
     std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(st.st_mode & 07777));
     const std::string me = UserName(geteuid()) + ":" + GroupName(getegid());
-    return f + " belongs to " + UserName(st.st_uid) + ":" + GroupName(st.st_gid) + " (mode " + mode +
-           ") and this process runs as " + me + ": as root, chown " + me + " " + f;
+    return f + " belongs to " + UserName(st.st_uid) + ":" + GroupName(st.st_gid) + " (mode " +
+           mode + ") and this process runs as " + me + ": as root, chown " + me + " " + f;
   }
   return "";
 }

@@ -275,9 +275,11 @@ bool WriteDefaultsIfNew(Registry& reg) {
 void DefaultsNotice(const std::string& storePath) {
   std::printf("store %s created with defaults\n", storePath.c_str());
   if (!platform::StateHomeChosen() && platform::StateHome() != platform::kPackagedStateHome)
-    std::printf("note: the packaged service reads %s/registry.db, not this store; a service reads this one only "
-                "when this user runs it without TOVALINK_HOME\n",
-                platform::kPackagedStateHome);
+    std::printf(
+        "note: the packaged service reads %s/registry.db, not this store; a service reads this one "
+        "only "
+        "when this user runs it without TOVALINK_HOME\n",
+        platform::kPackagedStateHome);
 }
 
 std::string StoreErrorText(const platform::RegistryError& e) {
@@ -289,13 +291,15 @@ bool ActAsStoreOwner() {
   std::string who;
   const platform::Status s = platform::ActAsOwnerOf(platform::StateHome(), &who);
   if (s.ok()) return true;
-  std::fprintf(stderr, "ERROR: %s (store %s)\n", s.ToString().c_str(), Registry::DefaultPath().c_str());
+  std::fprintf(stderr, "ERROR: %s (store %s)\n", s.ToString().c_str(),
+               Registry::DefaultPath().c_str());
   return false;
 }
 
 void NameStore(const std::string& storePath, bool writes) {
   const bool missing = !writes && !platform::FileExists(storePath);
-  std::fprintf(stderr, "store %s%s\n", storePath.c_str(), missing ? " (not made yet: nothing is configured)" : "");
+  std::fprintf(stderr, "store %s%s\n", storePath.c_str(),
+               missing ? " (not made yet: nothing is configured)" : "");
 }
 
 std::string StorePathForReading() {

@@ -82,7 +82,8 @@ TEST_F(CommandsEndToEnd, ScalesAddedWhileRunningAreServedAndTheirParkedFilesList
   std::vector<std::string> lines = Lines(out);
   ASSERT_EQ(lines.size(), 4u) << out;
   EXPECT_EQ(lines[0], "store " + site.StorePath());
-  for (size_t i = 2; i < lines.size(); ++i) EXPECT_TRUE(Has(lines[i], "(scale not in the list)")) << lines[i];
+  for (size_t i = 2; i < lines.size(); ++i)
+    EXPECT_TRUE(Has(lines[i], "(scale not in the list)")) << lines[i];
 
   std::string goodsCopy;
   for (const std::string& name : site.Unsent())
@@ -90,7 +91,8 @@ TEST_F(CommandsEndToEnd, ScalesAddedWhileRunningAreServedAndTheirParkedFilesList
   ASSERT_FALSE(goodsCopy.empty());
   EXPECT_NE(Tovalink({"unsent", "drop", "--scale", "1", goodsCopy}, out), 0) << "not scale 1's file";
   ASSERT_EQ(Tovalink({"unsent", "drop", "--scale", "2", goodsCopy}, out), 0) << out;
-  EXPECT_EQ(out, "store " + site.StorePath() + "\ndropped " + goodsCopy + " (scale 2, prices.txt)\n");
+  EXPECT_EQ(out,
+            "store " + site.StorePath() + "\ndropped " + goodsCopy + " (scale 2, prices.txt)\n");
   ASSERT_EQ(Tovalink({"unsent", "drop", "--scale", "2", "--all"}, out), 0) << out;
   EXPECT_TRUE(Has(out, "keys002.xml (scale 2, keys.xml)\n")) << out;
   EXPECT_EQ(Lines(out).size(), 2u) << out;

@@ -22,7 +22,9 @@ constexpr uid_t kBackOffice = 64202;  // a member of the service's group
 
 const std::string kProduct = "HKCU\\SOFTWARE\\Orvane Group\\Tovalin+";
 
-bool Has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+bool Has(const std::string& text, const std::string& part) {
+  return text.find(part) != std::string::npos;
+}
 
 // setpriv before a command runs it as `uid`, with `group` as its only
 // supplementary group when given.
@@ -72,7 +74,8 @@ class Ownership : public ::testing::Test {
   // renamed into place.
   void DropAsBackOffice(const std::string& name, const std::string& content) {
     std::vector<std::string> args = As(kBackOffice, kService);
-    for (std::string a : {"/bin/sh", "-c", "umask 022 && printf '%s' \"$3\" > \"$1\" && mv \"$1\" \"$2\"", "sh"})
+    for (std::string a :
+         {"/bin/sh", "-c", "umask 022 && printf '%s' \"$3\" > \"$1\" && mv \"$1\" \"$2\"", "sh"})
       args.push_back(a);
     args.push_back(site.exportDir + "/." + name + ".part");
     args.push_back(site.exportDir + "/" + name);
@@ -121,15 +124,18 @@ TEST_F(Ownership, ABackOfficeFileTheServiceMayNotLinkIsRejectedOnceNotEveryCycle
   ASSERT_EQ(junk.st_mode & 07777, 0644u);
 
   site.Start();
-  ASSERT_TRUE(WaitUntil([&] { return site.Rejected() == std::vector<std::string>{"junk.txt"}; }, Scaled(20000)))
+  ASSERT_TRUE(WaitUntil([&] { return site.Rejected() == std::vector<std::string>{"junk.txt"}; },
+                        Scaled(20000)))
       << site.Output();
   // A cycle after the rejection: a file left behind would be logged again.
   DropAsBackOffice("good.txt", GoodsFile());
-  ASSERT_TRUE(WaitUntil([&] { return !LinesFor(site, "good.txt").empty(); }, Scaled(20000))) << site.Output();
+  ASSERT_TRUE(WaitUntil([&] { return !LinesFor(site, "good.txt").empty(); }, Scaled(20000)))
+      << site.Output();
   EXPECT_EQ(site.Stop(), 0);
 
   EXPECT_FALSE(platform::FileExists(site.exportDir + "/junk.txt"));
-  EXPECT_EQ(StatOf(site.exportDir + "/Rejected/junk.txt").st_ino, junk.st_ino) << "moved, not copied";
+  EXPECT_EQ(StatOf(site.exportDir + "/Rejected/junk.txt").st_ino, junk.st_ino)
+      << "moved, not copied";
   const auto lines = LinesFor(site, "junk.txt");
   ASSERT_EQ(lines.size(), 1u) << site.output;
   EXPECT_EQ(lines[0].code, 6);
@@ -145,14 +151,16 @@ TEST_F(Ownership, AStoreRootConfiguresBeforeTheFirstStartIsTheServicesAndKeepsIt
   const std::vector<std::string> home = {"TOVALINK_HOME=" + site.home.Path()};
   const std::vector<std::vector<std::string>> commands = {
       {"reg", "add", kProduct, "/v", "IPAdress", "/d", "127.0.0.", "/f"},
-      {"reg", "add", kProduct, "/v", "SocketPort", "/t", "REG_DWORD", "/d", std::to_string(kGoodsPortBase), "/f"},
+      {"reg", "add", kProduct, "/v", "SocketPort", "/t", "REG_DWORD", "/d",
+       std::to_string(kGoodsPortBase), "/f"},
       {"reg", "add", kProduct, "/v", "VerInterval", "/t", "REG_DWORD", "/d", "1", "/f"},
       {"reg", "add", kProduct, "/v", "ExportDir", "/d", site.exportDir, "/f"},
       {"reg", "add", kProduct, "/v", "LogoDir", "/d", site.logDir, "/f"},
       {"scale", "remove", "91"},
       {"scale", "add", "5", "--type", "bench"}};
   std::string out;
-  for (const auto& command : commands) ASSERT_EQ(Tovalink({}, command, home, out), 0) << command[3] << ": " << out;
+  for (const auto& command : commands)
+    ASSERT_EQ(Tovalink({}, command, home, out), 0) << command[3] << ": " << out;
   for (const char* side : {"", "-wal", "-shm", "-journal"}) {
     const std::string file = site.StorePath() + side;
     if (platform::FileExists(file)) {
@@ -173,7 +181,8 @@ TEST_F(Ownership, TheServiceDoesNotStartOnAStoreItCannotWriteAndCheckSaysWhy) {
   HandOver();
   ASSERT_EQ(::chown(site.StorePath().c_str(), 0, 0), 0);
   ASSERT_EQ(::chmod(site.StorePath().c_str(), 0644), 0);
-  const std::string fix = "chown " + std::to_string(kService) + ":" + std::to_string(kService) + " " + site.StorePath();
+  const std::string fix =
+      "chown " + std::to_string(kService) + ":" + std::to_string(kService) + " " + site.StorePath();
 
   site.Start();
   ASSERT_TRUE(site.service->Wait(Scaled(20000))) << "the start fails: " << site.Output();
@@ -205,10 +214,13 @@ TEST_F(Ownership, CommandsWithoutTovalinkHomeUseThePackagedStateDirectory) {
   site.Start({"TOVALINK_HOME=/var/lib/tovalink"});
 
   std::string out;
-  ASSERT_EQ(Tovalink(As(kService), {"scale", "add", "6", "--type", "bench"}, {"HOME=" + userHome.Path()}, out), 0)
+  ASSERT_EQ(Tovalink(As(kService), {"scale", "add", "6", "--type", "bench"},
+                     {"HOME=" + userHome.Path()}, out),
+            0)
       << out;
   EXPECT_TRUE(Has(out, "store /var/lib/tovalink/registry.db\n")) << out;
-  EXPECT_FALSE(std::filesystem::exists(userHome / ".local")) << "no second store under the user's home";
+  EXPECT_FALSE(std::filesystem::exists(userHome / ".local"))
+      << "no second store under the user's home";
   DropAsBackOffice("prices.txt", GoodsFile());
   ASSERT_TRUE(WaitUntil(
       [&] {
@@ -225,15 +237,20 @@ TEST_F(Ownership, CommandsWithoutTovalinkHomeUseThePackagedStateDirectory) {
 }
 
 TEST_F(Ownership, AStoreNoPackagedServiceReadsIsMadeOnlyWithANote) {
-  if (platform::DirectoryExists(platform::kPackagedStateHome)) GTEST_SKIP() << "this host has the package's";
+  if (platform::DirectoryExists(platform::kPackagedStateHome))
+    GTEST_SKIP() << "this host has the package's";
   TempDir userHome;
   ASSERT_EQ(::chown(userHome.Path().c_str(), kService, kService), 0);
   std::string out;
-  ASSERT_EQ(Tovalink(As(kService), {"scale", "add", "6", "--type", "bench"}, {"HOME=" + userHome.Path()}, out), 0)
+  ASSERT_EQ(Tovalink(As(kService), {"scale", "add", "6", "--type", "bench"},
+                     {"HOME=" + userHome.Path()}, out),
+            0)
       << out;
   const std::string store = userHome / ".local/state/tovalink/registry.db";
   EXPECT_TRUE(Has(out, "store " + store + " created with defaults\n")) << out;
-  EXPECT_TRUE(Has(out, "note: the packaged service reads /var/lib/tovalink/registry.db, not this store")) << out;
+  EXPECT_TRUE(
+      Has(out, "note: the packaged service reads /var/lib/tovalink/registry.db, not this store"))
+      << out;
 }
 
 }  // namespace

@@ -113,9 +113,12 @@ TEST(ServiceLog, AReloadIsReportedToSystemdFromTheSignalUntilTheNewSettingsAreIn
   notify.messages.clear();
   site.SetValue("VerInterval", 2);
   site.service->Signal(SIGHUP);
-  ASSERT_TRUE(notify.WaitFor("READY=1", Scaled(10000))) << ::testing::PrintToString(notify.messages);
-  EXPECT_TRUE(Has(notify.messages[0], "RELOADING=1\nMONOTONIC_USEC=")) << ::testing::PrintToString(notify.messages);
-  EXPECT_TRUE(WaitUntil([&] { return Has(site.Output(), "settings reloaded"); }, 5000)) << site.Output();
+  ASSERT_TRUE(notify.WaitFor("READY=1", Scaled(10000)))
+      << ::testing::PrintToString(notify.messages);
+  EXPECT_TRUE(Has(notify.messages[0], "RELOADING=1\nMONOTONIC_USEC="))
+      << ::testing::PrintToString(notify.messages);
+  EXPECT_TRUE(WaitUntil([&] { return Has(site.Output(), "settings reloaded"); }, 5000))
+      << site.Output();
   EXPECT_EQ(site.Stop(), 0);
 }
 

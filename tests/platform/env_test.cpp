@@ -68,7 +68,8 @@ TEST_F(EnvTest, AMoveWithoutReplacingKeepsBothFilesWhenTheTargetExists) {
 
   FaultInjectionEnv faulty(&env_);
   faulty.AddFault(FileFault{FileOp::kRename, "*/e", EXDEV});
-  EXPECT_EQ(faulty.MoveFileNoReplace(dir_ / "c", dir_ / "e").osError(), EXDEV) << "a rename fault on the target";
+  EXPECT_EQ(faulty.MoveFileNoReplace(dir_ / "c", dir_ / "e").osError(), EXDEV)
+      << "a rename fault on the target";
   EXPECT_EQ(test::ReadFile(dir_ / "c"), "first");
 }
 

@@ -74,7 +74,8 @@ TEST_F(ServiceProcessTest, InstallAndUninstallWriteAndRemoveTheUnit) {
       << unit;
   EXPECT_EQ(unit.find(kUnitExecPlaceholder), std::string::npos) << "no placeholder is left: " << unit;
   EXPECT_NE(unit.find("\nUser=tovalink\n"), std::string::npos);
-  EXPECT_NE(unit.find("\nExecReload=/bin/kill -HUP $MAINPID\n"), std::string::npos) << "systemctl reload works";
+  EXPECT_NE(unit.find("\nExecReload=/bin/kill -HUP $MAINPID\n"), std::string::npos)
+      << "systemctl reload works";
   EXPECT_NE(unit.find("\nStateDirectory=tovalink\n"), std::string::npos);
   EXPECT_NE(unit.find("\nProtectSystem=strict\n"), std::string::npos);
   EXPECT_EQ(unit.find("TimeoutStopSec=infinity"), std::string::npos) << "a stop is bounded";
