@@ -21,4 +21,8 @@ Status ActAsOwnerOf(const std::string& dir, std::string* who);
 // every one that exists is writable.
 std::string StoreWriteProblem(const std::string& path);
 
+// When this process may not enter or write the state directory `dir` of
+// another user: says whose it is and as whom to run the command; else "".
+std::string StateDirectoryAccessProblem(const std::string& dir);
+
 }  // namespace tv::platform

@@ -283,7 +283,8 @@ void DefaultsNotice(const std::string& storePath) {
 }
 
 std::string StoreErrorText(const platform::RegistryError& e) {
-  const std::string why = platform::StoreWriteProblem(Registry::DefaultPath());
+  std::string why = platform::StateDirectoryAccessProblem(platform::StateHome());
+  if (why.empty()) why = platform::StoreWriteProblem(Registry::DefaultPath());
   return why.empty() ? e.what() : std::string(e.what()) + ": " + why;
 }
 
@@ -297,14 +298,19 @@ bool ActAsStoreOwner() {
 }
 
 void NameStore(const std::string& storePath, bool writes) {
-  const bool missing = !writes && !platform::FileExists(storePath);
+  const bool missing = !writes && !platform::FileExists(storePath) &&
+                       platform::StateDirectoryAccessProblem(platform::StateHome()).empty();
   std::fprintf(stderr, "store %s%s\n", storePath.c_str(),
                missing ? " (not made yet: nothing is configured)" : "");
 }
 
 std::string StorePathForReading() {
   const std::string path = Registry::DefaultPath();
-  return platform::FileExists(path) ? path : ":memory:";  // SQLite's private in-memory database
+  if (platform::FileExists(path)) return path;
+  // A store this user cannot see is not a missing one.
+  const std::string denied = platform::StateDirectoryAccessProblem(platform::StateHome());
+  if (!denied.empty()) throw platform::RegistryError("cannot read the store " + path + ": " + denied);
+  return ":memory:";  // SQLite's private in-memory database
 }
 
 int RunRegCommand(int argc, char** argv) {

@@ -234,6 +234,14 @@ TEST_F(Ownership, CommandsWithoutTovalinkHomeUseThePackagedStateDirectory) {
   ASSERT_EQ(Tovalink({}, {"scale", "list"}, {}, out), 0) << out;
   EXPECT_EQ(Lines(out)[0], "store /var/lib/tovalink/registry.db") << out;
   EXPECT_TRUE(Has(out, "127.0.0.6")) << out;
+  // A user outside the service's group sees no store, and is told why
+  // rather than shown an empty list.
+  for (const char* command : {"scale", "check"}) {
+    std::vector<std::string> args = {command};
+    if (args[0] == "scale") args.push_back("list");
+    EXPECT_EQ(Tovalink(As(kBackOffice + 1), args, {"HOME=" + userHome.Path()}, out), 1) << out;
+    EXPECT_TRUE(Has(out, "/var/lib/tovalink belongs to 64201: run the command as root or as 64201")) << out;
+  }
 }
 
 TEST_F(Ownership, AStoreNoPackagedServiceReadsIsMadeOnlyWithANote) {
