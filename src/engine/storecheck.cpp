@@ -294,9 +294,11 @@ int TCheckReport::Count(TCheckLevel level) const {
 TCheckReport CheckStore(const std::string& storePath, const platform::Regional& host) {
   TCheckReport report;
   report.storePath = storePath;
-  const std::string denied = platform::StateDirectoryAccessProblem(platform::ExtractFilePath(storePath));
+  const std::string denied =
+      platform::StateDirectoryAccessProblem(platform::ExtractFilePath(storePath));
   if (!denied.empty()) {
-    report.findings.push_back({TCheckLevel::Error, "the store " + storePath + " cannot be checked: " + denied});
+    report.findings.push_back(
+        {TCheckLevel::Error, "the store " + storePath + " cannot be checked: " + denied});
     return report;
   }
   if (!platform::FileExists(storePath)) {

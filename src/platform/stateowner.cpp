@@ -59,9 +59,11 @@ std::string StateDirectoryAccessProblem(const std::string& path) {
   std::string dir = path;
   while (dir.size() > 1 && dir.back() == '/') dir.pop_back();
   struct stat st {};
-  if (::stat(dir.c_str(), &st) != 0 || st.st_uid == geteuid() || ::access(dir.c_str(), W_OK | X_OK) == 0) return "";
-  return "the state directory " + dir + " belongs to " + UserName(st.st_uid) + ": run the command as root or as " +
-         UserName(st.st_uid);
+  if (::stat(dir.c_str(), &st) != 0 || st.st_uid == geteuid() ||
+      ::access(dir.c_str(), W_OK | X_OK) == 0)
+    return "";
+  return "the state directory " + dir + " belongs to " + UserName(st.st_uid) +
+         ": run the command as root or as " + UserName(st.st_uid);
 }
 
 }  // namespace tv::platform

@@ -309,7 +309,8 @@ std::string StorePathForReading() {
   if (platform::FileExists(path)) return path;
   // A store this user cannot see is not a missing one.
   const std::string denied = platform::StateDirectoryAccessProblem(platform::StateHome());
-  if (!denied.empty()) throw platform::RegistryError("cannot read the store " + path + ": " + denied);
+  if (!denied.empty())
+    throw platform::RegistryError("cannot read the store " + path + ": " + denied);
   return ":memory:";  // SQLite's private in-memory database
 }
 

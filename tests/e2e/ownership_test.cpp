@@ -240,7 +240,8 @@ TEST_F(Ownership, CommandsWithoutTovalinkHomeUseThePackagedStateDirectory) {
     std::vector<std::string> args = {command};
     if (args[0] == "scale") args.push_back("list");
     EXPECT_EQ(Tovalink(As(kBackOffice + 1), args, {"HOME=" + userHome.Path()}, out), 1) << out;
-    EXPECT_TRUE(Has(out, "/var/lib/tovalink belongs to 64201: run the command as root or as 64201")) << out;
+    EXPECT_TRUE(Has(out, "/var/lib/tovalink belongs to 64201: run the command as root or as 64201"))
+        << out;
   }
 }
 
