@@ -259,6 +259,8 @@ int RunStatusCommand(int argc, char** argv, std::ostream& out, std::ostream& err
     return 1;
   }
   const std::optional<TLocalStatus> local = LocalStatus(opts.host);
+  // The local columns come from the store this machine's commands use.
+  if (local) err << "store " << platform::Registry::DefaultPath() << "\n";
   if (opts.json)
     PrintJson(scales, local, out);
   else

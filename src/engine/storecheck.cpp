@@ -19,8 +19,8 @@
 #include "files/parkedname.h"
 #include "platform/fs.h"
 #include "platform/registry.h"
-#include "platform/runas.h"
 #include "platform/service.h"
+#include "platform/stateowner.h"
 
 namespace tv {
 namespace {
@@ -67,15 +67,11 @@ class Checker {
     if (exportDir.empty() || logoDir.empty()) return;
     for (const std::string& dir : {exportDir, exportDir + "\\Unsent", logoDir})
       if (!platform::DirectoryExists(platform::MapPath(dir))) return;  // the service makes it first
-    const std::string stateDir = platform::ExtractFilePath(report_.storePath);
     const bool systemdFix = platform::RunBySystemd() || platform::SystemctlAvailable();
-    std::string refusal, error;
-    if (!platform::RunAsOwnerOf(
-            stateDir, [&] { return ProveDirectoriesWritable(exportDir, logoDir, systemdFix); },
-            refusal, error))
-      Error("the export and log directories were not proven writable: " + error);
-    else if (!refusal.empty())
-      Error(refusal);
+    // Run as root, the commands act as the state directory's owner before
+    // they get here, so this proves what the service's own user may do.
+    const std::string refusal = ProveDirectoriesWritable(exportDir, logoDir, systemdFix);
+    if (!refusal.empty()) Error(refusal);
   }
 
   void Run(const platform::Regional& host) {
@@ -322,6 +318,20 @@ class Checker {
   bool tablesRead_ = false;
 };
 
+// Run by the service's user (root's check acts as the state directory's
+// owner), this is what the service meets at its start.
+void CheckWritable(Registry& reg, TCheckReport& report) {
+  try {
+    reg.ProveWritable();
+  } catch (const platform::RegistryError& e) {
+    const std::string why = platform::StoreWriteProblem(report.storePath);
+    report.findings.push_back({TCheckLevel::Error, "the store " + report.storePath +
+                                                       " cannot be written (" + e.what() +
+                                                       "), so the service does not start" +
+                                                       (why.empty() ? std::string() : ": " + why)});
+  }
+}
+
 }  // namespace
 
 bool TCheckReport::Passed() const { return Count(TCheckLevel::Error) == 0; }
@@ -334,6 +344,13 @@ int TCheckReport::Count(TCheckLevel level) const {
 TCheckReport CheckStore(const std::string& storePath, const platform::Regional& host) {
   TCheckReport report;
   report.storePath = storePath;
+  const std::string denied =
+      platform::StateDirectoryAccessProblem(platform::ExtractFilePath(storePath));
+  if (!denied.empty()) {
+    report.findings.push_back(
+        {TCheckLevel::Error, "the store " + storePath + " cannot be checked: " + denied});
+    return report;
+  }
   if (!platform::FileExists(storePath)) {
     report.findings.push_back({TCheckLevel::Warning, "the store " + storePath +
                                                          " does not exist; the first start writes the defaults "
@@ -350,6 +367,7 @@ TCheckReport CheckStore(const std::string& storePath, const platform::Regional& 
   }
   try {
     Registry reg(storePath);
+    CheckWritable(reg, report);
     Checker(reg, report).Run(host);
   } catch (const platform::RegistryError& e) {
     report.findings.push_back({TCheckLevel::Error, std::string("the store cannot be read: ") + e.what()});

@@ -14,6 +14,8 @@
 #include "paramserver/blockpolicy.h"
 #include "platform/fs.h"
 #include "platform/log.h"
+#include "platform/service.h"
+#include "platform/stateowner.h"
 #include "platform/tick.h"
 #include "reporter/UDPRep.h"
 
@@ -105,7 +107,20 @@ void TEngine::OpenStore() {
   registry_ = std::make_unique<platform::GuardedRegistry>(storePath_);
   auto reg = registry_->Lock();
   if (existed && !reg->KeyExists(kProductKey)) throw std::runtime_error(refusal);
+  ProveStoreWritable(*reg);
   CreateDefaults(*reg);
+}
+
+// A store the service may only read (made by root, say) would let it start
+// and deliver while every result it stores is lost.
+void TEngine::ProveStoreWritable(platform::Registry& reg) {
+  try {
+    reg.ProveWritable();
+  } catch (const platform::RegistryError& e) {
+    const std::string why = platform::StoreWriteProblem(storePath_);
+    throw std::runtime_error("the store " + storePath_ + " cannot be written (" + e.what() + ")" +
+                             (why.empty() ? std::string() : ": " + why));
+  }
 }
 
 void TEngine::StartUp() {
@@ -228,6 +243,7 @@ void TEngine::ReloadOnRequest() {
     platform::LogInfo("settings reloaded");
   else
     platform::LogError("settings not reloaded: the service goes on with the ones it had");
+  platform::NotifyReady();
 }
 
 // Called with CycleRunning already set by the gate.

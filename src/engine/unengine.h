@@ -92,6 +92,7 @@ class TEngine : public platform::Thread {
  private:
   void StartUp();
   void OpenStore();
+  void ProveStoreWritable(platform::Registry& reg);
   void ReloadOnRequest();
   void ReadRemoteAccess(platform::Registry& reg);
   void StartParamServer(const TEngineSettings& s);

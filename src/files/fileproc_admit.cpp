@@ -95,20 +95,16 @@ bool CFiles::MoveToRejected(const std::string& path, const std::string& reason) 
   const std::string folder = platform::MapPath(fileproc::RejectedFolder(fileproc::DirectoryPart(path)));
   platform::Status s = env_.CreateDirectories(folder);
   std::string target;
-  // A link never replaces an existing name; the next number is tried.
+  // A move never replaces an existing name; the next number is tried.
   for (int n = 1; s.ok() && target.empty(); ++n) {
     if (n > 1000) {
-      s = platform::Status::IOError("link", folder + name, EEXIST);
+      s = platform::Status::IOError("rename", folder + name, EEXIST);
       break;
     }
     const std::string candidate = folder + (n == 1 ? name : NumberedName(name, n));
-    s = env_.LinkFile(source, candidate);
+    s = env_.MoveFileNoReplace(source, candidate);
     if (s.ok()) target = candidate;
     if (s.IsAlreadyExists()) s = platform::Status::OK();
-  }
-  if (s.ok()) {
-    s = env_.RemoveFile(source);
-    if (!s.ok()) env_.RemoveFile(target);  // one name only: it stays, to be rejected again
   }
   if (s.ok()) {
     platform::LogError("%s rejected into %s: %s", source.c_str(), target.c_str(), reason.c_str());

@@ -61,6 +61,10 @@ class Env {
   virtual Status LinkFile(const std::string& from, const std::string& to) = 0;
   // Moves `from` to `to`, replacing an existing `to`.
   virtual Status RenameFile(const std::string& from, const std::string& to) = 0;
+  // Moves `from` to `to` in one step; an existing `to` is an error, never
+  // replaced.  Unlike a link, it needs no right to the file itself, only to
+  // the directories, so it moves files other users own.
+  virtual Status MoveFileNoReplace(const std::string& from, const std::string& to) = 0;
   virtual Status RemoveFile(const std::string& path) = 0;
   // The entries of the directory part of `pattern` whose names match its
   // last component (WildcardMatch), "." and ".." excluded, in

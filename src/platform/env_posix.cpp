@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <cstdio>  // renameat2
 #include <cstdlib>
 
 #include "platform/env.h"
@@ -206,6 +207,20 @@ class PosixEnv : public Env {
   Status RenameFile(const std::string& from, const std::string& to) override {
     if (::rename(from.c_str(), to.c_str()) != 0) return Status::IOError("rename", from, errno);
     return Status::OK();
+  }
+
+  // With fs.protected_hardlinks a link of another user's file fails, so a
+  // link is the fallback only where the file system cannot rename so.
+  Status MoveFileNoReplace(const std::string& from, const std::string& to) override {
+    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0)
+      return Status::OK();
+    const int err = errno;
+    if (err != EINVAL && err != ENOSYS) return Status::IOError("rename", to, err);
+    if (::link(from.c_str(), to.c_str()) != 0) return Status::IOError("link", to, errno);
+    if (::unlink(from.c_str()) == 0) return Status::OK();
+    const int unlinkErr = errno;
+    ::unlink(to.c_str());  // one name only: the file stays where it was
+    return Status::IOError("remove", from, unlinkErr);
   }
 
   Status RemoveFile(const std::string& path) override {

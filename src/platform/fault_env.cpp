@@ -195,6 +195,11 @@ Status FaultInjectionEnv::RenameFile(const std::string& from, const std::string&
   return s.ok() ? base_->RenameFile(from, to) : s;
 }
 
+Status FaultInjectionEnv::MoveFileNoReplace(const std::string& from, const std::string& to) {
+  Status s = Check(FileOp::kRename, to);
+  return s.ok() ? base_->MoveFileNoReplace(from, to) : s;
+}
+
 Status FaultInjectionEnv::RemoveFile(const std::string& path) {
   Status s = Check(FileOp::kRemove, path);
   return s.ok() ? base_->RemoveFile(path) : s;

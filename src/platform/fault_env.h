@@ -58,6 +58,8 @@ class FaultInjectionEnv : public Env {
   Status WriteNewFile(const std::string& path, const std::string& data) override;
   Status LinkFile(const std::string& from, const std::string& to) override;
   Status RenameFile(const std::string& from, const std::string& to) override;
+  // Fails as a "rename" on the target path.
+  Status MoveFileNoReplace(const std::string& from, const std::string& to) override;
   Status RemoveFile(const std::string& path) override;
   Status FindFiles(const std::string& pattern, std::vector<FoundFile>* found) override;
   Status GetFileInfo(const std::string& path, FileInfo* info) override;

@@ -41,13 +41,20 @@ bool MatchFrom(const char* p, const char* n) {
 std::string StateHome() {
   const char* env = std::getenv("TOVALINK_HOME");
   if (env && *env) return env;
-  if (geteuid() == 0) return "/var/lib/tovalink";
+  // The packaged service's directory, whoever asks: a second store under a
+  // user's home would be one no service reads.
+  if (geteuid() == 0 || DirectoryExists(kPackagedStateHome)) return kPackagedStateHome;
   const char* home = std::getenv("HOME");
   if (!home || !*home) {
     passwd* pw = getpwuid(geteuid());
     home = pw ? pw->pw_dir : "/tmp";
   }
   return std::string(home) + "/.local/state/tovalink";
+}
+
+bool StateHomeChosen() {
+  const char* env = std::getenv("TOVALINK_HOME");
+  return env && *env;
 }
 
 std::string MapPath(const std::string& stored, const std::string& home) {

@@ -12,9 +12,14 @@
 
 namespace tv::platform {
 
+// The state directory of the Debian package's service.
+inline constexpr char kPackagedStateHome[] = "/var/lib/tovalink";
+
 // The state directory: $TOVALINK_HOME, else /var/lib/tovalink for root and
-// $HOME/.local/state/tovalink for other users.
+// whenever it exists, else $HOME/.local/state/tovalink.
 std::string StateHome();
+// True when $TOVALINK_HOME names the state directory.
+bool StateHomeChosen();
 
 // Maps a path as stored in the configuration (for instance
 // "C:\SCALEUPLOAD\ExportDir") onto the host: a drive letter X: becomes

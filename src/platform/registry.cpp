@@ -155,6 +155,15 @@ void Registry::EnsureKey(const std::string& norm, const std::string& display) {
   }
 }
 
+// SQLite opens a file it may not write read-only without a word, and even
+// takes the write lock then: only a write shows it.
+void Registry::ProveWritable() {
+  if (sqlite3_db_readonly(db_, "main") == 1)
+    throw RegistryError("store: attempt to write a readonly database");
+  Transaction t(db_);
+  Stmt(db_, "INSERT OR REPLACE INTO keys(path, display) VALUES(char(1), '')").Step();
+}  // rolled back
+
 bool Registry::KeyExists(const std::string& key) {
   std::string norm = Fold(NormaliseKeyPath(key));
   if (norm.empty()) return true;

@@ -120,6 +120,11 @@ class Registry {
   void CloseAll();
   size_t OpenKeyCount() const { return open_.size(); }
 
+  // Throws RegistryError when this connection cannot write the store (a
+  // file it may only read, a side file of another user).  Writes nothing;
+  // call it outside a transaction.
+  void ProveWritable();
+
   bool KeyExists(const std::string& key);
   bool CreateKey(const std::string& key);
   // Deletes the key, its sub-keys and all their values, closing the handles

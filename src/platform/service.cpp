@@ -8,6 +8,7 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 
 #include "platform/fs.h"
 #include "platform/log.h"
@@ -21,6 +22,13 @@ bool RunBySystemd() {
 }
 
 void NotifyStopping() { sd_notify(0, "STOPPING=1"); }
+void NotifyReloading() {
+  timespec now{};
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  const auto usec = static_cast<unsigned long long>(now.tv_sec) * 1000000ULL +
+                    static_cast<unsigned long long>(now.tv_nsec / 1000);
+  sd_notifyf(0, "RELOADING=1\nMONOTONIC_USEC=%llu", usec);
+}
 void NotifyStatus(const std::string& status) { sd_notify(0, ("STATUS=" + status).c_str()); }
 
 std::string ExecutablePath() {

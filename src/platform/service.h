@@ -12,6 +12,9 @@ void NotifyReady();
 // going to the journal).
 bool RunBySystemd();
 void NotifyStopping();
+// A reload begins; NotifyReady ends it.  The time stamp lets a newer
+// systemd tell this reload from an earlier one.
+void NotifyReloading();
 // One line for `systemctl status` (STATUS=...).
 void NotifyStatus(const std::string& status);
 

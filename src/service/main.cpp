@@ -62,6 +62,10 @@ int main(int argc, char** argv) {
     tv::TTovalinkService service;
     return IsSwitch(cmd, "INSTALL") ? service.Install(silent) : service.Uninstall(silent);
   }
+  // Root runs the store commands as the service's user, so that the files
+  // they make stay the service's own.
+  const bool storeCommand = cmd == "reg" || cmd == "check" || cmd == "scale" || cmd == "unsent";
+  if (storeCommand && !tv::ActAsStoreOwner()) return 1;
   if (cmd == "reg") return tv::RunRegCommand(argc - 2, argv + 2);
   if (cmd == "check") return tv::RunCheckCommand(argc - 2, argv + 2);
   if (cmd == "explain") return tv::RunExplainCommand(argc - 2, argv + 2);

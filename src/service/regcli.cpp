@@ -12,6 +12,7 @@
 #include "engine/unengine_config.h"
 #include "platform/fs.h"
 #include "platform/registry.h"
+#include "platform/stateowner.h"
 
 namespace tv {
 namespace {
@@ -273,11 +274,44 @@ bool WriteDefaultsIfNew(Registry& reg) {
 
 void DefaultsNotice(const std::string& storePath) {
   std::printf("store %s created with defaults\n", storePath.c_str());
+  if (!platform::StateHomeChosen() && platform::StateHome() != platform::kPackagedStateHome)
+    std::printf(
+        "note: the packaged service reads %s/registry.db, not this store; a service reads this one "
+        "only "
+        "when this user runs it without TOVALINK_HOME\n",
+        platform::kPackagedStateHome);
+}
+
+std::string StoreErrorText(const platform::RegistryError& e) {
+  std::string why = platform::StateDirectoryAccessProblem(platform::StateHome());
+  if (why.empty()) why = platform::StoreWriteProblem(Registry::DefaultPath());
+  return why.empty() ? e.what() : std::string(e.what()) + ": " + why;
+}
+
+bool ActAsStoreOwner() {
+  std::string who;
+  const platform::Status s = platform::ActAsOwnerOf(platform::StateHome(), &who);
+  if (s.ok()) return true;
+  std::fprintf(stderr, "ERROR: %s (store %s)\n", s.ToString().c_str(),
+               Registry::DefaultPath().c_str());
+  return false;
+}
+
+void NameStore(const std::string& storePath, bool writes) {
+  const bool missing = !writes && !platform::FileExists(storePath) &&
+                       platform::StateDirectoryAccessProblem(platform::StateHome()).empty();
+  std::fprintf(stderr, "store %s%s\n", storePath.c_str(),
+               missing ? " (not made yet: nothing is configured)" : "");
 }
 
 std::string StorePathForReading() {
   const std::string path = Registry::DefaultPath();
-  return platform::FileExists(path) ? path : ":memory:";  // SQLite's private in-memory database
+  if (platform::FileExists(path)) return path;
+  // A store this user cannot see is not a missing one.
+  const std::string denied = platform::StateDirectoryAccessProblem(platform::StateHome());
+  if (!denied.empty())
+    throw platform::RegistryError("cannot read the store " + path + ": " + denied);
+  return ":memory:";  // SQLite's private in-memory database
 }
 
 int RunRegCommand(int argc, char** argv) {
@@ -287,13 +321,15 @@ int RunRegCommand(int argc, char** argv) {
   if (!Parse(argc, argv, r, error)) return Fail(storePath, error);
   try {
     // Reading never creates a store: without one, nothing is found.
+    // A query's listing begins with the store already.
+    if (r.verb != "QUERY") NameStore(storePath, r.verb == "ADD");
     Registry reg(r.verb == "ADD" ? storePath : StorePathForReading());
     if (r.verb == "QUERY") return Query(reg, storePath, r);
     if (r.verb == "ADD") return Add(reg, storePath, r);
     if (r.verb == "DELETE") return Delete(reg, storePath, r);
     return Fail(storePath, "unknown operation '" + std::string(argv[0]) + "': use query, add or delete.");
   } catch (const platform::RegistryError& e) {
-    return Fail(storePath, e.what());
+    return Fail(storePath, StoreErrorText(e));
   }
 }
 

@@ -19,6 +19,19 @@ int RunRegCommand(int argc, char** argv);
 bool WriteDefaultsIfNew(platform::Registry& reg);
 void DefaultsNotice(const std::string& storePath);
 
+// For the store commands, before anything else: root acts as the owner of
+// the state directory (platform/stateowner.h).  False, with the reason on
+// standard error, when it cannot.
+bool ActAsStoreOwner();
+
+// The one line on standard error that names the store a command uses;
+// `writes` for a command that makes the store when it is missing.
+void NameStore(const std::string& storePath, bool writes = false);
+
+// A store error with, when this process may not write one of the store's
+// files, whose file it is and the command that mends it.
+std::string StoreErrorText(const platform::RegistryError& e);
+
 // The store a reading command opens: the store file when it exists, else
 // an empty store in memory.  Reading never creates the file, since the
 // service refuses to start on a store file without the product key.

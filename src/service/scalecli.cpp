@@ -111,6 +111,7 @@ auto FindScale(std::vector<ScaleEntry>& list, int number) {
 template <typename Edit>
 int ChangeList(Edit edit) {
   const std::string path = Registry::DefaultPath();
+  NameStore(path, true);
   Registry reg(path);
   platform::RegistryTransaction transaction(reg, true);
   const bool fresh = WriteDefaultsIfNew(reg);
@@ -253,6 +254,7 @@ int List(int argc, char** argv) {
     if (std::string(argv[i]) != "--json") return Usage("unexpected argument '" + std::string(argv[i]) + "'");
     json = true;
   }
+  NameStore(Registry::DefaultPath());
   Registry reg(StorePathForReading());
   std::vector<ScaleView> views = View(reg);
   if (json)
@@ -286,7 +288,7 @@ int RunScaleCommand(int argc, char** argv) {
   try {
     return Dispatch(argc, argv);
   } catch (const platform::RegistryError& e) {
-    return Refuse(e.what());
+    return Refuse(StoreErrorText(e));
   }
 }
 

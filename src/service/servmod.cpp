@@ -155,7 +155,11 @@ int RunService() {
   platform::NotifyReady();
   platform::NotifyStatus("no export cycle yet; watching " + platform::MapPath(service.Engine()->Settings()->ExportDir));
   // SIGHUP reloads the stored settings, as a parameter block's write does.
-  while (platform::WaitForTerminationSignal() == SIGHUP) service.Engine()->RequestReload();
+  // systemd holds `systemctl reload` until the engine's READY=1 after it.
+  while (platform::WaitForTerminationSignal() == SIGHUP) {
+    platform::NotifyReloading();
+    service.Engine()->RequestReload();
+  }
   platform::NotifyStopping();
   AnnounceStop(*service.Engine());
   service.ScaleServiceStop();

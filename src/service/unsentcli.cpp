@@ -89,6 +89,7 @@ struct Listing {
 };
 
 bool Load(const Options& o, Listing& out, std::string& error) {
+  NameStore(Registry::DefaultPath());
   Registry reg(StorePathForReading());
   if (!ListParkedFiles(reg, out.files, error)) return false;
   for (const ScaleEntry& s : LoadScaleList(reg)) out.listed.insert(s.number);
@@ -176,7 +177,7 @@ int RunUnsentCommand(int argc, char** argv) {
     if (verb == "list") return List(o);
     if (verb == "drop") return Drop(o);
   } catch (const platform::RegistryError& e) {
-    return Fail(e.what());
+    return Fail(StoreErrorText(e));
   }
   return Usage("unknown subcommand '" + verb + "'");
 }

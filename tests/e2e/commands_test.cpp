@@ -73,15 +73,17 @@ TEST_F(CommandsEndToEnd, ScalesAddedWhileRunningAreServedAndTheirParkedFilesList
   EXPECT_TRUE(Has(out, "keys002.xml\",\"original\":\"keys.xml\"")) << out;
   EXPECT_FALSE(Has(out, "\"in_scale_list\":false")) << out;
   ASSERT_EQ(Tovalink({"unsent", "list", "--scale", "1"}, out), 0) << out;
-  EXPECT_EQ(out, "Nothing is parked.\n");
+  EXPECT_EQ(out, "store " + site.StorePath() + "\nNothing is parked.\n");
 
   // Once the scale leaves the list its goods copy can never be delivered:
   // the listing says so.
   ASSERT_EQ(Tovalink({"scale", "remove", "2"}, out), 0) << out;
   ASSERT_EQ(Tovalink({"unsent", "list"}, out), 0) << out;
   std::vector<std::string> lines = Lines(out);
-  ASSERT_EQ(lines.size(), 3u) << out;
-  for (size_t i = 1; i < lines.size(); ++i) EXPECT_TRUE(Has(lines[i], "(scale not in the list)")) << lines[i];
+  ASSERT_EQ(lines.size(), 4u) << out;
+  EXPECT_EQ(lines[0], "store " + site.StorePath());
+  for (size_t i = 2; i < lines.size(); ++i)
+    EXPECT_TRUE(Has(lines[i], "(scale not in the list)")) << lines[i];
 
   std::string goodsCopy;
   for (const std::string& name : site.Unsent())
@@ -89,10 +91,11 @@ TEST_F(CommandsEndToEnd, ScalesAddedWhileRunningAreServedAndTheirParkedFilesList
   ASSERT_FALSE(goodsCopy.empty());
   EXPECT_NE(Tovalink({"unsent", "drop", "--scale", "1", goodsCopy}, out), 0) << "not scale 1's file";
   ASSERT_EQ(Tovalink({"unsent", "drop", "--scale", "2", goodsCopy}, out), 0) << out;
-  EXPECT_EQ(out, "dropped " + goodsCopy + " (scale 2, prices.txt)\n");
+  EXPECT_EQ(out,
+            "store " + site.StorePath() + "\ndropped " + goodsCopy + " (scale 2, prices.txt)\n");
   ASSERT_EQ(Tovalink({"unsent", "drop", "--scale", "2", "--all"}, out), 0) << out;
   EXPECT_TRUE(Has(out, "keys002.xml (scale 2, keys.xml)\n")) << out;
-  EXPECT_EQ(Lines(out).size(), 1u) << out;
+  EXPECT_EQ(Lines(out).size(), 2u) << out;
   EXPECT_TRUE(site.Unsent().empty());
   EXPECT_EQ(site.Stop(), 0) << site.output;
 }

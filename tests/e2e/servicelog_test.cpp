@@ -103,6 +103,26 @@ TEST(ServiceLog, StartDeliveriesCycleAndStopAreLoggedAndNotified) {
   EXPECT_TRUE(Has(out, "tovalink: stopped\n")) << out;
 }
 
+// `systemctl reload` (SIGHUP) returns once the service says READY=1 again.
+TEST(ServiceLog, AReloadIsReportedToSystemdFromTheSignalUntilTheNewSettingsAreInForce) {
+  Site site;
+  site.AddScale(91);
+  FakeNotifySocket notify(site.home / "notify.sock");
+  ASSERT_TRUE(notify.Bound());
+  site.Start({notify.Env()});
+  ASSERT_TRUE(notify.WaitFor("READY=1", 10000));
+  notify.messages.clear();
+  site.SetValue("VerInterval", 2);
+  site.service->Signal(SIGHUP);
+  ASSERT_TRUE(notify.WaitFor("READY=1", Scaled(10000)))
+      << ::testing::PrintToString(notify.messages);
+  EXPECT_TRUE(Has(notify.messages[0], "RELOADING=1\nMONOTONIC_USEC="))
+      << ::testing::PrintToString(notify.messages);
+  EXPECT_TRUE(WaitUntil([&] { return Has(site.Output(), "settings reloaded"); }, 5000))
+      << site.Output();
+  EXPECT_EQ(site.Stop(), 0);
+}
+
 TEST(ServiceLog, FailedRetriesOfParkedCopiesAreLoggedThoughTheCsvLogLeavesThemOut) {
   Site site;
   site.SetScales({5});

@@ -104,7 +104,9 @@ class Site {
     std::vector<std::string> env = {"TOVALINK_HOME=" + home.Path(), "LANG=C", "LC_ALL=C"};
     if (!quietMs.empty()) env.push_back("TOVALINK_TEST_QUIET_MS=" + quietMs);
     env.insert(env.end(), extraEnv.begin(), extraEnv.end());
-    service = std::make_unique<Process>(std::vector<std::string>{TovalinkBinary()}, env);
+    std::vector<std::string> args = launcher;
+    args.push_back(TovalinkBinary());
+    service = std::make_unique<Process>(args, env);
   }
   // SIGTERM and wait; the exit code, or -1 when it did not end in time.
   int Stop(int timeoutMs = 60000) {
@@ -186,6 +188,8 @@ class Site {
   std::string output;
   // Files dropped by rename need no quiet period; empty: the service's own.
   std::string quietMs = "0";
+  // Put before the binary, e.g. setpriv to run the service as another user.
+  std::vector<std::string> launcher;
 };
 
 // A small goods file in the fixed-width layout: one deletion, one goods

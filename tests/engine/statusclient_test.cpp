@@ -71,6 +71,8 @@ TEST_F(StatusClientTest, PrintsATableWithAddressesFromTheLocalStore) {
   SetAddressPrefix("10.1.2.");
   CommandResult r = RunStatus({});
   EXPECT_EQ(r.code, kStatusSomeFailed) << r.err;
+  EXPECT_EQ(r.err, "store " + platform::Registry::DefaultPath() + "\n")
+      << "the local columns' store is named";
   // The local store names no log and no export directory: the history
   // columns stay empty.
   EXPECT_EQ(r.out,

@@ -53,6 +53,26 @@ TEST_F(EnvTest, NewFilesAreExclusiveAndLinksNeverOverwrite) {
   EXPECT_EQ(test::ReadFile(dir_ / "b"), "first");
 }
 
+TEST_F(EnvTest, AMoveWithoutReplacingKeepsBothFilesWhenTheTargetExists) {
+  ASSERT_TRUE(env_.WriteFile(dir_ / "a", "first").ok());
+  ASSERT_TRUE(env_.WriteFile(dir_ / "b", "other").ok());
+  Status s = env_.MoveFileNoReplace(dir_ / "a", dir_ / "b");
+  EXPECT_TRUE(s.IsAlreadyExists()) << s.ToString();
+  EXPECT_EQ(test::ReadFile(dir_ / "a"), "first");
+  EXPECT_EQ(test::ReadFile(dir_ / "b"), "other");
+
+  ASSERT_TRUE(env_.MoveFileNoReplace(dir_ / "a", dir_ / "c").ok());
+  EXPECT_FALSE(FileExists(dir_ / "a")) << "moved, not copied";
+  EXPECT_EQ(test::ReadFile(dir_ / "c"), "first");
+  EXPECT_TRUE(env_.MoveFileNoReplace(dir_ / "a", dir_ / "d").IsNotFound());
+
+  FaultInjectionEnv faulty(&env_);
+  faulty.AddFault(FileFault{FileOp::kRename, "*/e", EXDEV});
+  EXPECT_EQ(faulty.MoveFileNoReplace(dir_ / "c", dir_ / "e").osError(), EXDEV)
+      << "a rename fault on the target";
+  EXPECT_EQ(test::ReadFile(dir_ / "c"), "first");
+}
+
 TEST_F(EnvTest, LastWriteTimesKeepTheirFullResolutionAlsoThroughACopy) {
   ASSERT_TRUE(env_.WriteFile(dir_ / "src", "x").ok());
   const FileTime when = std::chrono::system_clock::from_time_t(1700000000) + 123456789ns;

@@ -121,14 +121,15 @@ TEST_F(ScaleCliTest, ListShowsAddressPortTypeFlagsLastResultAndParkedCount) {
 
   ASSERT_EQ(Scale({"list"}, out), 0) << out;
   std::vector<std::string> lines = test::Lines(out);
-  ASSERT_EQ(lines.size(), 3u) << out;
-  EXPECT_EQ(lines[1].substr(0, 1), "4");
+  ASSERT_EQ(lines.size(), 4u) << out;
+  EXPECT_EQ(lines[0], "store " + home / "registry.db") << "the store it read comes first";
+  EXPECT_EQ(lines[2].substr(0, 1), "4");
   for (const char* part : {"127.0.0.4", "3004", "SM700", "use-by-days,const-barcode", "failed"})
-    EXPECT_NE(lines[1].find(part), std::string::npos) << part << " in " << lines[1];
-  EXPECT_EQ(lines[1].substr(lines[1].size() - 2), " 2") << "two parked files: " << lines[1];
-  for (const char* part : {"127.0.0.9", "3009", "SelfService", " 7 ", " - "})
     EXPECT_NE(lines[2].find(part), std::string::npos) << part << " in " << lines[2];
-  EXPECT_EQ(lines[2].substr(lines[2].size() - 2), " 0") << lines[2];
+  EXPECT_EQ(lines[2].substr(lines[2].size() - 2), " 2") << "two parked files: " << lines[2];
+  for (const char* part : {"127.0.0.9", "3009", "SelfService", " 7 ", " - "})
+    EXPECT_NE(lines[3].find(part), std::string::npos) << part << " in " << lines[3];
+  EXPECT_EQ(lines[3].substr(lines[3].size() - 2), " 0") << lines[3];
 
   ASSERT_EQ(Scale({"list", "--json"}, out), 0) << out;
   EXPECT_NE(out.find("{\"scale\":4,\"address\":\"127.0.0.4\",\"port\":3004,\"type\":\"SM700\",\"type_code\":5,"

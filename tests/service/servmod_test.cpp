@@ -74,6 +74,8 @@ TEST_F(ServiceProcessTest, InstallAndUninstallWriteAndRemoveTheUnit) {
       << unit;
   EXPECT_EQ(unit.find(kUnitExecPlaceholder), std::string::npos) << "no placeholder is left: " << unit;
   EXPECT_NE(unit.find("\nUser=tovalink\n"), std::string::npos);
+  EXPECT_NE(unit.find("\nExecReload=/bin/kill -HUP $MAINPID\n"), std::string::npos)
+      << "systemctl reload works";
   EXPECT_NE(unit.find("\nStateDirectory=tovalink\n"), std::string::npos);
   EXPECT_NE(unit.find("\nProtectSystem=strict\n"), std::string::npos);
   EXPECT_EQ(unit.find("TimeoutStopSec=infinity"), std::string::npos) << "a stop is bounded";
@@ -187,7 +189,7 @@ TEST_F(RegCliTest, NamesItsStoreAndWarnsAboutWhatTheServiceMakesOfAValue) {
   EXPECT_TRUE(has("note: MonitorIP takes effect at the next start of the service\n")) << out;
   // A value every cycle reads afresh needs no word.
   ASSERT_EQ(Reg({"add", key, "/v", "IPAdress", "/d", "127.0.0.", "/f"}, out), 0) << out;
-  EXPECT_EQ(out, "The operation completed successfully.\n");
+  EXPECT_EQ(out, "store " + home / "registry.db" + "\nThe operation completed successfully.\n");
 
   ASSERT_EQ(Reg({"query", key, "/v", "IPAdress"}, out), 0) << out;
   EXPECT_EQ(out.rfind("store " + home / "registry.db" + "\n", 0), 0u) << "the first line names the store: " << out;
