@@ -4,6 +4,7 @@
 // order.  Other scales have no keyboard session to upload to.
 
 #include "engine/threngine.h"
+#include "engine/servicefacts.h"
 #include "engine/unengine.h"
 #include "files/fileproc.h"
 #include "files/parkedname.h"
@@ -45,7 +46,7 @@ void TThrEngine::DispatchParkedKeyboardFile(const std::string& path) {
   if (HeldBack(scale.number)) return;  // waits behind its older file, unlogged
   tally_.File();
   int code = UploadKeyboardFile(static_cast<uint8_t>(scale.number), scale.address, path);
-  LogAttempt(scale.number, scale.address, currentFileName_, code, true);
+  if (engine_.Facts().KeyboardAttempt(scale.number, scale.address, currentFileName_, code, true)) eventful_ = true;
   tally_.Attempt(scale.number, code);
   if (code != 0) {  // stays parked, not logged again
     if (code != kKbFileUnreadable) HoldBack(scale.number);
@@ -57,6 +58,7 @@ void TThrEngine::DispatchParkedKeyboardFile(const std::string& path) {
 
 void TThrEngine::DispatchKeyboardFileToAll(const std::string& path) {
   tally_.File();
+  eventful_ = true;
   bool keep = false;  // a scale that failed has no parked copy
   for (size_t i = 0; i < tables_.ScaleNumbers.size(); ++i) {
     TCurrentScale scale = SelectByIndex(i);
@@ -65,7 +67,7 @@ void TThrEngine::DispatchKeyboardFileToAll(const std::string& path) {
         HeldBack(scale.number)
             ? kResultHeldBack
             : UploadKeyboardFile(static_cast<uint8_t>(scale.number & 0xFF), scale.address, path);
-    LogAttempt(scale.number, scale.address, currentFileName_, code, false);
+    engine_.Facts().KeyboardAttempt(scale.number, scale.address, currentFileName_, code, false);
     tally_.Attempt(scale.number, code);
     files_.AppendLog(scale.address, static_cast<uint16_t>(code), currentFileName_);
     // An unreadable file would fail again for every later cycle: not parked.

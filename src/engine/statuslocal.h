@@ -10,6 +10,8 @@
 #include <optional>
 #include <string>
 
+#include "engine/servicefacts.h"
+
 namespace tv {
 
 struct TScaleHistory {
@@ -25,6 +27,9 @@ struct TLocalStatus {
   std::optional<int> filesWaiting;  // none when the export directory cannot be listed
   std::optional<std::time_t> exportsLockedSince;  // none when exporting is not locked
   std::map<int, TScaleHistory> scales;
+  // What the running service wrote of what blocks delivery; none when it
+  // wrote nothing (a service of an older version).
+  std::optional<TFactsRecord> facts;
 
   const TScaleHistory* Find(int number) const {
     auto it = scales.find(number);
@@ -32,7 +37,8 @@ struct TLocalStatus {
   }
 };
 
-// Reads the local store at `storePath` and the files it names; empty when
+// Reads the local store at `storePath`, the service's facts beside it and
+// the files the store names; empty when
 // the store does not exist or cannot be read.
 std::optional<TLocalStatus> ReadLocalStatus(const std::string& storePath);
 

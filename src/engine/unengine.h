@@ -26,6 +26,7 @@ namespace tv {
 class TEngine;
 class TEventTimer;
 class TParamServer;
+class TServiceFacts;
 class TStatusServer;
 class TUDPReporter;
 
@@ -81,6 +82,8 @@ class TEngine : public platform::Thread {
   bool TimerEnabled() const;
   // What the running cycle is busy with (read when the service stops).
   TCycleProgress& Progress() { return progress_; }
+  // What `tovalink status` reads back of the service's state.
+  TServiceFacts& Facts() { return *facts_; }
   // Cycles started so far (for tests and diagnostics).
   int CyclesStarted() const { return cyclesStarted_.load(); }
 
@@ -105,6 +108,7 @@ class TEngine : public platform::Thread {
   platform::Event startEvent_{"ENG_InitExport_Event"};
   platform::Event endEvent_{"ENG_EndExport_Event"};
   platform::Event reloadEvent_{"ENG_Reload_Event"};
+  std::unique_ptr<TServiceFacts> facts_;
   std::unique_ptr<CFiles> files_;
   std::unique_ptr<TEventTimer> timer_;
   std::unique_ptr<TParamServer> paramServer_;
