@@ -3,8 +3,8 @@
 // name carries, any other file to every SM700 scale of the list in table
 // order.  Other scales have no keyboard session to upload to.
 
-#include "engine/threngine.h"
 #include "engine/servicefacts.h"
+#include "engine/threngine.h"
 #include "engine/unengine.h"
 #include "files/fileproc.h"
 #include "files/parkedname.h"
@@ -46,7 +46,8 @@ void TThrEngine::DispatchParkedKeyboardFile(const std::string& path) {
   if (HeldBack(scale.number)) return;  // waits behind its older file, unlogged
   tally_.File();
   int code = UploadKeyboardFile(static_cast<uint8_t>(scale.number), scale.address, path);
-  if (engine_.Facts().KeyboardAttempt(scale.number, scale.address, currentFileName_, code, true)) eventful_ = true;
+  if (engine_.Facts().KeyboardAttempt(scale.number, scale.address, currentFileName_, code, true))
+    eventful_ = true;
   tally_.Attempt(scale.number, code);
   if (code != 0) {  // stays parked, not logged again
     if (code != kKbFileUnreadable) HoldBack(scale.number);

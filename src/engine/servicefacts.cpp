@@ -60,22 +60,29 @@ std::string WithCause(int code, const std::string& cause) {
 
 }  // namespace
 
-std::string FactsPath(const std::string& storePath) { return platform::ExtractFilePath(storePath) + "status.txt"; }
+std::string FactsPath(const std::string& storePath) {
+  return platform::ExtractFilePath(storePath) + "status.txt";
+}
 
 std::string FormatFacts(const TFactsRecord& r) {
   std::ostringstream out;
-  out << "cycles\t" << (r.cyclesBlocked.empty() ? "run" : "blocked\t" + Field(r.cyclesBlocked)) << "\n";
+  out << "cycles\t" << (r.cyclesBlocked.empty() ? "run" : "blocked\t" + Field(r.cyclesBlocked))
+      << "\n";
   if (r.lockedSince) out << "locked\t" << *r.lockedSince << "\n";
   if (r.rejected.count > 0)
-    out << "rejected\t" << r.rejected.count << "\t" << r.rejected.when << "\t" << Field(r.rejected.newest) << "\t"
-        << Field(r.rejected.reason) << "\n";
+    out << "rejected\t" << r.rejected.count << "\t" << r.rejected.when << "\t"
+        << Field(r.rejected.newest) << "\t" << Field(r.rejected.reason) << "\n";
   if (!r.lastFile.name.empty())
-    out << "lastfile\t" << r.lastFile.read << "\t" << r.lastFile.skipped << "\t" << r.lastFile.firstLine << "\t"
-        << Field(r.lastFile.name) << "\t" << Field(r.lastFile.firstReason) << "\n";
+    out << "lastfile\t" << r.lastFile.read << "\t" << r.lastFile.skipped << "\t"
+        << r.lastFile.firstLine << "\t" << Field(r.lastFile.name) << "\t"
+        << Field(r.lastFile.firstReason) << "\n";
   for (const auto& [n, s] : r.scales) {
-    const char* state = s.busy ? "busy" : !s.known ? "unknown" : s.delivered ? "delivered" : "failed";
-    out << "scale\t" << n << "\t" << state << "\t" << s.downSince << "\t" << s.lastRetry << "\t" << s.keyboardCode
-        << "\t" << Field(s.keyboardFile) << "\t" << Field(s.cause) << "\n";
+    const char* state = s.busy        ? "busy"
+                        : !s.known    ? "unknown"
+                        : s.delivered ? "delivered"
+                                      : "failed";
+    out << "scale\t" << n << "\t" << state << "\t" << s.downSince << "\t" << s.lastRetry << "\t"
+        << s.keyboardCode << "\t" << Field(s.keyboardFile) << "\t" << Field(s.cause) << "\n";
   }
   return out.str();
 }
@@ -90,7 +97,8 @@ TFactsRecord ParseFacts(const std::string& text) {
     } else if (f[0] == "locked" && f.size() >= 2) {
       r.lockedSince = static_cast<std::time_t>(Number(f[1]));
     } else if (f[0] == "rejected" && f.size() >= 5) {
-      r.rejected = {static_cast<int>(Number(f[1])), f[3], f[4], static_cast<std::time_t>(Number(f[2]))};
+      r.rejected = {static_cast<int>(Number(f[1])), f[3], f[4],
+                    static_cast<std::time_t>(Number(f[2]))};
     } else if (f[0] == "lastfile" && f.size() >= 6) {
       r.lastFile = {f[4], static_cast<size_t>(Number(f[1])), static_cast<size_t>(Number(f[2])),
                     static_cast<size_t>(Number(f[3])), f[5]};
@@ -118,9 +126,10 @@ int ReminderIntervalSeconds() {
       platform::LogError("TOVALINK_TEST_REMINDER_S ignored: %s is no positive number", v);
       return TServiceFacts::kReminderSeconds;
     }
-    platform::LogWarning("a scale still down is reminded of every %d s instead of every %d s for a test: "
-                         "TOVALINK_TEST_REMINDER_S",
-                         value, TServiceFacts::kReminderSeconds);
+    platform::LogWarning(
+        "a scale still down is reminded of every %d s instead of every %d s for a test: "
+        "TOVALINK_TEST_REMINDER_S",
+        value, TServiceFacts::kReminderSeconds);
     return static_cast<int>(value);
   }();
   return seconds;
@@ -164,8 +173,8 @@ void TServiceFacts::Rejected(const std::string& fileName, const std::string& rea
   PublishLocked();
 }
 
-void TServiceFacts::LastFile(const std::string& fileName, size_t read, size_t skipped, size_t firstLine,
-                             const std::string& firstReason) {
+void TServiceFacts::LastFile(const std::string& fileName, size_t read, size_t skipped,
+                             size_t firstLine, const std::string& firstReason) {
   std::lock_guard<std::mutex> lock(mutex_);
   record_.lastFile = {fileName, read, skipped, firstLine, skipped ? firstReason : std::string()};
   PublishLocked();
@@ -178,8 +187,9 @@ void TServiceFacts::Busy(const std::vector<int>& scales) {
   PublishLocked();
 }
 
-bool TServiceFacts::GoodsAttempt(int number, const std::string& address, const std::string& fileName, int code,
-                                 const std::string& cause, bool parkedCopy) {
+bool TServiceFacts::GoodsAttempt(int number, const std::string& address,
+                                 const std::string& fileName, int code, const std::string& cause,
+                                 bool parkedCopy) {
   std::lock_guard<std::mutex> lock(mutex_);
   addresses_[number] = address;
   TScaleFacts& s = ScaleLocked(number);
@@ -213,8 +223,9 @@ bool TServiceFacts::GoodsAttempt(int number, const std::string& address, const s
     s.cameBack = false;
     s.backlogDelivered = 0;
     if (!cause.empty() || s.cause.empty()) s.cause = cause.empty() ? ResultMeaning(code) : cause;
-    platform::LogWarning("scale %d (%s): %s%s: %s; the scale is down, its files wait parked", number,
-                         address.c_str(), fileName.c_str(), kind, WithCause(code, cause).c_str());
+    platform::LogWarning("scale %d (%s): %s%s: %s; the scale is down, its files wait parked",
+                         number, address.c_str(), fileName.c_str(), kind,
+                         WithCause(code, cause).c_str());
     changed = true;
   } else {
     s.lastRetry = now;
@@ -226,23 +237,23 @@ bool TServiceFacts::GoodsAttempt(int number, const std::string& address, const s
   return changed;
 }
 
-bool TServiceFacts::KeyboardAttempt(int number, const std::string& address, const std::string& fileName, int code,
-                                    bool parkedCopy) {
+bool TServiceFacts::KeyboardAttempt(int number, const std::string& address,
+                                    const std::string& fileName, int code, bool parkedCopy) {
   std::lock_guard<std::mutex> lock(mutex_);
   TScaleFacts& s = ScaleLocked(number);
   const char* kind = parkedCopy ? " (parked copy)" : "";
   const bool wasFailing = s.keyboardCode != 0;
   bool changed = true;
   if (code == 0) {
-    platform::LogInfo("scale %d (%s): %s%s: code 0, %s", number, address.c_str(), fileName.c_str(), kind,
-                      ResultMeaning(code));
+    platform::LogInfo("scale %d (%s): %s%s: code 0, %s", number, address.c_str(), fileName.c_str(),
+                      kind, ResultMeaning(code));
   } else if (!wasFailing || !parkedCopy) {
-    platform::LogWarning("scale %d (%s): %s%s: code %d, %s", number, address.c_str(), fileName.c_str(), kind, code,
-                         ResultMeaning(code));
+    platform::LogWarning("scale %d (%s): %s%s: code %d, %s", number, address.c_str(),
+                         fileName.c_str(), kind, code, ResultMeaning(code));
   } else {
     changed = false;  // the same layout failing again
-    platform::LogDebug("scale %d (%s): %s%s: code %d, %s", number, address.c_str(), fileName.c_str(), kind, code,
-                       ResultMeaning(code));
+    platform::LogDebug("scale %d (%s): %s%s: code %d, %s", number, address.c_str(),
+                       fileName.c_str(), kind, code, ResultMeaning(code));
   }
   s.keyboardCode = code;
   s.keyboardFile = code == 0 ? std::string() : fileName;
@@ -270,8 +281,9 @@ bool TServiceFacts::CycleEnded(const std::map<int, std::pair<int, std::time_t>>&
     const int count = it == parked.end() ? 0 : it->second.first;
     std::string backlog = Plural(count, "file") + " parked";
     if (count > 0) backlog += ", the oldest " + Age(now - it->second.second) + " old";
-    platform::LogWarning("scale %d (%s) still down since %s (%s): %s; latest retry %s", n, address.c_str(),
-                         Clock(s.downSince).c_str(), s.cause.c_str(), backlog.c_str(), Clock(s.lastRetry).c_str());
+    platform::LogWarning("scale %d (%s) still down since %s (%s): %s; latest retry %s", n,
+                         address.c_str(), Clock(s.downSince).c_str(), s.cause.c_str(),
+                         backlog.c_str(), Clock(s.lastRetry).c_str());
     logged = true;
   }
   PublishLocked();
@@ -307,7 +319,8 @@ void TServiceFacts::PublishLocked() {
   platform::Status s = env.WriteFile(temporary, text);
   if (s.ok()) s = env.RenameFile(temporary, path_);
   if (!s.ok()) {
-    if (written_ != "\x01") platform::LogWarning("%s not written: %s", path_.c_str(), s.ToString().c_str());
+    if (written_ != "\x01")
+      platform::LogWarning("%s not written: %s", path_.c_str(), s.ToString().c_str());
     written_ = "\x01";  // never a real text: the next change tries again, quietly
     return;
   }

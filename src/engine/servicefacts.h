@@ -19,9 +19,9 @@ namespace tv {
 
 // The facts about one scale.
 struct TScaleFacts {
-  bool known = false;       // an attempt has ended since the service started
-  bool delivered = false;   // the last attempt's outcome
-  bool busy = false;        // a cycle is serving it right now
+  bool known = false;         // an attempt has ended since the service started
+  bool delivered = false;     // the last attempt's outcome
+  bool busy = false;          // a cycle is serving it right now
   std::time_t downSince = 0;  // 0: not down
   std::time_t lastRetry = 0;  // the latest attempt while down
   std::string cause;          // what ended the last failed attempt
@@ -87,8 +87,8 @@ class TServiceFacts {
   // attempt changed what the operator knows.
   bool GoodsAttempt(int number, const std::string& address, const std::string& fileName, int code,
                     const std::string& cause, bool parkedCopy);
-  bool KeyboardAttempt(int number, const std::string& address, const std::string& fileName, int code,
-                       bool parkedCopy);
+  bool KeyboardAttempt(int number, const std::string& address, const std::string& fileName,
+                       int code, bool parkedCopy);
   // The end of a cycle: a line per scale back, a reminder per scale down
   // for the interval; `parked` gives per scale its parked count and the
   // oldest's last-write time.  True when anything was logged.

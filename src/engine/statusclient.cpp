@@ -148,11 +148,12 @@ std::string CauseText(const TScaleFacts* f) {
   std::string out;
   if (f->known && !f->delivered) out = f->cause;
   if (f->downSince != 0)
-    out += (out.empty() ? "" : "; ") + std::string("down since ") + TableTime(f->downSince) + ", latest retry " +
-           LocalTimeText(f->lastRetry, "%H:%M:%S");
+    out += (out.empty() ? "" : "; ") + std::string("down since ") + TableTime(f->downSince) +
+           ", latest retry " + LocalTimeText(f->lastRetry, "%H:%M:%S");
   if (f->keyboardCode != 0)
-    out += (out.empty() ? "" : "; ") + std::string("keyboard upload of ") + f->keyboardFile + " failed: code " +
-           std::to_string(f->keyboardCode) + ", " + ResultMeaning(f->keyboardCode);
+    out += (out.empty() ? "" : "; ") + std::string("keyboard upload of ") + f->keyboardFile +
+           " failed: code " + std::to_string(f->keyboardCode) + ", " +
+           ResultMeaning(f->keyboardCode);
   return out.empty() ? "-" : out;
 }
 
@@ -230,9 +231,9 @@ void PrintBlockers(const TFactsRecord& f, std::ostream& out) {
     out << "Files rejected: " << f.rejected.count << ", the newest " << f.rejected.newest << " at "
         << TableTime(f.rejected.when) << ": " << f.rejected.reason << "\n";
   if (f.lastFile.skipped > 0)
-    out << "Lines skipped in the last file " << f.lastFile.name << ": " << f.lastFile.skipped << " of "
-        << f.lastFile.read << "; first skipped: line " << f.lastFile.firstLine << ", " << f.lastFile.firstReason
-        << "\n";
+    out << "Lines skipped in the last file " << f.lastFile.name << ": " << f.lastFile.skipped
+        << " of " << f.lastFile.read << "; first skipped: line " << f.lastFile.firstLine << ", "
+        << f.lastFile.firstReason << "\n";
 }
 
 void PrintTable(const std::vector<ScaleStatus>& scales, const std::optional<TLocalStatus>& local,
@@ -287,9 +288,10 @@ std::string JsonFactFields(const TScaleFacts* f) {
   return ", \"cause\": " + (failed ? JsonOrNull(f->cause) : "null") +
          ", \"down_since\": " + JsonTime(f ? f->downSince : 0) +
          ", \"latest_retry\": " + JsonTime(f && f->downSince ? f->lastRetry : 0) +
-         ", \"keyboard_failed\": " + (f && f->keyboardCode ? "{\"code\": " + std::to_string(f->keyboardCode) +
-                                        ", \"file\": " + JsonString(f->keyboardFile) + "}"
-                                  : "null");
+         ", \"keyboard_failed\": " +
+         (f && f->keyboardCode ? "{\"code\": " + std::to_string(f->keyboardCode) +
+                                     ", \"file\": " + JsonString(f->keyboardFile) + "}"
+                               : "null");
 }
 
 std::string JsonBlockers(const TFactsRecord& f) {
@@ -297,14 +299,17 @@ std::string JsonBlockers(const TFactsRecord& f) {
   if (f.rejected.count == 0)
     out += "null";
   else
-    out += "{\"count\": " + std::to_string(f.rejected.count) + ", \"newest\": " + JsonString(f.rejected.newest) +
-           ", \"reason\": " + JsonString(f.rejected.reason) + ", \"at\": " + JsonTime(f.rejected.when) + "}";
+    out += "{\"count\": " + std::to_string(f.rejected.count) +
+           ", \"newest\": " + JsonString(f.rejected.newest) +
+           ", \"reason\": " + JsonString(f.rejected.reason) +
+           ", \"at\": " + JsonTime(f.rejected.when) + "}";
   out += ",\n \"last_file\": ";
-  if (f.lastFile.name.empty())
-    return out + "null";
-  return out + "{\"name\": " + JsonString(f.lastFile.name) + ", \"lines_read\": " +
-         std::to_string(f.lastFile.read) + ", \"lines_skipped\": " + std::to_string(f.lastFile.skipped) +
-         ", \"first_skipped_line\": " + (f.lastFile.skipped ? std::to_string(f.lastFile.firstLine) : "null") +
+  if (f.lastFile.name.empty()) return out + "null";
+  return out + "{\"name\": " + JsonString(f.lastFile.name) +
+         ", \"lines_read\": " + std::to_string(f.lastFile.read) +
+         ", \"lines_skipped\": " + std::to_string(f.lastFile.skipped) +
+         ", \"first_skipped_line\": " +
+         (f.lastFile.skipped ? std::to_string(f.lastFile.firstLine) : "null") +
          ", \"first_skip_reason\": " + JsonOrNull(f.lastFile.firstReason) + "}";
 }
 
@@ -314,11 +319,13 @@ int ExitCode(const std::vector<ScaleStatus>& scales, const std::optional<TLocalS
   bool failed = false;
   for (const ScaleStatus& s : scales) {
     const TScaleFacts* f = FactsOf(local, s.number);
-    failed = failed || StateOf(s, local) == urFail || (f && (f->downSince != 0 || f->keyboardCode != 0));
+    failed =
+        failed || StateOf(s, local) == urFail || (f && (f->downSince != 0 || f->keyboardCode != 0));
   }
   if (local && local->facts && !local->facts->cyclesBlocked.empty()) failed = true;
   if (failed) return kStatusSomeFailed;
-  if (local && local->facts && (local->facts->rejected.count > 0 || local->facts->lastFile.skipped > 0))
+  if (local && local->facts &&
+      (local->facts->rejected.count > 0 || local->facts->lastFile.skipped > 0))
     return kStatusNeedsALook;
   return 0;
 }

@@ -33,7 +33,8 @@ std::map<int, std::pair<int, std::time_t>> ParkedPerScale(const std::vector<std:
       written = std::chrono::system_clock::to_time_t(info.lastWrite);
     auto [it, fresh] = out.try_emplace(CFiles::ScaleNumberFromFileName(path), 0, written);
     ++it->second.first;
-    if (written != 0 && (it->second.second == 0 || written < it->second.second)) it->second.second = written;
+    if (written != 0 && (it->second.second == 0 || written < it->second.second))
+      it->second.second = written;
   }
   return out;
 }
@@ -289,7 +290,8 @@ void TThrEngine::RejectUnparsed(const std::string& path) {
 }
 
 void TThrEngine::NoteFileLines(const TSkippedLines& skips) {
-  engine_.Facts().LastFile(currentFileName_, skips.read, skips.skipped, skips.firstLine, skips.firstReason);
+  engine_.Facts().LastFile(currentFileName_, skips.read, skips.skipped, skips.firstLine,
+                           skips.firstReason);
 }
 
 void TThrEngine::RecordResult(int code, const std::string& path, bool parked, int number,

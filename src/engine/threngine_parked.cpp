@@ -9,12 +9,12 @@
 #include <atomic>
 #include <map>
 
+#include "engine/servicefacts.h"
 #include "engine/threngine.h"
 #include "engine/unengine.h"
 #include "files/fileproc.h"
 #include "platform/event.h"
 #include "platform/fs.h"
-#include "engine/servicefacts.h"
 #include "scale/clntsock.h"
 
 namespace tv {

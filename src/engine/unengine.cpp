@@ -91,8 +91,9 @@ void TEngine::StartUp() {
   settings_.Set(std::make_shared<const TEngineSettings>(s));
   files_ = std::make_unique<CFiles>(settings_, options_.host, *options_.clock);
   files_->SetQuietPeriod(QuietPeriod(options_.quietPeriod));
-  files_->SetRejectedHook(
-      [this](const std::string& name, const std::string& reason) { facts_->Rejected(name, reason); });
+  files_->SetRejectedHook([this](const std::string& name, const std::string& reason) {
+    facts_->Rejected(name, reason);
+  });
   // No cycle runs yet, so every temporary copy left in Unsent is a kill's.
   files_->RemoveStaleTemporaryCopies(s.ExportDir + "\\" + s.FileMask);
   int64_t periodMs = static_cast<int64_t>(s.VerInterval) * 1000;

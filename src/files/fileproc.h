@@ -11,8 +11,8 @@
 #pragma once
 
 #include <chrono>
-#include <functional>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <optional>

@@ -75,8 +75,8 @@ bool CFiles::CopyToUnsent(const std::string& path, const std::string& address) {
     // Not known to be gone, so not known to be parked either: the original
     // stays for the next cycle, which delivers it again.
     if (FirstWarning("not parked: " + source))
-      platform::LogError("%s not parked for %s and kept for the next cycle: %s", source.c_str(), address.c_str(),
-                         s.ToString().c_str());
+      platform::LogError("%s not parked for %s and kept for the next cycle: %s", source.c_str(),
+                         address.c_str(), s.ToString().c_str());
     return false;
   }
   if (!s.ok() || info.type == platform::FileType::kDirectory) {

@@ -117,17 +117,24 @@ bool TScaleClnt::SendStep(const TDeliveryStep& step) {
 
 bool TScaleClnt::Exchange(const uint8_t* frame, size_t length, bool altAckAccepted) {
   ++frameNumber;
-  const std::string what = "frame " + std::to_string(frameNumber) + " (" + StepText(*current) + ")";
-  if (!socket.SendAll(frame, length)) return Fail(kResultNetworkError, what + " not sent: " + ErrnoText(errno));
+  // Made only for a failure: a delivery allocates nothing per frame.
+  auto what = [&] {
+    return "frame " + std::to_string(frameNumber) + " (" + StepText(*current) + ")";
+  };
+  if (!socket.SendAll(frame, length)) {
+    const int error = errno;
+    return Fail(kResultNetworkError, what() + " not sent: " + ErrnoText(error));
+  }
   uint8_t answer = 0;
   errno = 0;
   const long got = socket.Recv(&answer, 1);
-  if (got == 0) return Fail(kResultNetworkError, "the scale closed the connection after " + what);
+  if (got == 0) return Fail(kResultNetworkError, "the scale closed the connection after " + what());
   if (got < 0) {
     const int error = errno;
     if (error == EAGAIN || error == EWOULDBLOCK)
-      return Fail(kResultNetworkError, "no answer within " + Seconds(networkTimeoutMs) + " to " + what);
-    return Fail(kResultNetworkError, "no answer to " + what + ": " + ErrnoText(error));
+      return Fail(kResultNetworkError,
+                  "no answer within " + Seconds(networkTimeoutMs) + " to " + what());
+    return Fail(kResultNetworkError, "no answer to " + what() + ": " + ErrnoText(error));
   }
   if (answer == goods::kAck || (altAckAccepted && answer == goods::kAltAck)) return true;
   char hex[8];

@@ -5,10 +5,14 @@
 namespace tv {
 namespace {
 
-void AddFrame(TEncodedFile& out, TStepKind kind, const uint8_t* frame, size_t length,
-              size_t entry, int32_t goodsNumber = 0, size_t line = 0) {
-  TDeliveryStep step{kind, static_cast<uint32_t>(out.bytes.size()), static_cast<uint32_t>(length),
-                     static_cast<uint32_t>(entry), goodsNumber, static_cast<uint32_t>(line)};
+void AddFrame(TEncodedFile& out, TStepKind kind, const uint8_t* frame, size_t length, size_t entry,
+              int32_t goodsNumber = 0, size_t line = 0) {
+  TDeliveryStep step{kind,
+                     static_cast<uint32_t>(out.bytes.size()),
+                     static_cast<uint32_t>(length),
+                     static_cast<uint32_t>(entry),
+                     goodsNumber,
+                     static_cast<uint32_t>(line)};
   out.bytes.insert(out.bytes.end(), frame, frame + length);
   out.steps.push_back(step);
 }
@@ -44,7 +48,8 @@ void EncodeGoods(const TLineLists& lists, TGoodsEncoder& encoder, TEncodedFile& 
     // A goods step counts as sent even when framing leaves nothing to send.
     const int32_t goodsNumber = encoder.GoodsRecord().GoodsNumber;
     const size_t line = i < lists.aLineNumbers.size() ? lists.aLineNumbers[i] : 0;
-    AddFrame(out, TStepKind::Goods, encoder.FrameBuffer(), encoder.FrameGoodsRecord(), i, goodsNumber, line);
+    AddFrame(out, TStepKind::Goods, encoder.FrameBuffer(), encoder.FrameGoodsRecord(), i,
+             goodsNumber, line);
   }
 }
 

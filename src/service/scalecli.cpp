@@ -164,7 +164,8 @@ std::string LeftParked(Registry& reg, int number) {
   std::vector<ParkedFile> files;
   std::string ignored;
   if (!ListParkedFiles(reg, files, ignored)) return {};
-  const auto count = std::count_if(files.begin(), files.end(), [&](const ParkedFile& f) { return f.scale == number; });
+  const auto count = std::count_if(files.begin(), files.end(),
+                                   [&](const ParkedFile& f) { return f.scale == number; });
   if (count == 0) return {};
   const std::string n = std::to_string(number);
   return "; it leaves " + std::to_string(count) + (count == 1 ? " parked file" : " parked files") +

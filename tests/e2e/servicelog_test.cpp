@@ -95,8 +95,10 @@ TEST(ServiceLog, StartDeliveriesCycleAndStopAreLoggedAndNotified) {
   // One line per attempt, a warning for the failure with its meaning.
   EXPECT_TRUE(Has(out, "tovalink: scale 3 (127.0.0.3): prices.txt: code 0, delivered\n")) << out;
   // The failure names its cause: the frame and the answer.
-  EXPECT_TRUE(Has(out, "tovalink: warning: scale 8 (127.0.0.8): prices.txt: code 3, scale refused a frame: "
-                       "answer 0x15 to the deletion of goods 777; the scale is down"))
+  EXPECT_TRUE(
+      Has(out,
+          "tovalink: warning: scale 8 (127.0.0.8): prices.txt: code 3, scale refused a frame: "
+          "answer 0x15 to the deletion of goods 777; the scale is down"))
       << out;
   EXPECT_TRUE(Has(out, "export cycle: 1 file, 2 scales: 1 delivered, 1 failed, 1 file parked, ")) << out;
   // A retry of the parked copy may be running: "stopping" or "stopping: waiting ...".
@@ -117,7 +119,8 @@ TEST(ServiceLog, FailedRetriesOfParkedCopiesAreLoggedThoughTheCsvLogLeavesThemOu
   ASSERT_EQ(site.Stop(), 0);
   EXPECT_EQ(site.Log().size(), 1u) << "the CSV log still holds only the first attempt";
   EXPECT_TRUE(Has(site.output, "warning: scale 5 (127.0.0.5): prices.txt: code 2, scale not reachable")) << site.output;
-  std::regex retry(R"(debug: scale 5 \(127\.0\.0\.5\): \{[0-9A-F-]+\}prices005\.txt \(parked copy\): code 2)");
+  std::regex retry(
+      R"(debug: scale 5 \(127\.0\.0\.5\): \{[0-9A-F-]+\}prices005\.txt \(parked copy\): code 2)");
   EXPECT_TRUE(std::regex_search(site.output, retry)) << site.output;
 }
 

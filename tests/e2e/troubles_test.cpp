@@ -15,7 +15,9 @@ namespace {
 const std::string kParkedFor9 = "{0F6A3C1E-2B4D-4E8F-9A0B-1C2D3E4F5A6B}prices009.txt";
 const std::string kParkedFor2 = "{0F6A3C1E-2B4D-4E8F-9A0B-1C2D3E4F5A6C}prices002.txt";
 
-bool Has(const std::string& text, const std::string& needle) { return text.find(needle) != std::string::npos; }
+bool Has(const std::string& text, const std::string& needle) {
+  return text.find(needle) != std::string::npos;
+}
 
 size_t Count(const std::string& text, const std::string& what) {
   size_t n = 0;
@@ -52,20 +54,24 @@ TEST(QuietLog, AScaleDownWritesOneLineThenARemindPerIntervalThenOneLineBack) {
   site.AddScale(1);
   WriteFile(site.exportDir + "/Unsent/" + kParkedFor2, GoodsFile(5));
   site.Start({"TOVALINK_LOG_LEVEL=debug", "TOVALINK_TEST_REMINDER_S=" + std::to_string(reminder)});
-  ASSERT_TRUE(WaitUntil([&] { return Has(site.Output(), "the scale is down"); }, Scaled(10000))) << site.Output();
+  ASSERT_TRUE(WaitUntil([&] { return Has(site.Output(), "the scale is down"); }, Scaled(10000)))
+      << site.Output();
   const auto down = std::chrono::steady_clock::now();
-  ASSERT_TRUE(WaitUntil([&] { return Has(site.Output(), "still down since"); }, Scaled(20000))) << site.Output();
+  ASSERT_TRUE(WaitUntil([&] { return Has(site.Output(), "still down since"); }, Scaled(20000)))
+      << site.Output();
   EXPECT_GE(std::chrono::steady_clock::now() - down, std::chrono::seconds(reminder - 1));
   const std::string out = site.Output();
   const std::vector<std::string> lines = OperatorLinesFrom(out, "scale 2 (127.0.0.2)");
   ASSERT_EQ(lines.size(), 3u) << out;
-  EXPECT_TRUE(Has(lines[0], "warning: scale 2 (127.0.0.2): " + kParkedFor2 +
-                                " (parked copy): code 2, scale not reachable: connection refused on port 3002; "
-                                "the scale is down"))
+  EXPECT_TRUE(Has(
+      lines[0], "warning: scale 2 (127.0.0.2): " + kParkedFor2 +
+                    " (parked copy): code 2, scale not reachable: connection refused on port 3002; "
+                    "the scale is down"))
       << lines[0];
   EXPECT_TRUE(Has(lines[1], "export cycle: 1 file, 1 scale: 0 delivered, 1 failed")) << lines[1];
-  std::regex reminded(R"(warning: scale 2 \(127\.0\.0\.2\) still down since \d\d:\d\d:\d\d \(connection refused on )"
-                      R"(port 3002\): 1 file parked, the oldest 0m old; latest retry \d\d:\d\d:\d\d)");
+  std::regex reminded(
+      R"(warning: scale 2 \(127\.0\.0\.2\) still down since \d\d:\d\d:\d\d \(connection refused on )"
+      R"(port 3002\): 1 file parked, the oldest 0m old; latest retry \d\d:\d\d:\d\d)");
   EXPECT_TRUE(std::regex_search(lines[2], reminded)) << lines[2];
   // Every second a cycle retried, unheard.
   EXPECT_GE(Count(out, "(parked copy): code 2, scale not reachable"), 2u) << out;
@@ -74,7 +80,8 @@ TEST(QuietLog, AScaleDownWritesOneLineThenARemindPerIntervalThenOneLineBack) {
   ASSERT_TRUE(WaitUntil([&] { return site.Unsent().empty(); }, Scaled(15000)));
   ASSERT_TRUE(WaitUntil([&] { return Has(site.Output(), "export cycle: 1 file"); }, Scaled(10000)));
   ASSERT_EQ(site.Stop(), 0);
-  EXPECT_EQ(Count(site.output, "scale 2 (127.0.0.2) back: 1 parked file delivered"), 1u) << site.output;
+  EXPECT_EQ(Count(site.output, "scale 2 (127.0.0.2) back: 1 parked file delivered"), 1u)
+      << site.output;
   EXPECT_EQ(Count(site.output, "tovalink: scale 2 (127.0.0.2): " + kParkedFor2), 0u) << site.output;
 }
 
@@ -86,11 +93,13 @@ TEST(QuietLog, CyclesThatDoNothingWriteNothing) {
   site.AddScale(1);
   site.quietMs = std::to_string(Scaled(600000));
   site.Start({"TOVALINK_LOG_LEVEL=debug"});
-  ASSERT_TRUE(WaitUntil([&] { return Has(site.Output(), "in the scale list, VerInterval"); }, Scaled(10000)));
+  ASSERT_TRUE(WaitUntil([&] { return Has(site.Output(), "in the scale list, VerInterval"); },
+                        Scaled(10000)));
   const size_t before = Lines(site.Output()).size();
   site.Drop("prices.txt", GoodsFile());
   // At debug level each such cycle still says it ran.
-  ASSERT_TRUE(WaitUntil([&] { return Count(site.Output(), "export cycle: 0 files") >= 3; }, Scaled(20000)))
+  ASSERT_TRUE(
+      WaitUntil([&] { return Count(site.Output(), "export cycle: 0 files") >= 3; }, Scaled(20000)))
       << site.Output();
   const std::vector<std::string> all = Lines(site.Output());
   std::vector<std::string> loud;
@@ -108,8 +117,9 @@ TEST(QuietLog, AParkedFileForAnUnlistedScaleIsWarnedOfOncePerStartOrReload) {
   site.AddScale(1);
   WriteFile(site.exportDir + "/Unsent/" + kParkedFor9, GoodsFile(9));
   site.Start();
-  const std::string warning = "warning: scale 9 is not in the scale list: 1 file parked for it (" + kParkedFor9 +
-                              ") never delivered; `tovalink unsent drop --scale 9 --all` removes them";
+  const std::string warning =
+      "warning: scale 9 is not in the scale list: 1 file parked for it (" + kParkedFor9 +
+      ") never delivered; `tovalink unsent drop --scale 9 --all` removes them";
   // Three cycles, each with a file for scale 1, meet the parked file.
   for (int goods = 1; goods <= 3; ++goods) {
     site.Drop("prices" + std::to_string(goods) + ".txt", GoodsFile(goods));
@@ -117,7 +127,8 @@ TEST(QuietLog, AParkedFileForAnUnlistedScaleIsWarnedOfOncePerStartOrReload) {
   }
   EXPECT_EQ(Count(site.Output(), warning), 1u) << site.Output();
   site.service->Signal(SIGHUP);
-  ASSERT_TRUE(WaitUntil([&] { return Count(site.Output(), warning) == 2; }, Scaled(10000))) << site.Output();
+  ASSERT_TRUE(WaitUntil([&] { return Count(site.Output(), warning) == 2; }, Scaled(10000)))
+      << site.Output();
   ASSERT_EQ(site.Stop(), 0);
 }
 
@@ -126,10 +137,13 @@ TEST(QuietLog, RemovingAScaleSaysWhatItLeavesParked) {
   site.SetScales({1, 2});
   WriteFile(site.exportDir + "/Unsent/" + kParkedFor2, GoodsFile(5));
   std::string out;
-  ASSERT_EQ(RunBinary({TovalinkBinary(), "scale", "remove", "2"}, {"TOVALINK_HOME=" + site.home.Path()}, out), 0)
+  ASSERT_EQ(RunBinary({TovalinkBinary(), "scale", "remove", "2"},
+                      {"TOVALINK_HOME=" + site.home.Path()}, out),
+            0)
       << out;
-  EXPECT_TRUE(Has(out, "removed scale 2; it leaves 1 parked file that no cycle delivers: "
-                       "`tovalink unsent drop --scale 2 --all` drops it"))
+  EXPECT_TRUE(Has(out,
+                  "removed scale 2; it leaves 1 parked file that no cycle delivers: "
+                  "`tovalink unsent drop --scale 2 --all` drops it"))
       << out;
 }
 
@@ -144,7 +158,8 @@ TEST(StatusBlockers, AScaleDownShowsItsCauseAndOnlyServedScalesAreInProgress) {
   site.Drop("prices.txt", GoodsFile());
   ASSERT_TRUE(site.WaitForLog(2));
   std::string out;
-  ASSERT_TRUE(WaitUntil([&] { return Status(site, out) == 3 && Has(out, "latest retry"); }, Scaled(10000)))
+  ASSERT_TRUE(
+      WaitUntil([&] { return Status(site, out) == 3 && Has(out, "latest retry"); }, Scaled(10000)))
       << out;
   std::regex row(R"(6 +127\.0\.0\.6 +failed .*connection refused on port 3006; down since )"
                  R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d, latest retry \d\d:\d\d:\d\d)");
@@ -157,10 +172,15 @@ TEST(StatusBlockers, AScaleDownShowsItsCauseAndOnlyServedScalesAreInProgress) {
   sim::Behaviour slow;
   slow.delayMs = 1500;
   site.AddScale(6, slow);
-  ASSERT_TRUE(WaitUntil([&] { Status(site, out, true); return Has(out, "\"scale\": 6, \"address\": \"127.0.0.6\", \"state\": \"in progress\""); },
-                        Scaled(15000)))
+  ASSERT_TRUE(WaitUntil(
+      [&] {
+        Status(site, out, true);
+        return Has(out, "\"scale\": 6, \"address\": \"127.0.0.6\", \"state\": \"in progress\"");
+      },
+      Scaled(15000)))
       << out;
-  EXPECT_TRUE(Has(out, "{\"scale\": 5, \"address\": \"127.0.0.5\", \"state\": \"delivered\"")) << out;
+  EXPECT_TRUE(Has(out, "{\"scale\": 5, \"address\": \"127.0.0.5\", \"state\": \"delivered\""))
+      << out;
   ASSERT_TRUE(WaitUntil([&] { return Status(site, out) == 0; }, Scaled(15000))) << out;
   ASSERT_EQ(site.Stop(), 0);
 }
@@ -174,19 +194,29 @@ TEST(StatusBlockers, RejectedFilesAndSkippedLinesNeedALook) {
   ASSERT_TRUE(WaitUntil([&] { return site.Rejected().size() == 1; }, Scaled(10000)));
   std::string out;
   ASSERT_TRUE(WaitUntil([&] { return Status(site, out) == 4; }, Scaled(10000))) << out;
-  std::regex rejected(R"(Files rejected: 1, the newest junk\.txt at \d{4}-\d\d-\d\d \d\d:\d\d:\d\d: .+)");
+  std::regex rejected(
+      R"(Files rejected: 1, the newest junk\.txt at \d{4}-\d\d-\d\d \d\d:\d\d:\d\d: .+)");
   EXPECT_TRUE(std::regex_search(out, rejected)) << out;
   ASSERT_EQ(Status(site, out, true), 4) << out;
-  EXPECT_TRUE(Has(out, "\"rejected\": {\"count\": 1, \"newest\": \"junk.txt\", \"reason\": \"")) << out;
+  EXPECT_TRUE(Has(out, "\"rejected\": {\"count\": 1, \"newest\": \"junk.txt\", \"reason\": \""))
+      << out;
 
   // Line 2 is one character short of the fixed layout.
   std::string file = GoodsFile();
   const size_t a = file.find("\r\nA") + 2;
   const size_t end = file.find("\r\n", a);
   site.Drop("short.txt", "D000777\r\n" + file.substr(a, end - a - 1) + "\r\nT202403050907\r\n");
-  ASSERT_TRUE(WaitUntil([&] { Status(site, out); return Has(out, "short.txt"); }, Scaled(10000))) << out;
-  EXPECT_TRUE(Has(out, "Lines skipped in the last file short.txt: 1 of 3; first skipped: line 2, A line of 132 "
-                       "characters, the fixed layout needs 133"))
+  ASSERT_TRUE(WaitUntil(
+      [&] {
+        Status(site, out);
+        return Has(out, "short.txt");
+      },
+      Scaled(10000)))
+      << out;
+  EXPECT_TRUE(
+      Has(out,
+          "Lines skipped in the last file short.txt: 1 of 3; first skipped: line 2, A line of 132 "
+          "characters, the fixed layout needs 133"))
       << out;
   ASSERT_EQ(site.Stop(), 0);
 }
@@ -216,12 +246,16 @@ TEST(StatusBlockers, AFailedKeyboardUploadIsAFailure) {
   site.Start();
   site.Drop("keys.xml",
             "<?xml version=\"1.0\" encoding=\"windows-1251\"?>\r\n<xml_archive>\r\n"
-            " <keyboard name=\"fruit\">\r\n  <key key_menu=\"true\" key_index=\"15\"><layer_text><text>Pear"
-            "</text></layer_text><layer_image file_name=\"pear.png\"/></key>\r\n </keyboard>\r\n</xml_archive>\r\n");
+            " <keyboard name=\"fruit\">\r\n  <key key_menu=\"true\" "
+            "key_index=\"15\"><layer_text><text>Pear"
+            "</text></layer_text><layer_image file_name=\"pear.png\"/></key>\r\n "
+            "</keyboard>\r\n</xml_archive>\r\n");
   ASSERT_TRUE(site.WaitForLog(1));
   std::string out;
   ASSERT_TRUE(WaitUntil([&] { return Status(site, out) == 3; }, Scaled(10000))) << out;
-  EXPECT_TRUE(Has(out, "keyboard upload of keys.xml failed: code 15, keyboard upload: connection failed")) << out;
+  EXPECT_TRUE(
+      Has(out, "keyboard upload of keys.xml failed: code 15, keyboard upload: connection failed"))
+      << out;
   ASSERT_EQ(site.Stop(), 0);
 }
 
@@ -236,9 +270,11 @@ TEST(NothingLost, AnUnansweredQuestionKeepsTheOriginal) {
   site.Drop("prices.txt", GoodsFile());
   ASSERT_TRUE(WaitUntil([&] { return site.Unsent().size() == 1; }, Scaled(15000))) << site.Output();
   EXPECT_TRUE(Has(site.Unsent()[0], "prices004.txt")) << site.Unsent()[0];
-  ASSERT_TRUE(WaitUntil([&] { return !platform::FileExists(site.exportDir + "/prices.txt"); }, Scaled(10000)));
+  ASSERT_TRUE(WaitUntil([&] { return !platform::FileExists(site.exportDir + "/prices.txt"); },
+                        Scaled(10000)));
   ASSERT_EQ(site.Stop(), 0);
-  EXPECT_EQ(Count(site.output, "prices.txt not parked for 127.0.0.4 and kept for the next cycle: "), 1u)
+  EXPECT_EQ(Count(site.output, "prices.txt not parked for 127.0.0.4 and kept for the next cycle: "),
+            1u)
       << site.output;
 }
 
