@@ -55,6 +55,12 @@ class FakeNotifySocket {
 
 bool Has(const std::string& text, const std::string& needle) { return text.find(needle) != std::string::npos; }
 
+size_t Count(const std::string& text, const std::string& needle) {
+  size_t n = 0;
+  for (size_t at = text.find(needle); at != std::string::npos; at = text.find(needle, at + 1)) ++n;
+  return n;
+}
+
 TEST(ServiceLog, StartDeliveriesCycleAndStopAreLoggedAndNotified) {
   Site site;
   site.SetScales({3, 8});
@@ -104,6 +110,24 @@ TEST(ServiceLog, StartDeliveriesCycleAndStopAreLoggedAndNotified) {
   // A retry of the parked copy may be running: "stopping" or "stopping: waiting ...".
   EXPECT_TRUE(Has(out, "tovalink: stopping")) << out;
   EXPECT_TRUE(Has(out, "tovalink: stopped\n")) << out;
+}
+
+// A file still in its quiet period starts cycles that take nothing: the
+// STATUS line keeps what it said.
+TEST(ServiceLog, ACycleThatTakesNothingLeavesTheStatusLineAlone) {
+  Site site;
+  site.SetScales({1});
+  site.quietMs = std::to_string(Scaled(600000));
+  FakeNotifySocket notify(site.home / "notify.sock");
+  ASSERT_TRUE(notify.Bound());
+  site.Start({notify.Env(), "TOVALINK_LOG_LEVEL=debug"});
+  ASSERT_TRUE(notify.WaitFor("STATUS=no export cycle yet", 10000));
+  site.Drop("prices.txt", GoodsFile());
+  ASSERT_TRUE(
+      WaitUntil([&] { return Count(site.service->Output(), "export cycle: 0 files") >= 3; }, 20000))
+      << site.service->Output();
+  EXPECT_FALSE(notify.WaitFor("STATUS=last cycle", 0)) << ::testing::PrintToString(notify.messages);
+  ASSERT_EQ(site.Stop(), 0);
 }
 
 TEST(ServiceLog, FailedRetriesOfParkedCopiesAreLoggedThoughTheCsvLogLeavesThemOut) {
