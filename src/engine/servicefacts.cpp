@@ -82,7 +82,8 @@ std::string FormatFacts(const TFactsRecord& r) {
                         : s.delivered ? "delivered"
                                       : "failed";
     out << "scale\t" << n << "\t" << state << "\t" << s.downSince << "\t" << s.lastRetry << "\t"
-        << s.keyboardCode << "\t" << Field(s.keyboardFile) << "\t" << Field(s.cause) << "\n";
+        << s.keyboardCode << "\t" << Field(s.keyboardFile) << "\t" << Field(s.cause) << "\t"
+        << Field(s.keyboardCause) << "\n";
   }
   return out.str();
 }
@@ -112,6 +113,7 @@ TFactsRecord ParseFacts(const std::string& text) {
       s.keyboardCode = static_cast<int>(Number(f[5]));
       s.keyboardFile = f[6];
       s.cause = f[7];
+      if (f.size() >= 9) s.keyboardCause = f[8];
     }
   }
   return r;
@@ -238,25 +240,27 @@ bool TServiceFacts::GoodsAttempt(int number, const std::string& address,
 }
 
 bool TServiceFacts::KeyboardAttempt(int number, const std::string& address,
-                                    const std::string& fileName, int code, bool parkedCopy) {
+                                    const std::string& fileName, int code, const std::string& cause,
+                                    bool parkedCopy) {
   std::lock_guard<std::mutex> lock(mutex_);
   TScaleFacts& s = ScaleLocked(number);
   const char* kind = parkedCopy ? " (parked copy)" : "";
-  const bool wasFailing = s.keyboardCode != 0;
+  const std::string text = WithCause(code, cause);
   bool changed = true;
   if (code == 0) {
-    platform::LogInfo("scale %d (%s): %s%s: code 0, %s", number, address.c_str(), fileName.c_str(),
-                      kind, ResultMeaning(code));
-  } else if (!wasFailing || !parkedCopy) {
-    platform::LogWarning("scale %d (%s): %s%s: code %d, %s", number, address.c_str(),
-                         fileName.c_str(), kind, code, ResultMeaning(code));
+    platform::LogInfo("scale %d (%s): %s%s: %s", number, address.c_str(), fileName.c_str(), kind,
+                      text.c_str());
+  } else if (s.keyboardCode == 0 || !parkedCopy) {
+    platform::LogWarning("scale %d (%s): %s%s: %s", number, address.c_str(), fileName.c_str(), kind,
+                         text.c_str());
   } else {
     changed = false;  // the same layout failing again
-    platform::LogDebug("scale %d (%s): %s%s: code %d, %s", number, address.c_str(),
-                       fileName.c_str(), kind, code, ResultMeaning(code));
+    platform::LogDebug("scale %d (%s): %s%s: %s", number, address.c_str(), fileName.c_str(), kind,
+                       text.c_str());
   }
   s.keyboardCode = code;
   s.keyboardFile = code == 0 ? std::string() : fileName;
+  s.keyboardCause = code == 0 ? std::string() : cause;
   PublishLocked();
   return changed;
 }

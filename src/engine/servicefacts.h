@@ -27,6 +27,7 @@ struct TScaleFacts {
   std::string cause;          // what ended the last failed attempt
   int keyboardCode = 0;       // the last keyboard upload's code (0: none failed)
   std::string keyboardFile;
+  std::string keyboardCause;
   // Logging state, not written out.
   std::time_t lastReminder = 0;
   int backlogDelivered = 0;
@@ -88,7 +89,7 @@ class TServiceFacts {
   bool GoodsAttempt(int number, const std::string& address, const std::string& fileName, int code,
                     const std::string& cause, bool parkedCopy);
   bool KeyboardAttempt(int number, const std::string& address, const std::string& fileName,
-                       int code, bool parkedCopy);
+                       int code, const std::string& cause, bool parkedCopy);
   // The end of a cycle: a line per scale back, a reminder per scale down
   // for the interval; `parked` gives per scale its parked count and the
   // oldest's last-write time.  True when anything was logged.

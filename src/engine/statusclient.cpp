@@ -153,7 +153,8 @@ std::string CauseText(const TScaleFacts* f) {
   if (f->keyboardCode != 0)
     out += (out.empty() ? "" : "; ") + std::string("keyboard upload of ") + f->keyboardFile +
            " failed: code " + std::to_string(f->keyboardCode) + ", " +
-           ResultMeaning(f->keyboardCode);
+           ResultMeaning(f->keyboardCode) +
+           (f->keyboardCause.empty() ? "" : ": " + f->keyboardCause);
   return out.empty() ? "-" : out;
 }
 
@@ -290,7 +291,8 @@ std::string JsonFactFields(const TScaleFacts* f) {
          ", \"latest_retry\": " + JsonTime(f && f->downSince ? f->lastRetry : 0) +
          ", \"keyboard_failed\": " +
          (f && f->keyboardCode ? "{\"code\": " + std::to_string(f->keyboardCode) +
-                                     ", \"file\": " + JsonString(f->keyboardFile) + "}"
+                                     ", \"file\": " + JsonString(f->keyboardFile) +
+                                     ", \"cause\": " + JsonOrNull(f->keyboardCause) + "}"
                                : "null");
 }
 

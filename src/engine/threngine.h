@@ -82,7 +82,9 @@ class TThrEngine : public platform::Thread {
   void DispatchKeyboardFiles();
   void DispatchParkedKeyboardFile(const std::string& path);
   void DispatchKeyboardFileToAll(const std::string& path);
-  int UploadKeyboardFile(uint8_t target, const std::string& address, const std::string& path);
+  // `cause` receives what ended a failed upload.
+  int UploadKeyboardFile(uint8_t target, const std::string& address, const std::string& path,
+                         std::string& cause);
   TScaleProfile ProfileOf(const TCurrentScale& scale) const;
   TEncodedFilePtr EncodedFor(const TCurrentScale& scale, TEncodings& encodings) const;
   std::unique_ptr<TScaleClnt> StartClient(const TCurrentScale& scale, TEncodedFilePtr frames);

@@ -254,7 +254,9 @@ TEST(StatusBlockers, AFailedKeyboardUploadIsAFailure) {
   std::string out;
   ASSERT_TRUE(WaitUntil([&] { return Status(site, out) == 3; }, Scaled(10000))) << out;
   EXPECT_TRUE(
-      Has(out, "keyboard upload of keys.xml failed: code 15, keyboard upload: connection failed"))
+      Has(out,
+          "keyboard upload of keys.xml failed: code 15, keyboard upload: connection failed: "
+          "connection refused on port 2007"))
       << out;
   ASSERT_EQ(site.Stop(), 0);
 }
