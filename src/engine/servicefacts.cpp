@@ -265,10 +265,11 @@ bool TServiceFacts::KeyboardAttempt(int number, const std::string& address,
   return changed;
 }
 
-bool TServiceFacts::CycleEnded(const std::map<int, std::pair<int, std::time_t>>& parked) {
+bool TServiceFacts::CycleEnded(const std::function<TParkedCounts()>& countParked) {
   std::lock_guard<std::mutex> lock(mutex_);
   const std::time_t now = std::time(nullptr);
   bool logged = false;
+  std::optional<TParkedCounts> parked;
   for (auto& [n, s] : record_.scales) {
     s.busy = false;
     const std::string& address = addresses_[n];
@@ -281,8 +282,9 @@ bool TServiceFacts::CycleEnded(const std::map<int, std::pair<int, std::time_t>>&
     }
     if (s.downSince == 0 || now - s.lastReminder < reminderSeconds_) continue;
     s.lastReminder = now;
-    auto it = parked.find(n);
-    const int count = it == parked.end() ? 0 : it->second.first;
+    if (!parked) parked = countParked();
+    auto it = parked->find(n);
+    const int count = it == parked->end() ? 0 : it->second.first;
     std::string backlog = Plural(count, "file") + " parked";
     if (count > 0) backlog += ", the oldest " + Age(now - it->second.second) + " old";
     platform::LogWarning("scale %d (%s) still down since %s (%s): %s; latest retry %s", n,

@@ -8,6 +8,7 @@
 #pragma once
 
 #include <ctime>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -90,10 +91,12 @@ class TServiceFacts {
                     const std::string& cause, bool parkedCopy);
   bool KeyboardAttempt(int number, const std::string& address, const std::string& fileName,
                        int code, const std::string& cause, bool parkedCopy);
+  // Per scale number: its parked count and the oldest's last-write time.
+  using TParkedCounts = std::map<int, std::pair<int, std::time_t>>;
   // The end of a cycle: a line per scale back, a reminder per scale down
-  // for the interval; `parked` gives per scale its parked count and the
-  // oldest's last-write time.  True when anything was logged.
-  bool CycleEnded(const std::map<int, std::pair<int, std::time_t>>& parked);
+  // for the interval; `parked` is asked only when a reminder is due.  True
+  // when anything was logged.
+  bool CycleEnded(const std::function<TParkedCounts()>& parked);
 
   // A parked file for a scale not in the list: one warning per scale until
   // ForgetUnlisted (a reload).

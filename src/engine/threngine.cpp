@@ -24,8 +24,8 @@ namespace {
 constexpr size_t kMaxBatch = 10;
 
 // Per scale number: how many files are parked and the oldest's write time.
-std::map<int, std::pair<int, std::time_t>> ParkedPerScale(const std::vector<std::string>& paths) {
-  std::map<int, std::pair<int, std::time_t>> out;
+TServiceFacts::TParkedCounts ParkedPerScale(const std::vector<std::string>& paths) {
+  TServiceFacts::TParkedCounts out;
   for (const std::string& path : paths) {
     platform::FileInfo info;
     std::time_t written = 0;
@@ -147,7 +147,7 @@ void TThrEngine::Report() {
   const size_t parkedAfter = parked.size() + parkedKeyboard.size();
   parked.insert(parked.end(), parkedKeyboard.begin(), parkedKeyboard.end());
   // A reminder is a line of its own, not a reason for a summary.
-  engine_.Facts().CycleEnded(ParkedPerScale(parked));
+  engine_.Facts().CycleEnded([&] { return ParkedPerScale(parked); });
   if (!eventful_) {
     platform::LogDebug("export cycle: %s", tally_.Summary(parkedAfter).c_str());
     return;

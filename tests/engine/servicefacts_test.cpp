@@ -69,7 +69,9 @@ TEST_F(ServiceFactsLog, AScaleGoesDownOnceAndComesBackOnceWithItsBacklog) {
   EXPECT_TRUE(
       facts.GoodsAttempt(4, "127.0.0.4", "a.txt", kResultUnreachable, "no ping reply", false));
   EXPECT_FALSE(facts.GoodsAttempt(4, "127.0.0.4", "b.txt", kResultHeldBack, "", false));
-  EXPECT_FALSE(facts.CycleEnded({{4, {2, 0}}})) << "no reminder before the interval";
+  EXPECT_FALSE(facts.CycleEnded([] {
+    return TServiceFacts::TParkedCounts{{4, {2, 0}}};
+  })) << "no reminder before the interval";
   EXPECT_FALSE(
       facts.GoodsAttempt(4, "127.0.0.4", "{G}a004.txt", kResultUnreachable, "no ping reply", true));
   EXPECT_EQ(
@@ -81,10 +83,10 @@ TEST_F(ServiceFactsLog, AScaleGoesDownOnceAndComesBackOnceWithItsBacklog) {
 
   EXPECT_TRUE(facts.GoodsAttempt(4, "127.0.0.4", "{G}a004.txt", kResultDelivered, "", true));
   EXPECT_FALSE(facts.GoodsAttempt(4, "127.0.0.4", "{G}b004.txt", kResultDelivered, "", true));
-  EXPECT_TRUE(facts.CycleEnded({}));
+  EXPECT_TRUE(facts.CycleEnded([] { return TServiceFacts::TParkedCounts{}; }));
   EXPECT_EQ(Lines(LogLevel::Info, {"scale 4 (127.0.0.4) back: 2 parked files delivered"}), 1u);
   EXPECT_EQ(Lines(LogLevel::Info, {"{G}"}), 0u) << "the backlog is one line";
-  EXPECT_FALSE(facts.CycleEnded({}));
+  EXPECT_FALSE(facts.CycleEnded([] { return TServiceFacts::TParkedCounts{}; }));
   const TScaleFacts s = facts.Snapshot().scales.at(4);
   EXPECT_EQ(s.downSince, 0);
   EXPECT_TRUE(s.delivered);
@@ -95,7 +97,9 @@ TEST_F(ServiceFactsLog, ADownScaleIsRemindedOfWithItsParkedFiles) {
   TServiceFacts facts(Store(), 0);
   facts.GoodsAttempt(7, "127.0.0.7", "a.txt", kResultNetworkError,
                      "no answer within 15 s to frame 1", false);
-  EXPECT_TRUE(facts.CycleEnded({{7, {3, std::time(nullptr) - 7200}}}));
+  EXPECT_TRUE(facts.CycleEnded([] {
+    return TServiceFacts::TParkedCounts{{7, {3, std::time(nullptr) - 7200}}};
+  }));
   EXPECT_EQ(Lines(LogLevel::Warning,
                   {"scale 7 (127.0.0.7) still down since ", "(no answer within 15 s to frame 1)",
                    "3 files parked, the oldest 2h 0m old; latest retry "}),
