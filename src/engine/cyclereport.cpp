@@ -19,12 +19,19 @@ void TCycleProgress::Busy(const std::string& fileName, const std::vector<int>& s
   std::lock_guard<std::mutex> lock(mutex_);
   fileName_ = fileName;
   scales_ = scales;
+  if (listener_) listener_(scales_);
 }
 
 void TCycleProgress::Idle() {
   std::lock_guard<std::mutex> lock(mutex_);
   fileName_.clear();
   scales_.clear();
+  if (listener_) listener_(scales_);
+}
+
+void TCycleProgress::SetListener(std::function<void(const std::vector<int>&)> listener) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  listener_ = std::move(listener);
 }
 
 std::string TCycleProgress::Describe() const {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <string>
@@ -19,6 +20,8 @@ class TCycleProgress {
  public:
   void Busy(const std::string& fileName, const std::vector<int>& scales);
   void Idle();
+  // Told the scales being served at every change (none when idle).
+  void SetListener(std::function<void(const std::vector<int>&)> listener);
   // "prices.txt to scales 3, 4"; empty when the cycle is between steps.
   std::string Describe() const;
 
@@ -26,6 +29,7 @@ class TCycleProgress {
   mutable std::mutex mutex_;
   std::string fileName_;
   std::vector<int> scales_;
+  std::function<void(const std::vector<int>&)> listener_;
 };
 
 // Counts one cycle's attempts for its summary line.

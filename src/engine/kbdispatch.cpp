@@ -3,6 +3,7 @@
 // name carries, any other file to every SM700 scale of the list in table
 // order.  Other scales have no keyboard session to upload to.
 
+#include "engine/servicefacts.h"
 #include "engine/threngine.h"
 #include "engine/unengine.h"
 #include "files/fileproc.h"
@@ -44,8 +45,11 @@ void TThrEngine::DispatchParkedKeyboardFile(const std::string& path) {
   }
   if (HeldBack(scale.number)) return;  // waits behind its older file, unlogged
   tally_.File();
-  int code = UploadKeyboardFile(static_cast<uint8_t>(scale.number), scale.address, path);
-  LogAttempt(scale.number, scale.address, currentFileName_, code, true);
+  std::string cause;
+  int code = UploadKeyboardFile(static_cast<uint8_t>(scale.number), scale.address, path, cause);
+  if (engine_.Facts().KeyboardAttempt(scale.number, scale.address, currentFileName_, code, cause,
+                                      true))
+    eventful_ = true;
   tally_.Attempt(scale.number, code);
   if (code != 0) {  // stays parked, not logged again
     if (code != kKbFileUnreadable) HoldBack(scale.number);
@@ -57,15 +61,18 @@ void TThrEngine::DispatchParkedKeyboardFile(const std::string& path) {
 
 bool TThrEngine::DispatchKeyboardFileToAll(const std::string& path) {
   tally_.File();
+  eventful_ = true;
   bool keep = false;  // a scale that failed has no parked copy
   for (size_t i = 0; i < tables_.ScaleNumbers.size(); ++i) {
     TCurrentScale scale = SelectByIndex(i);
     if (!IsSm700(scale)) continue;
-    int code =
-        HeldBack(scale.number)
-            ? kResultHeldBack
-            : UploadKeyboardFile(static_cast<uint8_t>(scale.number & 0xFF), scale.address, path);
-    LogAttempt(scale.number, scale.address, currentFileName_, code, false);
+    std::string cause;
+    int code = HeldBack(scale.number)
+                   ? kResultHeldBack
+                   : UploadKeyboardFile(static_cast<uint8_t>(scale.number & 0xFF), scale.address,
+                                        path, cause);
+    engine_.Facts().KeyboardAttempt(scale.number, scale.address, currentFileName_, code, cause,
+                                    false);
     tally_.Attempt(scale.number, code);
     files_.AppendLog(scale.address, static_cast<uint16_t>(code), currentFileName_);
     // An unreadable file would fail again for every later cycle: not parked.
@@ -83,12 +90,14 @@ bool TThrEngine::DispatchKeyboardFileToAll(const std::string& path) {
   return false;
 }
 
-int TThrEngine::UploadKeyboardFile(uint8_t target, const std::string& address, const std::string& path) {
+int TThrEngine::UploadKeyboardFile(uint8_t target, const std::string& address,
+                                   const std::string& path, std::string& cause) {
   engine_.Progress().Busy(currentFileName_, {target});
   TSender sender(target, address);
   TXmlKeyboardFile upload(sender, platform::MapPath(path));
   upload.Start();
   upload.WaitFor();
+  cause = sender.Uploader().Cause();
   return upload.ResultCode();
 }
 

@@ -108,6 +108,56 @@ std::string StateName(uint8_t state) {
   }
 }
 
+const TScaleFacts* FactsOf(const std::optional<TLocalStatus>& local, uint8_t number) {
+  if (!local || !local->facts) return nullptr;
+  auto it = local->facts->scales.find(number);
+  return it == local->facts->scales.end() ? nullptr : &it->second;
+}
+
+// The status port says "in progress" for every scale while a cycle runs;
+// the service's facts tell which scales the cycle is serving, and the last
+// known state of the others.
+uint8_t StateOf(const ScaleStatus& s, const std::optional<TLocalStatus>& local) {
+  if (s.state != urInProgress || !local || !local->facts) return s.state;
+  const TScaleFacts* f = FactsOf(local, s.number);
+  if (f == nullptr || !f->known) return f != nullptr && f->busy ? urInProgress : urUnknown;
+  return f->busy ? urInProgress : f->delivered ? urSuccess : urFail;
+}
+
+std::string LocalTimeText(std::time_t t, const char* format) {
+  std::tm tm{};
+  localtime_r(&t, &tm);
+  char buf[40];
+  std::strftime(buf, sizeof buf, format, &tm);
+  return buf;
+}
+
+// ISO 8601 with the offset written "+01:00".
+std::string IsoTime(std::time_t t) {
+  std::string text = LocalTimeText(t, "%Y-%m-%dT%H:%M:%S%z");
+  if (text.size() > 2) text.insert(text.size() - 2, ":");
+  return text;
+}
+
+std::string TableTime(std::time_t t) { return LocalTimeText(t, "%Y-%m-%d %H:%M:%S"); }
+
+// "connection refused on port 3004; down since 2026-12-07 10:04:00, latest
+// retry 10:31:12"; "-" when nothing failed.
+std::string CauseText(const TScaleFacts* f) {
+  if (f == nullptr) return "-";
+  std::string out;
+  if (f->known && !f->delivered) out = f->cause;
+  if (f->downSince != 0)
+    out += (out.empty() ? "" : "; ") + std::string("down since ") + TableTime(f->downSince) +
+           ", latest retry " + LocalTimeText(f->lastRetry, "%H:%M:%S");
+  if (f->keyboardCode != 0)
+    out += (out.empty() ? "" : "; ") + std::string("keyboard upload of ") + f->keyboardFile +
+           " failed: code " + std::to_string(f->keyboardCode) + ", " +
+           ResultMeaning(f->keyboardCode) +
+           (f->keyboardCause.empty() ? "" : ": " + f->keyboardCause);
+  return out.empty() ? "-" : out;
+}
+
 std::string AddressOf(const std::optional<TLocalStatus>& local, uint8_t number) {
   return !local || local->addressPrefix.empty() ? std::string() : local->addressPrefix + std::to_string(number);
 }
@@ -174,6 +224,19 @@ std::string LockText(const std::optional<std::time_t>& since) {
   return std::string("locked since ") + when + " (tovalink unlock lets it resume)";
 }
 
+// What keeps files from the scales or needs a look, one line each; nothing
+// when all is well.
+void PrintBlockers(const TFactsRecord& f, std::ostream& out) {
+  if (!f.cyclesBlocked.empty()) out << "Export cycles cannot run: " << f.cyclesBlocked << "\n";
+  if (f.rejected.count > 0)
+    out << "Files rejected: " << f.rejected.count << ", the newest " << f.rejected.newest << " at "
+        << TableTime(f.rejected.when) << ": " << f.rejected.reason << "\n";
+  if (f.lastFile.skipped > 0)
+    out << "Lines skipped in the last file " << f.lastFile.name << ": " << f.lastFile.skipped
+        << " of " << f.lastFile.read << "; first skipped: line " << f.lastFile.firstLine << ", "
+        << f.lastFile.firstReason << "\n";
+}
+
 void PrintTable(const std::vector<ScaleStatus>& scales, const std::optional<TLocalStatus>& local,
                 std::ostream& out) {
   if (scales.empty()) {
@@ -181,16 +244,19 @@ void PrintTable(const std::vector<ScaleStatus>& scales, const std::optional<TLoc
   } else {
     std::vector<std::vector<std::string>> rows{{"Scale", "Address", "State"}};
     if (local) rows[0].insert(rows[0].end(), {"Last attempt", "Last code", "Last success", "Parked"});
+    if (local && local->facts) rows[0].push_back("Cause");
     for (const ScaleStatus& s : scales) {
       const std::string address = AddressOf(local, s.number);
-      std::vector<std::string> row{std::to_string(s.number), address.empty() ? "-" : address, StateName(s.state)};
+      std::vector<std::string> row{std::to_string(s.number), address.empty() ? "-" : address,
+                                   StateName(StateOf(s, local))};
       if (local) {
         std::vector<std::string> extra = LocalColumns(local->Find(s.number));
         row.insert(row.end(), extra.begin(), extra.end());
       }
+      if (local && local->facts) row.push_back(CauseText(FactsOf(local, s.number)));
       rows.push_back(row);
     }
-    PrintColumns(rows, {7, 17, 13, 0, 0, 0, 0}, out);
+    PrintColumns(rows, {7, 17, 13, 0, 0, 0, 0, 0}, out);
   }
   if (local && local->filesWaiting) out << "Files waiting in the export directory: " << *local->filesWaiting << "\n";
   if (local) out << "Exporting: " << LockText(local->exportsLockedSince) << "\n";
@@ -198,6 +264,7 @@ void PrintTable(const std::vector<ScaleStatus>& scales, const std::optional<TLoc
     out << "\nDelivered but not removable (not delivered again while unchanged; remove by hand):\n";
     for (const std::string& path : local->undeletable) out << "  " << path << "\n";
   }
+  if (local && local->facts) PrintBlockers(*local->facts, out);
 }
 
 std::string JsonDelivered(uint8_t state) {
@@ -219,6 +286,56 @@ std::string JsonLocalFields(const TScaleHistory* h) {
   return out + SecondsSince(h->oldestParked);
 }
 
+std::string JsonTime(std::time_t t) { return t == 0 ? "null" : JsonString(IsoTime(t)); }
+
+std::string JsonFactFields(const TScaleFacts* f) {
+  const bool failed = f != nullptr && f->known && !f->delivered;
+  return ", \"cause\": " + (failed ? JsonOrNull(f->cause) : "null") +
+         ", \"down_since\": " + JsonTime(f ? f->downSince : 0) +
+         ", \"latest_retry\": " + JsonTime(f && f->downSince ? f->lastRetry : 0) +
+         ", \"keyboard_failed\": " +
+         (f && f->keyboardCode ? "{\"code\": " + std::to_string(f->keyboardCode) +
+                                     ", \"file\": " + JsonString(f->keyboardFile) +
+                                     ", \"cause\": " + JsonOrNull(f->keyboardCause) + "}"
+                               : "null");
+}
+
+std::string JsonBlockers(const TFactsRecord& f) {
+  std::string out = ",\n \"cycles_blocked\": " + JsonOrNull(f.cyclesBlocked) + ",\n \"rejected\": ";
+  if (f.rejected.count == 0)
+    out += "null";
+  else
+    out += "{\"count\": " + std::to_string(f.rejected.count) +
+           ", \"newest\": " + JsonString(f.rejected.newest) +
+           ", \"reason\": " + JsonString(f.rejected.reason) +
+           ", \"at\": " + JsonTime(f.rejected.when) + "}";
+  out += ",\n \"last_file\": ";
+  if (f.lastFile.name.empty()) return out + "null";
+  return out + "{\"name\": " + JsonString(f.lastFile.name) +
+         ", \"lines_read\": " + std::to_string(f.lastFile.read) +
+         ", \"lines_skipped\": " + std::to_string(f.lastFile.skipped) +
+         ", \"first_skipped_line\": " +
+         (f.lastFile.skipped ? std::to_string(f.lastFile.firstLine) : "null") +
+         ", \"first_skip_reason\": " + JsonOrNull(f.lastFile.firstReason) + "}";
+}
+
+// The one table of exit codes: a failure that blocks delivery before
+// anything that merely needs a look.
+int ExitCode(const std::vector<ScaleStatus>& scales, const std::optional<TLocalStatus>& local) {
+  bool failed = false;
+  for (const ScaleStatus& s : scales) {
+    const TScaleFacts* f = FactsOf(local, s.number);
+    failed =
+        failed || StateOf(s, local) == urFail || (f && (f->downSince != 0 || f->keyboardCode != 0));
+  }
+  if (local && local->facts && !local->facts->cyclesBlocked.empty()) failed = true;
+  if (failed) return kStatusSomeFailed;
+  if (local && local->facts &&
+      (local->facts->rejected.count > 0 || local->facts->lastFile.skipped > 0))
+    return kStatusNeedsALook;
+  return 0;
+}
+
 void PrintJson(const std::vector<ScaleStatus>& scales, const std::optional<TLocalStatus>& local,
                std::ostream& out) {
   out << "{\"scales\": [";
@@ -226,8 +343,10 @@ void PrintJson(const std::vector<ScaleStatus>& scales, const std::optional<TLoca
     const ScaleStatus& s = scales[i];
     out << (i ? ",\n " : "\n ") << "{\"scale\": " << unsigned{s.number}
         << ", \"address\": " << JsonOrNull(AddressOf(local, s.number))
-        << ", \"state\": " << JsonString(StateName(s.state)) << ", \"delivered\": " << JsonDelivered(s.state);
+        << ", \"state\": " << JsonString(StateName(StateOf(s, local)))
+        << ", \"delivered\": " << JsonDelivered(StateOf(s, local));
     if (local) out << JsonLocalFields(local->Find(s.number));
+    if (local && local->facts) out << JsonFactFields(FactsOf(local, s.number));
     out << "}";
   }
   out << (scales.empty() ? "]" : "\n]") << ",\n \"files_waiting\": "
@@ -244,6 +363,7 @@ void PrintJson(const std::vector<ScaleStatus>& scales, const std::optional<TLoca
       out << (i ? ", " : "") << JsonString(local->undeletable[i]);
     out << "]";
   }
+  if (local && local->facts) out << JsonBlockers(*local->facts);
   out << "}\n";
 }
 
@@ -265,8 +385,7 @@ int RunStatusCommand(int argc, char** argv, std::ostream& out, std::ostream& err
     PrintJson(scales, local, out);
   else
     PrintTable(scales, local, out);
-  const bool anyFailed = std::any_of(scales.begin(), scales.end(), [](const ScaleStatus& s) { return s.state == urFail; });
-  return anyFailed ? kStatusSomeFailed : 0;
+  return ExitCode(scales, local);
 }
 
 int RunStatusCommand(int argc, char** argv) {

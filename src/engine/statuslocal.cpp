@@ -13,6 +13,7 @@
 #include "files/fileproc.h"
 #include "files/parkedname.h"
 #include "files/undeletable.h"
+#include "platform/env.h"
 #include "platform/fs.h"
 #include "platform/registry.h"
 
@@ -112,7 +113,13 @@ bool ParseLogLine(const std::string& line, const std::string& prefix, std::strin
 std::optional<TLocalStatus> ReadLocalStatus(const std::string& storePath) {
   if (!platform::FileExists(storePath)) return std::nullopt;
   TLocalStatus status;
-  status.exportsLockedSince = config::ExportLockedSince(*platform::Env::Default(), storePath);
+  std::string factsText;
+  if (platform::Env::Default()->ReadFile(FactsPath(storePath), &factsText).ok()) {
+    status.facts = ParseFacts(factsText);
+    status.exportsLockedSince = status.facts->lockedSince;
+  } else {
+    status.exportsLockedSince = config::ExportLockedSince(*platform::Env::Default(), storePath);
+  }
   status.undeletable = StillUndeletable(storePath);
   std::string exportDir, logoDir, mask;
   try {

@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "engine/servicefacts.h"
+
 namespace tv {
 
 struct TScaleHistory {
@@ -29,6 +31,9 @@ struct TLocalStatus {
   // Delivered files the service could not remove and does not deliver
   // again while they stay unchanged (host paths).
   std::vector<std::string> undeletable;
+  // What the running service wrote of what blocks delivery; none when it
+  // wrote nothing (a service of an older version).
+  std::optional<TFactsRecord> facts;
 
   const TScaleHistory* Find(int number) const {
     auto it = scales.find(number);
@@ -36,7 +41,8 @@ struct TLocalStatus {
   }
 };
 
-// Reads the local store at `storePath` and the files it names; empty when
+// Reads the local store at `storePath`, the service's facts beside it and
+// the files the store names; empty when
 // the store does not exist or cannot be read.
 std::optional<TLocalStatus> ReadLocalStatus(const std::string& storePath);
 

@@ -2,11 +2,15 @@
 
 #include <algorithm>
 #include <cctype>
+#include <chrono>
 #include <cstdlib>
+#include <map>
 
+#include "engine/servicefacts.h"
 #include "engine/unengine.h"
 #include "files/fileproc.h"
 #include "files/parkedname.h"
+#include "platform/env.h"
 #include "platform/fs.h"
 #include "platform/log.h"
 #include "platform/service.h"
@@ -18,6 +22,22 @@ namespace tv {
 namespace {
 
 constexpr size_t kMaxBatch = 10;
+
+// Per scale number: how many files are parked and the oldest's write time.
+TServiceFacts::TParkedCounts ParkedPerScale(const std::vector<std::string>& paths) {
+  TServiceFacts::TParkedCounts out;
+  for (const std::string& path : paths) {
+    platform::FileInfo info;
+    std::time_t written = 0;
+    if (platform::Env::Default()->GetFileInfo(platform::MapPath(path), &info).ok())
+      written = std::chrono::system_clock::to_time_t(info.lastWrite);
+    auto [it, fresh] = out.try_emplace(CFiles::ScaleNumberFromFileName(path), 0, written);
+    ++it->second.first;
+    if (written != 0 && (it->second.second == 0 || written < it->second.second))
+      it->second.second = written;
+  }
+  return out;
+}
 
 // The reader's skipped lines and those of the encoding that left out the
 // most A lines (profiles may differ in what they can encode).
@@ -77,12 +97,17 @@ TThrEngine::~TThrEngine() { WaitFor(); }
 int TThrEngine::Execute() {
   try {
     Run();
+    engine_.Facts().CyclesRun();
   } catch (const std::exception& e) {
     // A scale table that cannot be read ends the cycle early; the engine
     // must still hear that it is over.
     platform::LogError("export cycle ended early: %s", e.what());
+    engine_.Facts().CyclesBlocked(std::string("export cycle ended early: ") + e.what());
+    eventful_ = true;
   } catch (...) {
     platform::LogError("export cycle ended early");
+    engine_.Facts().CyclesBlocked("export cycle ended early");
+    eventful_ = true;
   }
   engine_.Progress().Idle();
   Report();
@@ -105,10 +130,20 @@ void TThrEngine::Run() {
   DispatchKeyboardFiles();
 }
 
+// A cycle that changed nothing (failed retries of a scale known to be
+// down, a file still in its quiet period) has its summary at debug level
+// only and leaves the STATUS line as it was.
 void TThrEngine::Report() {
   std::vector<std::string> parked, parkedKeyboard;
   files_.ListUnsentFiles(settings_.SearchMask, parked, parkedKeyboard);
   const size_t parkedAfter = parked.size() + parkedKeyboard.size();
+  parked.insert(parked.end(), parkedKeyboard.begin(), parkedKeyboard.end());
+  // A reminder is a line of its own, not a reason for a summary.
+  engine_.Facts().CycleEnded([&] { return ParkedPerScale(parked); });
+  if (!eventful_) {
+    platform::LogDebug("export cycle: %s", tally_.Summary(parkedAfter).c_str());
+    return;
+  }
   platform::LogInfo("export cycle: %s", tally_.Summary(parkedAfter).c_str());
   const platform::LocalTime now = engine_.Clock().Now();
   char hhmm[8];
@@ -184,10 +219,12 @@ void TThrEngine::DeliverCommonFiles() {
   for (const std::string& path : commonFiles_) {
     currentFileName_ = platform::ExtractFileName(path);
     tally_.File();
+    eventful_ = true;
     lines_.skips = {};  // a file that cannot be opened leaves the lists as they were
     const bool parsed = files_.ParseImportFile(path, lines_);
     if (!parsed) {
       LogFileLines(currentFileName_, lines_.skips);
+      NoteFileLines(lines_.skips);
       RecordResult(kResultNothingToSend, path, false, -1, "");
       RejectUnparsed(path);
       continue;
@@ -196,7 +233,9 @@ void TThrEngine::DeliverCommonFiles() {
     // file's line can count the A lines the encoder leaves out too.
     TEncodings encodings;
     for (size_t i = 0; i < tables_.ScaleNumbers.size(); ++i) EncodedFor(SelectByIndex(i), encodings);
-    LogFileLines(currentFileName_, WithEncoderSkips(lines_, encodings));
+    const TSkippedLines skips = WithEncoderSkips(lines_, encodings);
+    LogFileLines(currentFileName_, skips);
+    NoteFileLines(skips);
     DeliverToAllScales(path, encodings);
     if (!FinishCommonFile(path)) return;
   }
@@ -241,11 +280,13 @@ void TThrEngine::DeliverToAllScales(const std::string& path, TEncodings& encodin
     for (size_t i = next; i-- > first;) {
       TCurrentScale scale = SelectByIndex(i);
       int code = kResultHeldBack;  // parked without connecting
+      std::string cause;
       if (slots[i]) {
         code = slots[i]->WaitFor();
+        cause = slots[i]->Cause();
         slots[i].reset();
       }
-      RecordResult(code, path, false, scale.number, scale.address);
+      RecordResult(code, path, false, scale.number, scale.address, cause);
     }
     StoreResults();
   }
@@ -258,8 +299,13 @@ void TThrEngine::RejectUnparsed(const std::string& path) {
   if (!files_.MoveToRejected(path, files_.LastRefusalReason())) kept_.insert(path);
 }
 
+void TThrEngine::NoteFileLines(const TSkippedLines& skips) {
+  engine_.Facts().LastFile(currentFileName_, skips.read, skips.skipped, skips.firstLine,
+                           skips.firstReason);
+}
+
 void TThrEngine::RecordResult(int code, const std::string& path, bool parked, int number,
-                              const std::string& address) {
+                              const std::string& address, const std::string& cause) {
   if (!(IsParkedName(currentFileName_) && code != 0))
     files_.AppendLog(address, static_cast<uint16_t>(code), currentFileName_);
   // Code 6: the file holds nothing for this scale, so no copy could ever be
@@ -272,7 +318,10 @@ void TThrEngine::RecordResult(int code, const std::string& path, bool parked, in
   if (code == kResultNothingToSend && parked)
     RemoveParkedCopy(path, number, "it holds nothing for this scale");
   if (missed && number >= 0) HoldBack(number);
-  LogAttempt(number, address, currentFileName_, code, parked);
+  if (number < 0)
+    LogAttempt(number, address, currentFileName_, code, parked);
+  else if (engine_.Facts().GoodsAttempt(number, address, currentFileName_, code, cause, parked))
+    eventful_ = true;
   tally_.Attempt(number, code);
   if (number < 0) return;
   pendingResults_.push_back({number, code == kResultDelivered});

@@ -86,14 +86,19 @@ class TThrEngine : public platform::Thread {
   void DispatchParkedKeyboardFile(const std::string& path);
   // False when the file stays for the next cycle (a copy not parked).
   bool DispatchKeyboardFileToAll(const std::string& path);
-  int UploadKeyboardFile(uint8_t target, const std::string& address, const std::string& path);
+  // `cause` receives what ended a failed upload.
+  int UploadKeyboardFile(uint8_t target, const std::string& address, const std::string& path,
+                         std::string& cause);
   TScaleProfile ProfileOf(const TCurrentScale& scale) const;
   TEncodedFilePtr EncodedFor(const TCurrentScale& scale, TEncodings& encodings) const;
   std::unique_ptr<TScaleClnt> StartClient(const TCurrentScale& scale, TEncodedFilePtr frames);
   // `number` < 0 when the result names no scale (an unreadable common file).
+  // `cause` names what ended a failed attempt.
   void RecordResult(int code, const std::string& path, bool parked, int number,
-                    const std::string& address);
+                    const std::string& address, const std::string& cause = {});
   void RejectUnparsed(const std::string& path);
+  // The lines read and skipped of the current goods file, for `status`.
+  void NoteFileLines(const TSkippedLines& skips);
   void StoreResults();
   void RemoveParkedCopy(const std::string& path, int number, const char* reason);
   // A scale with an undelivered file left parked in this cycle gets nothing
@@ -117,6 +122,7 @@ class TThrEngine : public platform::Thread {
   std::vector<TScaleResult> pendingResults_;  // recorded, not yet in the store
   TCycleTally tally_;
   std::set<int> heldBack_;
+  bool eventful_ = false;  // something the operator hears of: else the cycle stays silent
   int scaleTimeoutMs_;
 };
 

@@ -7,7 +7,9 @@
 
 #include <algorithm>
 #include <atomic>
+#include <map>
 
+#include "engine/servicefacts.h"
 #include "engine/threngine.h"
 #include "engine/unengine.h"
 #include "files/fileproc.h"
@@ -55,9 +57,13 @@ struct TParkedLane {
 
 std::vector<TParkedLane> TThrEngine::ParkedLanes() const {
   std::vector<TParkedLane> lanes;
+  std::map<int, std::vector<std::string>> unlisted;
   for (const std::string& path : unsentFiles_) {
     TCurrentScale scale;
-    if (!SelectByFileName(path, scale)) continue;  // not in the list: left alone
+    if (!SelectByFileName(path, scale)) {  // not in the list: left alone
+      unlisted[scale.number].push_back(platform::ExtractFileName(path));
+      continue;
+    }
     auto lane = std::find_if(lanes.begin(), lanes.end(),
                              [&](const TParkedLane& l) { return l.scale.number == scale.number; });
     if (lane == lanes.end()) {
@@ -67,6 +73,8 @@ std::vector<TParkedLane> TThrEngine::ParkedLanes() const {
     }
     lane->files.push_back(path);
   }
+  for (const auto& [number, names] : unlisted)
+    engine_.Facts().Unlisted(number, names.front(), static_cast<int>(names.size()));
   return lanes;
 }
 
@@ -97,9 +105,10 @@ void TThrEngine::DeliverParkedFiles() {
 // the lane has nothing more to send in this cycle.
 bool TThrEngine::CollectParked(TParkedLane& lane, platform::Event& ended) {
   int code = lane.client->WaitFor();
+  const std::string cause = lane.client->Cause();
   lane.client.reset();
   currentFileName_ = platform::ExtractFileName(lane.current);
-  RecordResult(code, lane.current, true, lane.scale.number, lane.scale.address);
+  RecordResult(code, lane.current, true, lane.scale.number, lane.scale.address, cause);
   StoreResults();
   return StartNextParked(lane, ended);
 }

@@ -7,6 +7,7 @@
 
 #include "config/exportlockmark.h"
 #include "config/storeaccess.h"
+#include "engine/servicefacts.h"
 #include "engine/statusserver.h"
 #include "engine/threngine.h"
 #include "engine/unengine_config.h"
@@ -124,6 +125,8 @@ void TEngine::ProveStoreWritable(platform::Registry& reg) {
 }
 
 void TEngine::StartUp() {
+  facts_ = std::make_unique<TServiceFacts>(storePath_, ReminderIntervalSeconds());
+  progress_.SetListener([this](const std::vector<int>& scales) { facts_->Busy(scales); });
   TEngineSettings s;
   try {
     OpenStore();
@@ -138,6 +141,9 @@ void TEngine::StartUp() {
   files_ = std::make_unique<CFiles>(settings_, options_.host, *options_.clock);
   files_->SetQuietPeriod(QuietPeriod(options_.quietPeriod));
   files_->SetUndeletableRecord(TUndeletableFiles::RecordPathFor(storePath_));
+  files_->SetRejectedHook([this](const std::string& name, const std::string& reason) {
+    facts_->Rejected(name, reason);
+  });
   // No cycle runs yet, so every temporary copy left in Unsent is a kill's.
   files_->RemoveStaleTemporaryCopies(s.ExportDir + "\\" + s.FileMask);
   int64_t periodMs = static_cast<int64_t>(s.VerInterval) * 1000;
@@ -166,8 +172,9 @@ void TEngine::StartParamServer(const TEngineSettings& s) {
   }
   TParamServerHost host{registry_.get(), flags_, [this] { return Reload(); },
                         DefaultAllowedRoots(s.ExportDir, s.LogoDir), [this] { RequestCycle(); }};
-  host.exportsLockChanged = [path = storePath_](bool locked) {
-    config::SetExportLockMark(*platform::Env::Default(), path, locked);
+  host.exportsLockChanged = [this](bool locked) {
+    config::SetExportLockMark(*platform::Env::Default(), storePath_, locked);
+    facts_->Locked(locked);
   };
   host.bindAddress = paramAddress_.address;
   host.admit = admit_;
@@ -209,6 +216,7 @@ void TEngine::ShutDownWorkers() {
     timer_.reset();
   }
   cycle_.reset();
+  progress_.SetListener({});
   files_.reset();
   registry_.reset();
 }
@@ -220,9 +228,10 @@ bool TEngine::Reload() {
     auto reg = registry_->Lock();
     ok = ReloadSettings(*reg, next);
   }
-  if (ok)
+  if (ok) {
     settings_.Set(std::make_shared<const TEngineSettings>(next));
-  else
+    facts_->ForgetUnlisted();  // the list may have changed: say again what it leaves out
+  } else
     platform::LogError("reload after a remote write failed: the settings in force stay as they were");
   return ok;
 }
@@ -258,6 +267,7 @@ bool TEngine::StartCycle() {
     cycle_->Start();
   } catch (const std::exception& e) {
     platform::LogError("export cycle not started: %s", e.what());
+    facts_->CyclesBlocked(std::string("export cycle not started: ") + e.what());
     cycle_.reset();
     flags_->CycleRunning = false;
     timer_->SetEnabled(true);

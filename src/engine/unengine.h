@@ -28,6 +28,7 @@ namespace tv {
 class TEngine;
 class TEventTimer;
 class TParamServer;
+class TServiceFacts;
 class TStatusServer;
 class TUDPReporter;
 
@@ -83,6 +84,8 @@ class TEngine : public platform::Thread {
   bool TimerEnabled() const;
   // What the running cycle is busy with (read when the service stops).
   TCycleProgress& Progress() { return progress_; }
+  // What `tovalink status` reads back of the service's state.
+  TServiceFacts& Facts() { return *facts_; }
   // Cycles started so far (for tests and diagnostics).
   int CyclesStarted() const { return cyclesStarted_.load(); }
 
@@ -110,6 +113,7 @@ class TEngine : public platform::Thread {
   platform::Event startEvent_{"ENG_InitExport_Event"};
   platform::Event endEvent_{"ENG_EndExport_Event"};
   platform::Event reloadEvent_{"ENG_Reload_Event"};
+  std::unique_ptr<TServiceFacts> facts_;
   std::unique_ptr<CFiles> files_;
   std::unique_ptr<TEventTimer> timer_;
   // Where the two servers listen and whom they admit, read at start.

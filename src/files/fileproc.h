@@ -12,6 +12,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -104,6 +105,10 @@ class CFiles {
   // beside Unsent (made on demand), never over an existing name; the
   // service log gets `reason`.  False when it stays where it is.
   bool MoveToRejected(const std::string& path, const std::string& reason);
+  // Told the name and the reason of every file moved into Rejected.
+  void SetRejectedHook(std::function<void(const std::string&, const std::string&)> hook) {
+    rejectedHook_ = std::move(hook);
+  }
   // Removes the temporary files of copies cut short by a kill from the
   // Unsent folder of `mask`; only while no cycle runs.
   void RemoveStaleTemporaryCopies(const std::string& mask);
@@ -136,6 +141,8 @@ class CFiles {
   bool Undeletable(const std::string& listedDir, const std::string& name);
   void ForgetVanished();
   void WarnOnce(const std::string& path, const std::string& why);
+  // True the first time `key` is given (until the names seen are forgotten).
+  bool FirstWarning(const std::string& key);
   bool ReadLines(TLineLists& lists, bool delimited);
   char ListSeparator() const;
   bool AnyFile(const std::string& storedPattern, platform::Status& failure);
@@ -170,6 +177,7 @@ class CFiles {
   TImportRefusal refusal_ = TImportRefusal::kNone;
   std::string refusalReason_;
   bool importOpen_ = false;
+  std::function<void(const std::string&, const std::string&)> rejectedHook_;
   std::string importData_;  // the whole open import file
   size_t importPos_ = 0;
 };

@@ -44,9 +44,13 @@ std::string NumberedName(const std::string& name, int n) {
 }  // namespace
 
 void CFiles::WarnOnce(const std::string& path, const std::string& why) {
+  if (FirstWarning(path)) platform::LogWarning("%s skipped: %s", path.c_str(), why.c_str());
+}
+
+bool CFiles::FirstWarning(const std::string& key) {
   std::lock_guard<std::mutex> lock(warnedMutex_);
   if (warnedNames_.size() >= kMaxWarnedNames) warnedNames_.clear();
-  if (warnedNames_.insert(path).second) platform::LogWarning("%s skipped: %s", path.c_str(), why.c_str());
+  return warnedNames_.insert(key).second;
 }
 
 bool CFiles::Ordinary(const platform::FoundFile& f, const std::string& listedDir) {
@@ -108,6 +112,7 @@ bool CFiles::MoveToRejected(const std::string& path, const std::string& reason) 
   }
   if (s.ok()) {
     platform::LogError("%s rejected into %s: %s", source.c_str(), target.c_str(), reason.c_str());
+    if (rejectedHook_) rejectedHook_(name, reason);
     return true;
   }
   platform::LogError("%s cannot be delivered (%s) and is kept where it is: %s", source.c_str(), reason.c_str(),

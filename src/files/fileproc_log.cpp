@@ -71,6 +71,14 @@ bool CFiles::CopyToUnsent(const std::string& path, const std::string& address) {
   const std::string source = platform::MapPath(path);
   platform::FileInfo info;
   platform::Status s = env_.GetFileInfo(source, &info);
+  if (!s.ok() && !s.IsNotFound()) {
+    // Not known to be gone, so not known to be parked either: the original
+    // stays for the next cycle, which delivers it again.
+    if (FirstWarning("not parked: " + source))
+      platform::LogError("%s not parked for %s and kept for the next cycle: %s", source.c_str(),
+                         address.c_str(), s.ToString().c_str());
+    return false;
+  }
   if (!s.ok() || info.type == platform::FileType::kDirectory) {
     // Nothing to park; the data for this scale is lost.
     platform::LogWarning("%s not parked for %s: %s", source.c_str(), address.c_str(),

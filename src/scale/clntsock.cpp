@@ -1,11 +1,44 @@
 #include "scale/clntsock.h"
 
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
 #include <utility>
 
 #include "scale/ICMPunit.h"
 #include "scale/goodsencoder.h"
 
 namespace tv {
+namespace {
+
+// strerror's words in lower case, as they go into the middle of a sentence.
+std::string ErrnoText(int error) {
+  std::string text = std::strerror(error);
+  if (!text.empty() && text[0] >= 'A' && text[0] <= 'Z' && (text.size() < 2 || text[1] > 'Z'))
+    text[0] = static_cast<char>(text[0] - 'A' + 'a');
+  return text;
+}
+
+std::string Seconds(int ms) {
+  char buf[16];
+  std::snprintf(buf, sizeof buf, ms % 1000 == 0 ? "%.0f s" : "%.1f s", ms / 1000.0);
+  return buf;
+}
+
+// "goods 4302 (line 17)", "the deletion of goods 77", "the clock frame".
+std::string StepText(const TDeliveryStep& step) {
+  switch (step.kind) {
+    case TStepKind::Goods: {
+      std::string out = "goods " + std::to_string(step.goodsNumber);
+      if (step.line != 0) out += " (line " + std::to_string(step.line) + ")";
+      return out;
+    }
+    case TStepKind::Delete: return "the deletion of goods " + std::to_string(step.goodsNumber);
+    default: return "the clock frame";
+  }
+}
+
+}  // namespace
 
 TScaleClnt::TScaleClnt(TScaleEndpoint endpoint_, TEncodedFilePtr file_, TScaleClntContext context)
     : endpoint(std::move(endpoint_)),
@@ -27,23 +60,17 @@ int TScaleClnt::Execute() {
 }
 
 bool TScaleClnt::OpenConnection() {
-  if (TPINGProcess::Reach(endpoint.address) == 0) {
-    resultCode = kResultUnreachable;
-    return false;
-  }
-  if (!socket.Create()) {
-    resultCode = kResultNetworkError;
-    return false;
-  }
+  if (TPINGProcess::Reach(endpoint.address) == 0) return Fail(kResultUnreachable, "no ping reply");
+  if (!socket.Create()) return Fail(kResultNetworkError, "no socket: " + ErrnoText(errno));
   if (!socket.SetSendTimeout(networkTimeoutMs) || !socket.SetRecvTimeout(networkTimeoutMs)) {
+    const int error = errno;
     socket.Close();
-    resultCode = kResultNetworkError;
-    return false;
+    return Fail(kResultNetworkError, "socket time-outs not set: " + ErrnoText(error));
   }
   if (!socket.Connect(endpoint.address, static_cast<uint16_t>(endpoint.port))) {
+    const int error = errno;
     socket.Close();
-    resultCode = kResultUnreachable;
-    return false;
+    return Fail(kResultUnreachable, ErrnoText(error) + " on port " + std::to_string(endpoint.port));
   }
   connected = true;
   return true;
@@ -64,6 +91,7 @@ bool TScaleClnt::SendFrames() {
 }
 
 bool TScaleClnt::SendStep(const TDeliveryStep& step) {
+  current = &step;
   switch (step.kind) {
     case TStepKind::Unencodable:
       resultCode = kResultEncodeFailed;  // the delivery goes on
@@ -88,13 +116,35 @@ bool TScaleClnt::SendStep(const TDeliveryStep& step) {
 }
 
 bool TScaleClnt::Exchange(const uint8_t* frame, size_t length, bool altAckAccepted) {
+  ++frameNumber;
+  // Made only for a failure: a delivery allocates nothing per frame.
+  auto what = [&] {
+    return "frame " + std::to_string(frameNumber) + " (" + StepText(*current) + ")";
+  };
+  if (!socket.SendAll(frame, length)) {
+    const int error = errno;
+    return Fail(kResultNetworkError, what() + " not sent: " + ErrnoText(error));
+  }
   uint8_t answer = 0;
-  if (!socket.SendAll(frame, length) || !socket.RecvByte(answer)) {
-    resultCode = kResultNetworkError;
-    return false;
+  errno = 0;
+  const long got = socket.Recv(&answer, 1);
+  if (got == 0) return Fail(kResultNetworkError, "the scale closed the connection after " + what());
+  if (got < 0) {
+    const int error = errno;
+    if (error == EAGAIN || error == EWOULDBLOCK)
+      return Fail(kResultNetworkError,
+                  "no answer within " + Seconds(networkTimeoutMs) + " to " + what());
+    return Fail(kResultNetworkError, "no answer to " + what() + ": " + ErrnoText(error));
   }
   if (answer == goods::kAck || (altAckAccepted && answer == goods::kAltAck)) return true;
-  resultCode = kResultRejected;
+  char hex[8];
+  std::snprintf(hex, sizeof hex, "0x%02X", answer);
+  return Fail(kResultRejected, std::string("answer ") + hex + " to " + StepText(*current));
+}
+
+bool TScaleClnt::Fail(int code, std::string why) {
+  resultCode = code;
+  cause = std::move(why);
   return false;
 }
 

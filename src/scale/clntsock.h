@@ -44,6 +44,10 @@ class TScaleClnt : public platform::Thread {
   bool SendFrames();
   bool CloseConnection();
   int ResultCode() const { return resultCode; }
+  // What ended a failed delivery, for the operator: "connection refused on
+  // port 3002", "no answer within 15 s to frame 12 (goods 4302)"; empty
+  // after a delivery.  Read once the thread has ended.
+  const std::string& Cause() const { return cause; }
 
  protected:
   int Execute() override;
@@ -51,6 +55,7 @@ class TScaleClnt : public platform::Thread {
  private:
   bool SendStep(const TDeliveryStep& step);
   bool Exchange(const uint8_t* frame, size_t length, bool altAckAccepted);
+  bool Fail(int code, std::string why);
 
   const TScaleEndpoint endpoint;
   const TEncodedFilePtr file;
@@ -61,6 +66,9 @@ class TScaleClnt : public platform::Thread {
   bool connected = false;
   bool sentSomething = false;
   int resultCode = kResultDelivered;
+  std::string cause;
+  const TDeliveryStep* current = nullptr;  // the step being exchanged
+  size_t frameNumber = 0;                  // 1-based count of frames sent
   std::array<uint8_t, goods::kClockFrameLength> clockFrame{};
 };
 

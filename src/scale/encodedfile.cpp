@@ -5,10 +5,14 @@
 namespace tv {
 namespace {
 
-void AddFrame(TEncodedFile& out, TStepKind kind, const uint8_t* frame, size_t length,
-              size_t entry) {
-  TDeliveryStep step{kind, static_cast<uint32_t>(out.bytes.size()), static_cast<uint32_t>(length),
-                     static_cast<uint32_t>(entry)};
+void AddFrame(TEncodedFile& out, TStepKind kind, const uint8_t* frame, size_t length, size_t entry,
+              int32_t goodsNumber = 0, size_t line = 0) {
+  TDeliveryStep step{kind,
+                     static_cast<uint32_t>(out.bytes.size()),
+                     static_cast<uint32_t>(length),
+                     static_cast<uint32_t>(entry),
+                     goodsNumber,
+                     static_cast<uint32_t>(line)};
   out.bytes.insert(out.bytes.end(), frame, frame + length);
   out.steps.push_back(step);
 }
@@ -25,7 +29,8 @@ void EncodeDeletions(const TLineLists& lists, TGoodsEncoder& encoder, TEncodedFi
       out.leftOut.push_back({'D', i, "D line without a goods number to delete"});
       continue;
     }
-    AddFrame(out, TStepKind::Delete, encoder.FrameBuffer(), encoder.FrameDeletion(*goodsNumber), i);
+    AddFrame(out, TStepKind::Delete, encoder.FrameBuffer(), encoder.FrameDeletion(*goodsNumber), i,
+             *goodsNumber);
   }
 }
 
@@ -41,7 +46,10 @@ void EncodeGoods(const TLineLists& lists, TGoodsEncoder& encoder, TEncodedFile& 
       continue;
     }
     // A goods step counts as sent even when framing leaves nothing to send.
-    AddFrame(out, TStepKind::Goods, encoder.FrameBuffer(), encoder.FrameGoodsRecord(), i);
+    const int32_t goodsNumber = encoder.GoodsRecord().GoodsNumber;
+    const size_t line = i < lists.aLineNumbers.size() ? lists.aLineNumbers[i] : 0;
+    AddFrame(out, TStepKind::Goods, encoder.FrameBuffer(), encoder.FrameGoodsRecord(), i,
+             goodsNumber, line);
   }
 }
 

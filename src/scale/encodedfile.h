@@ -30,6 +30,10 @@ struct TDeliveryStep {
   uint32_t offset = 0;
   uint32_t length = 0;
   uint32_t entry = 0;  // the line it came from: index into dLines, aLines or tLines
+  // What a failure names: the goods number of a goods or delete frame (0 for
+  // a clock frame) and the file's line number of a goods frame (0: unknown).
+  int32_t goodsNumber = 0;
+  uint32_t line = 0;
 };
 
 // A D, A or T line that gave no frame, and why.

@@ -159,8 +159,23 @@ int Set(int number, const Changes& c) {
   });
 }
 
+// A removed scale's parked files are never delivered; the operator hears
+// how many it leaves and how to drop them.
+std::string LeftParked(Registry& reg, int number) {
+  std::vector<ParkedFile> files;
+  std::string ignored;
+  if (!ListParkedFiles(reg, files, ignored)) return {};
+  const auto count = std::count_if(files.begin(), files.end(),
+                                   [&](const ParkedFile& f) { return f.scale == number; });
+  if (count == 0) return {};
+  const std::string n = std::to_string(number);
+  return "; it leaves " + std::to_string(count) + (count == 1 ? " parked file" : " parked files") +
+         " that no cycle delivers: `tovalink unsent drop --scale " + n + " --all` drops " +
+         (count == 1 ? "it" : "them");
+}
+
 int Remove(int number) {
-  return ChangeList([&](Registry&, std::vector<ScaleEntry>& list, std::string& message) {
+  return ChangeList([&](Registry& reg, std::vector<ScaleEntry>& list, std::string& message) {
     // Every entry of the number goes: a repeat would keep it delivering.
     size_t before = list.size();
     list.erase(std::remove_if(list.begin(), list.end(), [&](const ScaleEntry& s) { return s.number == number; }),
@@ -169,7 +184,7 @@ int Remove(int number) {
       message = NotListed(number);
       return 1;
     }
-    message = "removed scale " + std::to_string(number);
+    message = "removed scale " + std::to_string(number) + LeftParked(reg, number);
     return 0;
   });
 }

@@ -46,9 +46,13 @@ class TSM700Uploader {
   int Port() const { return port_; }
   int TimeoutMs() const { return timeoutMs_; }
   const std::string& Address() const { return address_; }
+  // What ended a failed upload, for the operator ("connection refused on
+  // port 2005"); empty while nothing failed.
+  const std::string& Cause() const { return cause_; }
 
  private:
   bool SendAndAwaitAck(const uint8_t* frame, size_t length, bool& accepted);
+  bool Fail(std::string cause);
 
   platform::TcpSocket socket_;
   std::string address_;
@@ -56,6 +60,7 @@ class TSM700Uploader {
   int port_;
   int timeoutMs_;
   bool connected_ = false;
+  std::string cause_;
   TRecords framer_;
 };
 

@@ -56,6 +56,12 @@ class FakeNotifySocket {
 
 bool Has(const std::string& text, const std::string& needle) { return text.find(needle) != std::string::npos; }
 
+size_t Count(const std::string& text, const std::string& needle) {
+  size_t n = 0;
+  for (size_t at = text.find(needle); at != std::string::npos; at = text.find(needle, at + 1)) ++n;
+  return n;
+}
+
 TEST(ServiceLog, StartDeliveriesCycleAndStopAreLoggedAndNotified) {
   Site site;
   site.SetScales({3, 8});
@@ -95,7 +101,11 @@ TEST(ServiceLog, StartDeliveriesCycleAndStopAreLoggedAndNotified) {
   EXPECT_TRUE(Has(out, "2 scales in the scale list, VerInterval 1 s")) << out;
   // One line per attempt, a warning for the failure with its meaning.
   EXPECT_TRUE(Has(out, "tovalink: scale 3 (127.0.0.3): prices.txt: code 0, delivered\n")) << out;
-  EXPECT_TRUE(Has(out, "tovalink: warning: scale 8 (127.0.0.8): prices.txt: code 3, scale refused a frame\n"))
+  // The failure names its cause: the frame and the answer.
+  EXPECT_TRUE(
+      Has(out,
+          "tovalink: warning: scale 8 (127.0.0.8): prices.txt: code 3, scale refused a frame: "
+          "answer 0x15 to the deletion of goods 777; the scale is down"))
       << out;
   EXPECT_TRUE(Has(out, "export cycle: 1 file, 2 scales: 1 delivered, 1 failed, 1 file parked, ")) << out;
   // A retry of the parked copy may be running: "stopping" or "stopping: waiting ...".
@@ -123,19 +133,39 @@ TEST(ServiceLog, AReloadIsReportedToSystemdFromTheSignalUntilTheNewSettingsAreIn
   EXPECT_EQ(site.Stop(), 0);
 }
 
+// A file still in its quiet period starts cycles that take nothing: the
+// STATUS line keeps what it said.
+TEST(ServiceLog, ACycleThatTakesNothingLeavesTheStatusLineAlone) {
+  Site site;
+  site.SetScales({1});
+  site.quietMs = std::to_string(Scaled(600000));
+  FakeNotifySocket notify(site.home / "notify.sock");
+  ASSERT_TRUE(notify.Bound());
+  site.Start({notify.Env(), "TOVALINK_LOG_LEVEL=debug"});
+  ASSERT_TRUE(notify.WaitFor("STATUS=no export cycle yet", 10000));
+  site.Drop("prices.txt", GoodsFile());
+  ASSERT_TRUE(
+      WaitUntil([&] { return Count(site.service->Output(), "export cycle: 0 files") >= 3; }, 20000))
+      << site.service->Output();
+  EXPECT_FALSE(notify.WaitFor("STATUS=last cycle", 0)) << ::testing::PrintToString(notify.messages);
+  ASSERT_EQ(site.Stop(), 0);
+}
+
 TEST(ServiceLog, FailedRetriesOfParkedCopiesAreLoggedThoughTheCsvLogLeavesThemOut) {
   Site site;
   site.SetScales({5});
   // No scale listens at 127.0.0.5: every attempt fails.
   site.Drop("prices.txt", GoodsFile());
-  site.Start();
+  // Retries of a scale already down are debug lines: the operator heard once.
+  site.Start({"TOVALINK_LOG_LEVEL=debug"});
   ASSERT_TRUE(site.WaitForLog(1));
   ASSERT_TRUE(WaitUntil([&] { return Has(site.service->Output(), "(parked copy): code 2"); }, 20000))
       << site.service->Output();
   ASSERT_EQ(site.Stop(), 0);
   EXPECT_EQ(site.Log().size(), 1u) << "the CSV log still holds only the first attempt";
   EXPECT_TRUE(Has(site.output, "warning: scale 5 (127.0.0.5): prices.txt: code 2, scale not reachable")) << site.output;
-  std::regex retry(R"(warning: scale 5 \(127\.0\.0\.5\): \{[0-9A-F-]+\}prices005\.txt \(parked copy\): code 2)");
+  std::regex retry(
+      R"(debug: scale 5 \(127\.0\.0\.5\): \{[0-9A-F-]+\}prices005\.txt \(parked copy\): code 2)");
   EXPECT_TRUE(std::regex_search(site.output, retry)) << site.output;
 }
 

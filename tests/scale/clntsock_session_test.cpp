@@ -175,5 +175,65 @@ TEST_F(SessionTest, CurrentTimeClockFrameIsBuiltWhenItIsSent) {
                           0x23, 0x59}));
 }
 
+// A failure names what ended it, in the words the service log and
+// `tovalink status` show.
+struct Outcome {
+  int code;
+  std::string cause;
+};
+
+Outcome DeliverNamingTheCause(EncoderFixture& fixture,
+                              int timeoutMs = TScaleClntContext::kNetworkTimeoutMs) {
+  TScaleClnt client({kScaleAddress, kGoodsPort}, fixture.Encode({}),
+                    ClientContext(fixture, timeoutMs));
+  client.Start();
+  const int code = client.WaitFor();
+  return {code, client.Cause()};
+}
+
+TEST_F(SessionTest, AFailureNamesItsCause) {
+  lists.dLines = {"1", "2"};
+  Outcome refused = DeliverNamingTheCause(*this);
+  EXPECT_EQ(refused.code, kResultUnreachable);
+  EXPECT_EQ(refused.cause, "connection refused on port 3005");
+
+  Behaviour silent;
+  silent.neverAnswer = true;
+  ASSERT_TRUE(StartScale(silent));
+  Outcome timedOut = DeliverNamingTheCause(*this, 300);
+  EXPECT_EQ(timedOut.code, kResultNetworkError);
+  EXPECT_EQ(timedOut.cause, "no answer within 0.3 s to frame 1 (the deletion of goods 1)");
+
+  Behaviour closing;
+  closing.closeAfterFrames = 1;
+  ASSERT_TRUE(StartScale(closing));
+  Outcome closed = DeliverNamingTheCause(*this);
+  EXPECT_EQ(closed.code, kResultNetworkError);
+  // Closed before the second frame's answer, or even before it was sent.
+  EXPECT_NE(closed.cause.find("frame 2 (the deletion of goods 2)"), std::string::npos)
+      << closed.cause;
+
+  Behaviour refusing;
+  refusing.goodsAnswer = 0x15;
+  ASSERT_TRUE(StartScale(refusing));
+  lists.dLines.clear();
+  lists.aLines = {"not a goods line", kGoods};
+  lists.aLineNumbers = {4, 17};
+  Outcome nak = DeliverNamingTheCause(*this);
+  EXPECT_EQ(nak.code, kResultRejected);
+  EXPECT_EQ(nak.cause, "answer 0x15 to goods 123 (line 17)");
+
+  ASSERT_TRUE(StartScale());
+  Outcome delivered = DeliverNamingTheCause(*this);
+  EXPECT_EQ(delivered.code, kResultDelivered);
+  EXPECT_EQ(delivered.cause, "");
+}
+
+TEST_F(SessionTest, EchoSilentScaleHasNoPingReply) {
+  ASSERT_TRUE(IgnoreEchoRequests());
+  lists.dLines = {"1"};
+  EXPECT_EQ(DeliverNamingTheCause(*this).cause, "no ping reply");
+}
+
 }  // namespace
 }  // namespace tv::test

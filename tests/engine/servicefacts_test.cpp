@@ -1,0 +1,138 @@
+// The service's facts: what the file keeps for `tovalink status`, and the
+// log that tells each change of a scale once.
+#include "engine/servicefacts.h"
+
+#include <gtest/gtest.h>
+
+#include "logcapture.h"
+#include "platform/fs.h"
+#include "scale/scaletypes.h"
+#include "testutil.h"
+
+namespace tv {
+namespace {
+
+using platform::LogLevel;
+
+TEST(ServiceFactsFile, ReadsBackWhatItWroteWithSeparatorsInTextsBlanked) {
+  TFactsRecord r;
+  r.cyclesBlocked = "SocketPort\tnot a REG_DWORD";
+  r.lockedSince = 1700000000;
+  r.rejected = {2, "junk.txt", "no line\nreadable", 1700000100};
+  r.lastFile = {"prices.txt", 5, 2, 3, "A line of 132 characters"};
+  TScaleFacts& down = r.scales[4];
+  down.known = true;
+  down.downSince = 1700000200;
+  down.lastRetry = 1700000300;
+  down.cause = "connection refused on port 3004";
+  down.keyboardCode = 15;
+  down.keyboardFile = "keys.xml";
+  r.scales[5].busy = true;
+
+  const TFactsRecord back = ParseFacts(FormatFacts(r) + "a line of a newer version\tx\n");
+  EXPECT_EQ(back.cyclesBlocked, "SocketPort not a REG_DWORD");
+  EXPECT_EQ(back.lockedSince, r.lockedSince);
+  EXPECT_EQ(back.rejected.count, 2);
+  EXPECT_EQ(back.rejected.newest, "junk.txt");
+  EXPECT_EQ(back.rejected.reason, "no line readable");
+  EXPECT_EQ(back.rejected.when, 1700000100);
+  EXPECT_EQ(back.lastFile.name, "prices.txt");
+  EXPECT_EQ(back.lastFile.skipped, 2u);
+  EXPECT_EQ(back.lastFile.firstLine, 3u);
+  EXPECT_EQ(back.lastFile.firstReason, "A line of 132 characters");
+  ASSERT_EQ(back.scales.size(), 2u);
+  const TScaleFacts& d = back.scales.at(4);
+  EXPECT_TRUE(d.known);
+  EXPECT_FALSE(d.delivered);
+  EXPECT_EQ(d.downSince, 1700000200);
+  EXPECT_EQ(d.lastRetry, 1700000300);
+  EXPECT_EQ(d.cause, "connection refused on port 3004");
+  EXPECT_EQ(d.keyboardCode, 15);
+  EXPECT_EQ(d.keyboardFile, "keys.xml");
+  EXPECT_TRUE(back.scales.at(5).busy);
+  EXPECT_FALSE(back.scales.at(5).known);
+  EXPECT_TRUE(ParseFacts("cycles\trun\n").cyclesBlocked.empty());
+}
+
+class ServiceFactsLog : public ::testing::Test {
+ protected:
+  test::TempDir dir;
+  test::LogCapture log;
+  std::string Store() const { return dir / "registry.db"; }
+  size_t Lines(LogLevel level, const std::vector<std::string>& parts) const {
+    return log.Count(level, parts);
+  }
+};
+
+TEST_F(ServiceFactsLog, AScaleGoesDownOnceAndComesBackOnceWithItsBacklog) {
+  TServiceFacts facts(Store(), 3600);
+  EXPECT_TRUE(
+      facts.GoodsAttempt(4, "127.0.0.4", "a.txt", kResultUnreachable, "no ping reply", false));
+  EXPECT_FALSE(facts.GoodsAttempt(4, "127.0.0.4", "b.txt", kResultHeldBack, "", false));
+  EXPECT_FALSE(facts.CycleEnded([] {
+    return TServiceFacts::TParkedCounts{{4, {2, 0}}};
+  })) << "no reminder before the interval";
+  EXPECT_FALSE(
+      facts.GoodsAttempt(4, "127.0.0.4", "{G}a004.txt", kResultUnreachable, "no ping reply", true));
+  EXPECT_EQ(
+      Lines(LogLevel::Warning, {"scale 4 (127.0.0.4): a.txt: code 2", "no ping reply", "is down"}),
+      1u);
+  EXPECT_EQ(Lines(LogLevel::Warning, {"scale 4"}), 1u);
+  // The held-back file keeps the cause that held it back.
+  EXPECT_EQ(facts.Snapshot().scales.at(4).cause, "no ping reply");
+
+  EXPECT_TRUE(facts.GoodsAttempt(4, "127.0.0.4", "{G}a004.txt", kResultDelivered, "", true));
+  EXPECT_FALSE(facts.GoodsAttempt(4, "127.0.0.4", "{G}b004.txt", kResultDelivered, "", true));
+  EXPECT_TRUE(facts.CycleEnded([] { return TServiceFacts::TParkedCounts{}; }));
+  EXPECT_EQ(Lines(LogLevel::Info, {"scale 4 (127.0.0.4) back: 2 parked files delivered"}), 1u);
+  EXPECT_EQ(Lines(LogLevel::Info, {"{G}"}), 0u) << "the backlog is one line";
+  EXPECT_FALSE(facts.CycleEnded([] { return TServiceFacts::TParkedCounts{}; }));
+  const TScaleFacts s = facts.Snapshot().scales.at(4);
+  EXPECT_EQ(s.downSince, 0);
+  EXPECT_TRUE(s.delivered);
+  EXPECT_EQ(s.cause, "");
+}
+
+TEST_F(ServiceFactsLog, ADownScaleIsRemindedOfWithItsParkedFiles) {
+  TServiceFacts facts(Store(), 0);
+  facts.GoodsAttempt(7, "127.0.0.7", "a.txt", kResultNetworkError,
+                     "no answer within 15 s to frame 1", false);
+  EXPECT_TRUE(facts.CycleEnded([] {
+    return TServiceFacts::TParkedCounts{{7, {3, std::time(nullptr) - 7200}}};
+  }));
+  EXPECT_EQ(Lines(LogLevel::Warning,
+                  {"scale 7 (127.0.0.7) still down since ", "(no answer within 15 s to frame 1)",
+                   "3 files parked, the oldest 2h 0m old; latest retry "}),
+            1u);
+}
+
+TEST_F(ServiceFactsLog, AnUnlistedScaleIsWarnedOfOnceUntilForgotten) {
+  TServiceFacts facts(Store());
+  for (int i = 0; i < 3; ++i) facts.Unlisted(9, "{G}p009.txt", 2);
+  EXPECT_EQ(Lines(LogLevel::Warning,
+                  {"scale 9 is not in the scale list: 2 files parked for it ({G}p009.txt, ...)",
+                   "tovalink unsent drop --scale 9 --all"}),
+            1u);
+  facts.ForgetUnlisted();
+  facts.Unlisted(9, "{G}p009.txt", 2);
+  EXPECT_EQ(Lines(LogLevel::Warning, {"scale 9 is not in the scale list"}), 2u);
+}
+
+TEST_F(ServiceFactsLog, TheFileFollowsEveryChange) {
+  TServiceFacts facts(Store());
+  std::string text;
+  ASSERT_TRUE(platform::ReadWholeFile(FactsPath(Store()), text));
+  EXPECT_EQ(text, "cycles\trun\n");
+  facts.Busy({3});
+  facts.Rejected("junk.txt", "nothing readable");
+  ASSERT_TRUE(platform::ReadWholeFile(FactsPath(Store()), text));
+  const TFactsRecord r = ParseFacts(text);
+  EXPECT_TRUE(r.scales.at(3).busy);
+  EXPECT_EQ(r.rejected.count, 1);
+  facts.Busy({});
+  ASSERT_TRUE(platform::ReadWholeFile(FactsPath(Store()), text));
+  EXPECT_FALSE(ParseFacts(text).scales.at(3).busy);
+}
+
+}  // namespace
+}  // namespace tv
