@@ -64,13 +64,28 @@ std::string TCycleTally::StatusLine(const std::string& hhmm, size_t parkedAfter)
          Plural(allDelivered_.size(), "scale") + " delivered, " + Plural(parkedAfter, "file") + " parked";
 }
 
+std::string FileLinesText(const std::string& fileName, const TSkippedLines& lines) {
+  std::string text = fileName + ": " + std::to_string(lines.read) + " lines read";
+  if (lines.skipped == 0) return text;
+  return text + ", " + std::to_string(lines.skipped) + " skipped; first skipped: line " +
+         std::to_string(lines.firstLine) + ", " + lines.firstReason;
+}
+
 void LogFileLines(const std::string& fileName, const TSkippedLines& lines) {
-  if (lines.skipped == 0) {
-    platform::LogInfo("%s: %zu lines read", fileName.c_str(), lines.read);
-    return;
-  }
-  platform::LogWarning("%s: %zu lines read, %zu skipped; first skipped: line %zu, %s", fileName.c_str(), lines.read,
-                       lines.skipped, lines.firstLine, lines.firstReason.c_str());
+  if (lines.skipped == 0)
+    platform::LogInfo("%s", FileLinesText(fileName, lines).c_str());
+  else
+    platform::LogWarning("%s", FileLinesText(fileName, lines).c_str());
+}
+
+TSkippedLines WithEncoderSkips(const TSkippedLines& lines, const std::vector<size_t>& aLineNumbers,
+                               const TEncodedFile& encoded) {
+  TSkippedLines skips = lines;
+  if (encoded.skippedGoods == 0) return skips;
+  const size_t index = encoded.firstSkippedGoods;
+  skips.Add(encoded.skippedGoods, index < aLineNumbers.size() ? aLineNumbers[index] : 0,
+            encoded.firstSkipReason);
+  return skips;
 }
 
 void LogAttempt(int number, const std::string& address, const std::string& fileName, int code, bool parkedCopy) {

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "files/linelists.h"
+#include "scale/encodedfile.h"
 
 namespace tv {
 
@@ -51,6 +52,12 @@ class TCycleTally {
 // Per goods file: lines read, and a warning naming the first line the
 // reader left out.
 void LogFileLines(const std::string& fileName, const TSkippedLines& lines);
+// The text of that line, for `explain` to count as the service does.
+std::string FileLinesText(const std::string& fileName, const TSkippedLines& lines);
+// `lines` with the A lines one encoding left out added, as the service
+// counts them.
+TSkippedLines WithEncoderSkips(const TSkippedLines& lines, const std::vector<size_t>& aLineNumbers,
+                               const TEncodedFile& encoded);
 
 // The per-attempt log line: info for a delivery, warning for a failure.
 void LogAttempt(int number, const std::string& address, const std::string& fileName, int code, bool parkedCopy);

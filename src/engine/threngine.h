@@ -90,6 +90,9 @@ class TThrEngine : public platform::Thread {
   void RecordResult(int code, const std::string& path, bool parked, int number,
                     const std::string& address);
   void RejectUnparsed(const std::string& path);
+  void RejectUnreadableGoods(const std::string& path);
+  // Every move into Rejected goes through here, with the reason.
+  void Reject(const std::string& path, const std::string& reason);
   void StoreResults();
   void RemoveParkedCopy(const std::string& path, int number, const char* reason);
   // A scale with an undelivered file left parked in this cycle gets nothing

@@ -88,6 +88,8 @@ class CFiles {
   // Why the last ParseImportFile answered false, and the reason as text.
   TImportRefusal LastRefusal() const { return refusal_; }
   const std::string& LastRefusalReason() const { return refusalReason_; }
+  // The list separator goods files are split at.
+  char ListSeparatorInUse() const { return ListSeparator(); }
 
   // ---- Log and Unsent store (cycle thread only) ----
   // Appends "date,time,address,code,file" + CR LF to LogoDir\sclogo.csv.
