@@ -229,20 +229,36 @@ class Checker {
       Note(name + " " + path + " does not exist yet; the service makes it");
   }
 
-  void CheckSeparators(const platform::Regional& host) {
+  char First(const cfg::StoredValue& v) const { return Str(v).empty() ? 0 : Str(v)[0]; }
+
+  // The advice names the stored stand-in for the host's settings: a stock
+  // host has no locale to switch to.
+  void CheckSeparators(platform::Regional host) {
+    host.UseStoredSeparators(First(cfg::kHostListSeparator), First(cfg::kHostDecimalSeparator));
     const std::string locale = EffectiveLocale("LC_NUMERIC");
-    const char list = Str(cfg::kListSeparator).empty() ? 0 : Str(cfg::kListSeparator)[0];
-    const char decimal = Str(cfg::kDecimalSeparator).empty() ? 0 : Str(cfg::kDecimalSeparator)[0];
-    const std::string line = SeparatorSource("list separator", list, host.listSeparator, "ListSeparator") + ", " +
-                             SeparatorSource("decimal separator", decimal, host.decimalSeparator, "DecimalSeparator");
+    const char list = First(cfg::kListSeparator);
+    const char decimal = First(cfg::kDecimalSeparator);
+    const std::string line =
+        SeparatorSource("list separator", list, host.listSeparator, "ListSeparator", host.listFrom) + ", " +
+        SeparatorSource("decimal separator", decimal, host.decimalSeparator, "DecimalSeparator", host.decimalFrom);
+    const std::string hostSource =
+        host.listFrom ? std::string("stored ") + host.listFrom : "locale " + locale;
     if (list != 0 && list != host.listSeparator)
-      Warning(std::string("ListSeparator '") + list + "' is not the list separator of locale " + locale + " ('" +
-              host.listSeparator + "'): files are split at the locale's, fields at the stored one; "
-              "set the service's locale or ListSeparator so that both agree");
-    if ((list == 0 || decimal == 0) && IsPlainLocale(locale))
-      Warning(line + ": the C/POSIX locale rarely matches the back office; set ListSeparator and DecimalSeparator");
+      Warning(std::string("ListSeparator '") + list + "' is not the list separator of " + hostSource + " ('" +
+              host.listSeparator + "'): files are split at the " + (host.listFrom ? "host's" : "locale's") +
+              ", fields at the stored one; make the host's agree: " + StoreCommand("HostListSeparator", list));
+    if ((list == 0 || decimal == 0) && IsPlainLocale(locale) && !host.listFrom && !host.decimalFrom)
+      Warning(line + ": the C/POSIX locale rarely matches the back office; give the back office's separators, "
+                     "for a decimal comma: " +
+              StoreCommand("HostDecimalSeparator", ','));
     else
       Note(line);
+  }
+
+  static std::string StoreCommand(const char* name, char value) {
+    const std::string quoted = value == ';' ? "\";\"" : std::string(1, value);
+    return std::string("tovalink reg add \"HKCU\\") + kProductKey + "\" /v " + name + " /t REG_SZ /d " + quoted +
+           " /f";
   }
 
   void CheckParkedFiles() {

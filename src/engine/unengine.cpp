@@ -86,6 +86,7 @@ void TEngine::StartUp() {
     throw std::runtime_error(e.what());
   }
   settings_.Set(std::make_shared<const TEngineSettings>(s));
+  options_.host.UseStoredSeparators(s.HostListSeparator, s.HostDecimalSeparator);
   files_ = std::make_unique<CFiles>(settings_, options_.host, *options_.clock);
   files_->SetQuietPeriod(QuietPeriod(options_.quietPeriod));
   // No cycle runs yet, so every temporary copy left in Unsent is a kill's.

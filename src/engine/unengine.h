@@ -35,6 +35,8 @@ using TCycleFactory = std::function<std::unique_ptr<platform::Thread>(TEngine&)>
 
 struct TEngineOptions {
   std::string storePath;  // empty: platform::Registry::DefaultPath()
+  // The stored HostListSeparator and HostDecimalSeparator replace its
+  // separators at start.
   platform::Regional host = platform::Regional::FromProcessLocale();
   const platform::Clock* clock = &platform::SystemClock();
   TCycleFactory cycleFactory;  // empty: the real export cycle

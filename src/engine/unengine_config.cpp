@@ -34,6 +34,8 @@ void ReadStartValues(RegistryKey& key, TEngineSettings& s) {
   s.MonitorIP = cfg::ReadString(key, cfg::kMonitorIP);
   s.DecimalSeparator = ReadSeparator(key, cfg::kDecimalSeparator);
   s.ListSeparator = ReadSeparator(key, cfg::kListSeparator);
+  s.HostDecimalSeparator = ReadSeparator(key, cfg::kHostDecimalSeparator);
+  s.HostListSeparator = ReadSeparator(key, cfg::kHostListSeparator);
   s.MaxMessRowCount = cfg::ReadInteger(key, cfg::kMaxMessRowCount);
   s.MaxFileSizeMB = static_cast<uint32_t>(cfg::ReadInteger(key, cfg::kMaxFileSizeMB));
 }

@@ -62,7 +62,9 @@ void DescribeValues(const TExplainProfile& v, TExplainReport& r) {
       ", SMESSCOLCount " + std::to_string(p.SMESSCOLCount) + ", MaxMessRowCount " +
       std::to_string(p.MaxMessRowCount) + ", INGRFontSize " + std::to_string(p.IngredientFont) +
       ", SMessFontSize " + std::to_string(p.MessageFont));
-  r.header.push_back("separators: locale list " + Separator(v.host.listSeparator) + ", decimal " +
+  r.header.push_back(std::string("separators: ") + (v.host.listFrom ? std::string(v.host.listFrom) + " list " : std::string("locale list ")) +
+                     Separator(v.host.listSeparator) + ", " +
+                     (v.host.decimalFrom ? std::string(v.host.decimalFrom) + " decimal " : std::string("decimal ")) +
                      Separator(v.host.decimalSeparator) + "; stored ListSeparator " +
                      Separator(p.ListSeparator) + ", DecimalSeparator " +
                      Separator(p.DecimalSeparator));

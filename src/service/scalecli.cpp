@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <ctime>
 #include <map>
 #include <optional>
 #include <string>
@@ -10,6 +11,7 @@
 #include "config/storeaccess.h"
 #include "config/storedvalues.h"
 #include "decode/json.h"
+#include "platform/clock.h"
 #include "platform/registry.h"
 #include "service/parkedfiles.h"
 #include "service/regcli.h"
@@ -180,6 +182,7 @@ struct ScaleView {
   int port = 0;
   std::optional<bool> lastDelivered;  // DeviceResults; none before the first attempt
   int parked = 0;
+  std::optional<std::time_t> oldestParked;
 };
 
 std::vector<ScaleView> View(Registry& reg) {
@@ -190,10 +193,15 @@ std::vector<ScaleView> View(Registry& reg) {
   if (RegistryKey product = reg.OpenReadOnly(kProductKey)) prefix = cfg::ReadString(product, cfg::kIPAdress);
   const int portBase = StoredInteger(reg, cfg::kSocketPort).value_or(0);
   std::map<int, int> parked;
+  std::map<int, std::time_t> oldest;
   std::vector<ParkedFile> files;
   std::string ignored;  // no ExportDir: nothing can be parked
   if (ListParkedFiles(reg, files, ignored))
-    for (const ParkedFile& f : files) ++parked[f.scale];
+    for (const ParkedFile& f : files) {
+      ++parked[f.scale];
+      auto [at, fresh] = oldest.emplace(f.scale, f.lastWrite);
+      if (!fresh) at->second = std::min(at->second, f.lastWrite);
+    }
   // DeviceResults values are named by the scale number.
   std::map<std::string, bool> results;
   if (RegistryKey key = reg.OpenReadOnly(std::string(cfg::kDeviceResult.key))) {
@@ -202,6 +210,7 @@ std::vector<ScaleView> View(Registry& reg) {
   }
   for (const ScaleEntry& e : LoadScaleList(reg)) {
     ScaleView v{e, prefix + std::to_string(e.number), portBase + e.number, std::nullopt, parked[e.number]};
+    if (auto o = oldest.find(e.number); o != oldest.end()) v.oldestParked = o->second;
     if (auto r = results.find(cfg::NameFor(cfg::kDeviceResult, e.number)); r != results.end())
       v.lastDelivered = r->second;
     out.push_back(v);
@@ -242,6 +251,10 @@ void PrintJson(const std::vector<ScaleView>& views) {
     else
       j.Null("last_result");
     j.Int("parked", v.parked);
+    if (v.oldestParked)
+      j.Str("oldest_parked_at", platform::FormatIso8601(*v.oldestParked));
+    else
+      j.Null("oldest_parked_at");
     std::printf("%s%s", i ? ",\n " : "\n ", j.Text().c_str());
   }
   std::printf(views.empty() ? "]\n" : "\n]\n");

@@ -4,7 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <regex>
 
+#include "config/storedvalues.h"
 #include "site.h"
 
 namespace tv::test {
@@ -113,6 +115,107 @@ TEST(WrongLayout, ExplainRefusesAnEmptyFileAndTellsWhereACtrlZStoppedReading) {
   EXPECT_EQ(Explain(site, cut, out), 0) << out;
   EXPECT_TRUE(Has(out, "reading stopped at a Ctrl-Z in line 4: 6 lines after it are not read"))
       << out;
+}
+
+}  // namespace
+}  // namespace tv::test
+
+namespace tv::test {
+namespace {
+
+const std::string kIsoSeconds = R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d[+-]\d\d:\d\d)";
+
+TEST(Times, LogLinesAndJsonOutputsCarryIsoTimesTheCsvLogKeepsItsOwn) {
+  Site site;
+  site.AddHealthyAndRefusing(3, 4);
+  site.Start();
+  site.Drop("prices.txt", GoodsFile());
+  ASSERT_TRUE(site.WaitForLog(2)) << site.Output();
+  ASSERT_TRUE(WaitUntil([&] { return site.Unsent().size() == 1; }, 10000)) << site.Output();
+  EXPECT_EQ(site.Stop(), 0);
+  const std::regex stamped(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}[+-]\d\d:\d\d tovalink: .*)");
+  const auto lines = Lines(site.output);
+  ASSERT_FALSE(lines.empty());
+  for (const std::string& line : lines) EXPECT_TRUE(std::regex_match(line, stamped)) << line;
+
+  const std::vector<std::string> env = {"TOVALINK_HOME=" + site.home.Path(), "LC_ALL=C"};
+  std::string out;
+  ASSERT_EQ(RunBinary({TovalinkBinary(), "unsent", "list", "--json"}, env, out), 0) << out;
+  EXPECT_TRUE(std::regex_search(out, std::regex("\"parked_at\":\"" + kIsoSeconds + "\""))) << out;
+  ASSERT_EQ(RunBinary({TovalinkBinary(), "scale", "list", "--json"}, env, out), 0) << out;
+  EXPECT_TRUE(std::regex_search(out, std::regex("\"oldest_parked_at\":\"" + kIsoSeconds + "\""))) << out;
+  EXPECT_TRUE(Has(out, "\"oldest_parked_at\":null")) << "scale 3 has nothing parked: " << out;
+  const std::string path = site.home / "prices.txt";
+  WriteFile(path, GoodsFile());
+  ASSERT_EQ(RunBinary({TovalinkBinary(), "explain", path, "--json"}, env, out), 0) << out;
+  EXPECT_TRUE(Has(out, "\"datetime\":\"2024-03-05T09:07\"")) << out;
+  // The delivery log keeps the locale's date: C writes 03/05/24-style dates.
+  const std::string csv = ReadFile(site.logDir + "/sclogo.csv");
+  EXPECT_TRUE(std::regex_search(csv, std::regex(R"(^\d\d/\d\d/\d\d,\d\d:\d\d:\d\d,)"))) << csv;
+}
+
+}  // namespace
+}  // namespace tv::test
+
+namespace tv::test {
+namespace {
+
+// Splits a command line as a shell would for the plain quoting check uses.
+std::vector<std::string> ShellWords(const std::string& line) {
+  std::vector<std::string> words;
+  std::string word;
+  bool quoted = false, any = false;
+  for (char c : line) {
+    if (c == '"') {
+      quoted = !quoted;
+      any = true;
+    } else if (c == ' ' && !quoted) {
+      if (any) words.push_back(word);
+      word.clear();
+      any = false;
+    } else {
+      word += c;
+      any = true;
+    }
+  }
+  if (any) words.push_back(word);
+  return words;
+}
+
+TEST(HostSeparators, ChecksAdviceMakesTheDocumentedSemicolonFileReadableOnAStockHost) {
+  Site site;
+  site.AddScale(3);
+  site.SetScales({3});
+  site.SetValue("ImportType", 1);
+  const std::vector<std::string> env = {"TOVALINK_HOME=" + site.home.Path(), "LC_ALL=C"};
+  std::string out;
+  RunBinary({TovalinkBinary(), "check"}, env, out);
+  const size_t at = out.find("tovalink reg add ");
+  ASSERT_NE(at, std::string::npos) << out;
+  std::vector<std::string> advice = ShellWords(out.substr(at, out.find('\n', at) - at));
+  ASSERT_GT(advice.size(), 2u);
+  advice[0] = TovalinkBinary();
+  ASSERT_EQ(RunBinary(advice, env, out), 0) << out;
+  RunBinary({TovalinkBinary(), "check"}, env, out);
+  EXPECT_FALSE(Has(out, "rarely matches")) << out;
+
+  site.Start();
+  site.Drop("prices.txt", kSemicolonFile);
+  ASSERT_TRUE(site.WaitForLog(1)) << site.Output();
+  EXPECT_EQ(site.Stop(), 0);
+  EXPECT_EQ(site.Log()[0].code, 0) << site.output;
+  EXPECT_EQ(site.Scale(3).Frames().size(), 3u) << "deletion, goods, clock: " << site.output;
+  EXPECT_TRUE(Has(site.output, "list separator ';' (stored HostDecimalSeparator), decimal separator ',' (stored HostDecimalSeparator)")) << site.output;
+  EXPECT_TRUE(site.Rejected().empty());
+}
+
+TEST(HostSeparators, ThePortForRemoteSettingsCannotWriteThem) {
+  for (const char* name : {"HostListSeparator", "HostDecimalSeparator"}) {
+    const config::StoredValue* v = config::FindStoredValue(kProductKey, name);
+    ASSERT_NE(v, nullptr) << name;
+    EXPECT_FALSE(v->remote) << name;
+    EXPECT_FALSE(v->written) << name << " stays absent unless stored";
+  }
 }
 
 }  // namespace
