@@ -12,6 +12,7 @@
 
 #include "config/settings.h"
 #include "config/storedvalues.h"
+#include "config/valuecheck.h"
 #include "engine/startreport.h"
 #include "files/fileproc.h"
 #include "files/parkedname.h"
@@ -116,26 +117,15 @@ class Checker {
       if (nonEmpty && value->text.empty()) Error(name + " is empty");
     } else {
       numbers_[name] = static_cast<int32_t>(value->number);
+      if (const std::string problem = cfg::ValueProblem(v, name, *value); !problem.empty()) Error(problem);
     }
   }
 
   void CheckAddressPrefix() {
     const std::string p = Str(cfg::kIPAdress);
     if (p.empty()) return;
-    int parts = 0;
-    size_t pos = 0;
-    bool ok = p.back() == '.';
-    while (ok && parts < 3) {
-      size_t dot = p.find('.', pos);
-      std::string part = p.substr(pos, dot == std::string::npos ? std::string::npos : dot - pos);
-      ok = dot != std::string::npos && !part.empty() && part.size() <= 3 &&
-           std::all_of(part.begin(), part.end(), [](char c) { return std::isdigit(static_cast<unsigned char>(c)); }) &&
-           std::stoi(part) <= 255;
-      pos = dot + 1;
-      ++parts;
-    }
-    if (!ok || pos != p.size())
-      Error("IPAdress \"" + p + "\" is not three dotted numbers and a dot (such as \"192.168.0.\")");
+    addressProblem_ = cfg::AddressPrefixProblem(p);
+    if (!addressProblem_.empty()) Error(addressProblem_);
   }
 
   // Reads TotalNumber and the entries of one table; false when it cannot.
@@ -179,8 +169,9 @@ class Checker {
     if (!numbers.empty()) {
       std::string list;
       for (int32_t n : numbers) list += (list.empty() ? "" : ", ") + std::to_string(n);
-      Note(std::to_string(numbers.size()) + (numbers.size() == 1 ? " scale: " : " scales: ") + list + " at " +
-           Str(cfg::kIPAdress) + "n");
+      // No "ok" for an address already reported wrong.
+      const std::string at = addressProblem_.empty() ? " at " + Str(cfg::kIPAdress) + "n" : "";
+      Note(std::to_string(numbers.size()) + (numbers.size() == 1 ? " scale: " : " scales: ") + list + at);
     }
     for (const char* key : kScaleTables) {
       if (ShortKey(key) == "Devices") continue;
@@ -281,6 +272,7 @@ class Checker {
   std::map<std::string, int32_t> numbers_;
   std::set<int32_t> scaleNumbers_;
   bool tablesRead_ = false;
+  std::string addressProblem_;
 };
 
 }  // namespace

@@ -76,7 +76,7 @@ TThrEngine::TThrEngine(TEngine& engine)
       files_(engine.Files()),
       engineSettings_(engine.Settings()),
       registry_(engine.StorePath()),
-      settings_(CycleRead(registry_)),
+      settings_(engine.CycleSettingsFrom(registry_)),
       scaleTimeoutMs_(ScaleTimeoutMs()) {}
 
 TThrEngine::~TThrEngine() { WaitFor(); }

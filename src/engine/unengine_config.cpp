@@ -7,6 +7,7 @@
 #include "config/storeaccess.h"
 #include "config/storedpath.h"
 #include "config/storedvalues.h"
+#include "config/valuecheck.h"
 #include "platform/env.h"
 #include "platform/fs.h"
 #include "platform/log.h"
@@ -145,6 +146,12 @@ TCycleSettings CycleRead(Registry& reg) {
   c.LongBarCode = cfg::ReadBool(key, cfg::kLongBarCode);
   c.TextToOEM = cfg::ReadBool(key, cfg::kTextToOEM);
   c.SearchMask = c.ExportDir + "\\" + mask;
+  return c;
+}
+
+TCycleSettings CheckedCycleRead(Registry& reg) {
+  TCycleSettings c = CycleRead(reg);
+  if (std::string problem = cfg::AddressPrefixProblem(c.IPAdress); !problem.empty()) throw RegistryError(problem);
   return c;
 }
 

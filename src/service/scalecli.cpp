@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <ctime>
 #include <map>
 #include <optional>
 #include <string>
@@ -11,7 +10,6 @@
 #include "config/storeaccess.h"
 #include "config/storedvalues.h"
 #include "decode/json.h"
-#include "platform/clock.h"
 #include "platform/registry.h"
 #include "service/parkedfiles.h"
 #include "service/regcli.h"
@@ -36,6 +34,7 @@ struct Changes {
   std::optional<uint8_t> barcodeType;
   std::optional<bool> useByInDays;
   std::optional<bool> constBarcode;
+  bool outOfRange = false;  // a number given, but one the service cannot use
 };
 
 int Usage(const std::string& problem) {
@@ -68,6 +67,7 @@ bool ParseChanges(int argc, char** argv, int first, Changes& c, std::string& err
       int n = 0;
       if (!hasNext || !ParseNumber(argv[++i], 0, 255, n)) {
         error = "--barcode-type needs a number from 0 to 255";
+        c.outOfRange = hasNext && ParseNumber(argv[i], 0, 999999, n);
         return false;
       }
       c.barcodeType = static_cast<uint8_t>(n);
@@ -182,7 +182,6 @@ struct ScaleView {
   int port = 0;
   std::optional<bool> lastDelivered;  // DeviceResults; none before the first attempt
   int parked = 0;
-  std::optional<std::time_t> oldestParked;
 };
 
 std::vector<ScaleView> View(Registry& reg) {
@@ -193,15 +192,10 @@ std::vector<ScaleView> View(Registry& reg) {
   if (RegistryKey product = reg.OpenReadOnly(kProductKey)) prefix = cfg::ReadString(product, cfg::kIPAdress);
   const int portBase = StoredInteger(reg, cfg::kSocketPort).value_or(0);
   std::map<int, int> parked;
-  std::map<int, std::time_t> oldest;
   std::vector<ParkedFile> files;
   std::string ignored;  // no ExportDir: nothing can be parked
   if (ListParkedFiles(reg, files, ignored))
-    for (const ParkedFile& f : files) {
-      ++parked[f.scale];
-      auto [at, fresh] = oldest.emplace(f.scale, f.lastWrite);
-      if (!fresh) at->second = std::min(at->second, f.lastWrite);
-    }
+    for (const ParkedFile& f : files) ++parked[f.scale];
   // DeviceResults values are named by the scale number.
   std::map<std::string, bool> results;
   if (RegistryKey key = reg.OpenReadOnly(std::string(cfg::kDeviceResult.key))) {
@@ -210,7 +204,6 @@ std::vector<ScaleView> View(Registry& reg) {
   }
   for (const ScaleEntry& e : LoadScaleList(reg)) {
     ScaleView v{e, prefix + std::to_string(e.number), portBase + e.number, std::nullopt, parked[e.number]};
-    if (auto o = oldest.find(e.number); o != oldest.end()) v.oldestParked = o->second;
     if (auto r = results.find(cfg::NameFor(cfg::kDeviceResult, e.number)); r != results.end())
       v.lastDelivered = r->second;
     out.push_back(v);
@@ -251,10 +244,6 @@ void PrintJson(const std::vector<ScaleView>& views) {
     else
       j.Null("last_result");
     j.Int("parked", v.parked);
-    if (v.oldestParked)
-      j.Str("oldest_parked_at", platform::FormatIso8601(*v.oldestParked));
-    else
-      j.Null("oldest_parked_at");
     std::printf("%s%s", i ? ",\n " : "\n ", j.Text().c_str());
   }
   std::printf(views.empty() ? "]\n" : "\n]\n");
@@ -286,7 +275,8 @@ int Dispatch(int argc, char** argv) {
     return Refuse("scale number '" + std::string(argv[1]) + "' is not from 1 to 255");
   Changes changes;
   std::string error;
-  if (!ParseChanges(argc, argv, 2, changes, error)) return Usage(error);
+  if (!ParseChanges(argc, argv, 2, changes, error))
+    return changes.outOfRange ? Refuse(error + "; nothing written") : Usage(error);
   if (verb == "add") return Add(number, changes);
   if (verb == "set") return Set(number, changes);
   if (argc > 2) return Usage("remove takes only the scale number");

@@ -148,6 +148,7 @@ TEST(Delivery, AFileWithNothingForTheScaleIsNeverParked) {
   site.AddScale(5);
   site.SetScales({5});
   // One A line with a goods number no scale can take: read, but no frame.
+  // The new file is refused whole, the parked copy dropped for its scale.
   const std::string nothing = Lines(GoodsFile(1000000))[1] + "\r\n";
   const std::string legacyCopy = "{00000000-0000-0000-0000-0000000000AB}empty005.txt";
   WriteFile(site.exportDir + "/Unsent/" + legacyCopy, nothing);
@@ -157,9 +158,10 @@ TEST(Delivery, AFileWithNothingForTheScaleIsNeverParked) {
   ASSERT_TRUE(
       WaitUntil([&] { return !platform::FileExists(site.exportDir + "/empty.txt"); }, 10000));
   LogLine l = site.Log()[0];
-  EXPECT_EQ(l.address, "127.0.0.5");
+  EXPECT_EQ(l.address, "");
   EXPECT_EQ(l.code, 6);
   EXPECT_EQ(l.file, "empty.txt");
+  EXPECT_TRUE(WaitUntil([&] { return site.Rejected() == std::vector<std::string>{"empty.txt"}; }, 5000));
   // A copy parked before could never succeed either: it goes, with a reason.
   EXPECT_TRUE(WaitUntil([&] { return site.Unsent().empty(); }, 5000))
       << ::testing::PrintToString(site.Unsent());

@@ -142,9 +142,6 @@ TEST(Times, LogLinesAndJsonOutputsCarryIsoTimesTheCsvLogKeepsItsOwn) {
   std::string out;
   ASSERT_EQ(RunBinary({TovalinkBinary(), "unsent", "list", "--json"}, env, out), 0) << out;
   EXPECT_TRUE(std::regex_search(out, std::regex("\"parked_at\":\"" + kIsoSeconds + "\""))) << out;
-  ASSERT_EQ(RunBinary({TovalinkBinary(), "scale", "list", "--json"}, env, out), 0) << out;
-  EXPECT_TRUE(std::regex_search(out, std::regex("\"oldest_parked_at\":\"" + kIsoSeconds + "\""))) << out;
-  EXPECT_TRUE(Has(out, "\"oldest_parked_at\":null")) << "scale 3 has nothing parked: " << out;
   const std::string path = site.home / "prices.txt";
   WriteFile(path, GoodsFile());
   ASSERT_EQ(RunBinary({TovalinkBinary(), "explain", path, "--json"}, env, out), 0) << out;
@@ -216,6 +213,81 @@ TEST(HostSeparators, ThePortForRemoteSettingsCannotWriteThem) {
     EXPECT_FALSE(v->remote) << name;
     EXPECT_FALSE(v->written) << name << " stays absent unless stored";
   }
+}
+
+}  // namespace
+}  // namespace tv::test
+
+namespace tv::test {
+namespace {
+
+size_t Count(const std::string& text, const std::string& part) {
+  size_t n = 0;
+  for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
+  return n;
+}
+
+int Reg(const Site& site, const std::string& name, const char* type, const std::string& data, std::string& out,
+        const char* overwrite = "/f") {
+  return RunBinary({TovalinkBinary(), "reg", "add", "HKCU\\SOFTWARE\\Orvane Group\\Tovalin+", "/v", name, "/t", type,
+                    "/d", data, overwrite},
+                   {"TOVALINK_HOME=" + site.home.Path(), "LC_ALL=C"}, out);
+}
+
+TEST(BadValues, TheStoreCommandsRefuseWhatTheServiceCannotUseUnlessForced) {
+  Site site;
+  site.SetScales({3});
+  const std::string before = ReadFile(site.StorePath());
+  std::string out;
+  EXPECT_EQ(Reg(site, "IPAdress", "REG_SZ", "127.0.0", out), 1) << out;
+  EXPECT_TRUE(Has(out, "IPAdress \"127.0.0\" is not three dotted numbers 0 to 255 and a dot")) << out;
+  EXPECT_EQ(Reg(site, "IPAdress", "REG_SZ", "127.0.256.", out), 1) << out;
+  EXPECT_EQ(Reg(site, "SocketPort", "REG_SZ", "3000", out), 1) << out;
+  EXPECT_TRUE(Has(out, "SocketPort is read as REG_DWORD, not REG_SZ")) << out;
+  EXPECT_EQ(Reg(site, "VerInterval", "REG_DWORD", "0", out), 1) << out;
+  EXPECT_EQ(Reg(site, "ImportType", "REG_DWORD", "3", out), 1) << out;
+  EXPECT_EQ(Reg(site, "TextToOEM", "REG_DWORD", "2", out), 1) << out;
+  EXPECT_EQ(RunBinary({TovalinkBinary(), "scale", "add", "7", "--type", "Pole", "--barcode-type", "300"},
+                      {"TOVALINK_HOME=" + site.home.Path()}, out),
+            1)
+      << out;
+  EXPECT_EQ(ReadFile(site.StorePath()), before) << "a refusal writes nothing";
+  EXPECT_EQ(Reg(site, "ImportType", "REG_DWORD", "2", out), 0) << out;
+
+  // Forced, the value is stored; check names it and says no "ok" about it,
+  // and the service does not start on it.
+  ASSERT_EQ(Reg(site, "IPAdress", "REG_SZ", "127.0.0", out, "/force"), 0) << out;
+  EXPECT_EQ(RunBinary({TovalinkBinary(), "check"}, {"TOVALINK_HOME=" + site.home.Path(), "LC_ALL=C"}, out), 1);
+  EXPECT_TRUE(Has(out, "error: IPAdress \"127.0.0\"")) << out;
+  for (const std::string& line : Lines(out))
+    EXPECT_FALSE(line.rfind("ok:", 0) == 0 && Has(line, "127.0.0")) << line;
+  site.Start();
+  ASSERT_TRUE(site.service->Wait(Scaled(20000))) << site.Output();
+  EXPECT_NE(site.service->ExitCode(), 0);
+  EXPECT_TRUE(Has(site.service->Output(), "IPAdress \"127.0.0\" is not three dotted numbers")) << site.Output();
+}
+
+TEST(BadValues, ACycleThatMeetsABadValueKeepsTheSettingsItHadAndSaysSoOnce) {
+  Site site;
+  site.AddScale(3);
+  site.SetScales({3});
+  site.Start();
+  site.Drop("first.txt", GoodsFile(1));
+  ASSERT_TRUE(site.WaitForLog(1)) << site.Output();
+  site.SetString("SocketPort", "3000");  // behind the commands' back
+  site.Drop("second.txt", GoodsFile(2));
+  ASSERT_TRUE(site.WaitForLog(2)) << site.Output();
+  site.Drop("third.txt", GoodsFile(3));
+  ASSERT_TRUE(site.WaitForLog(3)) << site.Output();
+  site.SetValue("SocketPort", kGoodsPortBase);
+  site.Drop("fourth.txt", GoodsFile(4));
+  ASSERT_TRUE(site.WaitForLog(4)) << site.Output();
+  EXPECT_EQ(site.Stop(), 0);
+  for (const LogLine& l : site.Log()) EXPECT_EQ(l.code, 0) << l.file;
+  EXPECT_EQ(Count(site.output, "cycles go on with the values they had"), 1u) << site.output;
+  EXPECT_TRUE(Has(site.output, "SocketPort")) << site.output;
+  EXPECT_EQ(Count(site.output, "settings readable again"), 1u) << site.output;
+  EXPECT_FALSE(Has(site.output, "export cycle not started")) << site.output;
 }
 
 }  // namespace
