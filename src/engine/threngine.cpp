@@ -268,7 +268,6 @@ void TThrEngine::Reject(const std::string& path, const std::string& reason) {
 void TThrEngine::RejectUnreadableGoods(const std::string& path) {
   const std::string reason =
       UnreadableGoodsReason(lines_.skips, engineSettings_->ImportType, files_.ListSeparatorInUse());
-  platform::LogError("%s: %s", currentFileName_.c_str(), reason.c_str());
   RecordResult(kResultNothingToSend, path, false, -1, "");
   Reject(path, reason);
 }

@@ -83,6 +83,10 @@ class TThrEngine : public platform::Thread {
   void DispatchParkedKeyboardFile(const std::string& path);
   void DispatchKeyboardFileToAll(const std::string& path);
   int UploadKeyboardFile(uint8_t target, const std::string& address, const std::string& path);
+  // False, with the line and attribute at fault, for a keyboard file no
+  // upload can read; a file that cannot be opened is left to the upload.
+  bool KeyboardFileReadable(const std::string& path, std::string& reason) const;
+  bool AnySm700Listed() const;
   TScaleProfile ProfileOf(const TCurrentScale& scale) const;
   TEncodedFilePtr EncodedFor(const TCurrentScale& scale, TEncodings& encodings) const;
   std::unique_ptr<TScaleClnt> StartClient(const TCurrentScale& scale, TEncodedFilePtr frames);

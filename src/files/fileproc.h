@@ -100,9 +100,10 @@ class CFiles {
   // the service log) when a copy was due and could not be written: the
   // caller must then keep the original.
   bool CopyToUnsent(const std::string& path, const std::string& address);
-  // Moves a goods file that cannot be delivered into the Rejected folder
-  // beside Unsent (made on demand), never over an existing name; the
-  // service log gets `reason`.  False when it stays where it is.
+  // Moves a goods or keyboard file (or a parked copy) that cannot be
+  // delivered into the Rejected folder beside Unsent (made on demand), never
+  // over an existing name; the service log gets `reason`.  False when it
+  // stays where it is.
   bool MoveToRejected(const std::string& path, const std::string& reason);
   // Removes the temporary files of copies cut short by a kill from the
   // Unsent folder of `mask`; only while no cycle runs.

@@ -16,6 +16,12 @@ bool Has(const std::string& text, const std::string& part) {
   return text.find(part) != std::string::npos;
 }
 
+size_t Count(const std::string& text, const std::string& part) {
+  size_t n = 0;
+  for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
+  return n;
+}
+
 // The goods-file documentation's example in its two conventions.
 const std::string kSemicolonFile =
     "A;2001234;000123;x;x;0;0;1,50;5;x;Apple\r\n"
@@ -221,12 +227,6 @@ TEST(HostSeparators, ThePortForRemoteSettingsCannotWriteThem) {
 namespace tv::test {
 namespace {
 
-size_t Count(const std::string& text, const std::string& part) {
-  size_t n = 0;
-  for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
-  return n;
-}
-
 int Reg(const Site& site, const std::string& name, const char* type, const std::string& data, std::string& out,
         const char* overwrite = "/f") {
   return RunBinary({TovalinkBinary(), "reg", "add", "HKCU\\SOFTWARE\\Orvane Group\\Tovalin+", "/v", name, "/t", type,
@@ -288,6 +288,71 @@ TEST(BadValues, ACycleThatMeetsABadValueKeepsTheSettingsItHadAndSaysSoOnce) {
   EXPECT_TRUE(Has(site.output, "SocketPort")) << site.output;
   EXPECT_EQ(Count(site.output, "settings readable again"), 1u) << site.output;
   EXPECT_FALSE(Has(site.output, "export cycle not started")) << site.output;
+}
+
+}  // namespace
+}  // namespace tv::test
+
+namespace tv::test {
+namespace {
+
+const std::string kLayout =
+    "<xml_archive>\r\n"
+    " <keyboard name=\"template\"/>\r\n"
+    " <keyboard name=\"Fruit\">\r\n"
+    "  <key key_menu=\"true\" key_index=\"15\"><layer_text><text>Pear</text></layer_text>"
+    "<layer_image file_name=\"pear.png\"/></key>\r\n"
+    " </keyboard>\r\n"
+    "</xml_archive>\r\n";
+
+std::string BrokenLayout() {
+  std::string broken = kLayout;
+  broken.replace(broken.find("\"15\""), 4, "\"15a\"");
+  return broken;
+}
+
+TEST(KeyboardMistakes, AnUnreadableLayoutIsRejectedWithTheReasonExplainGives) {
+  Site site;
+  for (int n : {1, 2}) site.AddScale(n);
+  site.SetScales({1, 2}, {5, 5});
+  const std::string copy = site.home / "keys.xml";
+  WriteFile(copy, BrokenLayout());
+  std::string explained;
+  EXPECT_EQ(Explain(site, copy, explained), 2) << explained;
+  const std::string reason = "line 4: key_index \"15a\" is not a whole number";
+  ASSERT_TRUE(Has(explained, "refused: " + reason)) << explained;
+  EXPECT_TRUE(Has(explained, "uploaded to SM700 scales 1, 2 in turn")) << explained;
+
+  site.Start();
+  site.Drop("keys.xml", BrokenLayout());
+  ASSERT_TRUE(WaitUntil([&] { return site.Rejected() == std::vector<std::string>{"keys.xml"}; }, 20000))
+      << site.Output();
+  EXPECT_EQ(site.Stop(), 0);
+  EXPECT_TRUE(Has(site.output, "keyboard file unreadable: " + reason)) << site.output;
+  for (int n : {1, 2}) EXPECT_EQ(site.Scale(n).Sm700Hellos(), 0) << n;
+  for (const LogLine& l : site.Log()) EXPECT_EQ(l.code, 17);
+  EXPECT_TRUE(site.Unsent().empty());
+}
+
+TEST(KeyboardMistakes, ALayoutWhileNoSm700IsListedIsRejectedOnceAndExplainSaysSo) {
+  Site site;
+  site.AddScale(1);
+  site.SetScales({1}, {1});  // a Bench scale only
+  const std::string copy = site.home / "keys.xml";
+  WriteFile(copy, kLayout);
+  std::string explained;
+  EXPECT_EQ(Explain(site, copy, explained), 2) << explained;
+  EXPECT_TRUE(Has(explained, "received by no scale: the scale list has no SM700")) << explained;
+
+  site.Start();
+  site.Drop("keys.xml", kLayout);
+  ASSERT_TRUE(WaitUntil([&] { return site.Rejected() == std::vector<std::string>{"keys.xml"}; }, 20000))
+      << site.Output();
+  site.Drop("prices.txt", GoodsFile());  // a later cycle, to show the layout is not met again
+  ASSERT_TRUE(site.WaitForLog(1)) << site.Output();
+  EXPECT_EQ(site.Stop(), 0);
+  EXPECT_EQ(Count(site.output, "SM700 scales only, and the scale list has none"), 1u) << site.output;
+  EXPECT_EQ(site.Scale(1).Sm700Hellos(), 0);
 }
 
 }  // namespace
