@@ -78,13 +78,20 @@ void LogFileLines(const std::string& fileName, const TSkippedLines& lines) {
     platform::LogWarning("%s", FileLinesText(fileName, lines).c_str());
 }
 
-TSkippedLines WithEncoderSkips(const TSkippedLines& lines, const std::vector<size_t>& aLineNumbers,
-                               const TEncodedFile& encoded) {
-  TSkippedLines skips = lines;
-  if (encoded.skippedGoods == 0) return skips;
-  const size_t index = encoded.firstSkippedGoods;
-  skips.Add(encoded.skippedGoods, index < aLineNumbers.size() ? aLineNumbers[index] : 0,
-            encoded.firstSkipReason);
+TSkippedLines WithEncoderSkips(const TLineLists& lists, const TEncodedFile& encoded) {
+  TSkippedLines skips = lists.skips;
+  const TLeftOutLine* first = nullptr;
+  size_t firstLine = 0;
+  for (const TLeftOutLine& l : encoded.leftOut) {
+    const std::vector<size_t>& numbers =
+        l.code == 'D' ? lists.dLineNumbers : l.code == 'T' ? lists.tLineNumbers : lists.aLineNumbers;
+    const size_t line = l.entry < numbers.size() ? numbers[l.entry] : 0;
+    if (!first || line < firstLine) {
+      first = &l;
+      firstLine = line;
+    }
+  }
+  if (first) skips.Add(encoded.leftOut.size(), firstLine, first->reason);
   return skips;
 }
 

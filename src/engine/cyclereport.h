@@ -54,10 +54,9 @@ class TCycleTally {
 void LogFileLines(const std::string& fileName, const TSkippedLines& lines);
 // The text of that line, for `explain` to count as the service does.
 std::string FileLinesText(const std::string& fileName, const TSkippedLines& lines);
-// `lines` with the A lines one encoding left out added, as the service
-// counts them.
-TSkippedLines WithEncoderSkips(const TSkippedLines& lines, const std::vector<size_t>& aLineNumbers,
-                               const TEncodedFile& encoded);
+// The reader's skipped lines with those one encoding left out (D, A and T
+// lines that gave no frame) added, as the service counts them.
+TSkippedLines WithEncoderSkips(const TLineLists& lists, const TEncodedFile& encoded);
 
 // The per-attempt log line: info for a delivery, warning for a failure.
 void LogAttempt(int number, const std::string& address, const std::string& fileName, int code, bool parkedCopy);

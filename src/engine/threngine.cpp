@@ -21,14 +21,14 @@ namespace {
 constexpr size_t kMaxBatch = 10;
 
 // The reader's skipped lines and those of the encoding that left out the
-// most A lines (profiles may differ in what they can encode).
+// most lines (profiles may differ in what they can encode).
 template <typename Encodings>
 TSkippedLines WithEncoderSkips(const TLineLists& lists, const Encodings& encodings) {
   const TEncodedFile* most = nullptr;
   for (const auto& entry : encodings)
-    if (entry.second && (!most || entry.second->skippedGoods > most->skippedGoods)) most = entry.second.get();
+    if (entry.second && (!most || entry.second->leftOut.size() > most->leftOut.size())) most = entry.second.get();
   if (!most) return lists.skips;
-  return WithEncoderSkips(lists.skips, lists.aLineNumbers, *most);
+  return WithEncoderSkips(lists, *most);
 }
 
 // The A lines the best of the profiles turns into goods frames; with no

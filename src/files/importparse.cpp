@@ -172,6 +172,7 @@ size_t FileLines(TLineCursor& cursor, bool delimited, char separator, size_t lin
       case 'D':
         filed(lists.dLines.size());
         lists.dLines.push_back(cursor.ReadField(kFieldWidth));
+        lists.dLineNumbers.push_back(lineNo);
         break;
       case 'I':
         if (delimited) {
@@ -196,6 +197,7 @@ size_t FileLines(TLineCursor& cursor, bool delimited, char separator, size_t lin
       case 'T':
         filed(lists.tLines.size());
         lists.tLines.push_back(cursor.ReadContent());
+        lists.tLineNumbers.push_back(lineNo);
         break;
       case '\r': break;  // empty line ended by CR LF
       default: skip([c = code] { return UnknownCode(c); }); break;

@@ -110,6 +110,8 @@ struct TLineLists {
 
   std::vector<std::string_view> aLines;
   std::vector<size_t> aLineNumbers;  // the file's line number of each A line
+  std::vector<size_t> dLineNumbers;  // ... of each D line
+  std::vector<size_t> tLineNumbers;  // ... of each T line
   TValueTable iValues;
   std::vector<std::string_view> dLines;
   std::vector<std::string_view> tLines;

@@ -239,7 +239,7 @@ void ExplainGoodsFile(const std::string& bytes, const TExplainProfile& values,
   NoteStop(bytes, lists.skips, report);
   report.notes.push_back("service log: " +
                          FileLinesText(platform::ExtractFileName(report.file),
-                                       WithEncoderSkips(lists.skips, lists.aLineNumbers, encoded)));
+                                       WithEncoderSkips(lists, encoded)));
   if (NoGoodsReadable(lists.skips, lists.aLines.size() - encoded.skippedGoods)) {
     report.refused = true;
     report.notes.push_back(

@@ -74,6 +74,11 @@ void ExpectRejectedUnsent(int importType, const std::string& content, const std:
   WriteFile(path, content);
   EXPECT_EQ(Explain(site, path, out), 2) << out;
   EXPECT_TRUE(Has(out, cause)) << out;
+  // ... and counts its lines as the service log did.
+  const size_t counted = site.output.find("prices.txt: ");
+  ASSERT_NE(counted, std::string::npos) << site.output;
+  const std::string line = site.output.substr(counted + 12, site.output.find('\n', counted) - counted - 12);
+  EXPECT_TRUE(Has(out, "service log: again.txt: " + line)) << line << "\n" << out;
 }
 
 TEST(WrongLayout, ASemicolonFileReadAtCommasIsRejectedWithItsCause) {
