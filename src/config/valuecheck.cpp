@@ -5,7 +5,9 @@
 namespace tv::config {
 namespace {
 
-const char* TypeName(platform::RegType t) { return t == platform::RegType::DWord ? "REG_DWORD" : "REG_SZ"; }
+const char* TypeName(platform::RegType t) {
+  return t == platform::RegType::DWord ? "REG_DWORD" : "REG_SZ";
+}
 
 // Numbers beyond these bounds stop deliveries or make no sense to the
 // scales: a port past the last scale's, a check interval of 0 s, an
@@ -17,8 +19,8 @@ std::optional<ValueRange> NamedRange(const StoredValue& v) {
   if (&v == &kDevicesEntry) return ValueRange{1, 255};
   if (&v == &kDeviceTypesEntry) return ValueRange{0, 5};
   if (&v == &kBarcodeTypesEntry) return ValueRange{0, 255};
-  if (&v == &kDevicesCount || &v == &kDeviceTypesCount || &v == &kBarcodeTypesCount || &v == &kUseByInDaysCount ||
-      &v == &kConstBCCount)
+  if (&v == &kDevicesCount || &v == &kDeviceTypesCount || &v == &kBarcodeTypesCount ||
+      &v == &kUseByInDaysCount || &v == &kConstBCCount)
     return ValueRange{0, 255};
   return std::nullopt;
 }
@@ -47,18 +49,20 @@ std::string AddressPrefixProblem(const std::string& prefix) {
     pos = dot + 1;
   }
   if (ok && pos == prefix.size()) return {};
-  return "IPAdress \"" + prefix + "\" is not three dotted numbers 0 to 255 and a dot (such as \"192.168.0.\")";
+  return "IPAdress \"" + prefix +
+         "\" is not three dotted numbers 0 to 255 and a dot (such as \"192.168.0.\")";
 }
 
-std::string ValueProblem(const StoredValue& v, const std::string& name, const platform::RegValue& value) {
+std::string ValueProblem(const StoredValue& v, const std::string& name,
+                         const platform::RegValue& value) {
   if (value.type != v.type)
     return name + " is read as " + TypeName(v.type) + ", not " + TypeName(value.type);
   if (&v == &kIPAdress) return AddressPrefixProblem(value.text);
   const std::optional<ValueRange> range = RangeOf(v);
   const auto number = static_cast<int64_t>(static_cast<int32_t>(value.number));
   if (range && (number < range->min || number > range->max))
-    return name + " " + std::to_string(number) + " is outside " + std::to_string(range->min) + " to " +
-           std::to_string(range->max);
+    return name + " " + std::to_string(number) + " is outside " + std::to_string(range->min) +
+           " to " + std::to_string(range->max);
   return {};
 }
 

@@ -27,6 +27,7 @@ std::string AddressPrefixProblem(const std::string& prefix);
 
 // "" when `value`, stored as `name`, suits the entry `v`; else one sentence
 // naming the value and what it must be.
-std::string ValueProblem(const StoredValue& v, const std::string& name, const platform::RegValue& value);
+std::string ValueProblem(const StoredValue& v, const std::string& name,
+                         const platform::RegValue& value);
 
 }  // namespace tv::config

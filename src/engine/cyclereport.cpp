@@ -83,8 +83,9 @@ TSkippedLines WithEncoderSkips(const TLineLists& lists, const TEncodedFile& enco
   const TLeftOutLine* first = nullptr;
   size_t firstLine = 0;
   for (const TLeftOutLine& l : encoded.leftOut) {
-    const std::vector<size_t>& numbers =
-        l.code == 'D' ? lists.dLineNumbers : l.code == 'T' ? lists.tLineNumbers : lists.aLineNumbers;
+    const std::vector<size_t>& numbers = l.code == 'D'   ? lists.dLineNumbers
+                                         : l.code == 'T' ? lists.tLineNumbers
+                                                         : lists.aLineNumbers;
     const size_t line = l.entry < numbers.size() ? numbers[l.entry] : 0;
     if (!first || line < firstLine) {
       first = &l;

@@ -48,7 +48,8 @@ bool TThrEngine::KeyboardFileReadable(const std::string& path, std::string& reas
   if (!platform::ReadWholeFile(platform::MapPath(path), bytes)) return true;
   TKeyboardDocument document;
   if (document.Parse(bytes)) return true;
-  reason = "code " + std::to_string(kKbFileUnreadable) + ", keyboard file unreadable: " + document.Error();
+  reason = "code " + std::to_string(kKbFileUnreadable) +
+           ", keyboard file unreadable: " + document.Error();
   return false;
 }
 

@@ -51,7 +51,8 @@ bool IsPlainLocale(const std::string& locale) {
   return locale == "C" || locale == "POSIX" || locale.rfind("C.", 0) == 0 || locale.rfind("C (", 0) == 0;
 }
 
-std::string SeparatorSource(const char* what, char stored, char host, const char* storedName, const char* hostFrom) {
+std::string SeparatorSource(const char* what, char stored, char host, const char* storedName,
+                            const char* hostFrom) {
   std::string line = std::string(what) + " '";
   const std::string hostSource =
       hostFrom ? std::string("stored ") + hostFrom : "locale " + EffectiveLocale("LC_NUMERIC");
@@ -74,10 +75,11 @@ void LogStartReport(TEngine& engine) {
   LogInfo("ExportDir %s, Unsent %s, LogoDir %s", platform::MapPath(s->ExportDir).c_str(),
           platform::MapPath(s->ExportDir + "\\Unsent").c_str(), platform::MapPath(s->LogoDir).c_str());
   LogInfo("%s, %s",
-          SeparatorSource("list separator", s->ListSeparator, host.listSeparator, "ListSeparator", host.listFrom)
+          SeparatorSource("list separator", s->ListSeparator, host.listSeparator, "ListSeparator",
+                          host.listFrom)
               .c_str(),
-          SeparatorSource("decimal separator", s->DecimalSeparator, host.decimalSeparator, "DecimalSeparator",
-                          host.decimalFrom)
+          SeparatorSource("decimal separator", s->DecimalSeparator, host.decimalSeparator,
+                          "DecimalSeparator", host.decimalFrom)
               .c_str());
   LogInfo("delivery log dates \"%s\", times \"%s\" (locale %s)", host.shortDateFormat.c_str(),
           host.longTimeFormat.c_str(), EffectiveLocale("LC_TIME").c_str());

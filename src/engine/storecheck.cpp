@@ -117,7 +117,8 @@ class Checker {
       if (nonEmpty && value->text.empty()) Error(name + " is empty");
     } else {
       numbers_[name] = static_cast<int32_t>(value->number);
-      if (const std::string problem = cfg::ValueProblem(v, name, *value); !problem.empty()) Error(problem);
+      if (const std::string problem = cfg::ValueProblem(v, name, *value); !problem.empty())
+        Error(problem);
     }
   }
 
@@ -171,7 +172,8 @@ class Checker {
       for (int32_t n : numbers) list += (list.empty() ? "" : ", ") + std::to_string(n);
       // No "ok" for an address already reported wrong.
       const std::string at = addressProblem_.empty() ? " at " + Str(cfg::kIPAdress) + "n" : "";
-      Note(std::to_string(numbers.size()) + (numbers.size() == 1 ? " scale: " : " scales: ") + list + at);
+      Note(std::to_string(numbers.size()) + (numbers.size() == 1 ? " scale: " : " scales: ") +
+           list + at);
     }
     for (const char* key : kScaleTables) {
       if (ShortKey(key) == "Devices") continue;
@@ -229,27 +231,33 @@ class Checker {
     const std::string locale = EffectiveLocale("LC_NUMERIC");
     const char list = First(cfg::kListSeparator);
     const char decimal = First(cfg::kDecimalSeparator);
-    const std::string line =
-        SeparatorSource("list separator", list, host.listSeparator, "ListSeparator", host.listFrom) + ", " +
-        SeparatorSource("decimal separator", decimal, host.decimalSeparator, "DecimalSeparator", host.decimalFrom);
+    const std::string line = SeparatorSource("list separator", list, host.listSeparator,
+                                             "ListSeparator", host.listFrom) +
+                             ", " +
+                             SeparatorSource("decimal separator", decimal, host.decimalSeparator,
+                                             "DecimalSeparator", host.decimalFrom);
     const std::string hostSource =
         host.listFrom ? std::string("stored ") + host.listFrom : "locale " + locale;
     if (list != 0 && list != host.listSeparator)
-      Warning(std::string("ListSeparator '") + list + "' is not the list separator of " + hostSource + " ('" +
-              host.listSeparator + "'): files are split at the " + (host.listFrom ? "host's" : "locale's") +
-              ", fields at the stored one; make the host's agree: " + StoreCommand("HostListSeparator", list));
+      Warning(std::string("ListSeparator '") + list + "' is not the list separator of " +
+              hostSource + " ('" + host.listSeparator + "'): files are split at the " +
+              (host.listFrom ? "host's" : "locale's") +
+              ", fields at the stored one; make the host's agree: " +
+              StoreCommand("HostListSeparator", list));
     if ((list == 0 || decimal == 0) && IsPlainLocale(locale) && !host.listFrom && !host.decimalFrom)
-      Warning(line + ": the C/POSIX locale rarely matches the back office; give the back office's separators, "
-                     "for a decimal comma: " +
-              StoreCommand("HostDecimalSeparator", ','));
+      Warning(
+          line +
+          ": the C/POSIX locale rarely matches the back office; give the back office's separators, "
+          "for a decimal comma: " +
+          StoreCommand("HostDecimalSeparator", ','));
     else
       Note(line);
   }
 
   static std::string StoreCommand(const char* name, char value) {
     const std::string quoted = value == ';' ? "\";\"" : std::string(1, value);
-    return std::string("tovalink reg add \"HKCU\\") + kProductKey + "\" /v " + name + " /t REG_SZ /d " + quoted +
-           " /f";
+    return std::string("tovalink reg add \"HKCU\\") + kProductKey + "\" /v " + name +
+           " /t REG_SZ /d " + quoted + " /f";
   }
 
   void CheckParkedFiles() {

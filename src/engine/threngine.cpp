@@ -26,7 +26,8 @@ template <typename Encodings>
 TSkippedLines WithEncoderSkips(const TLineLists& lists, const Encodings& encodings) {
   const TEncodedFile* most = nullptr;
   for (const auto& entry : encodings)
-    if (entry.second && (!most || entry.second->leftOut.size() > most->leftOut.size())) most = entry.second.get();
+    if (entry.second && (!most || entry.second->leftOut.size() > most->leftOut.size()))
+      most = entry.second.get();
   if (!most) return lists.skips;
   return WithEncoderSkips(lists, *most);
 }

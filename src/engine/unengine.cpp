@@ -168,12 +168,14 @@ bool TEngine::Reload() {
 TCycleSettings TEngine::CycleSettingsFrom(platform::Registry& reg) {
   try {
     lastGoodCycle_ = CheckedCycleRead(reg);
-    if (!cycleFault_.empty()) platform::LogInfo("settings readable again: cycles use the stored values");
+    if (!cycleFault_.empty())
+      platform::LogInfo("settings readable again: cycles use the stored values");
     cycleFault_.clear();
   } catch (const platform::RegistryError& e) {
     if (cycleFault_ != e.what())
-      platform::LogError("settings: %s: cycles go on with the values they had (IPAdress \"%s\", SocketPort %d)",
-                         e.what(), lastGoodCycle_.IPAdress.c_str(), lastGoodCycle_.SocketPort);
+      platform::LogError(
+          "settings: %s: cycles go on with the values they had (IPAdress \"%s\", SocketPort %d)",
+          e.what(), lastGoodCycle_.IPAdress.c_str(), lastGoodCycle_.SocketPort);
     cycleFault_ = e.what();
   }
   return lastGoodCycle_;

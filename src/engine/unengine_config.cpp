@@ -151,7 +151,8 @@ TCycleSettings CycleRead(Registry& reg) {
 
 TCycleSettings CheckedCycleRead(Registry& reg) {
   TCycleSettings c = CycleRead(reg);
-  if (std::string problem = cfg::AddressPrefixProblem(c.IPAdress); !problem.empty()) throw RegistryError(problem);
+  if (std::string problem = cfg::AddressPrefixProblem(c.IPAdress); !problem.empty())
+    throw RegistryError(problem);
   return c;
 }
 

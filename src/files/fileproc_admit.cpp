@@ -91,7 +91,8 @@ bool CFiles::MoveToRejected(const std::string& path, const std::string& reason) 
   // A parked copy goes to the export directory's Rejected, where the back
   // office looks, not to one inside Unsent.
   for (const char* unsent : {"Unsent\\", "Unsent/"})
-    if (directory.size() > 7 && directory.compare(directory.size() - 7, 7, unsent) == 0) directory.resize(directory.size() - 7);
+    if (directory.size() > 7 && directory.compare(directory.size() - 7, 7, unsent) == 0)
+      directory.resize(directory.size() - 7);
   const std::string folder = platform::MapPath(fileproc::RejectedFolder(directory));
   platform::Status s = env_.CreateDirectories(folder);
   std::string target;

@@ -9,8 +9,8 @@
 #include "platform/env.h"
 #include "platform/fs.h"
 #include "platform/registry.h"
-#include "service/explainfile.h"
 #include "scale/scaletypes.h"
+#include "service/explainfile.h"
 #include "service/regcli.h"
 #include "service/scalelist.h"
 

@@ -62,12 +62,14 @@ void DescribeValues(const TExplainProfile& v, TExplainReport& r) {
       ", SMESSCOLCount " + std::to_string(p.SMESSCOLCount) + ", MaxMessRowCount " +
       std::to_string(p.MaxMessRowCount) + ", INGRFontSize " + std::to_string(p.IngredientFont) +
       ", SMessFontSize " + std::to_string(p.MessageFont));
-  r.header.push_back(std::string("separators: ") + (v.host.listFrom ? std::string(v.host.listFrom) + " list " : std::string("locale list ")) +
-                     Separator(v.host.listSeparator) + ", " +
-                     (v.host.decimalFrom ? std::string(v.host.decimalFrom) + " decimal " : std::string("decimal ")) +
-                     Separator(v.host.decimalSeparator) + "; stored ListSeparator " +
-                     Separator(p.ListSeparator) + ", DecimalSeparator " +
-                     Separator(p.DecimalSeparator));
+  r.header.push_back(
+      std::string("separators: ") +
+      (v.host.listFrom ? std::string(v.host.listFrom) + " list " : std::string("locale list ")) +
+      Separator(v.host.listSeparator) + ", " +
+      (v.host.decimalFrom ? std::string(v.host.decimalFrom) + " decimal "
+                          : std::string("decimal ")) +
+      Separator(v.host.decimalSeparator) + "; stored ListSeparator " + Separator(p.ListSeparator) +
+      ", DecimalSeparator " + Separator(p.DecimalSeparator));
   decode::JsonObject j;
   j.Str("source", v.source)
       .Str("scale", v.scale)
@@ -237,9 +239,8 @@ void ExplainGoodsFile(const std::string& bytes, const TExplainProfile& values,
     unencodable = unencodable || s.kind == TStepKind::Unencodable;
   }
   NoteStop(bytes, lists.skips, report);
-  report.notes.push_back("service log: " +
-                         FileLinesText(platform::ExtractFileName(report.file),
-                                       WithEncoderSkips(lists, encoded)));
+  report.notes.push_back("service log: " + FileLinesText(platform::ExtractFileName(report.file),
+                                                         WithEncoderSkips(lists, encoded)));
   if (NoGoodsReadable(lists.skips, lists.aLines.size() - encoded.skippedGoods)) {
     report.refused = true;
     report.notes.push_back(

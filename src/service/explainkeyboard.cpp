@@ -87,19 +87,22 @@ void ExplainKeyboard(const TKeyboardInfo& keyboard, RecordFramer& framer, TExpla
 // file unread.
 void DescribeReceivers(const std::optional<std::vector<int>>& sm700, TExplainReport& report) {
   if (!sm700) {
-    report.header.push_back("uploaded to every SM700 scale of the list in turn (the list cannot be read)");
+    report.header.push_back(
+        "uploaded to every SM700 scale of the list in turn (the list cannot be read)");
     return;
   }
   if (sm700->empty()) {
     report.header.push_back("received by no scale: the scale list has no SM700");
-    report.notes.push_back("the service would move the file to Rejected: keyboard layouts go to SM700 scales only");
+    report.notes.push_back(
+        "the service would move the file to Rejected: keyboard layouts go to SM700 scales only");
     report.refused = true;
     return;
   }
   std::string list;
   for (int n : *sm700) list += (list.empty() ? "" : ", ") + std::to_string(n);
-  report.header.push_back(std::string(sm700->size() == 1 ? "uploaded to SM700 scale " : "uploaded to SM700 scales ") +
-                          list + " in turn, at port 2000 + the scale number");
+  report.header.push_back(
+      std::string(sm700->size() == 1 ? "uploaded to SM700 scale " : "uploaded to SM700 scales ") +
+      list + " in turn, at port 2000 + the scale number");
 }
 
 }  // namespace

@@ -75,7 +75,9 @@ bool StripRoot(std::string& key) {
 
 bool Parse(int argc, char** argv, Request& r, std::string& error) {
   if (argc < 2) {
-    error = "usage: tovalink reg query|add|delete <key> [/v <name>] [/t REG_SZ|REG_DWORD] [/d <data>] [/f|/force]";
+    error =
+        "usage: tovalink reg query|add|delete <key> [/v <name>] [/t REG_SZ|REG_DWORD] [/d <data>] "
+        "[/f|/force]";
     return false;
   }
   r.verb = Upper(argv[0]);
@@ -242,7 +244,8 @@ std::string Refusal(const Request& r, const RegValue& value) {
   const config::StoredValue* v = config::FindStoredValue(r.key, *r.valueName);
   if (!v) return {};
   const std::string problem = config::ValueProblem(*v, *r.valueName, value);
-  return problem.empty() ? problem : problem + "; nothing written (add /force to store it all the same)";
+  return problem.empty() ? problem
+                         : problem + "; nothing written (add /force to store it all the same)";
 }
 
 int Add(Registry& reg, const std::string& storePath, const Request& r) {
@@ -311,7 +314,8 @@ int RunRegCommand(int argc, char** argv) {
   if (!Parse(argc, argv, r, error)) return Fail(storePath, error);
   // Judged before the store is opened, so that a refusal writes nothing.
   if (RegValue value; Upper(r.verb) == "ADD" && r.valueName && ParseAdd(r, value, error)) {
-    if (const std::string refusal = Refusal(r, value); !refusal.empty()) return Fail(storePath, refusal);
+    if (const std::string refusal = Refusal(r, value); !refusal.empty())
+      return Fail(storePath, refusal);
   }
   try {
     // Reading never creates a store: without one, nothing is found.

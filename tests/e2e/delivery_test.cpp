@@ -161,7 +161,8 @@ TEST(Delivery, AFileWithNothingForTheScaleIsNeverParked) {
   EXPECT_EQ(l.address, "");
   EXPECT_EQ(l.code, 6);
   EXPECT_EQ(l.file, "empty.txt");
-  EXPECT_TRUE(WaitUntil([&] { return site.Rejected() == std::vector<std::string>{"empty.txt"}; }, 5000));
+  EXPECT_TRUE(
+      WaitUntil([&] { return site.Rejected() == std::vector<std::string>{"empty.txt"}; }, 5000));
   // A copy parked before could never succeed either: it goes, with a reason.
   EXPECT_TRUE(WaitUntil([&] { return site.Unsent().empty(); }, 5000))
       << ::testing::PrintToString(site.Unsent());
@@ -183,12 +184,14 @@ TEST(Delivery, AMalformedAddressPrefixStopsTheStartAndTheMendedOneDelivers) {
   site.Start();
   ASSERT_TRUE(site.service->Wait(Scaled(20000))) << site.Output();
   EXPECT_NE(site.service->ExitCode(), 0);
-  EXPECT_NE(site.service->Output().find("IPAdress \"127.0.0.1.\" is not three dotted numbers"), std::string::npos)
+  EXPECT_NE(site.service->Output().find("IPAdress \"127.0.0.1.\" is not three dotted numbers"),
+            std::string::npos)
       << site.service->Output();
   site.service.reset();
   EXPECT_TRUE(site.Log().empty());
   EXPECT_TRUE(site.Unsent().empty());
-  EXPECT_TRUE(platform::FileExists(site.exportDir + "/prices.txt")) << "the file waits for a service that can run";
+  EXPECT_TRUE(platform::FileExists(site.exportDir + "/prices.txt"))
+      << "the file waits for a service that can run";
 
   // Mended, the prefix delivers the file to its scale.
   site.SetString("IPAdress", "127.0.0.");

@@ -77,7 +77,8 @@ void ExpectRejectedUnsent(int importType, const std::string& content, const std:
   // ... and counts its lines as the service log did.
   const size_t counted = site.output.find("prices.txt: ");
   ASSERT_NE(counted, std::string::npos) << site.output;
-  const std::string line = site.output.substr(counted + 12, site.output.find('\n', counted) - counted - 12);
+  const std::string line =
+      site.output.substr(counted + 12, site.output.find('\n', counted) - counted - 12);
   EXPECT_TRUE(Has(out, "service log: again.txt: " + line)) << line << "\n" << out;
 }
 
@@ -213,7 +214,10 @@ TEST(HostSeparators, ChecksAdviceMakesTheDocumentedSemicolonFileReadableOnAStock
   EXPECT_EQ(site.Stop(), 0);
   EXPECT_EQ(site.Log()[0].code, 0) << site.output;
   EXPECT_EQ(site.Scale(3).Frames().size(), 3u) << "deletion, goods, clock: " << site.output;
-  EXPECT_TRUE(Has(site.output, "list separator ';' (stored HostDecimalSeparator), decimal separator ',' (stored HostDecimalSeparator)")) << site.output;
+  EXPECT_TRUE(Has(site.output,
+                  "list separator ';' (stored HostDecimalSeparator), decimal separator ',' (stored "
+                  "HostDecimalSeparator)"))
+      << site.output;
   EXPECT_TRUE(site.Rejected().empty());
 }
 
@@ -232,10 +236,10 @@ TEST(HostSeparators, ThePortForRemoteSettingsCannotWriteThem) {
 namespace tv::test {
 namespace {
 
-int Reg(const Site& site, const std::string& name, const char* type, const std::string& data, std::string& out,
-        const char* overwrite = "/f") {
-  return RunBinary({TovalinkBinary(), "reg", "add", "HKCU\\SOFTWARE\\Orvane Group\\Tovalin+", "/v", name, "/t", type,
-                    "/d", data, overwrite},
+int Reg(const Site& site, const std::string& name, const char* type, const std::string& data,
+        std::string& out, const char* overwrite = "/f") {
+  return RunBinary({TovalinkBinary(), "reg", "add", "HKCU\\SOFTWARE\\Orvane Group\\Tovalin+", "/v",
+                    name, "/t", type, "/d", data, overwrite},
                    {"TOVALINK_HOME=" + site.home.Path(), "LC_ALL=C"}, out);
 }
 
@@ -245,16 +249,18 @@ TEST(BadValues, TheStoreCommandsRefuseWhatTheServiceCannotUseUnlessForced) {
   const std::string before = ReadFile(site.StorePath());
   std::string out;
   EXPECT_EQ(Reg(site, "IPAdress", "REG_SZ", "127.0.0", out), 1) << out;
-  EXPECT_TRUE(Has(out, "IPAdress \"127.0.0\" is not three dotted numbers 0 to 255 and a dot")) << out;
+  EXPECT_TRUE(Has(out, "IPAdress \"127.0.0\" is not three dotted numbers 0 to 255 and a dot"))
+      << out;
   EXPECT_EQ(Reg(site, "IPAdress", "REG_SZ", "127.0.256.", out), 1) << out;
   EXPECT_EQ(Reg(site, "SocketPort", "REG_SZ", "3000", out), 1) << out;
   EXPECT_TRUE(Has(out, "SocketPort is read as REG_DWORD, not REG_SZ")) << out;
   EXPECT_EQ(Reg(site, "VerInterval", "REG_DWORD", "0", out), 1) << out;
   EXPECT_EQ(Reg(site, "ImportType", "REG_DWORD", "3", out), 1) << out;
   EXPECT_EQ(Reg(site, "TextToOEM", "REG_DWORD", "2", out), 1) << out;
-  EXPECT_EQ(RunBinary({TovalinkBinary(), "scale", "add", "7", "--type", "Pole", "--barcode-type", "300"},
-                      {"TOVALINK_HOME=" + site.home.Path()}, out),
-            1)
+  EXPECT_EQ(
+      RunBinary({TovalinkBinary(), "scale", "add", "7", "--type", "Pole", "--barcode-type", "300"},
+                {"TOVALINK_HOME=" + site.home.Path()}, out),
+      1)
       << out;
   EXPECT_EQ(ReadFile(site.StorePath()), before) << "a refusal writes nothing";
   EXPECT_EQ(Reg(site, "ImportType", "REG_DWORD", "2", out), 0) << out;
@@ -262,14 +268,17 @@ TEST(BadValues, TheStoreCommandsRefuseWhatTheServiceCannotUseUnlessForced) {
   // Forced, the value is stored; check names it and says no "ok" about it,
   // and the service does not start on it.
   ASSERT_EQ(Reg(site, "IPAdress", "REG_SZ", "127.0.0", out, "/force"), 0) << out;
-  EXPECT_EQ(RunBinary({TovalinkBinary(), "check"}, {"TOVALINK_HOME=" + site.home.Path(), "LC_ALL=C"}, out), 1);
+  EXPECT_EQ(RunBinary({TovalinkBinary(), "check"},
+                      {"TOVALINK_HOME=" + site.home.Path(), "LC_ALL=C"}, out),
+            1);
   EXPECT_TRUE(Has(out, "error: IPAdress \"127.0.0\"")) << out;
   for (const std::string& line : Lines(out))
     EXPECT_FALSE(line.rfind("ok:", 0) == 0 && Has(line, "127.0.0")) << line;
   site.Start();
   ASSERT_TRUE(site.service->Wait(Scaled(20000))) << site.Output();
   EXPECT_NE(site.service->ExitCode(), 0);
-  EXPECT_TRUE(Has(site.service->Output(), "IPAdress \"127.0.0\" is not three dotted numbers")) << site.Output();
+  EXPECT_TRUE(Has(site.service->Output(), "IPAdress \"127.0.0\" is not three dotted numbers"))
+      << site.Output();
 }
 
 TEST(BadValues, ACycleThatMeetsABadValueKeepsTheSettingsItHadAndSaysSoOnce) {
@@ -330,7 +339,8 @@ TEST(KeyboardMistakes, AnUnreadableLayoutIsRejectedWithTheReasonExplainGives) {
 
   site.Start();
   site.Drop("keys.xml", BrokenLayout());
-  ASSERT_TRUE(WaitUntil([&] { return site.Rejected() == std::vector<std::string>{"keys.xml"}; }, 20000))
+  ASSERT_TRUE(
+      WaitUntil([&] { return site.Rejected() == std::vector<std::string>{"keys.xml"}; }, 20000))
       << site.Output();
   EXPECT_EQ(site.Stop(), 0);
   EXPECT_TRUE(Has(site.output, "keyboard file unreadable: " + reason)) << site.output;
@@ -351,12 +361,14 @@ TEST(KeyboardMistakes, ALayoutWhileNoSm700IsListedIsRejectedOnceAndExplainSaysSo
 
   site.Start();
   site.Drop("keys.xml", kLayout);
-  ASSERT_TRUE(WaitUntil([&] { return site.Rejected() == std::vector<std::string>{"keys.xml"}; }, 20000))
+  ASSERT_TRUE(
+      WaitUntil([&] { return site.Rejected() == std::vector<std::string>{"keys.xml"}; }, 20000))
       << site.Output();
   site.Drop("prices.txt", GoodsFile());  // a later cycle, to show the layout is not met again
   ASSERT_TRUE(site.WaitForLog(1)) << site.Output();
   EXPECT_EQ(site.Stop(), 0);
-  EXPECT_EQ(Count(site.output, "SM700 scales only, and the scale list has none"), 1u) << site.output;
+  EXPECT_EQ(Count(site.output, "SM700 scales only, and the scale list has none"), 1u)
+      << site.output;
   EXPECT_EQ(site.Scale(1).Sm700Hellos(), 0);
 }
 

@@ -1,5 +1,8 @@
 // The service log's line format as journald and a terminal read it.
+#include "platform/log.h"
+
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -7,9 +10,7 @@
 #include <fstream>
 #include <regex>
 #include <sstream>
-#include <sys/stat.h>
 
-#include "platform/log.h"
 #include "testutil.h"
 
 namespace tv::platform {
@@ -43,8 +44,9 @@ TEST(Log, TerminalLinesNameTheLevelAndJournalLinesCarryThePriority) {
     LogDebug("not shown at the default level");
   });
   const std::string stamp = R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}[+-]\d\d:\d\d )";
-  EXPECT_TRUE(std::regex_match(plain, std::regex(stamp + "tovalink: error: scale 3: refused\n" + stamp +
-                                                 "tovalink: warning: two lines\n" + stamp + "tovalink: started\n")))
+  EXPECT_TRUE(std::regex_match(
+      plain, std::regex(stamp + "tovalink: error: scale 3: refused\n" + stamp +
+                        "tovalink: warning: two lines\n" + stamp + "tovalink: started\n")))
       << plain;
   // Whether stderr is the journal is decided once per process, so the journal
   // form is checked through StderrIsJournal's own contract.

@@ -126,9 +126,11 @@ TEST_F(ExplainTest, DelimitedFilesGiveTheWorkedRecordUnderEitherSeparatorConvent
       "line    1  A    skipped: A line whose fields cannot be read: layout 1B: no separator after "
       "the barcode field\n"))
       << out;
-  EXPECT_TRUE(Has(out, "note: the service would send nothing and move the file to Rejected (code 6): none of "
-                       "its 1 A line can be read, nothing is sent: the lines look ';'-separated, ImportType 1 "
-                       "splits at ','\n"))
+  EXPECT_TRUE(
+      Has(out,
+          "note: the service would send nothing and move the file to Rejected (code 6): none of "
+          "its 1 A line can be read, nothing is sent: the lines look ';'-separated, ImportType 1 "
+          "splits at ','\n"))
       << out;
 }
 
