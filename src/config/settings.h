@@ -34,6 +34,8 @@ struct TEngineSettings {
   bool ForceDi30 = false;
   char DecimalSeparator = 0;  // 0: the host's
   char ListSeparator = 0;     // 0: the host's
+  char HostDecimalSeparator = 0;  // 0: the locale's
+  char HostListSeparator = 0;     // 0: the locale's (or HostDecimalSeparator's)
   std::string MonitorIP;
 };
 

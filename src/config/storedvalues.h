@@ -101,6 +101,13 @@ inline constexpr StoredValue kDecimalSeparator =
     Sz(kProductKey, "DecimalSeparator", "", kAtStart, kOptional | kNotWritten);
 inline constexpr StoredValue kListSeparator =
     Sz(kProductKey, "ListSeparator", "", kAtStart, kOptional | kNotWritten);
+// Stand-ins for the host's regional settings, which a stock host without
+// locales cannot give; the locale's separators are used when they are
+// absent.  Set only locally, like every value of the host.
+inline constexpr StoredValue kHostDecimalSeparator =
+    Sz(kProductKey, "HostDecimalSeparator", "", kAtStart, kOptional | kNotWritten);
+inline constexpr StoredValue kHostListSeparator =
+    Sz(kProductKey, "HostListSeparator", "", kAtStart, kOptional | kNotWritten);
 // The largest goods file read, in MiB; a larger one is rejected unread.
 inline constexpr StoredValue kMaxFileSizeMB =
     Dword(kProductKey, "MaxFileSizeMB", 256, kAtStart | kAtReload, kOptional | kNotWritten);
@@ -153,7 +160,7 @@ inline constexpr const StoredValue* kStoredValues[] = {
     &kINGRFontSize,     &kSMessFontSize,    &kINGRROWCount,      &kSMESSROWCount,    &kINGRCOLCount,
     &kSMESSCOLCount,    &kNameAlgorithm,    &kLongBarCode,       &kTextToOEM,        &kForceDi30,
     &kImportType,       &kMaxMessRowCount,  &kMonitorIP,         &kDecimalSeparator, &kListSeparator,
-    &kMaxFileSizeMB,
+    &kHostDecimalSeparator, &kHostListSeparator, &kMaxFileSizeMB,
     &kAllowedRoots,
     &kParamServerAddress, &kStatusServerAddress, &kRemoteAllow,
     &kDevicesCount,     &kDevicesEntry,     &kDeviceTypesCount,  &kDeviceTypesEntry, &kDeviceResult,

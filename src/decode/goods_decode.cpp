@@ -238,6 +238,10 @@ std::string DecodeClock(const uint8_t* data, size_t len, TFrameFields* fields) {
     bool fixedOk = true;
     for (size_t i : {2, 3, 4, 5, 6, 10, 11}) fixedOk = fixedOk && data[i] == kFixed[i];
     j.Bool("fixedBytesOk", fixedOk);
+    // The frame carries no century; this one is assumed.
+    j.Str("datetime", "20" + BcdDigits(data + 9, 1) + "-" + BcdDigits(data + 8, 1) + "-" +
+                          BcdDigits(data + 7, 1) + "T" + BcdDigits(data + 12, 1) + ":" +
+                          BcdDigits(data + 13, 1));
     Note(fields, 0, 2, "frame head: clock", "");
     Note(fields, 2, 5, "fixed bytes", fixedOk ? "as expected" : "unexpected");
     Note(fields, 7, 3, "date (day, month, year)",

@@ -71,13 +71,36 @@ std::string TCycleTally::StatusLine(const std::string& hhmm, size_t parkedAfter)
          Plural(allDelivered_.size(), "scale") + " delivered, " + Plural(parkedAfter, "file") + " parked";
 }
 
+std::string FileLinesText(const std::string& fileName, const TSkippedLines& lines) {
+  std::string text = fileName + ": " + std::to_string(lines.read) + " lines read";
+  if (lines.skipped == 0) return text;
+  return text + ", " + std::to_string(lines.skipped) + " skipped; first skipped: line " +
+         std::to_string(lines.firstLine) + ", " + lines.firstReason;
+}
+
 void LogFileLines(const std::string& fileName, const TSkippedLines& lines) {
-  if (lines.skipped == 0) {
-    platform::LogInfo("%s: %zu lines read", fileName.c_str(), lines.read);
-    return;
+  if (lines.skipped == 0)
+    platform::LogInfo("%s", FileLinesText(fileName, lines).c_str());
+  else
+    platform::LogWarning("%s", FileLinesText(fileName, lines).c_str());
+}
+
+TSkippedLines WithEncoderSkips(const TLineLists& lists, const TEncodedFile& encoded) {
+  TSkippedLines skips = lists.skips;
+  const TLeftOutLine* first = nullptr;
+  size_t firstLine = 0;
+  for (const TLeftOutLine& l : encoded.leftOut) {
+    const std::vector<size_t>& numbers = l.code == 'D'   ? lists.dLineNumbers
+                                         : l.code == 'T' ? lists.tLineNumbers
+                                                         : lists.aLineNumbers;
+    const size_t line = l.entry < numbers.size() ? numbers[l.entry] : 0;
+    if (!first || line < firstLine) {
+      first = &l;
+      firstLine = line;
+    }
   }
-  platform::LogWarning("%s: %zu lines read, %zu skipped; first skipped: line %zu, %s", fileName.c_str(), lines.read,
-                       lines.skipped, lines.firstLine, lines.firstReason.c_str());
+  if (first) skips.Add(encoded.leftOut.size(), firstLine, first->reason);
+  return skips;
 }
 
 void LogAttempt(int number, const std::string& address, const std::string& fileName, int code, bool parkedCopy) {

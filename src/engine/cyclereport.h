@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "files/linelists.h"
+#include "scale/encodedfile.h"
 
 namespace tv {
 
@@ -55,6 +56,11 @@ class TCycleTally {
 // Per goods file: lines read, and a warning naming the first line the
 // reader left out.
 void LogFileLines(const std::string& fileName, const TSkippedLines& lines);
+// The text of that line, for `explain` to count as the service does.
+std::string FileLinesText(const std::string& fileName, const TSkippedLines& lines);
+// The reader's skipped lines with those one encoding left out (D, A and T
+// lines that gave no frame) added, as the service counts them.
+TSkippedLines WithEncoderSkips(const TLineLists& lists, const TEncodedFile& encoded);
 
 // The per-attempt log line: info for a delivery, warning for a failure.
 void LogAttempt(int number, const std::string& address, const std::string& fileName, int code, bool parkedCopy);

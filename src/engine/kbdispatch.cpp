@@ -2,6 +2,7 @@
 // to the SM700 scales one upload at a time: a parked copy to the scale its
 // name carries, any other file to every SM700 scale of the list in table
 // order.  Other scales have no keyboard session to upload to.
+#include <string>
 
 #include "engine/servicefacts.h"
 #include "engine/threngine.h"
@@ -13,6 +14,7 @@
 #include "scale/scaletypes.h"
 #include "sm700/Sender.h"
 #include "sm700/XMLKeyboard.h"
+#include "sm700/XMLKeyboard_parse.h"
 
 namespace tv {
 namespace {
@@ -36,6 +38,22 @@ void TThrEngine::DispatchKeyboardFiles() {
   }
 }
 
+bool TThrEngine::AnySm700Listed() const {
+  for (size_t i = 0; i < tables_.ScaleNumbers.size(); ++i)
+    if (IsSm700(SelectByIndex(i))) return true;
+  return false;
+}
+
+bool TThrEngine::KeyboardFileReadable(const std::string& path, std::string& reason) const {
+  std::string bytes;
+  if (!platform::ReadWholeFile(platform::MapPath(path), bytes)) return true;
+  TKeyboardDocument document;
+  if (document.Parse(bytes)) return true;
+  reason = "code " + std::to_string(kKbFileUnreadable) +
+           ", keyboard file unreadable: " + document.Error();
+  return false;
+}
+
 void TThrEngine::DispatchParkedKeyboardFile(const std::string& path) {
   TCurrentScale scale;
   const bool listed = SelectByFileName(path, scale);  // uploaded whether or not it is listed
@@ -44,6 +62,11 @@ void TThrEngine::DispatchParkedKeyboardFile(const std::string& path) {
     return;
   }
   if (HeldBack(scale.number)) return;  // waits behind its older file, unlogged
+  // It would fail the same way in every later cycle.
+  if (std::string reason; !KeyboardFileReadable(path, reason)) {
+    Reject(path, reason);
+    return;
+  }
   tally_.File();
   std::string cause;
   int code = UploadKeyboardFile(static_cast<uint8_t>(scale.number), scale.address, path, cause);
@@ -59,9 +82,27 @@ void TThrEngine::DispatchParkedKeyboardFile(const std::string& path) {
   files_.RemoveDelivered(path);
 }
 
+// A file no SM700 scale can take, or none can read, is kept in Rejected for
+// the back office to see, said once there, instead of vanishing.
 bool TThrEngine::DispatchKeyboardFileToAll(const std::string& path) {
-  tally_.File();
   eventful_ = true;
+  if (!AnySm700Listed()) {
+    Reject(path, "keyboard layouts go to SM700 scales only, and the scale list has none");
+    return true;
+  }
+  tally_.File();
+  std::string unreadable;
+  if (!KeyboardFileReadable(path, unreadable)) {
+    // One delivery-log line per scale that did not get it, as before.
+    for (size_t i = 0; i < tables_.ScaleNumbers.size(); ++i) {
+      TCurrentScale scale = SelectByIndex(i);
+      if (!IsSm700(scale)) continue;
+      files_.AppendLog(scale.address, static_cast<uint16_t>(kKbFileUnreadable), currentFileName_);
+      tally_.Attempt(scale.number, kKbFileUnreadable);
+    }
+    Reject(path, unreadable);
+    return true;
+  }
   bool keep = false;  // a scale that failed has no parked copy
   for (size_t i = 0; i < tables_.ScaleNumbers.size(); ++i) {
     TCurrentScale scale = SelectByIndex(i);

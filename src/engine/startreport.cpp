@@ -51,14 +51,18 @@ bool IsPlainLocale(const std::string& locale) {
   return locale == "C" || locale == "POSIX" || locale.rfind("C.", 0) == 0 || locale.rfind("C (", 0) == 0;
 }
 
-std::string SeparatorSource(const char* what, char stored, char host, const char* storedName) {
+std::string SeparatorSource(const char* what, char stored, char host, const char* storedName,
+                            const char* hostFrom) {
   std::string line = std::string(what) + " '";
-  if (stored == 0) return line + host + "' (locale " + EffectiveLocale("LC_NUMERIC") + ")";
+  const std::string hostSource =
+      hostFrom ? std::string("stored ") + hostFrom : "locale " + EffectiveLocale("LC_NUMERIC");
+  if (stored == 0) return line + host + "' (" + hostSource + ")";
   line += stored + std::string("' (stored ") + storedName;
-  // Goods files are split into lines and keys at the locale's list
-  // separator whatever is stored; only the fields use the stored one.
+  // Goods files are split into lines and keys at the host's list separator
+  // whatever is stored; only the fields use the stored one.
   if (stored != host && std::string(storedName) == "ListSeparator")
-    line += std::string("; files are split at the locale's '") + host + "'";
+    line += std::string("; files are split at the ") + (hostFrom ? hostFrom : "locale's") + " '" +
+            host + "'";
   return line + ")";
 }
 
@@ -70,8 +74,12 @@ void LogStartReport(TEngine& engine) {
           engine.StorePath().c_str());
   LogInfo("ExportDir %s, Unsent %s, LogoDir %s", platform::MapPath(s->ExportDir).c_str(),
           platform::MapPath(s->ExportDir + "\\Unsent").c_str(), platform::MapPath(s->LogoDir).c_str());
-  LogInfo("%s, %s", SeparatorSource("list separator", s->ListSeparator, host.listSeparator, "ListSeparator").c_str(),
-          SeparatorSource("decimal separator", s->DecimalSeparator, host.decimalSeparator, "DecimalSeparator")
+  LogInfo("%s, %s",
+          SeparatorSource("list separator", s->ListSeparator, host.listSeparator, "ListSeparator",
+                          host.listFrom)
+              .c_str(),
+          SeparatorSource("decimal separator", s->DecimalSeparator, host.decimalSeparator,
+                          "DecimalSeparator", host.decimalFrom)
               .c_str());
   LogInfo("delivery log dates \"%s\", times \"%s\" (locale %s)", host.shortDateFormat.c_str(),
           host.longTimeFormat.c_str(), EffectiveLocale("LC_TIME").c_str());

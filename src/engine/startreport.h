@@ -17,9 +17,11 @@ std::string EffectiveLocale(const char* categoryVariable);
 // True for the C and POSIX locales, whose separators are rarely the shop's.
 bool IsPlainLocale(const std::string& locale);
 
-// One line of the form "list separator ';' (stored ListSeparator)" or
-// "decimal separator ',' (locale de_DE.UTF-8)".
-std::string SeparatorSource(const char* what, char stored, char host, const char* storedName);
+// One line of the form "list separator ';' (stored ListSeparator)",
+// "decimal separator ',' (locale de_DE.UTF-8)" or, with the stored value
+// that stands in for the host's, "list separator ';' (stored HostListSeparator)".
+std::string SeparatorSource(const char* what, char stored, char host, const char* storedName,
+                            const char* hostFrom = nullptr);
 
 void LogStartReport(TEngine& engine);
 

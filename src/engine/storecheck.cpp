@@ -13,6 +13,7 @@
 #include "config/remoteaccess.h"
 #include "config/settings.h"
 #include "config/storedvalues.h"
+#include "config/valuecheck.h"
 #include "engine/startreport.h"
 #include "engine/unengine_config.h"
 #include "files/fileproc.h"
@@ -136,26 +137,16 @@ class Checker {
       if (nonEmpty && value->text.empty()) Error(name + " is empty");
     } else {
       numbers_[name] = static_cast<int32_t>(value->number);
+      if (const std::string problem = cfg::ValueProblem(v, name, *value); !problem.empty())
+        Error(problem);
     }
   }
 
   void CheckAddressPrefix() {
     const std::string p = Str(cfg::kIPAdress);
     if (p.empty()) return;
-    int parts = 0;
-    size_t pos = 0;
-    bool ok = p.back() == '.';
-    while (ok && parts < 3) {
-      size_t dot = p.find('.', pos);
-      std::string part = p.substr(pos, dot == std::string::npos ? std::string::npos : dot - pos);
-      ok = dot != std::string::npos && !part.empty() && part.size() <= 3 &&
-           std::all_of(part.begin(), part.end(), [](char c) { return std::isdigit(static_cast<unsigned char>(c)); }) &&
-           std::stoi(part) <= 255;
-      pos = dot + 1;
-      ++parts;
-    }
-    if (!ok || pos != p.size())
-      Error("IPAdress \"" + p + "\" is not three dotted numbers and a dot (such as \"192.168.0.\")");
+    addressProblem_ = cfg::AddressPrefixProblem(p);
+    if (!addressProblem_.empty()) Error(addressProblem_);
   }
 
   // Reads TotalNumber and the entries of one table; false when it cannot.
@@ -199,8 +190,10 @@ class Checker {
     if (!numbers.empty()) {
       std::string list;
       for (int32_t n : numbers) list += (list.empty() ? "" : ", ") + std::to_string(n);
-      Note(std::to_string(numbers.size()) + (numbers.size() == 1 ? " scale: " : " scales: ") + list + " at " +
-           Str(cfg::kIPAdress) + "n");
+      // No "ok" for an address already reported wrong.
+      const std::string at = addressProblem_.empty() ? " at " + Str(cfg::kIPAdress) + "n" : "";
+      Note(std::to_string(numbers.size()) + (numbers.size() == 1 ? " scale: " : " scales: ") +
+           list + at);
     }
     for (const char* key : kScaleTables) {
       if (ShortKey(key) == "Devices") continue;
@@ -249,20 +242,42 @@ class Checker {
       Note(name + " " + path + " does not exist yet; the service makes it");
   }
 
-  void CheckSeparators(const platform::Regional& host) {
+  char First(const cfg::StoredValue& v) const { return Str(v).empty() ? 0 : Str(v)[0]; }
+
+  // The advice names the stored stand-in for the host's settings: a stock
+  // host has no locale to switch to.
+  void CheckSeparators(platform::Regional host) {
+    host.UseStoredSeparators(First(cfg::kHostListSeparator), First(cfg::kHostDecimalSeparator));
     const std::string locale = EffectiveLocale("LC_NUMERIC");
-    const char list = Str(cfg::kListSeparator).empty() ? 0 : Str(cfg::kListSeparator)[0];
-    const char decimal = Str(cfg::kDecimalSeparator).empty() ? 0 : Str(cfg::kDecimalSeparator)[0];
-    const std::string line = SeparatorSource("list separator", list, host.listSeparator, "ListSeparator") + ", " +
-                             SeparatorSource("decimal separator", decimal, host.decimalSeparator, "DecimalSeparator");
+    const char list = First(cfg::kListSeparator);
+    const char decimal = First(cfg::kDecimalSeparator);
+    const std::string line = SeparatorSource("list separator", list, host.listSeparator,
+                                             "ListSeparator", host.listFrom) +
+                             ", " +
+                             SeparatorSource("decimal separator", decimal, host.decimalSeparator,
+                                             "DecimalSeparator", host.decimalFrom);
+    const std::string hostSource =
+        host.listFrom ? std::string("stored ") + host.listFrom : "locale " + locale;
     if (list != 0 && list != host.listSeparator)
-      Warning(std::string("ListSeparator '") + list + "' is not the list separator of locale " + locale + " ('" +
-              host.listSeparator + "'): files are split at the locale's, fields at the stored one; "
-              "set the service's locale or ListSeparator so that both agree");
-    if ((list == 0 || decimal == 0) && IsPlainLocale(locale))
-      Warning(line + ": the C/POSIX locale rarely matches the back office; set ListSeparator and DecimalSeparator");
+      Warning(std::string("ListSeparator '") + list + "' is not the list separator of " +
+              hostSource + " ('" + host.listSeparator + "'): files are split at the " +
+              (host.listFrom ? "host's" : "locale's") +
+              ", fields at the stored one; make the host's agree: " +
+              StoreCommand("HostListSeparator", list));
+    if ((list == 0 || decimal == 0) && IsPlainLocale(locale) && !host.listFrom && !host.decimalFrom)
+      Warning(
+          line +
+          ": the C/POSIX locale rarely matches the back office; give the back office's separators, "
+          "for a decimal comma: " +
+          StoreCommand("HostDecimalSeparator", ','));
     else
       Note(line);
+  }
+
+  static std::string StoreCommand(const char* name, char value) {
+    const std::string quoted = value == ';' ? "\";\"" : std::string(1, value);
+    return std::string("tovalink reg add \"HKCU\\") + kProductKey + "\" /v " + name +
+           " /t REG_SZ /d " + quoted + " /f";
   }
 
   void CheckParkedFiles() {
@@ -316,6 +331,7 @@ class Checker {
   std::map<std::string, int32_t> numbers_;
   std::set<int32_t> scaleNumbers_;
   bool tablesRead_ = false;
+  std::string addressProblem_;
 };
 
 // Run by the service's user (root's check acts as the state directory's

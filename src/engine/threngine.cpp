@@ -9,6 +9,7 @@
 #include "engine/servicefacts.h"
 #include "engine/unengine.h"
 #include "files/fileproc.h"
+#include "files/importverdict.h"
 #include "files/parkedname.h"
 #include "platform/env.h"
 #include "platform/fs.h"
@@ -40,18 +41,25 @@ TServiceFacts::TParkedCounts ParkedPerScale(const std::vector<std::string>& path
 }
 
 // The reader's skipped lines and those of the encoding that left out the
-// most A lines (profiles may differ in what they can encode).
+// most lines (profiles may differ in what they can encode).
 template <typename Encodings>
 TSkippedLines WithEncoderSkips(const TLineLists& lists, const Encodings& encodings) {
-  TSkippedLines skips = lists.skips;
   const TEncodedFile* most = nullptr;
   for (const auto& entry : encodings)
-    if (entry.second && (!most || entry.second->skippedGoods > most->skippedGoods)) most = entry.second.get();
-  if (!most || most->skippedGoods == 0) return skips;
-  const size_t index = most->firstSkippedGoods;
-  const size_t line = index < lists.aLineNumbers.size() ? lists.aLineNumbers[index] : 0;
-  skips.Add(most->skippedGoods, line, most->firstSkipReason);
-  return skips;
+    if (entry.second && (!most || entry.second->leftOut.size() > most->leftOut.size()))
+      most = entry.second.get();
+  if (!most) return lists.skips;
+  return WithEncoderSkips(lists, *most);
+}
+
+// The A lines the best of the profiles turns into goods frames; with no
+// scale listed, those the reader filed.
+template <typename Encodings>
+size_t MostEncodedGoods(const TLineLists& lists, const Encodings& encodings) {
+  size_t most = encodings.empty() ? lists.aLines.size() : 0;
+  for (const auto& entry : encodings)
+    if (entry.second) most = std::max(most, lists.aLines.size() - entry.second->skippedGoods);
+  return most;
 }
 
 // A test of the whole service gives up on a silent scale sooner than a shop
@@ -89,7 +97,7 @@ TThrEngine::TThrEngine(TEngine& engine)
       files_(engine.Files()),
       engineSettings_(engine.Settings()),
       registry_(engine.StorePath()),
-      settings_(CycleRead(registry_)),
+      settings_(engine.CycleSettingsFrom(registry_)),
       scaleTimeoutMs_(ScaleTimeoutMs()) {}
 
 TThrEngine::~TThrEngine() { WaitFor(); }
@@ -236,6 +244,10 @@ void TThrEngine::DeliverCommonFiles() {
     const TSkippedLines skips = WithEncoderSkips(lines_, encodings);
     LogFileLines(currentFileName_, skips);
     NoteFileLines(skips);
+    if (NoGoodsReadable(lines_.skips, MostEncodedGoods(lines_, encodings))) {
+      RejectUnreadableGoods(path);
+      continue;
+    }
     DeliverToAllScales(path, encodings);
     if (!FinishCommonFile(path)) return;
   }
@@ -296,7 +308,20 @@ void TThrEngine::DeliverToAllScales(const std::string& path, TEncodings& encodin
 // or stays where it is because it could not be moved.
 void TThrEngine::RejectUnparsed(const std::string& path) {
   if (files_.LastRefusal() == TImportRefusal::kMissing) return;
-  if (!files_.MoveToRejected(path, files_.LastRefusalReason())) kept_.insert(path);
+  Reject(path, files_.LastRefusalReason());
+}
+
+void TThrEngine::Reject(const std::string& path, const std::string& reason) {
+  if (!files_.MoveToRejected(path, reason)) kept_.insert(path);
+}
+
+// Its deletions and clock line alone would empty the scales of the goods
+// the file was meant to bring: nothing of it is sent.
+void TThrEngine::RejectUnreadableGoods(const std::string& path) {
+  const std::string reason =
+      UnreadableGoodsReason(lines_.skips, engineSettings_->ImportType, files_.ListSeparatorInUse());
+  RecordResult(kResultNothingToSend, path, false, -1, "");
+  Reject(path, reason);
 }
 
 void TThrEngine::NoteFileLines(const TSkippedLines& skips) {

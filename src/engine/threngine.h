@@ -89,6 +89,10 @@ class TThrEngine : public platform::Thread {
   // `cause` receives what ended a failed upload.
   int UploadKeyboardFile(uint8_t target, const std::string& address, const std::string& path,
                          std::string& cause);
+  // False, with the line and attribute at fault, for a keyboard file no
+  // upload can read; a file that cannot be opened is left to the upload.
+  bool KeyboardFileReadable(const std::string& path, std::string& reason) const;
+  bool AnySm700Listed() const;
   TScaleProfile ProfileOf(const TCurrentScale& scale) const;
   TEncodedFilePtr EncodedFor(const TCurrentScale& scale, TEncodings& encodings) const;
   std::unique_ptr<TScaleClnt> StartClient(const TCurrentScale& scale, TEncodedFilePtr frames);
@@ -99,6 +103,9 @@ class TThrEngine : public platform::Thread {
   void RejectUnparsed(const std::string& path);
   // The lines read and skipped of the current goods file, for `status`.
   void NoteFileLines(const TSkippedLines& skips);
+  void RejectUnreadableGoods(const std::string& path);
+  // Every move into Rejected goes through here, with the reason.
+  void Reject(const std::string& path, const std::string& reason);
   void StoreResults();
   void RemoveParkedCopy(const std::string& path, int number, const char* reason);
   // A scale with an undelivered file left parked in this cycle gets nothing

@@ -137,7 +137,16 @@ void TEngine::StartUp() {
   } catch (const platform::RegistryError& e) {
     throw std::runtime_error(e.what());
   }
+  try {
+    // A value no cycle could work with stops the start here, named, rather
+    // than every delivery later.
+    auto reg = registry_->Lock();
+    lastGoodCycle_ = CheckedCycleRead(*reg);
+  } catch (const platform::RegistryError& e) {
+    throw std::runtime_error(e.what());
+  }
   settings_.Set(std::make_shared<const TEngineSettings>(s));
+  options_.host.UseStoredSeparators(s.HostListSeparator, s.HostDecimalSeparator);
   files_ = std::make_unique<CFiles>(settings_, options_.host, *options_.clock);
   files_->SetQuietPeriod(QuietPeriod(options_.quietPeriod));
   files_->SetUndeletableRecord(TUndeletableFiles::RecordPathFor(storePath_));
@@ -234,6 +243,22 @@ bool TEngine::Reload() {
   } else
     platform::LogError("reload after a remote write failed: the settings in force stay as they were");
   return ok;
+}
+
+TCycleSettings TEngine::CycleSettingsFrom(platform::Registry& reg) {
+  try {
+    lastGoodCycle_ = CheckedCycleRead(reg);
+    if (!cycleFault_.empty())
+      platform::LogInfo("settings readable again: cycles use the stored values");
+    cycleFault_.clear();
+  } catch (const platform::RegistryError& e) {
+    if (cycleFault_ != e.what())
+      platform::LogError(
+          "settings: %s: cycles go on with the values they had (IPAdress \"%s\", SocketPort %d)",
+          e.what(), lastGoodCycle_.IPAdress.c_str(), lastGoodCycle_.SocketPort);
+    cycleFault_ = e.what();
+  }
+  return lastGoodCycle_;
 }
 
 bool TEngine::ParamClientConnected() const { return paramServer_ && paramServer_->ClientConnected(); }

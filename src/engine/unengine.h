@@ -38,6 +38,8 @@ using TCycleFactory = std::function<std::unique_ptr<platform::Thread>(TEngine&)>
 
 struct TEngineOptions {
   std::string storePath;  // empty: platform::Registry::DefaultPath()
+  // The stored HostListSeparator and HostDecimalSeparator replace its
+  // separators at start.
   platform::Regional host = platform::Regional::FromProcessLocale();
   const platform::Clock* clock = &platform::SystemClock();
   TCycleFactory cycleFactory;  // empty: the real export cycle
@@ -65,6 +67,10 @@ class TEngine : public platform::Thread {
   void RequestCycle() { startEvent_.Set(); }
   // Re-reads the reload values and replaces the settings as one snapshot.
   bool Reload();
+  // A new cycle's settings from `reg`; when the store holds a value they
+  // cannot be read with, the last good ones, said once per fault (a cycle
+  // may start every second).  Engine thread only.
+  TCycleSettings CycleSettingsFrom(platform::Registry& reg);
   // Reload on the engine thread between cycles (SIGHUP): a running cycle
   // finishes on the settings it began with.
   void RequestReload() { reloadEvent_.Set(); }
@@ -108,6 +114,8 @@ class TEngine : public platform::Thread {
   std::string storePath_;
   std::unique_ptr<platform::GuardedRegistry> registry_;
   TSettingsHolder settings_;
+  TCycleSettings lastGoodCycle_;  // read at start, so a fault always has them
+  std::string cycleFault_;        // the fault said last; empty while all is well
   std::shared_ptr<TEngineFlags> flags_ = std::make_shared<TEngineFlags>();
   platform::Event stopEvent_{"ENG_Terminate_Event"};
   platform::Event startEvent_{"ENG_InitExport_Event"};

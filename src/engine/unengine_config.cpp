@@ -7,6 +7,7 @@
 #include "config/storeaccess.h"
 #include "config/storedpath.h"
 #include "config/storedvalues.h"
+#include "config/valuecheck.h"
 #include "platform/env.h"
 #include "platform/fs.h"
 #include "platform/log.h"
@@ -35,6 +36,8 @@ void ReadStartValues(RegistryKey& key, TEngineSettings& s) {
   s.MonitorIP = cfg::ReadString(key, cfg::kMonitorIP);
   s.DecimalSeparator = ReadSeparator(key, cfg::kDecimalSeparator);
   s.ListSeparator = ReadSeparator(key, cfg::kListSeparator);
+  s.HostDecimalSeparator = ReadSeparator(key, cfg::kHostDecimalSeparator);
+  s.HostListSeparator = ReadSeparator(key, cfg::kHostListSeparator);
   s.MaxMessRowCount = cfg::ReadInteger(key, cfg::kMaxMessRowCount);
   s.MaxFileSizeMB = static_cast<uint32_t>(cfg::ReadInteger(key, cfg::kMaxFileSizeMB));
 }
@@ -170,6 +173,13 @@ TCycleSettings CycleRead(Registry& reg) {
   c.LongBarCode = cfg::ReadBool(key, cfg::kLongBarCode);
   c.TextToOEM = cfg::ReadBool(key, cfg::kTextToOEM);
   c.SearchMask = c.ExportDir + "\\" + mask;
+  return c;
+}
+
+TCycleSettings CheckedCycleRead(Registry& reg) {
+  TCycleSettings c = CycleRead(reg);
+  if (std::string problem = cfg::AddressPrefixProblem(c.IPAdress); !problem.empty())
+    throw RegistryError(problem);
   return c;
 }
 

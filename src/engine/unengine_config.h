@@ -40,6 +40,9 @@ std::string ProveDirectoriesWritable(const std::string& exportDir, const std::st
 // Cycle settings; fields stay empty or zero when the product key is missing.
 // Throws RegistryError when a value is missing or of the wrong type.
 TCycleSettings CycleRead(platform::Registry& reg);
+// CycleRead, and a RegistryError naming IPAdress too when the address
+// prefix cannot give a scale's address.
+TCycleSettings CheckedCycleRead(platform::Registry& reg);
 
 // Reads the scale tables, all five from one snapshot of the store.  A
 // table that cannot be opened keeps the defaults (BarcodeFormat for barcode

@@ -91,6 +91,8 @@ class CFiles {
   // Why the last ParseImportFile answered false, and the reason as text.
   TImportRefusal LastRefusal() const { return refusal_; }
   const std::string& LastRefusalReason() const { return refusalReason_; }
+  // The list separator goods files are split at.
+  char ListSeparatorInUse() const { return ListSeparator(); }
 
   // ---- Log and Unsent store (cycle thread only) ----
   // Appends "date,time,address,code,file" + CR LF to LogoDir\sclogo.csv.
@@ -101,9 +103,10 @@ class CFiles {
   // the service log) when a copy was due and could not be written: the
   // caller must then keep the original.
   bool CopyToUnsent(const std::string& path, const std::string& address);
-  // Moves a goods file that cannot be delivered into the Rejected folder
-  // beside Unsent (made on demand), never over an existing name; the
-  // service log gets `reason`.  False when it stays where it is.
+  // Moves a goods or keyboard file (or a parked copy) that cannot be
+  // delivered into the Rejected folder beside Unsent (made on demand), never
+  // over an existing name; the service log gets `reason`.  False when it
+  // stays where it is.
   bool MoveToRejected(const std::string& path, const std::string& reason);
   // Told the name and the reason of every file moved into Rejected.
   void SetRejectedHook(std::function<void(const std::string&, const std::string&)> hook) {

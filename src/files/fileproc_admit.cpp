@@ -96,7 +96,13 @@ void CFiles::ForgetVanished() {
 bool CFiles::MoveToRejected(const std::string& path, const std::string& reason) {
   const std::string source = platform::MapPath(path);
   const std::string name = platform::ExtractFileName(path);
-  const std::string folder = platform::MapPath(fileproc::RejectedFolder(fileproc::DirectoryPart(path)));
+  std::string directory = fileproc::DirectoryPart(path);
+  // A parked copy goes to the export directory's Rejected, where the back
+  // office looks, not to one inside Unsent.
+  for (const char* unsent : {"Unsent\\", "Unsent/"})
+    if (directory.size() > 7 && directory.compare(directory.size() - 7, 7, unsent) == 0)
+      directory.resize(directory.size() - 7);
+  const std::string folder = platform::MapPath(fileproc::RejectedFolder(directory));
   platform::Status s = env_.CreateDirectories(folder);
   std::string target;
   // A move never replaces an existing name; the next number is tried.

@@ -11,6 +11,7 @@ namespace {
 constexpr char kCtrlZ = 0x1A;
 constexpr size_t kFieldWidth = 15;
 constexpr size_t kFixedGoodsLineLength = 132;
+constexpr size_t kGoodsSample = 200;
 
 // The first of LF, CR and Ctrl-Z (the bytes that end a run of line content)
 // in p[from, to), or `to`.  Three memchr passes bounded by the line's LF
@@ -36,6 +37,12 @@ class TLineCursor {
   TLineCursor(char* data, size_t size) : data_(data), size_(size) {}
 
   size_t Pos() const { return pos_; }
+  // True when a Ctrl-Z, not the end of the bytes, ended the reading; `inLine`
+  // when it stood inside a line rather than where one begins.
+  bool EndedByCtrlZ(bool& inLine) const {
+    inLine = ended_;
+    return ended_ || (pos_ < size_ && data_[pos_] == kCtrlZ);
+  }
 
   // The next line's code; false at the end of the file.
   bool NextCode(char& code) {
@@ -127,8 +134,8 @@ void SkipLine(TSkippedLines& skips, size_t lineNo, ReasonFn reason) {
 // keep and in how an I line splits into key and value.  `lineNo` is the
 // number of the line before the cursor's.  With `notes`, every line with a
 // code gets a note.
-void FileLines(TLineCursor& cursor, bool delimited, char separator, size_t lineNo,
-               TLineLists& lists, std::vector<TLineNote>* notes) {
+size_t FileLines(TLineCursor& cursor, bool delimited, char separator, size_t lineNo,
+                 TLineLists& lists, std::vector<TLineNote>* notes) {
   TSkippedLines& skips = lists.skips;
   char code = 0;
   auto filed = [&](size_t index, std::string_view key = {}) {
@@ -147,6 +154,8 @@ void FileLines(TLineCursor& cursor, bool delimited, char separator, size_t lineN
     switch (code) {
       case 'A': {
         std::string_view content = cursor.ReadContent();
+        if (skips.goodsLines++ == 0)
+          skips.firstGoods = std::string(content.substr(0, kGoodsSample));
         if (delimited || content.size() == kFixedGoodsLineLength) {
           filed(lists.aLines.size());
           lists.aLines.push_back(content);
@@ -163,6 +172,7 @@ void FileLines(TLineCursor& cursor, bool delimited, char separator, size_t lineN
       case 'D':
         filed(lists.dLines.size());
         lists.dLines.push_back(cursor.ReadField(kFieldWidth));
+        lists.dLineNumbers.push_back(lineNo);
         break;
       case 'I':
         if (delimited) {
@@ -187,12 +197,14 @@ void FileLines(TLineCursor& cursor, bool delimited, char separator, size_t lineN
       case 'T':
         filed(lists.tLines.size());
         lists.tLines.push_back(cursor.ReadContent());
+        lists.tLineNumbers.push_back(lineNo);
         break;
       case '\r': break;  // empty line ended by CR LF
       default: skip([c = code] { return UnknownCode(c); }); break;
     }
     cursor.SkipLine();
   }
+  return lineNo;
 }
 
 // Files the bytes the lists own from `data` on; the lines before them
@@ -201,8 +213,13 @@ bool FileOwnedBytes(char* data, size_t size, bool delimited, char separator, siz
                     TLineLists& lists, size_t& consumed, std::vector<TLineNote>* notes) {
   try {
     TLineCursor cursor(data, size);
-    FileLines(cursor, delimited, separator, lineNo, lists, notes);
+    const size_t last = FileLines(cursor, delimited, separator, lineNo, lists, notes);
     consumed = cursor.Pos();
+    bool inLine = false;
+    if (cursor.EndedByCtrlZ(inLine) && lists.skips.ctrlZLine == 0) {
+      lists.skips.ctrlZLine = inLine ? last : last + 1;
+      lists.skips.ctrlZEnd = inLine ? consumed : consumed + 1;
+    }
     return true;
   } catch (...) {
     return false;
@@ -221,7 +238,9 @@ bool ReadImportLines(std::string_view bytes, size_t& pos, bool delimited, char s
     const size_t size = bytes.size() - pos;
     char* data = lists.text.Adopt(std::string(bytes.substr(pos)));
     size_t consumed = 0;
+    const bool stoppedBefore = lists.skips.ctrlZLine != 0;
     bool ok = FileOwnedBytes(data, size, delimited, separator, lineNo, lists, consumed, notes);
+    if (!stoppedBefore && lists.skips.ctrlZLine != 0) lists.skips.ctrlZEnd += pos;
     pos += consumed;
     return ok;
   } catch (...) {

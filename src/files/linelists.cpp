@@ -136,6 +136,8 @@ std::vector<std::pair<std::string, std::string>> TValueTable::Entries() const {
 void TLineLists::Clear() {
   aLines.clear();
   aLineNumbers.clear();
+  dLineNumbers.clear();
+  tLineNumbers.clear();
   iValues.Clear();
   dLines.clear();
   tLines.clear();

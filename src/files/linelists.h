@@ -70,6 +70,14 @@ struct TSkippedLines {
   size_t skipped = 0;
   size_t firstLine = 0;  // 1-based number of the first skipped line
   std::string firstReason;
+  // A lines met, filed or not, and the start of the first: a file whose A
+  // lines all fail is more likely read with the wrong layout than wrong.
+  size_t goodsLines = 0;
+  std::string firstGoods;
+  // Where a Ctrl-Z ended the reading: its line (0: none) and the offset
+  // past it in the bytes that were read.
+  size_t ctrlZLine = 0;
+  size_t ctrlZEnd = 0;
 
   void Skip(size_t line, std::string reason) {
     if (skipped++ == 0) {
@@ -102,6 +110,8 @@ struct TLineLists {
 
   std::vector<std::string_view> aLines;
   std::vector<size_t> aLineNumbers;  // the file's line number of each A line
+  std::vector<size_t> dLineNumbers;  // ... of each D line
+  std::vector<size_t> tLineNumbers;  // ... of each T line
   TValueTable iValues;
   std::vector<std::string_view> dLines;
   std::vector<std::string_view> tLines;

@@ -1,5 +1,6 @@
 #include "platform/clock.h"
 
+#include <cstdio>
 #include <ctime>
 
 namespace tv::platform {
@@ -20,6 +21,18 @@ class SystemClockImpl : public Clock {
 const Clock& SystemClock() {
   static const SystemClockImpl clock;
   return clock;
+}
+
+std::string FormatIso8601(std::time_t seconds, int millis) {
+  std::tm local{};
+  localtime_r(&seconds, &local);
+  char date[32], zone[8], fraction[8] = "";
+  std::strftime(date, sizeof date, "%Y-%m-%dT%H:%M:%S", &local);
+  std::strftime(zone, sizeof zone, "%z", &local);
+  if (millis >= 0 && millis < 1000) std::snprintf(fraction, sizeof fraction, ".%03d", millis);
+  char out[64];
+  std::snprintf(out, sizeof out, "%s%s%.3s:%.2s", date, fraction, zone, zone + 3);
+  return out;
 }
 
 std::string FormatLocalTime(const LocalTime& t, const std::string& fmt) {

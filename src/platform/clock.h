@@ -2,6 +2,7 @@
 // put a fixed clock in its place.
 #pragma once
 
+#include <ctime>
 #include <string>
 
 namespace tv::platform {
@@ -18,6 +19,11 @@ class Clock {
 
 // The system's local time.
 const Clock& SystemClock();
+
+// `seconds` as local ISO 8601 time with its UTC offset,
+// "2026-03-05T09:07:00+01:00"; with `millis` 0 to 999 the seconds carry
+// them ("09:07:00.123+01:00").
+std::string FormatIso8601(std::time_t seconds, int millis = -1);
 
 // Formats `t` with a strftime format (the regional date or time format).
 std::string FormatLocalTime(const LocalTime& t, const std::string& strftimeFormat);

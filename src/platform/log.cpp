@@ -10,8 +10,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <exception>
 #include <mutex>
+
+#include "platform/clock.h"
 
 namespace tv::platform {
 namespace {
@@ -58,6 +61,14 @@ void WriteWhole(const std::string& line) {
   }
 }
 
+// A terminal or a file, unlike the journal, keeps no time of its own for a
+// line.
+std::string TimeStamp() {
+  struct timespec now {};
+  ::clock_gettime(CLOCK_REALTIME, &now);
+  return FormatIso8601(now.tv_sec, static_cast<int>(now.tv_nsec / 1000000)) + " ";
+}
+
 void LogV(LogLevel level, const char* format, va_list args) {
   char buffer[2048];
   int n = std::vsnprintf(buffer, sizeof buffer, format, args);
@@ -95,6 +106,7 @@ void Log(LogLevel level, std::string_view message) {
     line += static_cast<char>('0' + static_cast<int>(level));
     line += '>';
   } else {
+    line += TimeStamp();
     line += "tovalink: ";
     line += LevelWord(level);
   }

@@ -1,7 +1,9 @@
 // The service log: one line per event for the operator, written to standard
 // error.  Under systemd (standard error is the journal) each line starts with
 // the priority prefix journald reads ("<3>" error, "<4>" warning, "<5>" notice, "<6>" info,
-// "<7>" debug); on a terminal it starts with "tovalink: " and the level word.
+// "<7>" debug); on a terminal or in a file it starts with the local time
+// (ISO 8601, "2026-03-05T09:07:00.123+01:00 "), "tovalink: " and the level
+// word.
 // A line is written with one call, so lines of concurrent threads never mix.
 #pragma once
 

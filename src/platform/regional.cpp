@@ -23,4 +23,19 @@ Regional Regional::FromProcessLocale() {
   return r;
 }
 
+void Regional::UseStoredSeparators(char list, char decimal) {
+  if (decimal != 0) {
+    decimalSeparator = decimal;
+    decimalFrom = "HostDecimalSeparator";
+    if (list == 0) {
+      listSeparator = decimal == ',' ? ';' : ',';
+      listFrom = decimalFrom;
+    }
+  }
+  if (list != 0) {
+    listSeparator = list;
+    listFrom = "HostListSeparator";
+  }
+}
+
 }  // namespace tv::platform

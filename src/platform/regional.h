@@ -18,6 +18,14 @@ struct Regional {
   // LC_NUMERIC, the date and time formats from LC_TIME.  The list separator
   // is ";" where the decimal separator is ",", else ",".
   static Regional FromProcessLocale();
+
+  // Stored stand-ins for the host's own separators: a stock host has no
+  // locale but C.  0 keeps the locale's; a decimal separator alone brings
+  // its list separator along, as a locale's does.
+  void UseStoredSeparators(char list, char decimal);
+  // The stored value each separator came from; nullptr: the locale.
+  const char* listFrom = nullptr;
+  const char* decimalFrom = nullptr;
 };
 
 }  // namespace tv::platform

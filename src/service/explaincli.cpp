@@ -1,13 +1,17 @@
 #include "service/explaincli.h"
 
 #include <cstdio>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "files/parkedname.h"
 #include "platform/env.h"
 #include "platform/fs.h"
 #include "platform/registry.h"
+#include "scale/scaletypes.h"
 #include "service/explainfile.h"
+#include "service/regcli.h"
 #include "service/scalelist.h"
 
 namespace tv {
@@ -102,6 +106,18 @@ bool IsKeyboardFile(const std::string& path) {
   return path.size() >= 4 && path.compare(path.size() - 4, 4, ".xml") == 0;
 }
 
+std::optional<std::vector<int>> Sm700Scales() {
+  try {
+    platform::Registry reg(StorePathForReading());
+    std::vector<int> out;
+    for (const ScaleEntry& s : LoadScaleList(reg))
+      if (s.type == static_cast<uint8_t>(TScaleType::SM700)) out.push_back(s.number);
+    return out;
+  } catch (const platform::RegistryError&) {
+    return std::nullopt;
+  }
+}
+
 }  // namespace
 
 int RunExplainCommand(int argc, char** argv) {
@@ -117,7 +133,7 @@ int RunExplainCommand(int argc, char** argv) {
   TExplainReport report;
   report.file = r.file;
   if (IsKeyboardFile(r.file)) {
-    ExplainKeyboardFile(bytes, report);
+    ExplainKeyboardFile(bytes, Sm700Scales(), report);
   } else {
     // A parked copy goes to the scale its name carries, with its values.
     const std::string name = platform::ExtractFileName(r.file);

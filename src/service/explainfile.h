@@ -4,7 +4,9 @@
 // sent anywhere.
 #pragma once
 
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "service/explainprofile.h"
 #include "service/explainreport.h"
@@ -13,6 +15,9 @@ namespace tv {
 
 void ExplainGoodsFile(const std::string& bytes, const TExplainProfile& values,
                       TExplainReport& report);
-void ExplainKeyboardFile(const std::string& bytes, TExplainReport& report);
+// `sm700`: the SM700 scales of the list, which receive a keyboard file;
+// none when the store could not be read.
+void ExplainKeyboardFile(const std::string& bytes, const std::optional<std::vector<int>>& sm700,
+                         TExplainReport& report);
 
 }  // namespace tv

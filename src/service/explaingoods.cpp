@@ -1,10 +1,15 @@
+#include <algorithm>
 #include <cstdio>
 #include <map>
+#include <string_view>
 #include <utility>
 #include <vector>
 
 #include "decode/json.h"
+#include "engine/cyclereport.h"
 #include "files/importparse.h"
+#include "files/importverdict.h"
+#include "platform/fs.h"
 #include "scale/encodedfile.h"
 #include "scale/resultmeaning.h"
 #include "service/explainfile.h"
@@ -57,10 +62,14 @@ void DescribeValues(const TExplainProfile& v, TExplainReport& r) {
       ", SMESSCOLCount " + std::to_string(p.SMESSCOLCount) + ", MaxMessRowCount " +
       std::to_string(p.MaxMessRowCount) + ", INGRFontSize " + std::to_string(p.IngredientFont) +
       ", SMessFontSize " + std::to_string(p.MessageFont));
-  r.header.push_back("separators: locale list " + Separator(v.host.listSeparator) + ", decimal " +
-                     Separator(v.host.decimalSeparator) + "; stored ListSeparator " +
-                     Separator(p.ListSeparator) + ", DecimalSeparator " +
-                     Separator(p.DecimalSeparator));
+  r.header.push_back(
+      std::string("separators: ") +
+      (v.host.listFrom ? std::string(v.host.listFrom) + " list " : std::string("locale list ")) +
+      Separator(v.host.listSeparator) + ", " +
+      (v.host.decimalFrom ? std::string(v.host.decimalFrom) + " decimal "
+                          : std::string("decimal ")) +
+      Separator(v.host.decimalSeparator) + "; stored ListSeparator " + Separator(p.ListSeparator) +
+      ", DecimalSeparator " + Separator(p.DecimalSeparator));
   decode::JsonObject j;
   j.Str("source", v.source)
       .Str("scale", v.scale)
@@ -182,6 +191,25 @@ class LineExplainer {
   std::map<Entry, bool> currentClock_;
 };
 
+// Lines after a Ctrl-Z are never read; the back office may not know its
+// export ends with one.
+void NoteStop(const std::string& bytes, const TSkippedLines& skips, TExplainReport& report) {
+  if (skips.ctrlZLine == 0) return;
+  size_t unread = 0;
+  const std::string_view rest =
+      std::string_view(bytes).substr(std::min(skips.ctrlZEnd, bytes.size()));
+  for (size_t from = 0; from < rest.size();) {
+    size_t end = rest.find('\n', from);
+    if (end == std::string_view::npos) end = rest.size();
+    const std::string_view line = rest.substr(from, end - from);
+    if (line.find_first_not_of("\r\x1A") != std::string_view::npos) ++unread;
+    from = end + 1;
+  }
+  report.notes.push_back("reading stopped at a Ctrl-Z in line " + std::to_string(skips.ctrlZLine) +
+                         ": " + std::to_string(unread) +
+                         (unread == 1 ? " line after it is" : " lines after it are") + " not read");
+}
+
 }  // namespace
 
 void ExplainGoodsFile(const std::string& bytes, const TExplainProfile& values,
@@ -210,9 +238,21 @@ void ExplainGoodsFile(const std::string& bytes, const TExplainProfile& values,
     sends = sends || s.length > 0 || s.kind == TStepKind::CurrentClock;
     unencodable = unencodable || s.kind == TStepKind::Unencodable;
   }
-  if (!deliverable || !sends)
+  NoteStop(bytes, lists.skips, report);
+  report.notes.push_back("service log: " + FileLinesText(platform::ExtractFileName(report.file),
+                                                         WithEncoderSkips(lists, encoded)));
+  if (NoGoodsReadable(lists.skips, lists.aLines.size() - encoded.skippedGoods)) {
+    report.refused = true;
+    report.notes.push_back(
+        "the service would send nothing and move the file to Rejected (code 6): " +
+        UnreadableGoodsReason(lists.skips, p.ImportType, values.host.listSeparator));
+    return;
+  }
+  if (!deliverable || !sends) {
+    report.refused = true;
     report.notes.push_back("no frame would be sent: the delivery ends with code 6, " +
                            std::string(ResultMeaning(kResultNothingToSend)));
+  }
   if (unencodable)
     report.notes.push_back("a goods record cannot be encoded: the delivery ends with code 4, " +
                            std::string(ResultMeaning(kResultEncodeFailed)));

@@ -83,20 +83,42 @@ void ExplainKeyboard(const TKeyboardInfo& keyboard, RecordFramer& framer, TExpla
   AddItem(report, from + ": keyboard record \"" + Utf8(keyboard.Name) + "\"", j, n, n);
 }
 
+// Only SM700 scales take layouts; with none listed the service rejects the
+// file unread.
+void DescribeReceivers(const std::optional<std::vector<int>>& sm700, TExplainReport& report) {
+  if (!sm700) {
+    report.header.push_back(
+        "uploaded to every SM700 scale of the list in turn (the list cannot be read)");
+    return;
+  }
+  if (sm700->empty()) {
+    report.header.push_back("received by no scale: the scale list has no SM700");
+    report.notes.push_back(
+        "the service would move the file to Rejected: keyboard layouts go to SM700 scales only");
+    report.refused = true;
+    return;
+  }
+  std::string list;
+  for (int n : *sm700) list += (list.empty() ? "" : ", ") + std::to_string(n);
+  report.header.push_back(
+      std::string(sm700->size() == 1 ? "uploaded to SM700 scale " : "uploaded to SM700 scales ") +
+      list + " in turn, at port 2000 + the scale number");
+}
+
 }  // namespace
 
-void ExplainKeyboardFile(const std::string& bytes, TExplainReport& report) {
+void ExplainKeyboardFile(const std::string& bytes, const std::optional<std::vector<int>>& sm700,
+                         TExplainReport& report) {
   report.kind = "keyboard";
   report.valuesJson = "{}";
-  report.header.push_back(
-      "uploaded to every scale of the list in turn, at port 2000 + the scale number");
+  DescribeReceivers(sm700, report);
   TKeyboardDocument document;
   if (!document.Parse(bytes)) {
     report.refused = true;
     report.notes.push_back("refused: " + document.Error());
     report.notes.push_back("the service would not contact a scale: code " +
                            std::to_string(kKbFileUnreadable) + ", " +
-                           ResultMeaning(kKbFileUnreadable));
+                           ResultMeaning(kKbFileUnreadable) + "; the file goes to Rejected");
     return;
   }
   for (const std::string& p : document.PassedOver()) report.notes.push_back("not uploaded: " + p);

@@ -172,8 +172,15 @@ bool TakeScale(const StoreView& view, const TExplainOptions& options, TExplainPr
   return true;
 }
 
-void TakeHost(const TExplainOptions& options, TExplainProfile& out) {
+// The service's host separators: the locale's unless the store stands in
+// for them; a host described on the command line replaces both.
+void TakeHost(const StoreView& view, const TExplainOptions& options, TExplainProfile& out) {
   out.host = platform::Regional::FromProcessLocale();
+  if (!options.localeDecimal && !options.localeList) {
+    out.host.UseStoredSeparators(FirstChar(view.Text(cfg::kHostListSeparator)),
+                                 FirstChar(view.Text(cfg::kHostDecimalSeparator)));
+    return;
+  }
   if (options.localeDecimal) {
     out.host.decimalSeparator = *options.localeDecimal;
     out.host.listSeparator = *options.localeDecimal == ',' ? ';' : ',';
@@ -191,7 +198,7 @@ bool BuildExplainProfile(const std::string& storePath, const TExplainOptions& op
   TakeStoredValues(view, out.profile);
   if (options.importType) out.profile.ImportType = *options.importType;
   if (!TakeScale(view, options, out, error)) return false;
-  TakeHost(options, out);
+  TakeHost(view, options, out);
   return true;
 }
 

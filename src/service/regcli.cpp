@@ -9,6 +9,7 @@
 
 #include "config/storedvalues.h"
 #include "config/storekeys.h"
+#include "config/valuecheck.h"
 #include "engine/unengine_config.h"
 #include "platform/fs.h"
 #include "platform/registry.h"
@@ -30,6 +31,7 @@ struct Request {
   std::optional<std::string> type;
   std::optional<std::string> data;
   bool force = false;
+  bool unchecked = false;  // /force: a value the service cannot use is stored all the same
 };
 
 std::string Upper(std::string s) {
@@ -74,7 +76,9 @@ bool StripRoot(std::string& key) {
 
 bool Parse(int argc, char** argv, Request& r, std::string& error) {
   if (argc < 2) {
-    error = "usage: tovalink reg query|add|delete <key> [/v <name>] [/t REG_SZ|REG_DWORD] [/d <data>] [/f]";
+    error =
+        "usage: tovalink reg query|add|delete <key> [/v <name>] [/t REG_SZ|REG_DWORD] [/d <data>] "
+        "[/f|/force]";
     return false;
   }
   r.verb = Upper(argv[0]);
@@ -97,6 +101,8 @@ bool Parse(int argc, char** argv, Request& r, std::string& error) {
       if (!next(r.data)) return false;
     } else if (IsSwitch(w, "F")) {
       r.force = true;
+    } else if (IsSwitch(w, "FORCE")) {
+      r.force = r.unchecked = true;
     } else {
       error = "invalid syntax: " + w;
       return false;
@@ -216,19 +222,40 @@ void WarnAbout(platform::RegistryKey& open, const std::string& key, const std::s
   }
 }
 
-int Add(Registry& reg, const std::string& storePath, const Request& r) {
-  if (r.key.empty()) return Fail(storePath, "a key under HKCU is needed");
-  RegType type = RegType::String;
+// The value `r` asks to add, typed and parsed; false with the reason.
+bool ParseAdd(const Request& r, RegValue& value, std::string& error) {
+  value.type = RegType::String;
   if (r.type) {
     std::string t = Upper(*r.type);
     if (t == "REG_DWORD")
-      type = RegType::DWord;
+      value.type = RegType::DWord;
     else if (t != "REG_SZ")
-      return Fail(storePath, "Invalid type '" + *r.type + "': only REG_SZ and REG_DWORD are kept.");
+      return error = "Invalid type '" + *r.type + "': only REG_SZ and REG_DWORD are kept.", false;
   }
-  uint32_t number = 0;
-  if (r.valueName && type == RegType::DWord && !ParseDword(r.data.value_or("0"), number))
-    return Fail(storePath, "Invalid data '" + r.data.value_or("") + "' for REG_DWORD.");
+  if (value.type == RegType::DWord && !ParseDword(r.data.value_or("0"), value.number))
+    return error = "Invalid data '" + r.data.value_or("") + "' for REG_DWORD.", false;
+  value.text = r.data.value_or("");
+  return true;
+}
+
+// A value the service reads and could not work with stops the service or
+// every delivery later, far from the command that wrote it.
+std::string Refusal(const Request& r, const RegValue& value) {
+  if (r.unchecked || !r.valueName) return {};
+  const config::StoredValue* v = config::FindStoredValue(r.key, *r.valueName);
+  if (!v) return {};
+  const std::string problem = config::ValueProblem(*v, *r.valueName, value);
+  return problem.empty() ? problem
+                         : problem + "; nothing written (add /force to store it all the same)";
+}
+
+int Add(Registry& reg, const std::string& storePath, const Request& r) {
+  if (r.key.empty()) return Fail(storePath, "a key under HKCU is needed");
+  RegValue value;
+  std::string error;
+  if (r.valueName && !ParseAdd(r, value, error)) return Fail(storePath, error);
+  const RegType type = value.type;
+  const uint32_t number = value.number;
   // A default written just now is no one's setting yet: no /f needed.
   const bool fresh = WriteDefaultsIfNew(reg);
   if (fresh) DefaultsNotice(storePath);
@@ -319,6 +346,11 @@ int RunRegCommand(int argc, char** argv) {
   std::string error;
   const std::string storePath = Registry::DefaultPath();
   if (!Parse(argc, argv, r, error)) return Fail(storePath, error);
+  // Judged before the store is opened, so that a refusal writes nothing.
+  if (RegValue value; Upper(r.verb) == "ADD" && r.valueName && ParseAdd(r, value, error)) {
+    if (const std::string refusal = Refusal(r, value); !refusal.empty())
+      return Fail(storePath, refusal);
+  }
   try {
     // Reading never creates a store: without one, nothing is found.
     // A query's listing begins with the store already.

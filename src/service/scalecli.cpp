@@ -34,6 +34,7 @@ struct Changes {
   std::optional<uint8_t> barcodeType;
   std::optional<bool> useByInDays;
   std::optional<bool> constBarcode;
+  bool outOfRange = false;  // a number given, but one the service cannot use
 };
 
 int Usage(const std::string& problem) {
@@ -66,6 +67,7 @@ bool ParseChanges(int argc, char** argv, int first, Changes& c, std::string& err
       int n = 0;
       if (!hasNext || !ParseNumber(argv[++i], 0, 255, n)) {
         error = "--barcode-type needs a number from 0 to 255";
+        c.outOfRange = hasNext && ParseNumber(argv[i], 0, 999999, n);
         return false;
       }
       c.barcodeType = static_cast<uint8_t>(n);
@@ -290,7 +292,8 @@ int Dispatch(int argc, char** argv) {
     return Refuse("scale number '" + std::string(argv[1]) + "' is not from 1 to 255");
   Changes changes;
   std::string error;
-  if (!ParseChanges(argc, argv, 2, changes, error)) return Usage(error);
+  if (!ParseChanges(argc, argv, 2, changes, error))
+    return changes.outOfRange ? Refuse(error + "; nothing written") : Usage(error);
   if (verb == "add") return Add(number, changes);
   if (verb == "set") return Set(number, changes);
   if (argc > 2) return Usage("remove takes only the scale number");

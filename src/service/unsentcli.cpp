@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "decode/json.h"
+#include "platform/clock.h"
 #include "platform/fs.h"
 #include "platform/registry.h"
 #include "service/parkedfiles.h"
@@ -121,6 +122,7 @@ void PrintJson(const Listing& l, std::time_t now) {
     decode::JsonObject j;
     j.Int("scale", f.scale).Str("kind", f.keyboard ? "keyboard" : "goods").Str("file", f.name);
     j.Str("original", f.original).Int("age_seconds", std::max<long long>(0, now - f.lastWrite));
+    j.Str("parked_at", platform::FormatIso8601(f.lastWrite));
     j.Int("size", static_cast<int64_t>(f.size)).Bool("in_scale_list", l.listed.count(f.scale) > 0);
     std::printf("%s%s", i ? ",\n " : "\n ", j.Text().c_str());
   }

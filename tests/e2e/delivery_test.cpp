@@ -148,6 +148,7 @@ TEST(Delivery, AFileWithNothingForTheScaleIsNeverParked) {
   site.AddScale(5);
   site.SetScales({5});
   // One A line with a goods number no scale can take: read, but no frame.
+  // The new file is refused whole, the parked copy dropped for its scale.
   const std::string nothing = Lines(GoodsFile(1000000))[1] + "\r\n";
   const std::string legacyCopy = "{00000000-0000-0000-0000-0000000000AB}empty005.txt";
   WriteFile(site.exportDir + "/Unsent/" + legacyCopy, nothing);
@@ -157,9 +158,11 @@ TEST(Delivery, AFileWithNothingForTheScaleIsNeverParked) {
   ASSERT_TRUE(
       WaitUntil([&] { return !platform::FileExists(site.exportDir + "/empty.txt"); }, 10000));
   LogLine l = site.Log()[0];
-  EXPECT_EQ(l.address, "127.0.0.5");
+  EXPECT_EQ(l.address, "");
   EXPECT_EQ(l.code, 6);
   EXPECT_EQ(l.file, "empty.txt");
+  EXPECT_TRUE(
+      WaitUntil([&] { return site.Rejected() == std::vector<std::string>{"empty.txt"}; }, 5000));
   // A copy parked before could never succeed either: it goes, with a reason.
   EXPECT_TRUE(WaitUntil([&] { return site.Unsent().empty(); }, 5000))
       << ::testing::PrintToString(site.Unsent());
@@ -171,32 +174,31 @@ TEST(Delivery, AFileWithNothingForTheScaleIsNeverParked) {
   EXPECT_EQ(site.Log().size(), 1u);
 }
 
-TEST(Delivery, AMalformedAddressPrefixStillRecordsAndParksForTheScalesOwnNumber) {
+TEST(Delivery, AMalformedAddressPrefixStopsTheStartAndTheMendedOneDelivers) {
   Site site;
   site.AddScale(5);
   site.SetScales({5});
   site.SetString("IPAdress",
                  "127.0.0.1.");  // "127.0.0.1.5" is no address: nothing leaves the machine
-  site.Start();
   site.Drop("prices.txt", GoodsFile());
-  ASSERT_TRUE(site.WaitForLog(1)) << site.output;
-  EXPECT_EQ(site.Log()[0].address, "127.0.0.1.5");
-  EXPECT_NE(site.Log()[0].code, 0);
-  EXPECT_TRUE(WaitUntil([&] { return site.Results().count("5") != 0; }, 5000))
-      << "no entry for scale 5";
-  EXPECT_EQ(site.Results()["5"], 0) << "the status must not keep saying delivered";
-  ASSERT_TRUE(
-      WaitUntil([&] { return !platform::FileExists(site.exportDir + "/prices.txt"); }, 5000));
-  ASSERT_EQ(site.Unsent().size(), 1u);
-  EXPECT_TRUE(IsParkedFor(site.Unsent()[0], "prices005.txt")) << site.Unsent()[0];
-  EXPECT_EQ(site.Stop(), 0);
+  site.Start();
+  ASSERT_TRUE(site.service->Wait(Scaled(20000))) << site.Output();
+  EXPECT_NE(site.service->ExitCode(), 0);
+  EXPECT_NE(site.service->Output().find("IPAdress \"127.0.0.1.\" is not three dotted numbers"),
+            std::string::npos)
+      << site.service->Output();
+  site.service.reset();
+  EXPECT_TRUE(site.Log().empty());
+  EXPECT_TRUE(site.Unsent().empty());
+  EXPECT_TRUE(platform::FileExists(site.exportDir + "/prices.txt"))
+      << "the file waits for a service that can run";
 
-  // Mended, the prefix delivers the copy to its scale.
+  // Mended, the prefix delivers the file to its scale.
   site.SetString("IPAdress", "127.0.0.");
   site.Start();
-  ASSERT_TRUE(site.WaitForLog(2)) << site.output;
-  EXPECT_EQ(site.Log()[1].address, "127.0.0.5");
-  EXPECT_EQ(site.Log()[1].code, 0);
+  ASSERT_TRUE(site.WaitForLog(1)) << site.output;
+  EXPECT_EQ(site.Log()[0].address, "127.0.0.5");
+  EXPECT_EQ(site.Log()[0].code, 0);
   EXPECT_TRUE(WaitUntil([&] { return site.Results()["5"] == 1; }, 5000));
   EXPECT_EQ(site.Stop(), 0);
 }

@@ -26,10 +26,12 @@ using namespace std::chrono_literals;
 
 bool Has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
-// A block that keeps the site's scale 91 and sets the two directories.
+// A block that keeps the site's scale 91 and its fixed layout, and sets the
+// two directories.
 BlockBuilder SiteBlock(const std::string& exportDir, const std::string& logoDir) {
   BlockBuilder b;
   b.verInterval = 1;
+  b.importType = 0;
   b.scales = {91}, b.types = {1}, b.barcodes = {5}, b.useBy = {0}, b.constBc = {0};
   b.strings[0] = exportDir;
   b.strings[1] = logoDir;

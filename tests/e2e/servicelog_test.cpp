@@ -242,8 +242,10 @@ TEST(ServiceLog, LinesTheReaderLeavesOutAreCountedWithTheFirstOnesReason) {
   EXPECT_TRUE(Has(site.output, "tovalink: warning: prices.txt: 4 lines read, 2 skipped; first skipped: line 2, A line "
                                "of 132 characters, the fixed layout needs 133\n")) << site.output;
   EXPECT_TRUE(Has(site.output, "tovalink: clean.txt: 3 lines read\n")) << site.output;
-  // Only the delete and the clock frame of the first file reached the scale.
-  EXPECT_EQ(site.Scale(9).Frames().size(), 2u + 3u);
+  // The first file's only A line cannot be read, so none of its lines
+  // reached the scale (its deletion alone would have emptied it).
+  EXPECT_EQ(site.Scale(9).Frames().size(), 3u);
+  EXPECT_EQ(site.Rejected(), std::vector<std::string>{"prices.txt"});
 }
 
 TEST(ServiceLog, ALinesTheEncoderLeavesOutAreCountedToo) {

@@ -74,39 +74,64 @@ struct BrokenStore {
 TEST_F(CheckTest, EveryProblemIsOneLineNamingTheValue) {
   const char* product = kProductKey;
   const std::vector<BrokenStore> cases = {
-      {"missing integer", [&](CheckTest& t) { t.Edit(product, [](RegistryKey& r) { r.DeleteValue("LFormat"); }); }, 1,
+      {"missing integer",
+       [&](CheckTest& t) { t.Edit(product, [](RegistryKey& r) { r.DeleteValue("LFormat"); }); }, 1,
        "error: LFormat is missing; it must be an integer (REG_DWORD)"},
       {"string where an integer belongs",
-       [&](CheckTest& t) { t.Edit(product, [](RegistryKey& r) { r.WriteString("VerInterval", "10"); }); }, 1,
-       "error: VerInterval is of the wrong type; it must be an integer (REG_DWORD)"},
+       [&](CheckTest& t) {
+         t.Edit(product, [](RegistryKey& r) { r.WriteString("VerInterval", "10"); });
+       },
+       1, "error: VerInterval is of the wrong type; it must be an integer (REG_DWORD)"},
       {"integer where a string belongs",
-       [&](CheckTest& t) { t.Edit(product, [](RegistryKey& r) { r.WriteInteger("ExportDir", 3); }); }, 1,
-       "error: ExportDir is of the wrong type; it must be a string (REG_SZ)"},
+       [&](CheckTest& t) {
+         t.Edit(product, [](RegistryKey& r) { r.WriteInteger("ExportDir", 3); });
+       },
+       1, "error: ExportDir is of the wrong type; it must be a string (REG_SZ)"},
       {"prefix without its dot",
-       [&](CheckTest& t) { t.Edit(product, [](RegistryKey& r) { r.WriteString("IPAdress", "10.1.2"); }); }, 1,
-       "error: IPAdress \"10.1.2\" is not three dotted numbers and a dot"},
+       [&](CheckTest& t) {
+         t.Edit(product, [](RegistryKey& r) { r.WriteString("IPAdress", "10.1.2"); });
+       },
+       1, "error: IPAdress \"10.1.2\" is not three dotted numbers 0 to 255 and a dot"},
       {"prefix with a whole address",
-       [&](CheckTest& t) { t.Edit(product, [](RegistryKey& r) { r.WriteString("IPAdress", "10.1.2.3."); }); }, 1,
-       "error: IPAdress \"10.1.2.3.\" is not three dotted numbers and a dot"},
+       [&](CheckTest& t) {
+         t.Edit(product, [](RegistryKey& r) { r.WriteString("IPAdress", "10.1.2.3."); });
+       },
+       1, "error: IPAdress \"10.1.2.3.\" is not three dotted numbers 0 to 255 and a dot"},
       {"prefix part above 255",
-       [&](CheckTest& t) { t.Edit(product, [](RegistryKey& r) { r.WriteString("IPAdress", "10.300.2."); }); }, 1,
-       "error: IPAdress \"10.300.2.\""},
+       [&](CheckTest& t) {
+         t.Edit(product, [](RegistryKey& r) { r.WriteString("IPAdress", "10.300.2."); });
+       },
+       1, "error: IPAdress \"10.300.2.\""},
       {"a table shorter than Devices",
-       [&](CheckTest& t) { t.Edit(kDeviceConstBCKey, [](RegistryKey& r) { r.WriteInteger("TotalNumber", 2); }); }, 1,
-       "error: DeviceConstBC\\TotalNumber is 2 but Devices\\TotalNumber is 3"},
+       [&](CheckTest& t) {
+         t.Edit(kDeviceConstBCKey, [](RegistryKey& r) { r.WriteInteger("TotalNumber", 2); });
+       },
+       1, "error: DeviceConstBC\\TotalNumber is 2 but Devices\\TotalNumber is 3"},
       {"an entry missing",
-       [&](CheckTest& t) { t.Edit(kDeviceTypesKey, [](RegistryKey& r) { r.DeleteValue("Scale2"); }); }, 1,
-       "error: DeviceTypes\\Scale2 is missing or not an integer (TotalNumber is 3)"},
-      {"scale number out of range", [](CheckTest& t) { t.SetTables({1, 256, 3}); }, 1,
-       "error: Devices\\Scale2 is 256; a scale number is 1 to 255"},
-      {"scale number repeated", [](CheckTest& t) { t.SetTables({1, 2, 1}); }, 1,
-       "error: Devices\\Scale3 repeats scale number 1"},
+       [&](CheckTest& t) {
+         t.Edit(kDeviceTypesKey, [](RegistryKey& r) { r.DeleteValue("Scale2"); });
+       },
+       1, "error: DeviceTypes\\Scale2 is missing or not an integer (TotalNumber is 3)"},
+      {"scale number out of range",
+       [](CheckTest& t) {
+         t.SetTables({1, 256, 3});
+       },
+       1, "error: Devices\\Scale2 is 256; a scale number is 1 to 255"},
+      {"scale number repeated",
+       [](CheckTest& t) {
+         t.SetTables({1, 2, 1});
+       },
+       1, "error: Devices\\Scale3 repeats scale number 1"},
       {"relative export directory",
-       [&](CheckTest& t) { t.Edit(product, [](RegistryKey& r) { r.WriteString("ExportDir", "SCALEUPLOAD\\Export"); }); },
+       [&](CheckTest& t) {
+         t.Edit(product, [](RegistryKey& r) { r.WriteString("ExportDir", "SCALEUPLOAD\\Export"); });
+       },
        1, "error: ExportDir \"SCALEUPLOAD\\Export\" is a relative path"},
       {"UNC log directory",
-       [&](CheckTest& t) { t.Edit(product, [](RegistryKey& r) { r.WriteString("LogoDir", "\\\\server\\share"); }); }, 1,
-       "error: LogoDir \"\\\\server\\share\" is a network (UNC) path"},
+       [&](CheckTest& t) {
+         t.Edit(product, [](RegistryKey& r) { r.WriteString("LogoDir", "\\\\server\\share"); });
+       },
+       1, "error: LogoDir \"\\\\server\\share\" is a network (UNC) path"},
       {"log directory under a file",
        [&](CheckTest& t) {
          test::WriteFile(t.home / "plain", "x");
@@ -114,16 +139,26 @@ TEST_F(CheckTest, EveryProblemIsOneLineNamingTheValue) {
        },
        1, "cannot be made: " + home / "plain" + " is not a directory"},
       {"separators from the C locale",
-       [&](CheckTest& t) { t.Edit(product, [](RegistryKey& r) { r.DeleteValue("ListSeparator"); }); }, 0,
-       "warning: list separator ',' (locale C), decimal separator '.' (stored DecimalSeparator): the C/POSIX locale"},
+       [&](CheckTest& t) {
+         t.Edit(product, [](RegistryKey& r) { r.DeleteValue("ListSeparator"); });
+       },
+       0,
+       "warning: list separator ',' (locale C), decimal separator '.' (stored DecimalSeparator): "
+       "the C/POSIX locale"},
       {"stored list separator unlike the locale's",
-       [&](CheckTest& t) { t.Edit(product, [](RegistryKey& r) { r.WriteString("ListSeparator", ";"); }); }, 0,
-       "warning: ListSeparator ';' is not the list separator of locale C (','): files are split at the locale's"},
+       [&](CheckTest& t) {
+         t.Edit(product, [](RegistryKey& r) { r.WriteString("ListSeparator", ";"); });
+       },
+       0,
+       "warning: ListSeparator ';' is not the list separator of locale C (','): files are split at "
+       "the locale's"},
       {"parked file of a removed scale",
        [&](CheckTest& t) {
          test::WriteFile(t.home / "export/Unsent/{6F9619FF-8B86-D011-B42D-00C04FC964FF}prices007.txt", "T1\r\n");
        },
-       0, "warning: Unsent/{6F9619FF-8B86-D011-B42D-00C04FC964FF}prices007.txt is parked for scale 7, which is not"},
+       0,
+       "warning: Unsent/{6F9619FF-8B86-D011-B42D-00C04FC964FF}prices007.txt is parked for scale 7, "
+       "which is not"},
       {"empty scale list", [](CheckTest& t) { t.SetTables({}); }, 0,
        "warning: the scale list is empty (Devices\\TotalNumber is 0)"},
   };

@@ -126,7 +126,12 @@ TEST_F(ExplainTest, DelimitedFilesGiveTheWorkedRecordUnderEitherSeparatorConvent
       "line    1  A    skipped: A line whose fields cannot be read: layout 1B: no separator after "
       "the barcode field\n"))
       << out;
-  EXPECT_TRUE(Has(out, "note: no frame would be sent: the delivery ends with code 6")) << out;
+  EXPECT_TRUE(
+      Has(out,
+          "note: the service would send nothing and move the file to Rejected (code 6): none of "
+          "its 1 A line can be read, nothing is sent: the lines look ';'-separated, ImportType 1 "
+          "splits at ','\n"))
+      << out;
 }
 
 TEST_F(ExplainTest, TakesTheStoresValuesAndScaleUnlessTheCommandLineSaysOtherwise) {
@@ -179,7 +184,9 @@ TEST_F(ExplainTest, KeyboardFileRecordsAreListedAndDecoded) {
   const std::string hidden = "  <key key_menu=\"false\" key_index=\"9\"/>\r\n";
   const std::string file =
       Keyboard(Key("15", "Pear", "pear.png") + hidden + Key("16", "Plum", "plum.png"));
+  ASSERT_EQ(Run({"scale", "add", "2", "--type", "SM700"}, out), 0) << out;
   ASSERT_EQ(Explain("keys.xml", file, {}, out), 0) << out;
+  EXPECT_TRUE(Has(out, "uploaded to SM700 scale 2 in turn")) << out;
   // A key left out of the menu is passed over, said so, and uses no number.
   EXPECT_TRUE(Has(out, "note: not uploaded: line 6: key whose key_menu is not \"true\"\n"))
       << out;

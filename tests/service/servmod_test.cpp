@@ -180,7 +180,9 @@ TEST_F(RegCliTest, NamesItsStoreAndWarnsAboutWhatTheServiceMakesOfAValue) {
   ASSERT_EQ(Reg({"add", key + "\\Devices", "/v", "Scale1", "/t", "REG_DWORD", "/d", "7", "/f"}, out), 0) << out;
   EXPECT_FALSE(has("WARNING")) << out;
 
-  ASSERT_EQ(Reg({"add", key, "/v", "VerInterval", "/d", "5", "/f"}, out), 0) << out;
+  ASSERT_EQ(Reg({"add", key, "/v", "VerInterval", "/d", "5", "/f"}, out), 1) << out;
+  EXPECT_TRUE(has("ERROR: VerInterval is read as REG_DWORD, not REG_SZ; nothing written")) << out;
+  ASSERT_EQ(Reg({"add", key, "/v", "VerInterval", "/d", "5", "/force"}, out), 0) << out;
   EXPECT_TRUE(has("WARNING: the service reads VerInterval as REG_DWORD, not REG_SZ")) << out;
   ASSERT_EQ(Reg({"add", key, "/v", "VerInterval", "/t", "REG_DWORD", "/d", "5", "/f"}, out), 0) << out;
   EXPECT_FALSE(has("WARNING")) << out;
