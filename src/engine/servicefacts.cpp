@@ -68,6 +68,7 @@ std::string FormatFacts(const TFactsRecord& r) {
   std::ostringstream out;
   out << "cycles\t" << (r.cyclesBlocked.empty() ? "run" : "blocked\t" + Field(r.cyclesBlocked))
       << "\n";
+  if (!r.settingsFault.empty()) out << "settings\t" << Field(r.settingsFault) << "\n";
   if (r.lockedSince) out << "locked\t" << *r.lockedSince << "\n";
   if (r.rejected.count > 0)
     out << "rejected\t" << r.rejected.count << "\t" << r.rejected.when << "\t"
@@ -95,6 +96,8 @@ TFactsRecord ParseFacts(const std::string& text) {
     const std::vector<std::string> f = SplitTabs(line);
     if (f[0] == "cycles" && f.size() >= 3 && f[1] == "blocked") {
       r.cyclesBlocked = f[2];
+    } else if (f[0] == "settings" && f.size() >= 2) {
+      r.settingsFault = f[1];
     } else if (f[0] == "locked" && f.size() >= 2) {
       r.lockedSince = static_cast<std::time_t>(Number(f[1]));
     } else if (f[0] == "rejected" && f.size() >= 5) {
@@ -148,6 +151,13 @@ TScaleFacts& TServiceFacts::ScaleLocked(int number) { return record_.scales[numb
 void TServiceFacts::CyclesBlocked(const std::string& reason) {
   std::lock_guard<std::mutex> lock(mutex_);
   record_.cyclesBlocked = reason;
+  PublishLocked();
+}
+
+void TServiceFacts::SettingsFault(const std::string& fault) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (record_.settingsFault == fault) return;
+  record_.settingsFault = fault;
   PublishLocked();
 }
 

@@ -53,6 +53,9 @@ struct TLastFileFacts {
 // Everything the file holds; what the status command reads back.
 struct TFactsRecord {
   std::string cyclesBlocked;  // empty: cycles run
+  // A stored value the cycles cannot use; they go on with the values they
+  // had.  Empty: every value read.
+  std::string settingsFault;
   std::optional<std::time_t> lockedSince;
   TRejectedFacts rejected;
   TLastFileFacts lastFile;
@@ -77,6 +80,7 @@ class TServiceFacts {
 
   void CyclesBlocked(const std::string& reason);
   void CyclesRun();
+  void SettingsFault(const std::string& fault);
   void Locked(bool locked);
   void Rejected(const std::string& fileName, const std::string& reason);
   void LastFile(const std::string& fileName, size_t read, size_t skipped, size_t firstLine,

@@ -228,6 +228,9 @@ std::string LockText(const std::optional<std::time_t>& since) {
 // when all is well.
 void PrintBlockers(const TFactsRecord& f, std::ostream& out) {
   if (!f.cyclesBlocked.empty()) out << "Export cycles cannot run: " << f.cyclesBlocked << "\n";
+  if (!f.settingsFault.empty())
+    out << "Settings not in force: " << f.settingsFault
+        << "; cycles go on with the values they had\n";
   if (f.rejected.count > 0)
     out << "Files rejected: " << f.rejected.count << ", the newest " << f.rejected.newest << " at "
         << TableTime(f.rejected.when) << ": " << f.rejected.reason << "\n";
@@ -301,7 +304,8 @@ std::string JsonFactFields(const TScaleFacts* f) {
 }
 
 std::string JsonBlockers(const TFactsRecord& f) {
-  std::string out = ",\n \"cycles_blocked\": " + JsonOrNull(f.cyclesBlocked) + ",\n \"rejected\": ";
+  std::string out = ",\n \"cycles_blocked\": " + JsonOrNull(f.cyclesBlocked) +
+                    ",\n \"settings_fault\": " + JsonOrNull(f.settingsFault) + ",\n \"rejected\": ";
   if (f.rejected.count == 0)
     out += "null";
   else
@@ -331,8 +335,10 @@ int ExitCode(const std::vector<ScaleStatus>& scales, const std::optional<TLocalS
   if (local && local->facts && !local->facts->cyclesBlocked.empty()) failed = true;
   if (failed) return kStatusSomeFailed;
   if (local && local->facts &&
-      (local->facts->rejected.count > 0 || local->facts->lastFile.skipped > 0))
+      (local->facts->rejected.count > 0 || local->facts->lastFile.skipped > 0 ||
+       !local->facts->settingsFault.empty()))
     return kStatusNeedsALook;
+  if (local && !local->undeletable.empty()) return kStatusNeedsALook;
   return 0;
 }
 

@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <stdexcept>
+#include <algorithm>
 #include <system_error>
 
 #include "config/exportlockmark.h"
@@ -155,10 +156,8 @@ void TEngine::StartUp() {
   });
   // No cycle runs yet, so every temporary copy left in Unsent is a kill's.
   files_->RemoveStaleTemporaryCopies(s.ExportDir + "\\" + s.FileMask);
-  int64_t periodMs = static_cast<int64_t>(s.VerInterval) * 1000;
-  if (periodMs < 0) periodMs = 0;
-  if (periodMs > INT32_MAX) periodMs = INT32_MAX;
-  timer_ = std::make_unique<TEventTimer>(static_cast<int32_t>(periodMs), *files_, settings_, startEvent_);
+  timer_ = std::make_unique<TEventTimer>(TEventTimer::PeriodOf(s.VerInterval), *files_, settings_,
+                                         startEvent_);
   timer_->Start();
   StartParamServer(s);
   flags_->CycleRunning = false;
@@ -239,6 +238,7 @@ bool TEngine::Reload() {
   }
   if (ok) {
     settings_.Set(std::make_shared<const TEngineSettings>(next));
+    if (timer_) timer_->SetPeriodMs(TEventTimer::PeriodOf(next.VerInterval));
     facts_->ForgetUnlisted();  // the list may have changed: say again what it leaves out
   } else
     platform::LogError("reload after a remote write failed: the settings in force stay as they were");
@@ -251,12 +251,14 @@ TCycleSettings TEngine::CycleSettingsFrom(platform::Registry& reg) {
     if (!cycleFault_.empty())
       platform::LogInfo("settings readable again: cycles use the stored values");
     cycleFault_.clear();
+    facts_->SettingsFault("");
   } catch (const platform::RegistryError& e) {
     if (cycleFault_ != e.what())
       platform::LogError(
           "settings: %s: cycles go on with the values they had (IPAdress \"%s\", SocketPort %d)",
           e.what(), lastGoodCycle_.IPAdress.c_str(), lastGoodCycle_.SocketPort);
     cycleFault_ = e.what();
+    facts_->SettingsFault(e.what());
   }
   return lastGoodCycle_;
 }
@@ -327,6 +329,10 @@ int TEngine::Execute() {
   return 0;
 }
 
+int32_t TEventTimer::PeriodOf(int64_t verIntervalSeconds) {
+  return static_cast<int32_t>(std::clamp<int64_t>(verIntervalSeconds * 1000, 0, INT32_MAX));
+}
+
 TEventTimer::TEventTimer(int32_t periodMs, CFiles& files, const TSettingsHolder& settings,
                          platform::Event& startSignal)
     : periodMs_(periodMs), files_(files), settings_(settings), startSignal_(startSignal) {}
@@ -340,7 +346,7 @@ int TEventTimer::Execute() {
   uint32_t lastCheck = platform::TickCount();
   while (!Terminated()) {
     if (enabled_.load()) {
-      if (platform::TickCount() - lastCheck >= static_cast<uint32_t>(periodMs_)) {
+      if (platform::TickCount() - lastCheck >= static_cast<uint32_t>(periodMs_.load())) {
         TEngineSettingsPtr s = settings_.Get();
         if (files_.HasPendingFiles(s->ExportDir + "\\" + s->FileMask)) startSignal_.Set();
         lastCheck = platform::TickCount();

@@ -144,13 +144,17 @@ class TEventTimer : public platform::Thread {
   ~TEventTimer() override;
   void SetEnabled(bool on) { enabled_.store(on); }
   bool Enabled() const { return enabled_.load(); }
-  int32_t PeriodMs() const { return periodMs_; }
+  int32_t PeriodMs() const { return periodMs_.load(); }
+  // A reload changes VerInterval between two polls.
+  void SetPeriodMs(int32_t ms) { periodMs_.store(ms); }
+  // The poll period for a stored VerInterval, kept within int32_t.
+  static int32_t PeriodOf(int64_t verIntervalSeconds);
 
  protected:
   int Execute() override;
 
  private:
-  const int32_t periodMs_;
+  std::atomic<int32_t> periodMs_;
   CFiles& files_;
   const TSettingsHolder& settings_;
   platform::Event& startSignal_;

@@ -210,8 +210,13 @@ void WarnAbout(platform::RegistryKey& open, const std::string& key, const std::s
   WarnBeyondCount(open, *v, name);
   switch (config::WhenEffective(*v)) {
     case config::TakesEffect::NextStart:
-      std::fprintf(stderr, "note: %s takes effect at the next start of the service%s\n", name.c_str(),
-                   (v->reads & config::kAtReload) ? " (or the parameter server's next write)" : "");
+      if (v->reads & config::kAtReload)
+        std::fprintf(stderr,
+                     "note: %s takes effect at the service's next reload (systemctl reload "
+                     "tovalink, or the parameter server's next write) or start\n",
+                     name.c_str());
+      else
+        std::fprintf(stderr, "note: %s takes effect at the next start of the service\n", name.c_str());
       break;
     case config::TakesEffect::Never:
       std::fprintf(stderr, "note: the service writes %s itself after every delivery\n", name.c_str());

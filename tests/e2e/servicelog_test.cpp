@@ -133,6 +133,25 @@ TEST(ServiceLog, AReloadIsReportedToSystemdFromTheSignalUntilTheNewSettingsAreIn
   EXPECT_EQ(site.Stop(), 0);
 }
 
+// An operator shortens VerInterval and reloads: the next file must not wait
+// out the hour the service started with.
+TEST(ServiceLog, AReloadAppliesAChangedVerInterval) {
+  Site site;
+  site.AddScale(4);
+  site.SetScales({4});
+  site.SetValue("VerInterval", 3600);
+  site.Start();
+  ASSERT_TRUE(WaitUntil([&] { return Has(site.Output(), "VerInterval 3600 s"); }, 10000))
+      << site.Output();
+  site.SetValue("VerInterval", 1);
+  site.service->Signal(SIGHUP);
+  ASSERT_TRUE(WaitUntil([&] { return Has(site.Output(), "settings reloaded"); }, Scaled(10000)))
+      << site.Output();
+  site.Drop("prices.txt", GoodsFile());
+  EXPECT_TRUE(site.Scale(4).WaitForFrames(1, Scaled(10000))) << site.Output();
+  EXPECT_EQ(site.Stop(), 0);
+}
+
 // A file still in its quiet period starts cycles that take nothing: the
 // STATUS line keeps what it said.
 TEST(ServiceLog, ACycleThatTakesNothingLeavesTheStatusLineAlone) {

@@ -221,7 +221,9 @@ TEST(StatusBlockers, RejectedFilesAndSkippedLinesNeedALook) {
   ASSERT_EQ(site.Stop(), 0);
 }
 
-TEST(StatusBlockers, AValueThatStopsCyclesMakesTheServiceUnableToDeliver) {
+// The cycles go on with the values they had, so the shop keeps its prices;
+// the value at fault still needs a look.
+TEST(StatusBlockers, AValueTheCyclesCannotUseIsShownWhileTheyGoOn) {
   Site site;
   site.SetScales({5});
   site.AddScale(5);
@@ -231,11 +233,15 @@ TEST(StatusBlockers, AValueThatStopsCyclesMakesTheServiceUnableToDeliver) {
   // A number stored as text: every cycle's settings read fails.
   site.SetString("SocketPort", "3000");
   site.Drop("prices.txt", GoodsFile());
-  ASSERT_TRUE(WaitUntil([&] { return Status(site, out) == 3; }, Scaled(10000))) << out;
-  EXPECT_TRUE(Has(out, "Export cycles cannot run: export cycle not started: ")) << out;
+  ASSERT_TRUE(WaitUntil([&] { return Status(site, out) == 4; }, Scaled(10000))) << out;
+  EXPECT_TRUE(Has(out, "Settings not in force: ")) << out;
   EXPECT_TRUE(Has(out, "SocketPort")) << out;
-  ASSERT_EQ(Status(site, out, true), 3) << out;
-  EXPECT_TRUE(Has(out, "\"cycles_blocked\": \"export cycle not started: ")) << out;
+  EXPECT_TRUE(site.Scale(5).WaitForFrames(1, Scaled(10000))) << site.Output();
+  ASSERT_EQ(Status(site, out, true), 4) << out;
+  EXPECT_TRUE(Has(out, "\"settings_fault\": \"")) << out;
+  site.SetValue("SocketPort", 2000);
+  site.Drop("prices2.txt", GoodsFile());
+  ASSERT_TRUE(WaitUntil([&] { return Status(site, out) == 0; }, Scaled(10000))) << out;
   ASSERT_EQ(site.Stop(), 0);
 }
 

@@ -186,7 +186,9 @@ TEST_F(RegCliTest, NamesItsStoreAndWarnsAboutWhatTheServiceMakesOfAValue) {
   EXPECT_TRUE(has("WARNING: the service reads VerInterval as REG_DWORD, not REG_SZ")) << out;
   ASSERT_EQ(Reg({"add", key, "/v", "VerInterval", "/t", "REG_DWORD", "/d", "5", "/f"}, out), 0) << out;
   EXPECT_FALSE(has("WARNING")) << out;
-  EXPECT_TRUE(has("note: VerInterval takes effect at the next start of the service")) << out;
+  EXPECT_TRUE(has("note: VerInterval takes effect at the service's next reload (systemctl reload "
+                  "tovalink, or the parameter server's next write) or start\n"))
+      << out;
   ASSERT_EQ(Reg({"add", key, "/v", "MonitorIP", "/d", "127.0.0.9", "/f"}, out), 0) << out;
   EXPECT_TRUE(has("note: MonitorIP takes effect at the next start of the service\n")) << out;
   // A value every cycle reads afresh needs no word.
