@@ -13,14 +13,14 @@
 #include <cstdio>
 #include <string>
 
-#include "engine/statusclient.h"
-#include "engine/storecheck.h"
-#include "paramserver/lockclient.h"
-#include "service/explaincli.h"
-#include "service/regcli.h"
-#include "service/scalecli.h"
+#include "cli/statusclient.h"
+#include "cli/checkcli.h"
+#include "cli/lockclient.h"
+#include "cli/explaincli.h"
+#include "cli/regcli.h"
+#include "cli/scalecli.h"
 #include "service/servmod.h"
-#include "service/unsentcli.h"
+#include "cli/unsentcli.h"
 #include "tovalink/version.h"
 
 namespace {

@@ -5,7 +5,7 @@
 #include <stdexcept>
 
 #include "engine/startreport.h"
-#include "engine/storecheck.h"
+#include "cli/checkcli.h"
 #include "platform/fs.h"
 #include "platform/instancelock.h"
 #include "platform/log.h"

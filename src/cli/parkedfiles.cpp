@@ -1,4 +1,4 @@
-#include "service/parkedfiles.h"
+#include "cli/parkedfiles.h"
 
 #include <algorithm>
 #include <filesystem>

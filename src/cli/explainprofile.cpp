@@ -1,4 +1,4 @@
-#include "service/explainprofile.h"
+#include "cli/explainprofile.h"
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -11,7 +11,7 @@
 
 #include "config/storekeys.h"
 #include "platform/registry.h"
-#include "service/scalelist.h"
+#include "cli/scalelist.h"
 
 namespace tv {
 namespace {

@@ -1,4 +1,4 @@
-#include "engine/statusclient.h"
+#include "cli/statusclient.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "config/statusprotocol.h"
-#include "engine/statuslocal.h"
+#include "cli/statuslocal.h"
 #include "platform/fs.h"
 #include "platform/net.h"
 #include "platform/registry.h"

@@ -6,8 +6,8 @@
 
 #include <string>
 
-#include "service/explainprofile.h"
-#include "service/explainreport.h"
+#include "cli/explainprofile.h"
+#include "cli/explainreport.h"
 
 namespace tv {
 

@@ -7,8 +7,8 @@
 #include "files/importparse.h"
 #include "scale/encodedfile.h"
 #include "scale/resultmeaning.h"
-#include "service/explainfile.h"
-#include "service/scalelist.h"
+#include "cli/explainfile.h"
+#include "cli/scalelist.h"
 
 namespace tv {
 namespace {

@@ -1,4 +1,4 @@
-#include "service/explaincli.h"
+#include "cli/explaincli.h"
 
 #include <cstdio>
 #include <string>
@@ -7,8 +7,8 @@
 #include "platform/env.h"
 #include "platform/fs.h"
 #include "platform/registry.h"
-#include "service/explainfile.h"
-#include "service/scalelist.h"
+#include "cli/explainfile.h"
+#include "cli/scalelist.h"
 
 namespace tv {
 namespace {

@@ -1,4 +1,4 @@
-#include "service/explainreport.h"
+#include "cli/explainreport.h"
 
 #include <algorithm>
 #include <cstdio>

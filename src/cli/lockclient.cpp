@@ -1,4 +1,4 @@
-#include "paramserver/lockclient.h"
+#include "cli/lockclient.h"
 
 #include <cstdio>
 #include <iostream>

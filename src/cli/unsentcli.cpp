@@ -1,4 +1,4 @@
-#include "service/unsentcli.h"
+#include "cli/unsentcli.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -10,9 +10,9 @@
 #include "decode/json.h"
 #include "platform/fs.h"
 #include "platform/registry.h"
-#include "service/parkedfiles.h"
-#include "service/regcli.h"
-#include "service/scalelist.h"
+#include "cli/parkedfiles.h"
+#include "cli/regcli.h"
+#include "cli/scalelist.h"
 
 namespace tv {
 namespace {

@@ -1,4 +1,4 @@
-#include "service/scalecli.h"
+#include "cli/scalecli.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -11,9 +11,9 @@
 #include "config/storedvalues.h"
 #include "decode/json.h"
 #include "platform/registry.h"
-#include "service/parkedfiles.h"
-#include "service/regcli.h"
-#include "service/scalelist.h"
+#include "cli/parkedfiles.h"
+#include "cli/regcli.h"
+#include "cli/scalelist.h"
 
 namespace tv {
 namespace {

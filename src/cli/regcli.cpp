@@ -1,4 +1,4 @@
-#include "service/regcli.h"
+#include "cli/regcli.h"
 
 #include <cctype>
 #include <cerrno>
