@@ -1,14 +1,17 @@
 #include "cli/explaincli.h"
 
-#include <cstdio>
+#include <iostream>
 #include <string>
+#include <vector>
 
+#include "cli/exitcode.h"
+#include "cli/explainfile.h"
+#include "cli/options.h"
+#include "cli/scalelist.h"
 #include "files/parkedname.h"
 #include "platform/env.h"
 #include "platform/fs.h"
 #include "platform/registry.h"
-#include "cli/explainfile.h"
-#include "cli/scalelist.h"
 
 namespace tv {
 namespace {
@@ -19,16 +22,11 @@ constexpr const char* kUsage =
     "NAME=VALUE]...\n"
     "           [--locale-decimal-separator C] [--locale-list-separator C]\n";
 
-int Usage(const std::string& problem) {
-  std::fprintf(stderr, "tovalink explain: %s\n%s", problem.c_str(), kUsage);
-  return 1;
-}
-
-bool Number(const std::string& text, int max, int& out) {
-  if (text.empty() || text.size() > 6 || text.find_first_not_of("0123456789") != std::string::npos)
-    return false;
-  out = std::stoi(text);
-  return out <= max;
+// A wrong command line exits 1, as the manual says: explain's 2 means a
+// skipped line.
+int Usage(std::ostream& err, const std::string& problem) {
+  err << "tovalink explain: " << problem << "\n" << kUsage;
+  return cli::kExitFailed;
 }
 
 struct Request {
@@ -37,64 +35,83 @@ struct Request {
   TExplainOptions options;
 };
 
-// One option with its argument, if it takes one; false with the problem.
-bool TakeOption(const std::string& arg, const char* next, Request& r, bool& usedNext,
-                std::string& error) {
-  TExplainOptions& o = r.options;
-  usedNext = false;
-  if (arg == "--json") return r.json = true;
-  if (arg == "--use-by-days" || arg == "--no-use-by-days")
-    return (o.useByInDays = arg == "--use-by-days"), true;
-  if (arg == "--const-barcode" || arg == "--no-const-barcode")
-    return (o.constBarcode = arg == "--const-barcode"), true;
-  if (!next) {
-    error = "unexpected argument '" + arg + "'";
-    return false;
-  }
-  const std::string value = next;
-  usedNext = true;
-  int n = 0;
-  if (arg == "--scale" && Number(value, 255, n)) {
-    o.scale = n;
-  } else if (arg == "--import-type" && Number(value, 255, n)) {
-    o.importType = static_cast<uint8_t>(n);
-  } else if (arg == "--barcode-type" && Number(value, 255, n)) {
-    o.barcodeType = static_cast<uint8_t>(n);
-  } else if (arg == "--scale-type") {
-    if (!(o.scaleType = ParseScaleType(value))) {
-      error = "--scale-type needs one of " + ScaleTypeNames();
-      return false;
-    }
-  } else if (arg == "--set" && value.find('=') != std::string::npos) {
-    o.stored[value.substr(0, value.find('='))] = value.substr(value.find('=') + 1);
-  } else if ((arg == "--locale-decimal-separator" || arg == "--locale-list-separator") &&
-             value.size() == 1) {
-    (arg == "--locale-list-separator" ? o.localeList : o.localeDecimal) = value[0];
-  } else {
-    error = "unexpected argument '" + arg +
-            (arg.rfind("--", 0) == 0 ? " " + value : std::string()) + "'";
-    return false;
-  }
-  return true;
+enum : int {
+  kJson = 256,
+  kUseByDays,
+  kNoUseByDays,
+  kConstBarcode,
+  kNoConstBarcode,
+  kScale,
+  kImportType,
+  kBarcodeType,
+  kScaleType,
+  kSet,
+  kLocaleDecimal,
+  kLocaleList
+};
+
+const std::vector<cli::Option> kOptions = {{"json", false, kJson},
+                                           {"use-by-days", false, kUseByDays},
+                                           {"no-use-by-days", false, kNoUseByDays},
+                                           {"const-barcode", false, kConstBarcode},
+                                           {"no-const-barcode", false, kNoConstBarcode},
+                                           {"scale", true, kScale},
+                                           {"import-type", true, kImportType},
+                                           {"barcode-type", true, kBarcodeType},
+                                           {"scale-type", true, kScaleType},
+                                           {"set", true, kSet},
+                                           {"locale-decimal-separator", true, kLocaleDecimal},
+                                           {"locale-list-separator", true, kLocaleList}};
+
+const char* NameOf(int id) {
+  for (const cli::Option& o : kOptions)
+    if (o.id == id) return o.name;
+  return "";
 }
 
-bool Parse(int argc, char** argv, Request& r, std::string& error) {
-  for (int i = 0; i < argc; ++i) {
-    const std::string arg = argv[i];
-    if (arg.rfind("--", 0) != 0) {
-      if (!r.file.empty()) {
-        error = "one file at a time";
-        return false;
-      }
-      r.file = arg;
-      continue;
-    }
-    bool usedNext = false;
-    if (!TakeOption(arg, i + 1 < argc ? argv[i + 1] : nullptr, r, usedNext, error)) return false;
-    if (usedNext) ++i;
+// One option with its value, if it takes one; "" when taken, else the problem.
+std::string TakeOption(int id, const char* value, Request& r) {
+  TExplainOptions& o = r.options;
+  const std::string option = std::string("--") + NameOf(id);
+  if (id == kJson) r.json = true;
+  if (id == kUseByDays || id == kNoUseByDays) o.useByInDays = id == kUseByDays;
+  if (id == kConstBarcode || id == kNoConstBarcode) o.constBarcode = id == kConstBarcode;
+  if (id < kScale) return "";
+  if (!value) return "unexpected argument '" + option + "'";
+  const std::string v = value;
+  int n = 0;
+  if (id == kScale && cli::ParseNumber(v, 0, 255, n)) {
+    o.scale = n;
+  } else if (id == kImportType && cli::ParseNumber(v, 0, 255, n)) {
+    o.importType = static_cast<uint8_t>(n);
+  } else if (id == kBarcodeType && cli::ParseNumber(v, 0, 255, n)) {
+    o.barcodeType = static_cast<uint8_t>(n);
+  } else if (id == kScaleType) {
+    if (!(o.scaleType = ParseScaleType(v))) return "--scale-type needs one of " + ScaleTypeNames();
+  } else if (id == kSet && v.find('=') != std::string::npos) {
+    o.stored[v.substr(0, v.find('='))] = v.substr(v.find('=') + 1);
+  } else if ((id == kLocaleDecimal || id == kLocaleList) && v.size() == 1) {
+    (id == kLocaleList ? o.localeList : o.localeDecimal) = v[0];
+  } else {
+    return "unexpected argument '" + option + " " + v + "'";
   }
-  if (r.file.empty()) error = "which file?";
-  return !r.file.empty();
+  return "";
+}
+
+// With kOk, `r.file` names the one file.
+cli::ParseResult Parse(int argc, char** argv, Request& r) {
+  cli::ParseResult p = cli::ParseOptions(
+      argc, argv, kOptions, [&](int id, const char* value) { return TakeOption(id, value, r); });
+  if (p.outcome != cli::Parsed::kOk) return p;
+  p.outcome = cli::Parsed::kProblem;
+  if (p.positional.size() > 1)
+    p.problem = "one file at a time";
+  else if (p.positional.empty())
+    p.problem = "which file?";
+  else
+    p.outcome = cli::Parsed::kOk;
+  if (p.outcome == cli::Parsed::kOk) r.file = p.positional[0];
+  return p;
 }
 
 // The cycle's rule: files ending in ".xml" are keyboard layouts.
@@ -104,15 +121,21 @@ bool IsKeyboardFile(const std::string& path) {
 
 }  // namespace
 
-int RunExplainCommand(int argc, char** argv) {
+int RunExplainCommand(int argc, char** argv, std::ostream& out, std::ostream& err) {
   Request r;
-  std::string error;
-  if (!Parse(argc, argv, r, error)) return Usage(error);
+  const cli::ParseResult parsed = Parse(argc, argv, r);
+  if (parsed.outcome == cli::Parsed::kHelp) {
+    out << kUsage;
+    return cli::kExitDone;
+  }
+  if (!parsed.unexpected.empty())
+    return Usage(err, "unexpected argument '" + parsed.unexpected + "'");
+  if (parsed.outcome == cli::Parsed::kProblem) return Usage(err, parsed.problem);
   std::string bytes;
   const platform::Status read = platform::Env::Default()->ReadFile(r.file, &bytes);
   if (!read.ok()) {
-    std::fprintf(stderr, "tovalink explain: %s\n", read.ToString().c_str());
-    return 1;
+    err << "tovalink explain: " << read.ToString() << "\n";
+    return cli::kExitFailed;
   }
   TExplainReport report;
   report.file = r.file;
@@ -123,15 +146,20 @@ int RunExplainCommand(int argc, char** argv) {
     const std::string name = platform::ExtractFileName(r.file);
     if (!r.options.scale && IsParkedName(name)) r.options.scale = ScaleNumberFromFileName(name);
     TExplainProfile values;
+    std::string error;
     if (!BuildExplainProfile(platform::Registry::DefaultPath(), r.options, values, error)) {
-      std::fprintf(stderr, "tovalink explain: %s\n", error.c_str());
-      return 1;
+      err << "tovalink explain: " << error << "\n";
+      return cli::kExitFailed;
     }
     report.notes = values.notes;
     ExplainGoodsFile(bytes, values, report);
   }
-  PrintReport(report, r.json);
+  PrintReport(report, r.json, out);
   return report.ExitCode();
+}
+
+int RunExplainCommand(int argc, char** argv) {
+  return RunExplainCommand(argc, argv, std::cout, std::cerr);
 }
 
 }  // namespace tv

@@ -3,16 +3,19 @@
 #include <algorithm>
 #include <cstdio>
 #include <ctime>
+#include <iostream>
 #include <set>
 #include <string>
 #include <vector>
 
-#include "decode/json.h"
-#include "platform/fs.h"
-#include "platform/registry.h"
+#include "cli/exitcode.h"
+#include "cli/options.h"
 #include "cli/parkedfiles.h"
 #include "cli/regcli.h"
 #include "cli/scalelist.h"
+#include "decode/json.h"
+#include "platform/fs.h"
+#include "platform/registry.h"
 
 namespace tv {
 namespace {
@@ -23,20 +26,20 @@ constexpr const char* kUsage =
     "usage: tovalink unsent list [--scale N] [--json]\n"
     "       tovalink unsent drop --scale N (--all | FILE)\n";
 
-int Usage(const std::string& problem) {
-  std::fprintf(stderr, "tovalink unsent: %s\n%s", problem.c_str(), kUsage);
-  return 2;
+// Where a run writes: its output and its errors.
+struct Io {
+  std::ostream& out;
+  std::ostream& err;
+};
+
+int Usage(Io io, const std::string& problem) {
+  io.err << "tovalink unsent: " << problem << "\n" << kUsage;
+  return cli::kExitUsage;
 }
 
-int Fail(const std::string& reason) {
-  std::fprintf(stderr, "tovalink unsent: %s\n", reason.c_str());
-  return 1;
-}
-
-bool ParseScale(const std::string& text, int& out) {
-  if (text.empty() || text.size() > 3 || text.find_first_not_of("0123456789") != std::string::npos) return false;
-  out = std::stoi(text);
-  return out <= 255;
+int Fail(Io io, const std::string& reason) {
+  io.err << "tovalink unsent: " << reason << "\n";
+  return cli::kExitFailed;
 }
 
 struct Options {
@@ -46,26 +49,25 @@ struct Options {
   std::string file;
 };
 
-bool ParseOptions(int argc, char** argv, Options& o, std::string& error) {
-  for (int i = 1; i < argc; ++i) {
-    const std::string arg = argv[i];
-    if (arg == "--scale") {
-      if (i + 1 >= argc || !ParseScale(argv[++i], o.scale)) {
-        error = "--scale needs a scale number from 0 to 255";
-        return false;
-      }
-    } else if (arg == "--json") {
-      o.json = true;
-    } else if (arg == "--all") {
-      o.all = true;
-    } else if (!arg.empty() && arg[0] != '-' && o.file.empty()) {
-      o.file = arg;
-    } else {
-      error = "unexpected argument '" + arg + "'";
-      return false;
-    }
+enum : int { kScale = 256, kJson, kAll };
+
+// The words after the subcommand; with kOk, at most one FILE is left.
+cli::ParseResult ParseOptions(int argc, char** argv, Options& o) {
+  cli::ParseResult r = cli::ParseOptions(
+      argc, argv, {{"scale", true, kScale}, {"json", false, kJson}, {"all", false, kAll}},
+      [&](int id, const char* value) -> std::string {
+        if (id == kJson) o.json = true;
+        if (id == kAll) o.all = true;
+        if (id == kScale && (!value || !cli::ParseNumber(value, 0, 255, o.scale)))
+          return "--scale needs a scale number from 0 to 255";
+        return "";
+      });
+  if (r.outcome == cli::Parsed::kOk && r.positional.size() > 1) {
+    r.outcome = cli::Parsed::kProblem;
+    r.unexpected = r.positional[1];
   }
-  return true;
+  if (r.outcome == cli::Parsed::kOk && !r.positional.empty()) o.file = r.positional[0];
+  return r;
 }
 
 // "45s", "12m05s", "3h07m", "2d04h": the age of a parked file at a glance.
@@ -88,8 +90,8 @@ struct Listing {
   std::set<int> listed;  // the scale numbers of the scale list
 };
 
-bool Load(const Options& o, Listing& out, std::string& error) {
-  NameStore(Registry::DefaultPath());
+bool Load(Io io, const Options& o, Listing& out, std::string& error) {
+  NameStore(io.err, Registry::DefaultPath());
   Registry reg(StorePathForReading());
   if (!ListParkedFiles(reg, out.files, error)) return false;
   for (const ScaleEntry& s : LoadScaleList(reg)) out.listed.insert(s.number);
@@ -100,86 +102,109 @@ bool Load(const Options& o, Listing& out, std::string& error) {
   return true;
 }
 
-void PrintTable(const Listing& l, std::time_t now) {
+// printf's widths, on a stream.
+template <typename... Args>
+std::string Format(const char* format, Args... args) {
+  char line[1024];
+  std::snprintf(line, sizeof line, format, args...);
+  return line;
+}
+
+void PrintTable(const Listing& l, std::time_t now, std::ostream& out) {
   if (l.files.empty()) {
-    std::printf("Nothing is parked.\n");
+    out << "Nothing is parked.\n";
     return;
   }
-  std::printf("%-6s %-9s %-8s %10s  %-24s %s\n", "Scale", "Kind", "Age", "Size", "Original", "File");
+  out << Format("%-6s %-9s %-8s %10s  %-24s %s\n", "Scale", "Kind", "Age", "Size", "Original",
+                "File");
   for (const ParkedFile& f : l.files) {
-    std::printf("%-6d %-9s %-8s %10llu  %-24s %s%s\n", f.scale, f.keyboard ? "keyboard" : "goods",
-                Age(static_cast<long long>(now - f.lastWrite)).c_str(), static_cast<unsigned long long>(f.size),
-                f.original.empty() ? "-" : f.original.c_str(), f.name.c_str(),
-                l.listed.count(f.scale) ? "" : "  (scale not in the list)");
+    out << Format("%-6d %-9s %-8s %10llu  %-24s ", f.scale, f.keyboard ? "keyboard" : "goods",
+                  Age(static_cast<long long>(now - f.lastWrite)).c_str(),
+                  static_cast<unsigned long long>(f.size),
+                  f.original.empty() ? "-" : f.original.c_str())
+        << f.name << (l.listed.count(f.scale) ? "" : "  (scale not in the list)") << "\n";
   }
 }
 
-void PrintJson(const Listing& l, std::time_t now) {
-  std::printf("[");
+void PrintJson(const Listing& l, std::time_t now, std::ostream& out) {
+  out << "[";
   for (size_t i = 0; i < l.files.size(); ++i) {
     const ParkedFile& f = l.files[i];
     decode::JsonObject j;
     j.Int("scale", f.scale).Str("kind", f.keyboard ? "keyboard" : "goods").Str("file", f.name);
     j.Str("original", f.original).Int("age_seconds", std::max<long long>(0, now - f.lastWrite));
     j.Int("size", static_cast<int64_t>(f.size)).Bool("in_scale_list", l.listed.count(f.scale) > 0);
-    std::printf("%s%s", i ? ",\n " : "\n ", j.Text().c_str());
+    out << (i ? ",\n " : "\n ") << j.Text();
   }
-  std::printf(l.files.empty() ? "]\n" : "\n]\n");
+  out << (l.files.empty() ? "]\n" : "\n]\n");
 }
 
-int List(const Options& o) {
-  if (o.all || !o.file.empty()) return Usage("list takes only --scale and --json");
+int List(Io io, const Options& o) {
+  if (o.all || !o.file.empty()) return Usage(io, "list takes only --scale and --json");
+  if (!ActAsStoreOwner(io.err)) return cli::kExitFailed;
   Listing l;
   std::string error;
-  if (!Load(o, l, error)) return Fail(error);
+  if (!Load(io, o, l, error)) return Fail(io, error);
   const std::time_t now = std::time(nullptr);
   if (o.json)
-    PrintJson(l, now);
+    PrintJson(l, now, io.out);
   else
-    PrintTable(l, now);
-  return 0;
+    PrintTable(l, now, io.out);
+  return cli::kExitDone;
 }
 
-int Drop(const Options& o) {
-  if (o.scale < 0) return Usage("drop needs --scale N");
-  if (o.all == !o.file.empty()) return Usage("drop needs either --all or one FILE");
+int Drop(Io io, const Options& o) {
+  if (o.scale < 0) return Usage(io, "drop needs --scale N");
+  if (o.all == !o.file.empty()) return Usage(io, "drop needs either --all or one FILE");
+  if (!ActAsStoreOwner(io.err)) return cli::kExitFailed;
   Listing l;
   std::string error;
-  if (!Load(o, l, error)) return Fail(error);
+  if (!Load(io, o, l, error)) return Fail(io, error);
   int dropped = 0;
   int failed = 0;
   for (const ParkedFile& f : l.files) {
     if (!o.all && f.name != o.file) continue;
     if (platform::RemoveFile(f.hostPath)) {
-      std::printf("dropped %s (scale %d, %s)\n", f.name.c_str(), f.scale,
-                  f.original.empty() ? "no original name kept" : f.original.c_str());
+      io.out << "dropped " << f.name << " (scale " << f.scale << ", "
+             << (f.original.empty() ? "no original name kept" : f.original) << ")\n";
       ++dropped;
     } else {
-      std::fprintf(stderr, "tovalink unsent: cannot delete %s\n", f.hostPath.c_str());
+      io.err << "tovalink unsent: cannot delete " << f.hostPath << "\n";
       ++failed;
     }
   }
   if (!o.all && dropped + failed == 0)
-    return Fail("no parked file '" + o.file + "' for scale " + std::to_string(o.scale));
-  if (o.all && dropped + failed == 0) std::printf("nothing is parked for scale %d\n", o.scale);
-  return failed ? 1 : 0;
+    return Fail(io, "no parked file '" + o.file + "' for scale " + std::to_string(o.scale));
+  if (o.all && dropped + failed == 0) io.out << "nothing is parked for scale " << o.scale << "\n";
+  return failed ? cli::kExitFailed : cli::kExitDone;
 }
 
 }  // namespace
 
-int RunUnsentCommand(int argc, char** argv) {
-  if (argc < 1) return Usage("a subcommand is needed");
-  Options o;
-  std::string error;
-  if (!ParseOptions(argc, argv, o, error)) return Usage(error);
+int RunUnsentCommand(int argc, char** argv, std::ostream& out, std::ostream& err) {
+  const Io io{out, err};
+  if (argc < 1) return Usage(io, "a subcommand is needed");
   const std::string verb = argv[0];
-  try {
-    if (verb == "list") return List(o);
-    if (verb == "drop") return Drop(o);
-  } catch (const platform::RegistryError& e) {
-    return Fail(StoreErrorText(e));
+  Options o;
+  const cli::ParseResult r = cli::IsHelp(verb) ? cli::ParseResult{cli::Parsed::kHelp}
+                                               : ParseOptions(argc - 1, argv + 1, o);
+  if (r.outcome == cli::Parsed::kHelp) {
+    out << kUsage;
+    return cli::kExitDone;
   }
-  return Usage("unknown subcommand '" + verb + "'");
+  if (!r.problem.empty()) return Usage(io, r.problem);
+  if (!r.unexpected.empty()) return Usage(io, "unexpected argument '" + r.unexpected + "'");
+  try {
+    if (verb == "list") return List(io, o);
+    if (verb == "drop") return Drop(io, o);
+  } catch (const platform::RegistryError& e) {
+    return Fail(io, StoreErrorText(e));
+  }
+  return Usage(io, "unknown subcommand '" + verb + "'");
+}
+
+int RunUnsentCommand(int argc, char** argv) {
+  return RunUnsentCommand(argc, argv, std::cout, std::cerr);
 }
 
 }  // namespace tv
