@@ -20,9 +20,11 @@ std::vector<option> LongOptions(const std::vector<Option>& options) {
   return out;
 }
 
-// ":" first: a missing value is told apart from an unknown option.  The
+// "-": words come back in their place (as id 1), whatever POSIXLY_CORRECT
+// says; ":": a missing value is told apart from an unknown option.  The
 // commands have long options only; -h is the one short one.
-constexpr const char* kShortOptions = ":h";
+constexpr const char* kShortOptions = "-:h";
+constexpr int kWord = 1;
 
 // The word getopt refused: a long option as written, else the letter.
 std::string Refused(char** args, int next) {
@@ -35,7 +37,7 @@ std::string Refused(char** args, int next) {
 
 ParseResult ParseOptions(int argc, char** argv, const std::vector<Option>& options,
                          const OptionTaker& take) {
-  // getopt wants the program's name first and reorders what it is given.
+  // getopt wants the program's name first and may reorder what it is given.
   std::vector<char*> args{const_cast<char*>("tovalink")};
   args.insert(args.end(), argv, argv + argc);
   args.push_back(nullptr);
@@ -46,7 +48,9 @@ ParseResult ParseOptions(int argc, char** argv, const std::vector<Option>& optio
   int id = 0;
   while (r.outcome == Parsed::kOk && (id = getopt_long(argc + 1, args.data(), kShortOptions,
                                                        longOptions.data(), nullptr)) != -1) {
-    if (id == kHelpId) {
+    if (id == kWord) {
+      r.positional.push_back(optarg);
+    } else if (id == kHelpId) {
       r.outcome = Parsed::kHelp;
     } else if (id == '?') {
       r.outcome = Parsed::kProblem;
@@ -58,7 +62,9 @@ ParseResult ParseOptions(int argc, char** argv, const std::vector<Option>& optio
       if (!r.problem.empty()) r.outcome = Parsed::kProblem;
     }
   }
-  if (r.outcome == Parsed::kOk) r.positional.assign(args.begin() + optind, args.end() - 1);
+  // What follows "--" are words too.
+  if (r.outcome == Parsed::kOk)
+    r.positional.insert(r.positional.end(), args.begin() + optind, args.end() - 1);
   return r;
 }
 

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+
 namespace tv::cli {
 namespace {
 
@@ -37,9 +39,15 @@ TEST(ParseOptions, TakesOptionsAndWordsInAnyOrderUntilADoubleDash) {
   r = Parse({"--json"});
   EXPECT_EQ(r.result.outcome, Parsed::kOk);
   EXPECT_TRUE(r.result.positional.empty());
+  // A strict POSIX environment does not stop the options at the first word.
+  setenv("POSIXLY_CORRECT", "1", 1);
+  r = Parse({"host", "--json"});
+  unsetenv("POSIXLY_CORRECT");
+  EXPECT_EQ(r.taken, (std::vector<std::string>{"json"}));
+  EXPECT_EQ(r.result.positional, (std::vector<std::string>{"host"}));
 }
 
-TEST(ParseOptions, HelpWinsAndProblemsNameTheWordOrTheTakersReason) {
+TEST(ParseOptions, HelpStopsTheParseAndProblemsNameTheWordOrTheTakersReason) {
   EXPECT_EQ(Parse({"--help"}).result.outcome, Parsed::kHelp);
   EXPECT_EQ(Parse({"host", "-h"}).result.outcome, Parsed::kHelp);
 
