@@ -1,8 +1,10 @@
 // The one argument parser of the commands (getopt_long), the number reader
-// their options share and the Windows-style switch test.  Every command
+// their options share, the Windows-style switch test and printf-style
+// columns for their tables.  Every command
 // answers --help and -h with its usage on standard output.
 #pragma once
 
+#include <cstdio>
 #include <functional>
 #include <string>
 #include <string_view>
@@ -43,6 +45,14 @@ bool IsHelp(std::string_view word);
 // A whole decimal number from `min` to `max`, digits only: no sign, no
 // spaces.
 bool ParseNumber(std::string_view text, int min, int max, int& out);
+
+// printf's widths for a line on a stream, however long the line.
+template <typename... Args>
+std::string Format(const char* format, Args... args) {
+  std::string line(static_cast<size_t>(std::snprintf(nullptr, 0, format, args...)), '\0');
+  std::snprintf(line.data(), line.size() + 1, format, args...);
+  return line;
+}
 
 // "/V" and "-v" name the switch V in any case; with `bareToo`, "v" as well.
 bool IsSwitch(std::string_view word, std::string_view name, bool bareToo = false);

@@ -229,25 +229,18 @@ std::string LastResult(const ScaleView& v) {
   return *v.lastDelivered ? "delivered" : "failed";
 }
 
-// printf's widths, on a stream.
-template <typename... Args>
-std::string Format(const char* format, Args... args) {
-  char line[512];
-  std::snprintf(line, sizeof line, format, args...);
-  return line;
-}
-
 void PrintTable(const std::vector<ScaleView>& views, std::ostream& out) {
   if (views.empty()) {
     out << "No scales in the scale list.\n";
     return;
   }
-  out << Format("%-6s %-16s %-6s %-12s %-8s %-26s %-10s %s\n", "Scale", "Address", "Port", "Type",
-                "Barcode", "Flags", "Last", "Parked");
+  out << cli::Format("%-6s %-16s %-6s %-12s %-8s %-26s %-10s %s\n", "Scale", "Address", "Port",
+                     "Type", "Barcode", "Flags", "Last", "Parked");
   for (const ScaleView& v : views)
-    out << Format("%-6d %-16s %-6d %-12s %-8u %-26s %-10s %d\n", v.entry.number, v.address.c_str(),
-                  v.port, ScaleTypeName(v.entry.type).c_str(), unsigned{v.entry.barcodeType},
-                  Flags(v.entry).c_str(), LastResult(v).c_str(), v.parked);
+    out << cli::Format("%-6d %-16s %-6d %-12s %-8u %-26s %-10s %d\n", v.entry.number,
+                       v.address.c_str(), v.port, ScaleTypeName(v.entry.type).c_str(),
+                       unsigned{v.entry.barcodeType}, Flags(v.entry).c_str(), LastResult(v).c_str(),
+                       v.parked);
 }
 
 void PrintJson(const std::vector<ScaleView>& views, std::ostream& out) {

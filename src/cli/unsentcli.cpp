@@ -102,26 +102,18 @@ bool Load(Io io, const Options& o, Listing& out, std::string& error) {
   return true;
 }
 
-// printf's widths, on a stream.
-template <typename... Args>
-std::string Format(const char* format, Args... args) {
-  char line[1024];
-  std::snprintf(line, sizeof line, format, args...);
-  return line;
-}
-
 void PrintTable(const Listing& l, std::time_t now, std::ostream& out) {
   if (l.files.empty()) {
     out << "Nothing is parked.\n";
     return;
   }
-  out << Format("%-6s %-9s %-8s %10s  %-24s %s\n", "Scale", "Kind", "Age", "Size", "Original",
-                "File");
+  out << cli::Format("%-6s %-9s %-8s %10s  %-24s %s\n", "Scale", "Kind", "Age", "Size", "Original",
+                     "File");
   for (const ParkedFile& f : l.files) {
-    out << Format("%-6d %-9s %-8s %10llu  %-24s ", f.scale, f.keyboard ? "keyboard" : "goods",
-                  Age(static_cast<long long>(now - f.lastWrite)).c_str(),
-                  static_cast<unsigned long long>(f.size),
-                  f.original.empty() ? "-" : f.original.c_str())
+    out << cli::Format("%-6d %-9s %-8s %10llu  %-24s ", f.scale, f.keyboard ? "keyboard" : "goods",
+                       Age(static_cast<long long>(now - f.lastWrite)).c_str(),
+                       static_cast<unsigned long long>(f.size),
+                       f.original.empty() ? "-" : f.original.c_str())
         << f.name << (l.listed.count(f.scale) ? "" : "  (scale not in the list)") << "\n";
   }
 }

@@ -87,5 +87,11 @@ TEST(IsSwitch, SlashOrDashInAnyCaseAndBareOnlyWhenAllowed) {
   EXPECT_FALSE(IsSwitch("--install", "INSTALL", true));
 }
 
+TEST(Format, KeepsPrintfsWidthsAndNeverCutsALine) {
+  EXPECT_EQ(Format("%-6d|%5s|", 42, "ab"), "42    |   ab|");
+  const std::string name(3000, 'n');
+  EXPECT_EQ(Format("%-4s%s.", "x", name.c_str()), "x   " + name + ".");
+}
+
 }  // namespace
 }  // namespace tv::cli
