@@ -1,14 +1,10 @@
 #include "engine/storecheck.h"
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <cctype>
-#include <filesystem>
 #include <map>
 #include <optional>
 #include <set>
-#include <system_error>
 
 #include "config/remoteaccess.h"
 #include "config/settings.h"
@@ -18,6 +14,7 @@
 #include "engine/unengine_config.h"
 #include "files/fileproc.h"
 #include "files/parkedname.h"
+#include "platform/env.h"
 #include "platform/fs.h"
 #include "platform/registry.h"
 #include "platform/service.h"
@@ -205,6 +202,12 @@ class Checker {
     }
   }
 
+  static bool MayWriteIn(const std::string& dir) {
+    return platform::Env::Default()
+        ->CheckAccess(dir, platform::kMayWrite | platform::kMayEnter)
+        .ok();
+  }
+
   // The nearest ancestor of `path` that exists.
   static std::string ExistingAncestor(std::string path) {
     while (!path.empty() && !platform::DirectoryExists(path) && !platform::FileExists(path)) {
@@ -227,7 +230,7 @@ class Checker {
       return;
     }
     if (platform::DirectoryExists(path)) {
-      if (::access(path.c_str(), W_OK | X_OK) != 0)
+      if (!MayWriteIn(path))
         Error(name + " " + path + " cannot be written");
       else
         Note(name + " " + path);
@@ -236,7 +239,7 @@ class Checker {
     const std::string base = ExistingAncestor(path);
     if (base.empty() || !platform::DirectoryExists(base))
       Error(name + " " + path + " cannot be made: " + (base.empty() ? path : base) + " is not a directory");
-    else if (::access(base.c_str(), W_OK | X_OK) != 0)
+    else if (!MayWriteIn(base))
       Error(name + " " + path + " cannot be made: " + base + " cannot be written");
     else
       Note(name + " " + path + " does not exist yet; the service makes it");
@@ -374,8 +377,8 @@ TCheckReport CheckStore(const std::string& storePath, const platform::Regional& 
     return report;
   }
   // Opening would write the store's tables into it; the file stays as found.
-  std::error_code ec;
-  if (std::filesystem::file_size(storePath, ec) == 0 && !ec) {
+  platform::FileInfo info;
+  if (platform::Env::Default()->GetFileInfo(storePath, &info).ok() && info.size == 0) {
     report.findings.push_back({TCheckLevel::Error, "the store " + storePath +
                                                        " is empty: the service does not start on it; restore it, "
                                                        "or remove it to start on the defaults"});
@@ -389,25 +392,6 @@ TCheckReport CheckStore(const std::string& storePath, const platform::Regional& 
     report.findings.push_back({TCheckLevel::Error, std::string("the store cannot be read: ") + e.what()});
   }
   return report;
-}
-
-void PrintCheckReport(const TCheckReport& report, std::FILE* out) {
-  for (const TCheckFinding& f : report.findings) {
-    const char* word = f.level == TCheckLevel::Error ? "error" : f.level == TCheckLevel::Warning ? "warning" : "ok";
-    std::fprintf(out, "%s: %s\n", word, f.text.c_str());
-  }
-  std::fprintf(out, "%s: %d errors, %d warnings\n", report.storePath.c_str(), report.Count(TCheckLevel::Error),
-               report.Count(TCheckLevel::Warning));
-}
-
-int RunCheckCommand(int argc, char** /*argv*/) {
-  if (argc != 0) {
-    std::fprintf(stderr, "usage: tovalink check\n");
-    return 2;
-  }
-  const TCheckReport report = CheckStore(Registry::DefaultPath(), platform::Regional::FromProcessLocale());
-  PrintCheckReport(report, stdout);
-  return report.Passed() ? 0 : 1;
 }
 
 }  // namespace tv

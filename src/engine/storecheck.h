@@ -3,7 +3,6 @@
 // Never writes: a missing store is not created.
 #pragma once
 
-#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -27,11 +26,5 @@ struct TCheckReport {
 };
 
 TCheckReport CheckStore(const std::string& storePath, const platform::Regional& host);
-
-// "error: ...", "warning: ...", "ok: ..." lines and a closing count.
-void PrintCheckReport(const TCheckReport& report, std::FILE* out);
-
-// `tovalink check`: exit 0 when the store passes, 1 otherwise.
-int RunCheckCommand(int argc, char** argv);
 
 }  // namespace tv

@@ -267,6 +267,8 @@ bool TEngine::ParamClientConnected() const { return paramServer_ && paramServer_
 
 bool TEngine::TimerEnabled() const { return timer_ && timer_->Enabled(); }
 
+int32_t TEngine::TimerPeriodMs() const { return timer_ ? timer_->PeriodMs() : 0; }
+
 void TEngine::FinishPreviousCycle() {
   if (!cycle_) return;
   cycle_->WaitFor();

@@ -88,6 +88,8 @@ class TEngine : public platform::Thread {
   void SignalCycleEnd() { endEvent_.Set(); }
   bool ParamClientConnected() const;
   bool TimerEnabled() const;
+  // How often the timer looks for work; a reload may change it.
+  int32_t TimerPeriodMs() const;
   // What the running cycle is busy with (read when the service stops).
   TCycleProgress& Progress() { return progress_; }
   // What `tovalink status` reads back of the service's state.

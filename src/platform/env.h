@@ -21,6 +21,9 @@ using FileTime = std::chrono::system_clock::time_point;
 
 enum class FileType { kRegular, kDirectory, kOther };
 
+// The rights CheckAccess asks about, combined with |.
+enum AccessRight : int { kMayEnter = 1, kMayWrite = 2, kMayRead = 4 };
+
 struct FileInfo {
   FileType type = FileType::kOther;
   uint64_t size = 0;
@@ -71,6 +74,9 @@ class Env {
   // case-insensitive name order.  A missing directory is NotFound.
   virtual Status FindFiles(const std::string& pattern, std::vector<FoundFile>* found) = 0;
   virtual Status GetFileInfo(const std::string& path, FileInfo* info) = 0;
+  // Ok when this process holds every right in `rights` (AccessRight bits)
+  // on `path`, judged by its real ids, as access(2) does.
+  virtual Status CheckAccess(const std::string& path, int rights) = 0;
   virtual Status SetLastWriteTime(const std::string& path, FileTime time) = 0;
   // Creates the directory with all missing parents; ok when it exists after.
   virtual Status CreateDirectories(const std::string& path) = 0;

@@ -268,6 +268,12 @@ class PosixEnv : public Env {
     return Status::OK();
   }
 
+  Status CheckAccess(const std::string& path, int rights) override {
+    static_assert(kMayEnter == X_OK && kMayWrite == W_OK && kMayRead == R_OK);
+    if (::access(path.c_str(), rights) != 0) return Status::IOError("access", path, errno);
+    return Status::OK();
+  }
+
   Status SetLastWriteTime(const std::string& path, FileTime time) override {
     timespec times[2];
     times[0].tv_sec = 0;

@@ -219,6 +219,12 @@ Status FaultInjectionEnv::GetFileInfo(const std::string& path, FileInfo* info) {
   return s.ok() ? base_->GetFileInfo(path, info) : s;
 }
 
+// An access check is a look at the inode, like stat.
+Status FaultInjectionEnv::CheckAccess(const std::string& path, int rights) {
+  Status s = Check(FileOp::kStat, path);
+  return s.ok() ? base_->CheckAccess(path, rights) : s;
+}
+
 Status FaultInjectionEnv::SetLastWriteTime(const std::string& path, FileTime time) {
   Status s = Check(FileOp::kTouch, path);
   return s.ok() ? base_->SetLastWriteTime(path, time) : s;

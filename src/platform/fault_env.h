@@ -63,6 +63,7 @@ class FaultInjectionEnv : public Env {
   Status RemoveFile(const std::string& path) override;
   Status FindFiles(const std::string& pattern, std::vector<FoundFile>* found) override;
   Status GetFileInfo(const std::string& path, FileInfo* info) override;
+  Status CheckAccess(const std::string& path, int rights) override;
   Status SetLastWriteTime(const std::string& path, FileTime time) override;
   Status CreateDirectories(const std::string& path) override;
 

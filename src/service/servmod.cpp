@@ -2,10 +2,11 @@
 
 #include <csignal>
 #include <cstdio>
+#include <iostream>
 #include <stdexcept>
 
+#include "cli/checkcli.h"
 #include "engine/startreport.h"
-#include "engine/storecheck.h"
 #include "platform/fs.h"
 #include "platform/instancelock.h"
 #include "platform/log.h"
@@ -147,8 +148,9 @@ int RunService() {
   std::string error;
   if (!service.ScaleServiceStart(error)) {
     platform::LogError("Service failed on start: %s", error.c_str());
-    PrintCheckReport(CheckStore(platform::Registry::DefaultPath(), platform::Regional::FromProcessLocale()),
-                     stderr);
+    PrintCheckReport(
+        CheckStore(platform::Registry::DefaultPath(), platform::Regional::FromProcessLocale()),
+        std::cerr);
     return 1;
   }
   LogStartReport(*service.Engine());

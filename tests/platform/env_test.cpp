@@ -198,6 +198,25 @@ TEST_F(EnvTest, OnlyRegularFilesAreReadAndNeverBeyondTheLimit) {
   EXPECT_EQ(found[2].name + (found[2].isRegular ? "+" : "-"), "link.txt-");
 }
 
+// Root passes every read and write check, but not an execute check on a
+// file without any execute bit: that case proves the rights reach access(2).
+TEST_F(EnvTest, AccessChecksNameTheRightsAndTheReasonRefused) {
+  ASSERT_TRUE(env_.WriteFile(dir_ / "plain", "x").ok());
+  ASSERT_EQ(::chmod((dir_ / "plain").c_str(), 0644), 0);
+  EXPECT_TRUE(env_.CheckAccess(dir_ / "plain", kMayRead).ok());
+  EXPECT_TRUE(env_.CheckAccess(dir_.Path(), kMayWrite | kMayEnter).ok());
+  Status run = env_.CheckAccess(dir_ / "plain", kMayRead | kMayEnter);
+  EXPECT_TRUE(run.IsPermissionDenied()) << run.ToString();
+  Status missing = env_.CheckAccess(dir_ / "missing", kMayRead);
+  EXPECT_TRUE(missing.IsNotFound());
+  EXPECT_EQ(missing.ToString(), "access " + (dir_ / "missing") + ": No such file or directory");
+
+  FaultInjectionEnv faulty(&env_);
+  faulty.AddFault(FileFault{FileOp::kStat, "*plain", EACCES});
+  EXPECT_TRUE(faulty.CheckAccess(dir_ / "plain", kMayRead).IsPermissionDenied());
+  EXPECT_TRUE(faulty.CheckAccess(dir_.Path(), kMayRead).ok());
+}
+
 TEST(TemporaryCopyNames, OnlyTheCopysOwnPatternIsOne) {
   EXPECT_TRUE(IsTemporaryCopyName(".{G}goods007.txt.4242.0.tmp"));
   EXPECT_TRUE(IsTemporaryCopyName(".data.1.22.tmp"));

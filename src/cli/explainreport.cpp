@@ -1,8 +1,10 @@
-#include "service/explainreport.h"
+#include "cli/explainreport.h"
 
 #include <algorithm>
-#include <cstdio>
+#include <iomanip>
+#include <ostream>
 
+#include "cli/exitcode.h"
 #include "decode/bytes.h"
 #include "decode/json.h"
 
@@ -19,50 +21,50 @@ std::string SpacedHex(const uint8_t* p, size_t n) {
 
 // One field: its bytes in rows of sixteen, the name and value beside the
 // first row.
-void PrintField(const TExplainFrame& frame, const decode::TFrameField& f) {
+void PrintField(const TExplainFrame& frame, const decode::TFrameField& f, std::ostream& out) {
   const size_t end = std::min(f.offset + f.size, frame.bytes.size());
   std::string label = f.name + (f.value.empty() ? "" : ": " + f.value);
   for (size_t row = f.offset; row < end || row == f.offset; row += kBytesPerRow) {
     const size_t n = std::min(kBytesPerRow, end > row ? end - row : 0);
     const std::string hex = SpacedHex(frame.bytes.data() + row, n);
     if (label.empty())
-      std::printf("    %s\n", hex.c_str());
+      out << "    " << hex << "\n";
     else
-      std::printf("    %-47s  %s\n", hex.c_str(), label.c_str());
+      out << "    " << std::left << std::setw(47) << hex << "  " << label << "\n";
     label.clear();
     if (n == 0) break;
   }
 }
 
-void PrintFrame(size_t number, const TExplainFrame& frame) {
-  std::printf("frame %zu: %s, %zu bytes (%s)\n", number, frame.title.c_str(), frame.bytes.size(),
-              frame.from.c_str());
+void PrintFrame(size_t number, const TExplainFrame& frame, std::ostream& out) {
+  out << "frame " << number << ": " << frame.title << ", " << frame.bytes.size() << " bytes ("
+      << frame.from << ")\n";
   size_t covered = 0;
   for (const decode::TFrameField& f : frame.fields) {
-    PrintField(frame, f);
+    PrintField(frame, f, out);
     covered = std::max(covered, f.offset + f.size);
   }
   // Whatever the decoder could not place is still shown.
   if (covered < frame.bytes.size())
-    PrintField(frame, {covered, frame.bytes.size() - covered, "not decoded", ""});
+    PrintField(frame, {covered, frame.bytes.size() - covered, "not decoded", ""}, out);
 }
 
-void PrintText(const TExplainReport& r) {
-  std::printf("%s: %s file\n", r.file.c_str(), r.kind.c_str());
-  for (const std::string& h : r.header) std::printf("  %s\n", h.c_str());
-  for (const std::string& n : r.notes) std::printf("note: %s\n", n.c_str());
-  std::printf("\n");
+void PrintText(const TExplainReport& r, std::ostream& out) {
+  out << r.file << ": " << r.kind << " file\n";
+  for (const std::string& h : r.header) out << "  " << h << "\n";
+  for (const std::string& n : r.notes) out << "note: " << n << "\n";
+  out << "\n";
   size_t skipped = 0;
   for (const TExplainItem& item : r.items) {
-    std::printf("%s\n", item.text.c_str());
+    out << item.text << "\n";
     skipped += item.skipped;
   }
   if (r.kind == "goods")
-    std::printf("%zu lines: %zu accepted, %zu skipped; %zu frames\n", r.items.size(),
-                r.items.size() - skipped, skipped, r.frames.size());
+    out << r.items.size() << " lines: " << r.items.size() - skipped << " accepted, " << skipped
+        << " skipped; " << r.frames.size() << " frames\n";
   for (size_t i = 0; i < r.frames.size(); ++i) {
-    std::printf("\n");
-    PrintFrame(i + 1, r.frames[i]);
+    out << "\n";
+    PrintFrame(i + 1, r.frames[i], out);
   }
 }
 
@@ -72,7 +74,7 @@ std::string JsonArray(const std::vector<std::string>& objects) {
   return out + "]";
 }
 
-void PrintJson(const TExplainReport& r) {
+void PrintJson(const TExplainReport& r, std::ostream& out) {
   std::vector<std::string> items, frames, notes;
   size_t skipped = 0;
   for (const TExplainItem& item : r.items) {
@@ -94,16 +96,16 @@ void PrintJson(const TExplainReport& r) {
       .Int("skipped", static_cast<int64_t>(skipped));
   if (r.kind == "keyboard") j.Bool("refused", r.refused);
   j.Raw("frames", JsonArray(frames)).Raw("notes", JsonArray(notes));
-  std::printf("%s\n", j.Text().c_str());
+  out << j.Text() << "\n";
 }
 
 }  // namespace
 
 int TExplainReport::ExitCode() const {
-  if (refused) return 2;
+  if (refused) return cli::kExitSomeLineSkipped;
   return std::any_of(items.begin(), items.end(), [](const TExplainItem& i) { return i.skipped; })
-             ? 2
-             : 0;
+             ? cli::kExitSomeLineSkipped
+             : cli::kExitDone;
 }
 
 size_t TExplainReport::AddFrame(TExplainFrame frame) {
@@ -111,11 +113,11 @@ size_t TExplainReport::AddFrame(TExplainFrame frame) {
   return frames.size();
 }
 
-void PrintReport(const TExplainReport& report, bool json) {
+void PrintReport(const TExplainReport& report, bool json, std::ostream& out) {
   if (json)
-    PrintJson(report);
+    PrintJson(report, out);
   else
-    PrintText(report);
+    PrintText(report, out);
 }
 
 }  // namespace tv

@@ -1,12 +1,11 @@
-#include "service/parkedfiles.h"
+#include "cli/parkedfiles.h"
 
 #include <algorithm>
-#include <filesystem>
-#include <system_error>
 
 #include "config/storeaccess.h"
 #include "config/storedvalues.h"
 #include "files/fileproc.h"
+#include "platform/env.h"
 #include "platform/fs.h"
 
 namespace tv {
@@ -64,9 +63,8 @@ bool ListParkedFiles(platform::Registry& reg, std::vector<ParkedFile>& out, std:
     p.original = OriginalNameOfParked(f.name);
     p.keyboard = IsKeyboardName(f.name);
     p.lastWrite = f.lastWrite;
-    std::error_code ec;
-    uintmax_t size = std::filesystem::file_size(p.hostPath, ec);
-    p.size = ec ? 0 : static_cast<uint64_t>(size);
+    platform::FileInfo info;
+    p.size = platform::Env::Default()->GetFileInfo(p.hostPath, &info).ok() ? info.size : 0;
     out.push_back(p);
   }
   std::stable_sort(out.begin(), out.end(),

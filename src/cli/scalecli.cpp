@@ -1,19 +1,22 @@
-#include "service/scalecli.h"
+#include "cli/scalecli.h"
 
 #include <algorithm>
 #include <cstdio>
+#include <iostream>
 #include <map>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "cli/exitcode.h"
+#include "cli/options.h"
+#include "cli/parkedfiles.h"
+#include "cli/regcli.h"
+#include "cli/scalelist.h"
 #include "config/storeaccess.h"
 #include "config/storedvalues.h"
 #include "decode/json.h"
 #include "platform/registry.h"
-#include "service/parkedfiles.h"
-#include "service/regcli.h"
-#include "service/scalelist.h"
 
 namespace tv {
 namespace {
@@ -37,50 +40,59 @@ struct Changes {
   bool outOfRange = false;  // a number given, but one the service cannot use
 };
 
-int Usage(const std::string& problem) {
-  std::fprintf(stderr, "tovalink scale: %s\n%s", problem.c_str(), kUsage);
-  return 2;
+// Where a run writes: its output and its errors.
+struct Io {
+  std::ostream& out;
+  std::ostream& err;
+};
+
+int Usage(Io io, const std::string& problem) {
+  io.err << "tovalink scale: " << problem << "\n" << kUsage;
+  return cli::kExitUsage;
 }
 
-int Refuse(const std::string& reason) {
-  std::fprintf(stderr, "tovalink scale: %s\n", reason.c_str());
-  return 1;
+int Refuse(Io io, const std::string& reason) {
+  io.err << "tovalink scale: " << reason << "\n";
+  return cli::kExitFailed;
 }
 
-// A whole decimal number from `min` to `max`.
-bool ParseNumber(const std::string& text, int min, int max, int& out) {
-  if (text.empty() || text.size() > 6 || text.find_first_not_of("0123456789") != std::string::npos) return false;
-  out = std::stoi(text);
-  return out >= min && out <= max;
-}
+enum : int {
+  kJson = 256,
+  kType,
+  kBarcodeType,
+  kUseByDays,
+  kNoUseByDays,
+  kConstBarcode,
+  kNoConstBarcode
+};
 
-bool ParseChanges(int argc, char** argv, int first, Changes& c, std::string& error) {
-  for (int i = first; i < argc; ++i) {
-    const std::string arg = argv[i];
-    const bool hasNext = i + 1 < argc;
-    if (arg == "--type") {
-      if (!hasNext || !(c.type = ParseScaleType(argv[++i]))) {
-        error = "--type needs one of " + ScaleTypeNames();
-        return false;
-      }
-    } else if (arg == "--barcode-type") {
-      int n = 0;
-      if (!hasNext || !ParseNumber(argv[++i], 0, 255, n)) {
-        error = "--barcode-type needs a number from 0 to 255";
-        c.outOfRange = hasNext && ParseNumber(argv[i], 0, 999999, n);
-        return false;
+const std::vector<cli::Option> kChangeOptions = {{"type", true, kType},
+                                                 {"barcode-type", true, kBarcodeType},
+                                                 {"use-by-days", false, kUseByDays},
+                                                 {"no-use-by-days", false, kNoUseByDays},
+                                                 {"const-barcode", false, kConstBarcode},
+                                                 {"no-const-barcode", false, kNoConstBarcode}};
+
+std::string TakeChange(int id, const char* value, Changes& c) {
+  int n = 0;
+  switch (id) {
+    case kType:
+      if (!value || !(c.type = ParseScaleType(value)))
+        return "--type needs one of " + ScaleTypeNames();
+      break;
+    case kBarcodeType:
+      if (!value || !cli::ParseNumber(value, 0, 255, n)) {
+        c.outOfRange = value && cli::ParseNumber(value, 0, 999999, n);
+        return "--barcode-type needs a number from 0 to 255";
       }
       c.barcodeType = static_cast<uint8_t>(n);
-    } else if (arg == "--use-by-days" || arg == "--no-use-by-days") {
-      c.useByInDays = arg == "--use-by-days";
-    } else if (arg == "--const-barcode" || arg == "--no-const-barcode") {
-      c.constBarcode = arg == "--const-barcode";
-    } else {
-      error = "unexpected argument '" + arg + "'";
-      return false;
-    }
+      break;
+    case kUseByDays:
+    case kNoUseByDays: c.useByInDays = id == kUseByDays; break;
+    case kConstBarcode:
+    case kNoConstBarcode: c.constBarcode = id == kConstBarcode; break;
   }
-  return true;
+  return "";
 }
 
 void Apply(const Changes& c, ScaleEntry& s) {
@@ -111,27 +123,28 @@ auto FindScale(std::vector<ScaleEntry>& list, int number) {
 // refused change leaves no trace, the defaults of a new store included.
 // `edit` answers 0, or an exit code with the reason in `message`.
 template <typename Edit>
-int ChangeList(Edit edit) {
+int ChangeList(Io io, Edit edit) {
   const std::string path = Registry::DefaultPath();
-  NameStore(path, true);
+  NameStore(io.err, path, true);
   Registry reg(path);
   platform::RegistryTransaction transaction(reg, true);
   const bool fresh = WriteDefaultsIfNew(reg);
   std::vector<ScaleEntry> list = LoadScaleList(reg);
   std::string message;
-  if (int code = edit(reg, list, message); code != 0) return Refuse(message);
+  if (int code = edit(reg, list, message); code != 0) return Refuse(io, message);
   SaveScaleList(reg, list);
   transaction.Commit();
-  if (fresh) DefaultsNotice(path);
-  std::printf("%s (%zu scale%s in the list)\n", message.c_str(), list.size(), list.size() == 1 ? "" : "s");
-  return 0;
+  if (fresh) DefaultsNotice(path, io.out);
+  io.out << message << " (" << list.size() << " scale" << (list.size() == 1 ? "" : "s")
+         << " in the list)\n";
+  return cli::kExitDone;
 }
 
 std::string NotListed(int number) { return "scale " + std::to_string(number) + " is not in the list"; }
 
-int Add(int number, const Changes& c) {
-  if (!c.type) return Usage("add needs --type (" + ScaleTypeNames() + ")");
-  return ChangeList([&](Registry& reg, std::vector<ScaleEntry>& list, std::string& message) {
+int Add(Io io, int number, const Changes& c) {
+  if (!c.type) return Usage(io, "add needs --type (" + ScaleTypeNames() + ")");
+  return ChangeList(io, [&](Registry& reg, std::vector<ScaleEntry>& list, std::string& message) {
     if (FindScale(list, number) != list.end()) {
       message = "scale " + std::to_string(number) + " is already in the list";
       return 1;
@@ -147,9 +160,10 @@ int Add(int number, const Changes& c) {
   });
 }
 
-int Set(int number, const Changes& c) {
-  if (!c.type && !c.barcodeType && !c.useByInDays && !c.constBarcode) return Usage("set needs something to change");
-  return ChangeList([&](Registry&, std::vector<ScaleEntry>& list, std::string& message) {
+int Set(Io io, int number, const Changes& c) {
+  if (!c.type && !c.barcodeType && !c.useByInDays && !c.constBarcode)
+    return Usage(io, "set needs something to change");
+  return ChangeList(io, [&](Registry&, std::vector<ScaleEntry>& list, std::string& message) {
     auto it = FindScale(list, number);
     if (it == list.end()) {
       message = NotListed(number);
@@ -176,8 +190,8 @@ std::string LeftParked(Registry& reg, int number) {
          (count == 1 ? "it" : "them");
 }
 
-int Remove(int number) {
-  return ChangeList([&](Registry& reg, std::vector<ScaleEntry>& list, std::string& message) {
+int Remove(Io io, int number) {
+  return ChangeList(io, [&](Registry& reg, std::vector<ScaleEntry>& list, std::string& message) {
     // Every entry of the number goes: a repeat would keep it delivering.
     size_t before = list.size();
     list.erase(std::remove_if(list.begin(), list.end(), [&](const ScaleEntry& s) { return s.number == number; }),
@@ -233,21 +247,22 @@ std::string LastResult(const ScaleView& v) {
   return *v.lastDelivered ? "delivered" : "failed";
 }
 
-void PrintTable(const std::vector<ScaleView>& views) {
+void PrintTable(const std::vector<ScaleView>& views, std::ostream& out) {
   if (views.empty()) {
-    std::printf("No scales in the scale list.\n");
+    out << "No scales in the scale list.\n";
     return;
   }
-  std::printf("%-6s %-16s %-6s %-12s %-8s %-26s %-10s %s\n", "Scale", "Address", "Port", "Type", "Barcode",
-              "Flags", "Last", "Parked");
+  out << cli::Format("%-6s %-16s %-6s %-12s %-8s %-26s %-10s %s\n", "Scale", "Address", "Port",
+                     "Type", "Barcode", "Flags", "Last", "Parked");
   for (const ScaleView& v : views)
-    std::printf("%-6d %-16s %-6d %-12s %-8u %-26s %-10s %d\n", v.entry.number, v.address.c_str(), v.port,
-                ScaleTypeName(v.entry.type).c_str(), unsigned{v.entry.barcodeType}, Flags(v.entry).c_str(),
-                LastResult(v).c_str(), v.parked);
+    out << cli::Format("%-6d %-16s %-6d %-12s %-8u %-26s %-10s %d\n", v.entry.number,
+                       v.address.c_str(), v.port, ScaleTypeName(v.entry.type).c_str(),
+                       unsigned{v.entry.barcodeType}, Flags(v.entry).c_str(), LastResult(v).c_str(),
+                       v.parked);
 }
 
-void PrintJson(const std::vector<ScaleView>& views) {
-  std::printf("[");
+void PrintJson(const std::vector<ScaleView>& views, std::ostream& out) {
+  out << "[";
   for (size_t i = 0; i < views.size(); ++i) {
     const ScaleView& v = views[i];
     decode::JsonObject j;
@@ -260,54 +275,87 @@ void PrintJson(const std::vector<ScaleView>& views) {
     else
       j.Null("last_result");
     j.Int("parked", v.parked);
-    std::printf("%s%s", i ? ",\n " : "\n ", j.Text().c_str());
+    out << (i ? ",\n " : "\n ") << j.Text();
   }
-  std::printf(views.empty() ? "]\n" : "\n]\n");
+  out << (views.empty() ? "]\n" : "\n]\n");
 }
 
-int List(int argc, char** argv) {
-  bool json = false;
-  for (int i = 1; i < argc; ++i) {
-    if (std::string(argv[i]) != "--json") return Usage("unexpected argument '" + std::string(argv[i]) + "'");
-    json = true;
-  }
-  NameStore(Registry::DefaultPath());
+int List(Io io, bool json) {
+  NameStore(io.err, Registry::DefaultPath());
   Registry reg(StorePathForReading());
   std::vector<ScaleView> views = View(reg);
   if (json)
-    PrintJson(views);
+    PrintJson(views, io.out);
   else
-    PrintTable(views);
-  return 0;
+    PrintTable(views, io.out);
+  return cli::kExitDone;
 }
 
-int Dispatch(int argc, char** argv) {
-  if (argc < 1) return Usage("a subcommand is needed");
+// The verb's arguments: list takes --json, add and set the changes.
+cli::ParseResult ParseVerb(const std::string& verb, int argc, char** argv, bool& json,
+                           Changes& changes) {
+  if (verb == "list")
+    return cli::ParseOptions(argc, argv, {{"json", false, kJson}}, [&](int, const char*) {
+      json = true;
+      return std::string();
+    });
+  return cli::ParseOptions(
+      argc, argv, verb == "remove" ? std::vector<cli::Option>{} : kChangeOptions,
+      [&](int id, const char* value) { return TakeChange(id, value, changes); });
+}
+
+int Dispatch(Io io, int argc, char** argv) {
+  if (argc < 1) return Usage(io, "a subcommand is needed");
   const std::string verb = argv[0];
-  if (verb == "list") return List(argc, argv);
-  if (verb != "add" && verb != "remove" && verb != "set") return Usage("unknown subcommand '" + verb + "'");
-  int number = 0;
-  if (argc < 2) return Usage(verb + " needs a scale number");
-  if (!ParseNumber(argv[1], 1, 255, number))
-    return Refuse("scale number '" + std::string(argv[1]) + "' is not from 1 to 255");
+  if (cli::IsHelp(verb)) {
+    io.out << kUsage;
+    return cli::kExitDone;
+  }
+  if (verb != "list" && verb != "add" && verb != "remove" && verb != "set")
+    return Usage(io, "unknown subcommand '" + verb + "'");
+  bool json = false;
   Changes changes;
-  std::string error;
-  if (!ParseChanges(argc, argv, 2, changes, error))
-    return changes.outOfRange ? Refuse(error + "; nothing written") : Usage(error);
-  if (verb == "add") return Add(number, changes);
-  if (verb == "set") return Set(number, changes);
-  if (argc > 2) return Usage("remove takes only the scale number");
-  return Remove(number);
+  const cli::ParseResult r = ParseVerb(verb, argc - 1, argv + 1, json, changes);
+  if (r.outcome == cli::Parsed::kHelp) {
+    io.out << kUsage;
+    return cli::kExitDone;
+  }
+  if (!r.problem.empty())
+    return changes.outOfRange ? Refuse(io, r.problem + "; nothing written") : Usage(io, r.problem);
+  if (!r.unexpected.empty() && verb == "remove")
+    return Usage(io, "remove takes only the scale number");
+  if (!r.unexpected.empty()) return Usage(io, "unexpected argument '" + r.unexpected + "'");
+  if (verb == "list") {
+    if (!r.positional.empty()) return Usage(io, "unexpected argument '" + r.positional[0] + "'");
+    if (!ActAsStoreOwner(io.err)) return cli::kExitFailed;
+    return List(io, json);
+  }
+  if (r.positional.empty()) return Usage(io, verb + " needs a scale number");
+  int number = 0;
+  if (!cli::ParseNumber(r.positional[0], 1, 255, number))
+    return Refuse(io, "scale number '" + r.positional[0] + "' is not from 1 to 255");
+  if (r.positional.size() > 1)
+    return Usage(io, verb == "remove" ? "remove takes only the scale number"
+                                      : "unexpected argument '" + r.positional[1] + "'");
+  if (!ActAsStoreOwner(io.err)) return cli::kExitFailed;
+  if (verb == "add") return Add(io, number, changes);
+  if (verb == "set") return Set(io, number, changes);
+  return Remove(io, number);
 }
 
 }  // namespace
 
-int RunScaleCommand(int argc, char** argv) {
+int RunScaleCommand(int argc, char** argv, std::ostream& out, std::ostream& err) {
+  const Io io{out, err};
   try {
-    return Dispatch(argc, argv);
+    return Dispatch(io, argc, argv);
   } catch (const platform::RegistryError& e) {
-    return Refuse(StoreErrorText(e));
+    return Refuse(io, StoreErrorText(e));
   }
+}
+
+int RunScaleCommand(int argc, char** argv) {
+  return RunScaleCommand(argc, argv, std::cout, std::cerr);
 }
 
 }  // namespace tv

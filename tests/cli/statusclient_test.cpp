@@ -1,4 +1,4 @@
-#include "engine/statusclient.h"
+#include "cli/statusclient.h"
 
 #include <gtest/gtest.h>
 

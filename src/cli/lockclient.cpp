@@ -1,10 +1,10 @@
-#include "paramserver/lockclient.h"
+#include "cli/lockclient.h"
 
 #include <cstdio>
 #include <iostream>
 #include <string>
-#include <string_view>
 
+#include "cli/options.h"
 #include "paramserver/protocol.h"
 #include "platform/net.h"
 #include "platform/oserror.h"
@@ -23,30 +23,42 @@ struct LockTarget {
   uint16_t port = kParamServerPort;
 };
 
-bool ParseArgs(int argc, char** argv, LockTarget& target, std::ostream& err) {
-  bool hostSeen = false;
-  for (int i = 0; i < argc; ++i) {
-    const std::string_view arg = argv[i];
-    if (arg == "--port") {
-      if (i + 1 >= argc || !text::ParsePort(argv[i + 1], target.port)) {
-        err << "tovalink: --port needs a number from 1 to 65535\n";
-        return false;
-      }
-      ++i;
-    } else if (!hostSeen && !arg.starts_with("-")) {
-      if (platform::InetAddr(std::string(arg)) == platform::kInvalidAddress) {
-        err << "tovalink: not an IPv4 address: " << arg << "\n";
-        return false;
-      }
-      target.host = arg;
-      hostSeen = true;
-    } else {
-      err << "tovalink: unexpected argument: " << arg << "\n"
-          << "usage: tovalink lock|unlock [HOST] [--port N]\n";
-      return false;
-    }
+constexpr const char* kUsage = "usage: tovalink lock|unlock [HOST] [--port N]\n";
+
+enum : int { kPort = 256 };
+
+// Answers kLockAccepted to go on (or, after --help, with `help` set) and
+// kLockUsage after a problem.
+int ParseArgs(int argc, char** argv, LockTarget& target, bool& help, std::ostream& out,
+              std::ostream& err) {
+  const cli::ParseResult r = cli::ParseOptions(argc, argv, {{"port", true, kPort}},
+                                               [&](int, const char* value) -> std::string {
+                                                 if (!value || !text::ParsePort(value, target.port))
+                                                   return "--port needs a number from 1 to 65535";
+                                                 return "";
+                                               });
+  help = r.outcome == cli::Parsed::kHelp;
+  if (help) {
+    out << kUsage;
+    return kLockAccepted;
   }
-  return true;
+  if (!r.problem.empty()) {
+    err << "tovalink: " << r.problem << "\n";
+    return kLockUsage;
+  }
+  std::string unexpected = r.unexpected;
+  if (unexpected.empty() && r.positional.size() > 1) unexpected = r.positional[1];
+  if (!unexpected.empty()) {
+    err << "tovalink: unexpected argument: " << unexpected << "\n" << kUsage;
+    return kLockUsage;
+  }
+  if (r.positional.empty()) return kLockAccepted;
+  if (platform::InetAddr(r.positional[0]) == platform::kInvalidAddress) {
+    err << "tovalink: not an IPv4 address: " << r.positional[0] << "\n";
+    return kLockUsage;
+  }
+  target.host = r.positional[0];
+  return kLockAccepted;
 }
 
 std::string Describe(uint8_t answer) {
@@ -66,7 +78,9 @@ std::string Describe(uint8_t answer) {
 
 int RunLockCommand(bool lock, int argc, char** argv, std::ostream& out, std::ostream& err) {
   LockTarget target;
-  if (!ParseArgs(argc, argv, target, err)) return kLockUsage;
+  bool help = false;
+  if (int code = ParseArgs(argc, argv, target, help, out, err); code != kLockAccepted || help)
+    return code;
   const std::string where = target.host + ":" + std::to_string(target.port);
 
   platform::TcpSocket socket;

@@ -1,12 +1,15 @@
-#include "service/regcli.h"
+#include "cli/regcli.h"
 
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <iostream>
 #include <optional>
 #include <vector>
 
+#include "cli/exitcode.h"
+#include "cli/options.h"
 #include "config/storedvalues.h"
 #include "config/storekeys.h"
 #include "config/valuecheck.h"
@@ -41,16 +44,12 @@ std::string Upper(std::string s) {
 
 // Every error names the store it is about: a user with a second state
 // directory (TOVALINK_HOME) must see which one was edited.
-int Fail(const std::string& store, const std::string& message) {
-  std::fprintf(stderr, "ERROR: %s (store %s)\n", message.c_str(), store.c_str());
-  return 1;
+int Fail(std::ostream& err, const std::string& store, const std::string& message) {
+  err << "ERROR: " << message << " (store " << store << ")\n";
+  return cli::kExitFailed;
 }
 
 constexpr const char* kNotFound = "The system was unable to find the specified registry key or value.";
-
-bool IsSwitch(const std::string& word, const char* name) {
-  return word.size() >= 2 && (word[0] == '/' || word[0] == '-') && Upper(word.substr(1)) == name;
-}
 
 // Strips HKCU\ or HKEY_CURRENT_USER\; false for any other root key.
 bool StripRoot(std::string& key) {
@@ -74,11 +73,18 @@ bool StripRoot(std::string& key) {
   return true;
 }
 
+constexpr const char* kUsage =
+    "usage: tovalink reg query|add|delete <key> [/v <name>] [/t REG_SZ|REG_DWORD] [/d <data>] "
+    "[/f|/force]";
+
+// "reg --help" and "reg VERB --help"; a key or value may be named -h.
+bool AsksForHelp(int argc, char** argv) {
+  return (argc >= 1 && cli::IsHelp(argv[0])) || (argc == 2 && cli::IsHelp(argv[1]));
+}
+
 bool Parse(int argc, char** argv, Request& r, std::string& error) {
   if (argc < 2) {
-    error =
-        "usage: tovalink reg query|add|delete <key> [/v <name>] [/t REG_SZ|REG_DWORD] [/d <data>] "
-        "[/f|/force]";
+    error = kUsage;
     return false;
   }
   r.verb = Upper(argv[0]);
@@ -93,15 +99,15 @@ bool Parse(int argc, char** argv, Request& r, std::string& error) {
       slot = argv[++i];
       return true;
     };
-    if (IsSwitch(w, "V")) {
+    if (cli::IsSwitch(w, "V")) {
       if (!next(r.valueName)) return false;
-    } else if (IsSwitch(w, "T")) {
+    } else if (cli::IsSwitch(w, "T")) {
       if (!next(r.type)) return false;
-    } else if (IsSwitch(w, "D")) {
+    } else if (cli::IsSwitch(w, "D")) {
       if (!next(r.data)) return false;
-    } else if (IsSwitch(w, "F")) {
+    } else if (cli::IsSwitch(w, "F")) {
       r.force = true;
-    } else if (IsSwitch(w, "FORCE")) {
+    } else if (cli::IsSwitch(w, "FORCE")) {
       r.force = r.unchecked = true;
     } else {
       error = "invalid syntax: " + w;
@@ -124,8 +130,8 @@ std::string FormatData(const RegValue& v) {
   return buf;
 }
 
-void PrintValue(const RegValue& v) {
-  std::printf("    %s    %s    %s\n", v.name.c_str(), TypeName(v.type).c_str(), FormatData(v).c_str());
+void PrintValue(const RegValue& v, std::ostream& out) {
+  out << "    " << v.name << "    " << TypeName(v.type) << "    " << FormatData(v) << "\n";
 }
 
 std::string FullName(const std::string& key) { return key.empty() ? kRootName : std::string(kRootName) + "\\" + key; }
@@ -138,23 +144,24 @@ std::string Suggestion(const std::string& key, const std::string& name) {
   return nearest.empty() ? "" : " Did you mean '" + nearest + "'?";
 }
 
-int Query(Registry& reg, const std::string& store, const Request& r) {
+int Query(Registry& reg, const std::string& store, const Request& r, std::ostream& out,
+          std::ostream& err) {
   platform::RegistryKey key = reg.OpenReadOnly(r.key);
-  if (!key) return Fail(store, kNotFound);
+  if (!key) return Fail(err, store, kNotFound);
   std::optional<RegValue> one;
   if (r.valueName && !(one = key.ReadValue(*r.valueName)))
-    return Fail(store, kNotFound + Suggestion(r.key, *r.valueName));
-  std::printf("store %s\n", store.c_str());
-  std::printf("\n%s\n", FullName(platform::NormaliseKeyPath(r.key)).c_str());
+    return Fail(err, store, kNotFound + Suggestion(r.key, *r.valueName));
+  out << "store " << store << "\n";
+  out << "\n" << FullName(platform::NormaliseKeyPath(r.key)) << "\n";
   if (one) {
-    PrintValue(*one);
-    std::printf("\n");
-    return 0;
+    PrintValue(*one, out);
+    out << "\n";
+    return cli::kExitDone;
   }
-  for (const RegValue& v : key.ListValues()) PrintValue(v);
-  std::printf("\n");
-  for (const std::string& sub : key.ListSubKeys()) std::printf("%s\n", FullName(sub).c_str());
-  return 0;
+  for (const RegValue& v : key.ListValues()) PrintValue(v, out);
+  out << "\n";
+  for (const std::string& sub : key.ListSubKeys()) out << FullName(sub) << "\n";
+  return cli::kExitDone;
 }
 
 // DWORD data: decimal or 0x-prefixed hexadecimal, 0 to 0xFFFFFFFF.
@@ -177,49 +184,51 @@ bool ParseDword(const std::string& text, uint32_t& out) {
 // What the service makes of a value written under `key`: one it never
 // reads, one of another type than it reads, one it reads only at start.
 // A table entry past the table's TotalNumber is never read.
-void WarnBeyondCount(platform::RegistryKey& key, const config::StoredValue& v, const std::string& name) {
+void WarnBeyondCount(platform::RegistryKey& key, const config::StoredValue& v,
+                     const std::string& name, std::ostream& err) {
   if (v.name.find('#') == std::string_view::npos || v.name == "#") return;
   const std::optional<RegValue> total = key.ReadValue("TotalNumber");
   if (!total || total->type != RegType::DWord) return;
   const uint64_t n = std::strtoull(name.c_str() + v.name.find('#'), nullptr, 10);
   if (n > total->number)
-    std::fprintf(stderr,
-                 "WARNING: %s lies beyond TotalNumber %u: the service does not read it "
-                 "(tovalink scale add keeps the five tables and their counts together)\n",
-                 name.c_str(), total->number);
+    err << "WARNING: " << name << " lies beyond TotalNumber " << total->number
+        << ": the service does not read it "
+           "(tovalink scale add keeps the five tables and their counts together)\n";
 }
 
-void WarnAbout(platform::RegistryKey& open, const std::string& key, const std::string& name, RegType type) {
+void WarnAbout(platform::RegistryKey& open, const std::string& key, const std::string& name,
+               RegType type, std::ostream& err) {
   const std::string where = FullName(platform::NormaliseKeyPath(key));
   if (config::ValuesOf(key).empty()) {
-    std::fprintf(stderr, "WARNING: the service reads no value of %s\n", where.c_str());
+    err << "WARNING: the service reads no value of " << where << "\n";
     return;
   }
   const config::StoredValue* v = config::FindStoredValue(key, name);
   if (!v) {
-    std::fprintf(stderr, "WARNING: the service never reads '%s' in %s.%s\n", name.c_str(), where.c_str(),
-                 Suggestion(key, name).c_str());
+    err << "WARNING: the service never reads '" << name << "' in " << where << "."
+        << Suggestion(key, name) << "\n";
     return;
   }
   if (v->type != type) {
-    std::fprintf(stderr, "WARNING: the service reads %s as %s, not %s: %s\n", name.c_str(), TypeName(v->type).c_str(),
-                 TypeName(type).c_str(),
-                 v->required ? "it will fail to read it and refuse to start or deliver" : "it will use its default");
+    err << "WARNING: the service reads " << name << " as " << TypeName(v->type) << ", not "
+        << TypeName(type) << ": "
+        << (v->required ? "it will fail to read it and refuse to start or deliver"
+                        : "it will use its default")
+        << "\n";
     return;
   }
-  WarnBeyondCount(open, *v, name);
+  WarnBeyondCount(open, *v, name, err);
   switch (config::WhenEffective(*v)) {
     case config::TakesEffect::NextStart:
       if (v->reads & config::kAtReload)
-        std::fprintf(stderr,
-                     "note: %s takes effect at the service's next reload (systemctl reload "
-                     "tovalink, or the parameter server's next write) or start\n",
-                     name.c_str());
+        err << "note: " << name
+            << " takes effect at the service's next reload (systemctl reload tovalink, or the "
+               "parameter server's next write) or start\n";
       else
-        std::fprintf(stderr, "note: %s takes effect at the next start of the service\n", name.c_str());
+        err << "note: " << name << " takes effect at the next start of the service\n";
       break;
     case config::TakesEffect::Never:
-      std::fprintf(stderr, "note: the service writes %s itself after every delivery\n", name.c_str());
+      err << "note: the service writes " << name << " itself after every delivery\n";
       break;
     case config::TakesEffect::NextCycle:
     case config::TakesEffect::NextBlock:
@@ -254,46 +263,49 @@ std::string Refusal(const Request& r, const RegValue& value) {
                          : problem + "; nothing written (add /force to store it all the same)";
 }
 
-int Add(Registry& reg, const std::string& storePath, const Request& r) {
-  if (r.key.empty()) return Fail(storePath, "a key under HKCU is needed");
+int Add(Registry& reg, const std::string& storePath, const Request& r, std::ostream& out,
+        std::ostream& err) {
+  if (r.key.empty()) return Fail(err, storePath, "a key under HKCU is needed");
   RegValue value;
   std::string error;
-  if (r.valueName && !ParseAdd(r, value, error)) return Fail(storePath, error);
+  if (r.valueName && !ParseAdd(r, value, error)) return Fail(err, storePath, error);
   const RegType type = value.type;
   const uint32_t number = value.number;
   // A default written just now is no one's setting yet: no /f needed.
   const bool fresh = WriteDefaultsIfNew(reg);
-  if (fresh) DefaultsNotice(storePath);
+  if (fresh) DefaultsNotice(storePath, out);
   platform::RegistryKey key = reg.Open(r.key, true);
-  if (!key) return Fail(storePath, "cannot create the key.");
+  if (!key) return Fail(err, storePath, "cannot create the key.");
   if (r.valueName) {
     if (key.ValueExists(*r.valueName) && !r.force && !fresh)
-      return Fail(storePath, "The value " + *r.valueName + " exists; add /f to overwrite it.");
+      return Fail(err, storePath, "The value " + *r.valueName + " exists; add /f to overwrite it.");
     if (type == RegType::DWord)
       key.WriteInteger(*r.valueName, static_cast<int32_t>(number));
     else
       key.WriteString(*r.valueName, r.data.value_or(""));
-    WarnAbout(key, r.key, *r.valueName, type);
+    WarnAbout(key, r.key, *r.valueName, type, err);
   }
-  std::printf("The operation completed successfully.\n");
-  return 0;
+  out << "The operation completed successfully.\n";
+  return cli::kExitDone;
 }
 
-int Delete(Registry& reg, const std::string& storePath, const Request& r) {
-  if (r.key.empty()) return Fail(storePath, "a key under HKCU is needed");
-  if (!r.force) return Fail(storePath, "add /f to delete without confirmation.");
+int Delete(Registry& reg, const std::string& storePath, const Request& r, std::ostream& out,
+           std::ostream& err) {
+  if (r.key.empty()) return Fail(err, storePath, "a key under HKCU is needed");
+  if (!r.force) return Fail(err, storePath, "add /f to delete without confirmation.");
   if (r.valueName) {
     platform::RegistryKey key = reg.Open(r.key, false);
-    if (!key || !key.DeleteValue(*r.valueName)) return Fail(storePath, kNotFound + Suggestion(r.key, *r.valueName));
+    if (!key || !key.DeleteValue(*r.valueName))
+      return Fail(err, storePath, kNotFound + Suggestion(r.key, *r.valueName));
     const config::StoredValue* v = config::FindStoredValue(r.key, *r.valueName);
     if (v && v->required && v->type == RegType::DWord)
-      std::fprintf(stderr, "WARNING: the service needs %s: without it, it will refuse to start or deliver\n",
-                   r.valueName->c_str());
+      err << "WARNING: the service needs " << *r.valueName
+          << ": without it, it will refuse to start or deliver\n";
   } else if (!reg.DeleteKey(r.key)) {
-    return Fail(storePath, kNotFound);
+    return Fail(err, storePath, kNotFound);
   }
-  std::printf("The operation completed successfully.\n");
-  return 0;
+  out << "The operation completed successfully.\n";
+  return cli::kExitDone;
 }
 
 }  // namespace
@@ -304,14 +316,13 @@ bool WriteDefaultsIfNew(Registry& reg) {
   return true;
 }
 
-void DefaultsNotice(const std::string& storePath) {
-  std::printf("store %s created with defaults\n", storePath.c_str());
+void DefaultsNotice(const std::string& storePath, std::ostream& out) {
+  out << "store " << storePath << " created with defaults\n";
   if (!platform::StateHomeChosen() && platform::StateHome() != platform::kPackagedStateHome)
-    std::printf(
-        "note: the packaged service reads %s/registry.db, not this store; a service reads this one "
-        "only "
-        "when this user runs it without TOVALINK_HOME\n",
-        platform::kPackagedStateHome);
+    out << "note: the packaged service reads " << platform::kPackagedStateHome
+        << "/registry.db, not this store; a service reads this one only when this user runs it "
+           "without "
+           "TOVALINK_HOME\n";
 }
 
 std::string StoreErrorText(const platform::RegistryError& e) {
@@ -320,20 +331,18 @@ std::string StoreErrorText(const platform::RegistryError& e) {
   return why.empty() ? e.what() : std::string(e.what()) + ": " + why;
 }
 
-bool ActAsStoreOwner() {
+bool ActAsStoreOwner(std::ostream& err) {
   std::string who;
   const platform::Status s = platform::ActAsOwnerOf(platform::StateHome(), &who);
   if (s.ok()) return true;
-  std::fprintf(stderr, "ERROR: %s (store %s)\n", s.ToString().c_str(),
-               Registry::DefaultPath().c_str());
+  err << "ERROR: " << s.ToString() << " (store " << Registry::DefaultPath() << ")\n";
   return false;
 }
 
-void NameStore(const std::string& storePath, bool writes) {
+void NameStore(std::ostream& err, const std::string& storePath, bool writes) {
   const bool missing = !writes && !platform::FileExists(storePath) &&
                        platform::StateDirectoryAccessProblem(platform::StateHome()).empty();
-  std::fprintf(stderr, "store %s%s\n", storePath.c_str(),
-               missing ? " (not made yet: nothing is configured)" : "");
+  err << "store " << storePath << (missing ? " (not made yet: nothing is configured)" : "") << "\n";
 }
 
 std::string StorePathForReading() {
@@ -346,28 +355,36 @@ std::string StorePathForReading() {
   return ":memory:";  // SQLite's private in-memory database
 }
 
-int RunRegCommand(int argc, char** argv) {
+int RunRegCommand(int argc, char** argv, std::ostream& out, std::ostream& err) {
   Request r;
   std::string error;
   const std::string storePath = Registry::DefaultPath();
-  if (!Parse(argc, argv, r, error)) return Fail(storePath, error);
+  if (AsksForHelp(argc, argv)) {
+    out << kUsage << "\n";
+    return cli::kExitDone;
+  }
+  if (!Parse(argc, argv, r, error)) return Fail(err, storePath, error);
   // Judged before the store is opened, so that a refusal writes nothing.
   if (RegValue value; Upper(r.verb) == "ADD" && r.valueName && ParseAdd(r, value, error)) {
     if (const std::string refusal = Refusal(r, value); !refusal.empty())
-      return Fail(storePath, refusal);
+      return Fail(err, storePath, refusal);
   }
+  if (!ActAsStoreOwner(err)) return cli::kExitFailed;
   try {
     // Reading never creates a store: without one, nothing is found.
     // A query's listing begins with the store already.
-    if (r.verb != "QUERY") NameStore(storePath, r.verb == "ADD");
+    if (r.verb != "QUERY") NameStore(err, storePath, r.verb == "ADD");
     Registry reg(r.verb == "ADD" ? storePath : StorePathForReading());
-    if (r.verb == "QUERY") return Query(reg, storePath, r);
-    if (r.verb == "ADD") return Add(reg, storePath, r);
-    if (r.verb == "DELETE") return Delete(reg, storePath, r);
-    return Fail(storePath, "unknown operation '" + std::string(argv[0]) + "': use query, add or delete.");
+    if (r.verb == "QUERY") return Query(reg, storePath, r, out, err);
+    if (r.verb == "ADD") return Add(reg, storePath, r, out, err);
+    if (r.verb == "DELETE") return Delete(reg, storePath, r, out, err);
+    return Fail(err, storePath,
+                "unknown operation '" + std::string(argv[0]) + "': use query, add or delete.");
   } catch (const platform::RegistryError& e) {
-    return Fail(storePath, StoreErrorText(e));
+    return Fail(err, storePath, StoreErrorText(e));
   }
 }
+
+int RunRegCommand(int argc, char** argv) { return RunRegCommand(argc, argv, std::cout, std::cerr); }
 
 }  // namespace tv

@@ -12,8 +12,8 @@
 #include "platform/fs.h"
 #include "scale/encodedfile.h"
 #include "scale/resultmeaning.h"
-#include "service/explainfile.h"
-#include "service/scalelist.h"
+#include "cli/explainfile.h"
+#include "cli/scalelist.h"
 
 namespace tv {
 namespace {

@@ -1,11 +1,11 @@
-#include "paramserver/lockclient.h"
+#include "cli/lockclient.h"
 
 #include <gtest/gtest.h>
 
 #include <sstream>
 
 #include "paramserver/Usvrsock.h"
-#include "paramtestkit.h"
+#include "paramserver/paramtestkit.h"
 
 namespace tv {
 namespace {

@@ -1,4 +1,4 @@
-#include "service/scalelist.h"
+#include "cli/scalelist.h"
 
 #include <cctype>
 

@@ -1,7 +1,4 @@
-#include "service/explainprofile.h"
-
-#include <sys/stat.h>
-#include <unistd.h>
+#include "cli/explainprofile.h"
 
 #include <algorithm>
 #include <cctype>
@@ -9,9 +6,10 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "cli/scalelist.h"
 #include "config/storekeys.h"
+#include "platform/env.h"
 #include "platform/registry.h"
-#include "service/scalelist.h"
 
 namespace tv {
 namespace {
@@ -49,13 +47,14 @@ struct StoreView {
 // Reads what the store holds; a store that is missing or cannot be read
 // leaves the defaults and says so in `source`.
 void ReadStore(const std::string& path, StoreView& view, std::string& source) {
-  struct stat st;
-  if (stat(path.c_str(), &st) != 0) {
+  platform::Env* env = platform::Env::Default();
+  platform::FileInfo info;
+  if (!env->GetFileInfo(path, &info).ok()) {
     source = "defaults (no store at " + path + ")";
     return;
   }
-  if (access(path.c_str(), R_OK) != 0) {
-    source = "defaults (store " + path + " cannot be read: " + std::strerror(errno) + ")";
+  if (platform::Status s = env->CheckAccess(path, platform::kMayRead); !s.ok()) {
+    source = "defaults (store " + path + " cannot be read: " + std::strerror(s.osError()) + ")";
     return;
   }
   try {

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -42,6 +43,6 @@ struct TExplainReport {
   size_t AddFrame(TExplainFrame frame);
 };
 
-void PrintReport(const TExplainReport& report, bool json);
+void PrintReport(const TExplainReport& report, bool json, std::ostream& out);
 
 }  // namespace tv

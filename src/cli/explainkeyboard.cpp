@@ -3,7 +3,7 @@
 
 #include "decode/json.h"
 #include "scale/resultmeaning.h"
-#include "service/explainfile.h"
+#include "cli/explainfile.h"
 #include "sm700/Records.h"
 #include "sm700/XMLKeyboard.h"
 #include "sm700/XMLKeyboard_parse.h"

@@ -1,4 +1,4 @@
-#include "engine/statuslocal.h"
+#include "cli/statuslocal.h"
 
 #include <algorithm>
 #include <cctype>

@@ -1,16 +1,18 @@
-#include "engine/statusclient.h"
+#include "cli/statusclient.h"
 
 #include <algorithm>
 #include <cstdio>
 #include <ctime>
-#include <optional>
 #include <iomanip>
 #include <iostream>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "cli/exitcode.h"
+#include "cli/options.h"
+#include "cli/statuslocal.h"
 #include "config/statusprotocol.h"
-#include "engine/statuslocal.h"
 #include "platform/fs.h"
 #include "platform/net.h"
 #include "platform/registry.h"
@@ -27,6 +29,7 @@ struct Options {
   std::string host = "127.0.0.1";
   uint16_t port = kStatusPort;
   bool json = false;
+  bool help = false;  // the usage is printed; nothing else to do
 };
 
 struct ScaleStatus {
@@ -34,28 +37,37 @@ struct ScaleStatus {
   uint8_t state = 0;
 };
 
-bool ParseArgs(int argc, char** argv, Options& opts, std::ostream& err) {
-  bool haveHost = false;
-  for (int i = 0; i < argc; ++i) {
-    const std::string arg = argv[i];
-    if (arg == "--json") {
-      opts.json = true;
-    } else if (arg == "--port") {
-      if (i + 1 >= argc || !text::ParsePort(argv[i + 1], opts.port)) {
-        err << "tovalink status: --port needs a number from 1 to 65535\n";
-        return false;
-      }
-      ++i;
-    } else if (!haveHost && !arg.empty() && arg[0] != '-') {
-      opts.host = arg;
-      haveHost = true;
-    } else {
-      err << "tovalink status: unexpected argument '" << arg << "'\n"
-          << "usage: tovalink status [HOST] [--json] [--port N]\n";
-      return false;
-    }
+constexpr const char* kUsage = "usage: tovalink status [HOST] [--json] [--port N]\n";
+
+enum : int { kJson = 256, kPort };
+
+// Answers kExitDone to go on, kExitUsage after a problem.
+int ParseArgs(int argc, char** argv, Options& opts, std::ostream& out, std::ostream& err) {
+  const cli::ParseResult r =
+      cli::ParseOptions(argc, argv, {{"json", false, kJson}, {"port", true, kPort}},
+                        [&](int id, const char* value) -> std::string {
+                          if (id == kJson) opts.json = true;
+                          if (id == kPort && (!value || !text::ParsePort(value, opts.port)))
+                            return "--port needs a number from 1 to 65535";
+                          return "";
+                        });
+  if (r.outcome == cli::Parsed::kHelp) {
+    out << kUsage;
+    opts.help = true;
+    return cli::kExitDone;
   }
-  return true;
+  if (!r.problem.empty()) {
+    err << "tovalink status: " << r.problem << "\n";
+    return cli::kExitUsage;
+  }
+  std::string unexpected = r.unexpected;
+  if (unexpected.empty() && r.positional.size() > 1) unexpected = r.positional[1];
+  if (!unexpected.empty()) {
+    err << "tovalink status: unexpected argument '" << unexpected << "'\n" << kUsage;
+    return cli::kExitUsage;
+  }
+  if (!r.positional.empty()) opts.host = r.positional[0];
+  return cli::kExitDone;
 }
 
 bool Query(const Options& opts, std::vector<ScaleStatus>& scales, std::string& error) {
@@ -377,12 +389,13 @@ void PrintJson(const std::vector<ScaleStatus>& scales, const std::optional<TLoca
 
 int RunStatusCommand(int argc, char** argv, std::ostream& out, std::ostream& err) {
   Options opts;
-  if (!ParseArgs(argc, argv, opts, err)) return 2;
+  if (int code = ParseArgs(argc, argv, opts, out, err); code != cli::kExitDone || opts.help)
+    return code;
   std::vector<ScaleStatus> scales;
   std::string error;
   if (!Query(opts, scales, error)) {
     err << "tovalink status: " << error << "\n";
-    return 1;
+    return cli::kExitFailed;
   }
   const std::optional<TLocalStatus> local = LocalStatus(opts.host);
   // The local columns come from the store this machine's commands use.

@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "service/explainprofile.h"
-#include "service/explainreport.h"
+#include "cli/explainprofile.h"
+#include "cli/explainreport.h"
 
 namespace tv {
 
