@@ -1,7 +1,9 @@
 #include "engine/unengine_config.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "config/storeaccess.h"
@@ -20,38 +22,86 @@ using platform::RegistryError;
 using platform::RegistryKey;
 namespace cfg = config;
 
+// How a stored value lands in a field of a settings record.  The table of
+// stored values says when each is read; these say where it goes.
+template <typename Record>
+struct Binding {
+  const cfg::StoredValue* value;
+  void (*read)(RegistryKey& key, const cfg::StoredValue& v, Record& r);
+};
+
+template <auto Field, typename Record>
+void Text(RegistryKey& key, const cfg::StoredValue& v, Record& r) {
+  r.*Field = cfg::ReadString(key, v);
+}
+
+template <auto Field, typename Record>
+void Flag(RegistryKey& key, const cfg::StoredValue& v, Record& r) {
+  r.*Field = cfg::ReadBool(key, v);
+}
+
+// Narrower fields keep the low bits, as the scales' one-byte fields do.
+template <auto Field, typename Record, int32_t kMax = INT32_MAX>
+void Integer(RegistryKey& key, const cfg::StoredValue& v, Record& r) {
+  using T = std::remove_reference_t<decltype(r.*Field)>;
+  r.*Field = static_cast<T>(std::min(cfg::ReadInteger(key, v), kMax));
+}
+
 // First character of an optional string value; 0 when missing or empty.
-char ReadSeparator(RegistryKey& key, const cfg::StoredValue& v) {
-  std::string text = cfg::ReadString(key, v);
-  return text.empty() ? 0 : text[0];
+template <auto Field, typename Record>
+void FirstChar(RegistryKey& key, const cfg::StoredValue& v, Record& r) {
+  const std::string text = cfg::ReadString(key, v);
+  r.*Field = text.empty() ? 0 : text[0];
 }
 
-void ReadStartValues(RegistryKey& key, TEngineSettings& s) {
-  s.ExportDir = cfg::ReadString(key, cfg::kExportDir);
-  s.LogoDir = cfg::ReadString(key, cfg::kLogoDir);
-  s.FileMask = cfg::ReadString(key, cfg::kFileMask);
-  s.BarPrefix = cfg::ReadString(key, cfg::kBarPrefix);
-  s.ForceDi30 = cfg::ReadBool(key, cfg::kForceDi30);
-  s.MonitorIP = cfg::ReadString(key, cfg::kMonitorIP);
-  s.DecimalSeparator = ReadSeparator(key, cfg::kDecimalSeparator);
-  s.ListSeparator = ReadSeparator(key, cfg::kListSeparator);
-  s.MaxMessRowCount = cfg::ReadInteger(key, cfg::kMaxMessRowCount);
-  s.MaxFileSizeMB = static_cast<uint32_t>(cfg::ReadInteger(key, cfg::kMaxFileSizeMB));
-}
+using E = TEngineSettings;
+constexpr Binding<E> kEngineFields[] = {
+    {&cfg::kExportDir, Text<&E::ExportDir, E>},
+    {&cfg::kLogoDir, Text<&E::LogoDir, E>},
+    {&cfg::kVerInterval, Integer<&E::VerInterval, E>},
+    {&cfg::kFileMask, Text<&E::FileMask, E>},
+    {&cfg::kBarPrefix, Text<&E::BarPrefix, E>},
+    {&cfg::kINGRROWCount, Integer<&E::INGRROWCount, E, 15>},
+    {&cfg::kSMESSROWCount, Integer<&E::SMESSROWCount, E, 8>},
+    {&cfg::kINGRCOLCount, Integer<&E::INGRCOLCount, E>},
+    {&cfg::kSMESSCOLCount, Integer<&E::SMESSCOLCount, E>},
+    {&cfg::kForceDi30, Flag<&E::ForceDi30, E>},
+    {&cfg::kImportType, Integer<&E::ImportType, E>},
+    {&cfg::kMaxMessRowCount, Integer<&E::MaxMessRowCount, E>},
+    {&cfg::kMonitorIP, Text<&E::MonitorIP, E>},
+    {&cfg::kDecimalSeparator, FirstChar<&E::DecimalSeparator, E>},
+    {&cfg::kListSeparator, FirstChar<&E::ListSeparator, E>},
+    {&cfg::kMaxFileSizeMB, Integer<&E::MaxFileSizeMB, E>},
+};
 
-void ReadReloadValues(RegistryKey& key, TEngineSettings& s) {
-  s.VerInterval = cfg::ReadInteger(key, cfg::kVerInterval);
-  s.ExportDir = cfg::ReadString(key, cfg::kExportDir);
-  s.LogoDir = cfg::ReadString(key, cfg::kLogoDir);
-  s.FileMask = cfg::ReadString(key, cfg::kFileMask);
-  s.BarPrefix = cfg::ReadString(key, cfg::kBarPrefix);
-  s.INGRROWCount = std::min(cfg::ReadInteger(key, cfg::kINGRROWCount), 15);
-  s.SMESSROWCount = std::min(cfg::ReadInteger(key, cfg::kSMESSROWCount), 8);
-  s.INGRCOLCount = cfg::ReadInteger(key, cfg::kINGRCOLCount);
-  s.SMESSCOLCount = cfg::ReadInteger(key, cfg::kSMESSCOLCount);
-  s.ImportType = static_cast<uint8_t>(cfg::ReadInteger(key, cfg::kImportType) & 0xFF);
-  s.MaxMessRowCount = cfg::ReadInteger(key, cfg::kMaxMessRowCount);
-  s.MaxFileSizeMB = static_cast<uint32_t>(cfg::ReadInteger(key, cfg::kMaxFileSizeMB));
+using C = TCycleSettings;
+constexpr Binding<C> kCycleFields[] = {
+    {&cfg::kExportDir, Text<&C::ExportDir, C>},
+    {&cfg::kIPAdress, Text<&C::IPAdress, C>},
+    {&cfg::kFileMask, Text<&C::FileMask, C>},
+    {&cfg::kBarPrefix, Text<&C::BarPrefix, C>},
+    {&cfg::kSocketPort, Integer<&C::SocketPort, C>},
+    {&cfg::kBarcodeFormat, Integer<&C::BarcodeFormat, C>},
+    {&cfg::kLFormat, Integer<&C::LFormat, C>},
+    {&cfg::kLabelWidth, Integer<&C::LabelWidth, C>},
+    {&cfg::kINGRFontSize, Integer<&C::INGRFontSize, C>},
+    {&cfg::kSMessFontSize, Integer<&C::SMessFontSize, C>},
+    {&cfg::kNameAlgorithm, Flag<&C::m_iNameAlgorithm, C>},
+    {&cfg::kLongBarCode, Flag<&C::LongBarCode, C>},
+    {&cfg::kTextToOEM, Flag<&C::TextToOEM, C>},
+};
+
+// Reads every value of the product key that the table reads at `moment`
+// into its field of `r`, in table order.  Values read at that moment into
+// no field of this record (the servers' addresses) are left to their
+// readers.
+template <typename Record, size_t N>
+void ReadProductValues(RegistryKey& key, uint8_t moment, const Binding<Record> (&fields)[N], Record& r) {
+  for (const cfg::StoredValue* v : cfg::ValuesOf(kProductKey)) {
+    if ((v->reads & moment) == 0) continue;
+    for (const Binding<Record>& f : fields)
+      if (f.value == v) f.read(key, *v, r);
+  }
 }
 
 // Empty names and network shares cannot become directories; any other
@@ -109,7 +159,7 @@ bool StartRead(Registry& reg, TEngineSettings& s) {
   {
     RegistryKey key = reg.OpenReadOnly(kProductKey);
     if (!key) throw RegistryError(std::string("cannot open HKCU\\") + kProductKey);
-    ReadStartValues(key, s);
+    ReadProductValues(key, cfg::kAtStart, kEngineFields, s);
   }
   return ReloadSettings(reg, s);
 }
@@ -118,7 +168,7 @@ bool ReloadSettings(Registry& reg, TEngineSettings& s) {
   try {
     RegistryKey key = reg.OpenReadOnly(kProductKey);
     if (!key) throw RegistryError(std::string("cannot open HKCU\\") + kProductKey);
-    ReadReloadValues(key, s);
+    ReadProductValues(key, cfg::kAtReload, kEngineFields, s);
   } catch (const RegistryError& e) {
     platform::LogError("settings: %s", e.what());
     return false;
@@ -156,20 +206,8 @@ TCycleSettings CycleRead(Registry& reg) {
   TCycleSettings c;
   RegistryKey key = reg.OpenReadOnly(kProductKey);
   if (!key) return c;
-  c.IPAdress = cfg::ReadString(key, cfg::kIPAdress);
-  c.SocketPort = cfg::ReadInteger(key, cfg::kSocketPort);
-  c.ExportDir = cfg::ReadString(key, cfg::kExportDir);
-  std::string mask = cfg::ReadString(key, cfg::kFileMask);
-  c.BarPrefix = cfg::ReadString(key, cfg::kBarPrefix);
-  c.BarcodeFormat = cfg::ReadInteger(key, cfg::kBarcodeFormat);
-  c.LFormat = cfg::ReadInteger(key, cfg::kLFormat);
-  c.LabelWidth = cfg::ReadInteger(key, cfg::kLabelWidth);
-  c.INGRFontSize = cfg::ReadInteger(key, cfg::kINGRFontSize);
-  c.SMessFontSize = cfg::ReadInteger(key, cfg::kSMessFontSize);
-  c.m_iNameAlgorithm = cfg::ReadBool(key, cfg::kNameAlgorithm);
-  c.LongBarCode = cfg::ReadBool(key, cfg::kLongBarCode);
-  c.TextToOEM = cfg::ReadBool(key, cfg::kTextToOEM);
-  c.SearchMask = c.ExportDir + "\\" + mask;
+  ReadProductValues(key, cfg::kAtCycle, kCycleFields, c);
+  c.SearchMask = c.ExportDir + "\\" + c.FileMask;
   return c;
 }
 

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cerrno>
 
+#include "config/storedvalues.h"
 #include "files/fileproc.h"
 #include "files/importparse.h"
 #include <utility>
@@ -19,7 +20,7 @@ constexpr uint64_t kMiB = 1024 * 1024;
 constexpr size_t kChunk = 64 * 1024;
 
 uint64_t SizeLimit(const TEngineSettingsPtr& settings) {
-  const uint32_t mb = settings && settings->MaxFileSizeMB != 0 ? settings->MaxFileSizeMB : 256;
+  const uint32_t mb = settings && settings->MaxFileSizeMB != 0 ? settings->MaxFileSizeMB : config::kMaxFileSizeMB.number;
   return mb * kMiB;
 }
 
