@@ -96,7 +96,8 @@ constexpr Binding<C> kCycleFields[] = {
 // no field of this record (the servers' addresses) are left to their
 // readers.
 template <typename Record, size_t N>
-void ReadProductValues(RegistryKey& key, uint8_t moment, const Binding<Record> (&fields)[N], Record& r) {
+void ReadProductValues(RegistryKey& key, uint8_t moment, const Binding<Record> (&fields)[N],
+                       Record& r) {
   for (const cfg::StoredValue* v : cfg::ValuesOf(kProductKey)) {
     if ((v->reads & moment) == 0) continue;
     for (const Binding<Record>& f : fields)

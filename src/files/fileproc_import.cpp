@@ -3,12 +3,11 @@
 // read, never more of the file than the stored size limit.
 #include <algorithm>
 #include <cerrno>
+#include <utility>
 
 #include "config/storedvalues.h"
 #include "files/fileproc.h"
 #include "files/importparse.h"
-#include <utility>
-
 #include "platform/env.h"
 #include "platform/fs.h"
 #include "platform/log.h"
@@ -20,7 +19,8 @@ constexpr uint64_t kMiB = 1024 * 1024;
 constexpr size_t kChunk = 64 * 1024;
 
 uint64_t SizeLimit(const TEngineSettingsPtr& settings) {
-  const uint32_t mb = settings && settings->MaxFileSizeMB != 0 ? settings->MaxFileSizeMB : config::kMaxFileSizeMB.number;
+  const uint32_t mb = settings && settings->MaxFileSizeMB != 0 ? settings->MaxFileSizeMB
+                                                               : config::kMaxFileSizeMB.number;
   return mb * kMiB;
 }
 

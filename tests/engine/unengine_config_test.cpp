@@ -112,17 +112,18 @@ TEST_F(ConfigTest, EachValueLandsInItsFieldAtTheMomentsItIsRead) {
   auto store = [this](int base) {
     platform::RegistryKey p = Product();
     const std::string n = std::to_string(base);
-    for (const char* name : {"ExportDir", "LogoDir"}) p.WriteString(name, "C:\\" + std::string(name) + n);
+    for (const char* name : {"ExportDir", "LogoDir"})
+      p.WriteString(name, "C:\\" + std::string(name) + n);
     p.WriteString("FileMask", "*." + n);
     p.WriteString("BarPrefix", "B" + n);
     p.WriteString("IPAdress", "127.0." + n + ".");
     p.WriteString("MonitorIP", "M" + n);
     p.WriteString("DecimalSeparator", base == 1 ? "," : ";");
     p.WriteString("ListSeparator", base == 1 ? "|" : "/");
-    const char* numbers[] = {"VerInterval", "INGRROWCount", "SMESSROWCount", "INGRCOLCount",
-                             "SMESSCOLCount", "ImportType", "MaxMessRowCount", "MaxFileSizeMB",
-                             "SocketPort", "BarcodeFormat", "LFormat", "LabelWidth",
-                             "INGRFontSize", "SMessFontSize"};
+    const char* numbers[] = {"VerInterval",   "INGRROWCount",  "SMESSROWCount",   "INGRCOLCount",
+                             "SMESSCOLCount", "ImportType",    "MaxMessRowCount", "MaxFileSizeMB",
+                             "SocketPort",    "BarcodeFormat", "LFormat",         "LabelWidth",
+                             "INGRFontSize",  "SMessFontSize"};
     for (int i = 0; i < 14; ++i) p.WriteInteger(numbers[i], base + i);
     for (const char* flag : {"ForceDi30", "m_iNameAlgorithm", "LongBarCode", "TextToOEM"})
       p.WriteInteger(flag, base == 1 ? 1 : 0);
@@ -131,30 +132,42 @@ TEST_F(ConfigTest, EachValueLandsInItsFieldAtTheMomentsItIsRead) {
   TEngineSettings s;
   ASSERT_TRUE(StartRead(reg, s));
   auto engine = [](const TEngineSettings& e) {
-    return std::vector<std::string>{
-        e.ExportDir, e.LogoDir, e.FileMask, e.BarPrefix, e.MonitorIP,
-        std::string{e.DecimalSeparator, e.ListSeparator}, std::to_string(e.VerInterval),
-        std::to_string(e.INGRROWCount), std::to_string(e.SMESSROWCount), std::to_string(e.INGRCOLCount),
-        std::to_string(e.SMESSCOLCount), std::to_string(e.ImportType), std::to_string(e.MaxMessRowCount),
-        std::to_string(e.MaxFileSizeMB), std::to_string(e.ForceDi30)};
+    return std::vector<std::string>{e.ExportDir,
+                                    e.LogoDir,
+                                    e.FileMask,
+                                    e.BarPrefix,
+                                    e.MonitorIP,
+                                    std::string{e.DecimalSeparator, e.ListSeparator},
+                                    std::to_string(e.VerInterval),
+                                    std::to_string(e.INGRROWCount),
+                                    std::to_string(e.SMESSROWCount),
+                                    std::to_string(e.INGRCOLCount),
+                                    std::to_string(e.SMESSCOLCount),
+                                    std::to_string(e.ImportType),
+                                    std::to_string(e.MaxMessRowCount),
+                                    std::to_string(e.MaxFileSizeMB),
+                                    std::to_string(e.ForceDi30)};
   };
-  EXPECT_EQ(engine(s), (std::vector<std::string>{"C:\\ExportDir1", "C:\\LogoDir1", "*.1", "B1", "M1", ",|", "1",
-                                                 "2", "3", "4", "5", "6", "7", "8", "1"}));
+  EXPECT_EQ(engine(s),
+            (std::vector<std::string>{"C:\\ExportDir1", "C:\\LogoDir1", "*.1", "B1", "M1", ",|",
+                                      "1", "2", "3", "4", "5", "6", "7", "8", "1"}));
   const TCycleSettings c = CycleRead(reg);
-  EXPECT_EQ((std::vector<std::string>{c.IPAdress, c.SearchMask, c.BarPrefix, std::to_string(c.SocketPort),
-                                      std::to_string(c.BarcodeFormat), std::to_string(c.LFormat),
-                                      std::to_string(c.LabelWidth), std::to_string(c.INGRFontSize),
-                                      std::to_string(c.SMessFontSize),
-                                      std::to_string(c.m_iNameAlgorithm + c.LongBarCode + c.TextToOEM)}),
-            (std::vector<std::string>{"127.0.1.", "C:\\ExportDir1\\*.1", "B1", "9", "10", "11", "12", "13", "14",
-                                      "3"}));
+  EXPECT_EQ(
+      (std::vector<std::string>{c.IPAdress, c.SearchMask, c.BarPrefix, std::to_string(c.SocketPort),
+                                std::to_string(c.BarcodeFormat), std::to_string(c.LFormat),
+                                std::to_string(c.LabelWidth), std::to_string(c.INGRFontSize),
+                                std::to_string(c.SMessFontSize),
+                                std::to_string(c.m_iNameAlgorithm + c.LongBarCode + c.TextToOEM)}),
+      (std::vector<std::string>{"127.0.1.", "C:\\ExportDir1\\*.1", "B1", "9", "10", "11", "12",
+                                "13", "14", "3"}));
 
   // The start-only values (MonitorIP, separators, ForceDi30) keep their
   // start reading; the row caps hold (15 and 8).
   store(20);
   ASSERT_TRUE(ReloadSettings(reg, s));
-  EXPECT_EQ(engine(s), (std::vector<std::string>{"C:\\ExportDir20", "C:\\LogoDir20", "*.20", "B20", "M1", ",|",
-                                                 "20", "15", "8", "23", "24", "25", "26", "27", "1"}));
+  EXPECT_EQ(engine(s),
+            (std::vector<std::string>{"C:\\ExportDir20", "C:\\LogoDir20", "*.20", "B20", "M1", ",|",
+                                      "20", "15", "8", "23", "24", "25", "26", "27", "1"}));
 }
 
 TEST_F(ConfigTest, AMissingOrMistypedIntegerIsAReadError) {
