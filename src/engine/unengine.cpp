@@ -42,25 +42,27 @@ std::chrono::milliseconds QuietPeriod(std::chrono::milliseconds configured) {
 // the shop meant to restrict it.
 config::TListenAddress ListenAddressOf(platform::RegistryKey& product,
                                        const config::StoredValue& v) {
-  config::TListenAddress address;
-  std::string error;
-  if (!config::ParseListenAddress(config::ReadString(product, v), address, error)) {
-    platform::LogError("%s %s: that server does not listen", std::string(v.name).c_str(),
-                       error.c_str());
-    address.off = true;
-  }
-  return address;
+  platform::Result<config::TListenAddress> address =
+      config::ParseListenAddress(config::ReadString(product, v));
+  if (address.ok()) return address.value();
+  platform::LogError("%s %s: that server does not listen", std::string(v.name).c_str(),
+                     address.status().ToString().c_str());
+  config::TListenAddress off;
+  off.off = true;
+  return off;
 }
 
 // Everyone when RemoteAllow is unset; nobody when it cannot be read, since
 // the shop meant to restrict both ports.
 platform::TcpServer::Admission AdmissionOf(platform::RegistryKey& product) {
-  auto allow = std::make_shared<config::TRemoteAllow>();
-  std::string error;
-  const bool valid =
-      config::TRemoteAllow::Parse(config::ReadString(product, config::kRemoteAllow), *allow, error);
+  platform::Result<config::TRemoteAllow> parsed =
+      config::TRemoteAllow::Parse(config::ReadString(product, config::kRemoteAllow));
+  const bool valid = parsed.ok();
   if (!valid)
-    platform::LogError("RemoteAllow %s: no peer is admitted on either port", error.c_str());
+    platform::LogError("RemoteAllow %s: no peer is admitted on either port",
+                       parsed.status().ToString().c_str());
+  auto allow =
+      std::make_shared<config::TRemoteAllow>(valid ? parsed.value() : config::TRemoteAllow{});
   if (valid && allow->Everyone()) return {};
   auto refusals = std::make_shared<config::TRefusalLog>();
   return [allow, refusals, valid](const std::string& peer) {
