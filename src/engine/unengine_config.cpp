@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <initializer_list>
 #include <string>
 #include <type_traits>
 #include <vector>
@@ -90,6 +91,25 @@ constexpr Binding<C> kCycleFields[] = {
     {&cfg::kLongBarCode, Flag<&C::LongBarCode, C>},
     {&cfg::kTextToOEM, Flag<&C::TextToOEM, C>},
 };
+
+// Whether every value of the product key that the table reads at one of
+// `moments` lands in a field of `fields`, `elsewhere` excepted.
+template <typename Record, size_t N>
+constexpr bool Covers(const Binding<Record> (&fields)[N], uint8_t moments,
+                      std::initializer_list<const cfg::StoredValue*> elsewhere = {}) {
+  for (const cfg::StoredValue* v : cfg::kStoredValues) {
+    if (v->key != std::string_view(kProductKey) || (v->reads & moments) == 0) continue;
+    bool bound = std::find(elsewhere.begin(), elsewhere.end(), v) != elsewhere.end();
+    for (const Binding<Record>& f : fields) bound = bound || f.value == v;
+    if (!bound) return false;
+  }
+  return true;
+}
+// A value the table reads at start or reload that no field takes would be
+// read for nothing; the engine reads the servers' values for its listeners.
+static_assert(Covers(kEngineFields, cfg::kAtStart | cfg::kAtReload,
+                     {&cfg::kParamServerAddress, &cfg::kStatusServerAddress, &cfg::kRemoteAllow}));
+static_assert(Covers(kCycleFields, cfg::kAtCycle));
 
 // Reads every value of the product key that the table reads at `moment`
 // into its field of `r`, in table order.  Values read at that moment into
