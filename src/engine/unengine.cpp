@@ -130,8 +130,11 @@ void TEngine::StartUp() {
   try {
     OpenStore();
     auto reg = registry_->Lock();
-    if (!StartRead(*reg, s))
+    const platform::Status read = StartRead(*reg, s);
+    if (!read.ok()) {
+      platform::LogError("%s", read.ToString().c_str());
       throw std::runtime_error("a setting cannot be read or the export and log directories cannot be made");
+    }
     ReadRemoteAccess(*reg);
   } catch (const platform::RegistryError& e) {
     throw std::runtime_error(e.what());
@@ -217,16 +220,18 @@ void TEngine::ShutDownWorkers() {
 
 bool TEngine::Reload() {
   TEngineSettings next = *settings_.Get();
-  bool ok;
+  platform::Status reloaded;
   {
     auto reg = registry_->Lock();
-    ok = ReloadSettings(*reg, next);
+    reloaded = ReloadSettings(*reg, next);
   }
-  if (ok)
+  if (reloaded.ok()) {
     settings_.Set(std::make_shared<const TEngineSettings>(next));
-  else
-    platform::LogError("reload after a remote write failed: the settings in force stay as they were");
-  return ok;
+    return true;
+  }
+  platform::LogError("%s", reloaded.ToString().c_str());
+  platform::LogError("reload after a remote write failed: the settings in force stay as they were");
+  return false;
 }
 
 bool TEngine::ParamClientConnected() const { return paramServer_ && paramServer_->ClientConnected(); }

@@ -127,17 +127,16 @@ void ReadProductValues(RegistryKey& key, uint8_t moment, const Binding<Record> (
 
 // Empty names and network shares cannot become directories; any other
 // failure shows later, when the file functions meet the missing directory.
-bool MakeDirectories(const TEngineSettings& s) {
-  if (s.ExportDir.empty() || s.LogoDir.empty()) {
-    platform::LogError("%s is empty: no directory can be made from it",
-                       std::string(s.ExportDir.empty() ? cfg::kExportDir.name : cfg::kLogoDir.name).c_str());
-    return false;
-  }
+platform::Status MakeDirectories(const TEngineSettings& s) {
+  if (s.ExportDir.empty() || s.LogoDir.empty())
+    return platform::Refusal(
+        std::string(s.ExportDir.empty() ? cfg::kExportDir.name : cfg::kLogoDir.name) +
+        " is empty: no directory can be made from it");
   for (const auto* v : {&cfg::kExportDir, &cfg::kLogoDir}) {
     const std::string& value = v == &cfg::kExportDir ? s.ExportDir : s.LogoDir;
-    if (!cfg::IsNetworkSharePath(value)) continue;
-    platform::LogError("settings: %s", cfg::NetworkShareRefusal(std::string(v->name), value).c_str());
-    return false;
+    if (cfg::IsNetworkSharePath(value))
+      return platform::Refusal("settings: " +
+                               cfg::NetworkShareRefusal(std::string(v->name), value));
   }
   for (const std::string& dir : {s.ExportDir, s.ExportDir + "\\Unsent", s.LogoDir}) {
     const std::string path = platform::MapPath(dir);
@@ -146,7 +145,7 @@ bool MakeDirectories(const TEngineSettings& s) {
       platform::LogError("directory %s (from %s) cannot be made: %s", path.c_str(), dir.c_str(),
                          status.ToString().c_str());
   }
-  return true;
+  return platform::Status::OK();
 }
 
 // Reads one scale table when its key opens: the count becomes its
@@ -176,7 +175,7 @@ void CreateDefaults(Registry& reg) {
   }
 }
 
-bool StartRead(Registry& reg, TEngineSettings& s) {
+platform::Status StartRead(Registry& reg, TEngineSettings& s) {
   {
     RegistryKey key = reg.OpenReadOnly(kProductKey);
     if (!key) throw RegistryError(std::string("cannot open HKCU\\") + kProductKey);
@@ -185,21 +184,19 @@ bool StartRead(Registry& reg, TEngineSettings& s) {
   return ReloadSettings(reg, s);
 }
 
-bool ReloadSettings(Registry& reg, TEngineSettings& s) {
+platform::Status ReloadSettings(Registry& reg, TEngineSettings& s) {
   try {
     RegistryKey key = reg.OpenReadOnly(kProductKey);
     if (!key) throw RegistryError(std::string("cannot open HKCU\\") + kProductKey);
     ReadProductValues(key, cfg::kAtReload, kEngineFields, s);
   } catch (const RegistryError& e) {
-    platform::LogError("settings: %s", e.what());
-    return false;
+    return platform::Refusal(std::string("settings: ") + e.what());
   }
-  if (!MakeDirectories(s)) return false;
+  platform::Status made = MakeDirectories(s);
+  if (!made.ok()) return made;
   const std::string refusal =
       ProveDirectoriesWritable(s.ExportDir, s.LogoDir, platform::RunBySystemd());
-  if (refusal.empty()) return true;
-  platform::LogError("%s", refusal.c_str());
-  return false;
+  return refusal.empty() ? platform::Status::OK() : platform::Refusal(refusal);
 }
 
 std::string ProveDirectoriesWritable(const std::string& exportDir, const std::string& logoDir,

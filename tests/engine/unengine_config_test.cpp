@@ -91,7 +91,7 @@ TEST_F(ConfigTest, StartReadCapsRowCountsAndReadsSeparators) {
     product.DeleteValue("MaxMessRowCount");
   }
   TEngineSettings s;
-  ASSERT_TRUE(StartRead(reg, s));
+  ASSERT_TRUE(StartRead(reg, s).ok());
   EXPECT_EQ(s.INGRROWCount, 15);
   EXPECT_EQ(s.SMESSROWCount, 8);
   EXPECT_EQ(s.INGRCOLCount, 40);
@@ -101,7 +101,7 @@ TEST_F(ConfigTest, StartReadCapsRowCountsAndReadsSeparators) {
   EXPECT_TRUE(platform::DirectoryExists(dir / "drive_c/SCALEUPLOAD/ExportDir/Unsent"));
 
   Set("INGRROWCount", 4);
-  ASSERT_TRUE(ReloadSettings(reg, s));
+  ASSERT_TRUE(ReloadSettings(reg, s).ok());
   EXPECT_EQ(s.INGRROWCount, 4);
 }
 
@@ -130,7 +130,7 @@ TEST_F(ConfigTest, EachValueLandsInItsFieldAtTheMomentsItIsRead) {
   };
   store(1);
   TEngineSettings s;
-  ASSERT_TRUE(StartRead(reg, s));
+  ASSERT_TRUE(StartRead(reg, s).ok());
   auto engine = [](const TEngineSettings& e) {
     return std::vector<std::string>{e.ExportDir,
                                     e.LogoDir,
@@ -164,7 +164,7 @@ TEST_F(ConfigTest, EachValueLandsInItsFieldAtTheMomentsItIsRead) {
   // The start-only values (MonitorIP, separators, ForceDi30) keep their
   // start reading; the row caps hold (15 and 8).
   store(20);
-  ASSERT_TRUE(ReloadSettings(reg, s));
+  ASSERT_TRUE(ReloadSettings(reg, s).ok());
   EXPECT_EQ(engine(s),
             (std::vector<std::string>{"C:\\ExportDir20", "C:\\LogoDir20", "*.20", "B20", "M1", ",|",
                                       "20", "15", "8", "23", "24", "25", "26", "27", "1"}));
@@ -174,7 +174,8 @@ TEST_F(ConfigTest, AMissingOrMistypedIntegerIsAReadError) {
   CreateDefaults(reg);
   Product().DeleteValue("VerInterval");
   TEngineSettings s;
-  EXPECT_FALSE(StartRead(reg, s));
+  EXPECT_EQ(StartRead(reg, s).ToString(),
+            "settings: VerInterval in HKCU\\SOFTWARE\\Orvane Group\\Tovalin+: missing");
   {
     platform::RegistryKey product = Product();
     product.WriteString("VerInterval", "10");
@@ -192,11 +193,11 @@ TEST_F(ConfigTest, MistypedOptionalValuesFallBackInsteadOfFailing) {
     product.WriteInteger("DecimalSeparator", 44);
   }
   TEngineSettings s;
-  ASSERT_TRUE(StartRead(reg, s));
+  ASSERT_TRUE(StartRead(reg, s).ok());
   EXPECT_EQ(s.MonitorIP, "");
   EXPECT_EQ(s.MaxMessRowCount, 8);
   EXPECT_EQ(s.DecimalSeparator, 0);
-  EXPECT_TRUE(ReloadSettings(reg, s));
+  EXPECT_TRUE(ReloadSettings(reg, s).ok());
 }
 
 TEST_F(ConfigTest, DeviceTablesNeverReachPastTheScaleNumbers) {
