@@ -1,9 +1,10 @@
 // The configuration store routines: defaults on first start, the engine's
 // start read and reload, the cycle's read of its settings and scale tables,
-// and the per-scale result write.  Names, types and defaults come from the
-// table of stored values (config/storedvalues.h).  Each routine opens the
-// keys it needs on the Registry it is given; callers that share a Registry
-// hold its lock around the call.
+// and the per-scale result write.  Names, types, defaults and the moments
+// each value is read come from the table of stored values
+// (config/storedvalues.h); unengine_config.cpp says which field takes it.
+// Each routine opens the keys it needs on the Registry it is given; callers
+// that share a Registry hold its lock around the call.
 #pragma once
 
 #include <cstdint>
