@@ -34,25 +34,30 @@ constexpr size_t kPruneAbove = 4096;
 
 }  // namespace
 
-bool ParseListenAddress(const std::string& text, TListenAddress& out, std::string& error) {
+platform::Result<TListenAddress> ParseListenAddress(const std::string& text) {
   const std::string t = Trimmed(text);
-  out = TListenAddress{};
-  if (t.empty()) return true;
+  TListenAddress out;
+  if (t.empty()) return out;
   if (t == "off") {
     out.off = true;
-    return true;
+    return out;
   }
   uint32_t unused = 0;
-  if (!ParseDotted(t, unused)) {
-    error = "\"" + t + "\" is neither an IPv4 address nor off";
-    return false;
-  }
+  if (!ParseDotted(t, unused))
+    return platform::Refusal("\"" + t + "\" is neither an IPv4 address nor off");
   out.address = t;
-  return true;
+  return out;
 }
 
-bool TRemoteAllow::Parse(const std::string& text, TRemoteAllow& out, std::string& error) {
-  out.blocks_.clear();
+bool ParseListenAddress(const std::string& text, TListenAddress& out, std::string& error) {
+  platform::Result<TListenAddress> parsed = ParseListenAddress(text);
+  out = parsed.ok() ? parsed.value() : TListenAddress{};
+  if (!parsed.ok()) error = parsed.status().ToString();
+  return parsed.ok();
+}
+
+platform::Result<TRemoteAllow> TRemoteAllow::Parse(const std::string& text) {
+  TRemoteAllow out;
   std::stringstream in(text);
   for (std::string entry; std::getline(in, entry, ';');) {
     entry = Trimmed(entry);
@@ -67,16 +72,20 @@ bool TRemoteAllow::Parse(const std::string& text, TRemoteAllow& out, std::string
       if (ok) b.prefix = std::stoi(bits);
       b.mask = MaskOf(b.prefix);
     }
-    if (!ok) {
-      error =
-          "\"" + entry + "\" is neither an IPv4 address nor a CIDR block such as 192.168.0.0/24";
-      out.blocks_.clear();
-      return false;
-    }
+    if (!ok)
+      return platform::Refusal(
+          "\"" + entry + "\" is neither an IPv4 address nor a CIDR block such as 192.168.0.0/24");
     b.network &= b.mask;
     out.blocks_.push_back(b);
   }
-  return true;
+  return out;
+}
+
+bool TRemoteAllow::Parse(const std::string& text, TRemoteAllow& out, std::string& error) {
+  platform::Result<TRemoteAllow> parsed = Parse(text);
+  out = parsed.ok() ? parsed.value() : TRemoteAllow{};
+  if (!parsed.ok()) error = parsed.status().ToString();
+  return parsed.ok();
 }
 
 bool TRemoteAllow::Allows(const std::string& peer) const {

@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/status.h"
+
 namespace tv::config {
 
 // Where one server listens.
@@ -21,14 +23,19 @@ struct TListenAddress {
 };
 
 // Reads ParamServerAddress or StatusServerAddress: "" (or absent), "off", or
-// one dotted IPv4 address.  False, with the reason, for anything else.
+// one dotted IPv4 address.  Anything else fails with the reason.
+platform::Result<TListenAddress> ParseListenAddress(const std::string& text);
+
+// The store check's form, until it takes the Result.
 bool ParseListenAddress(const std::string& text, TListenAddress& out, std::string& error);
 
 // RemoteAllow: addresses and CIDR blocks separated by ";", such as
 // "192.168.0.10;10.1.0.0/16".  Empty allows every peer.
 class TRemoteAllow {
  public:
-  // False, with the entry at fault, when an entry is neither.
+  // Fails, naming the entry at fault, when an entry is neither.
+  static platform::Result<TRemoteAllow> Parse(const std::string& text);
+  // The store check's form, until it takes the Result.
   static bool Parse(const std::string& text, TRemoteAllow& out, std::string& error);
   bool Everyone() const { return blocks_.empty(); }
   // `peer` is a dotted address; one that does not parse is refused.

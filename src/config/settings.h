@@ -12,21 +12,17 @@
 #include <vector>
 
 #include "config/engineflags.h"
+#include "config/storedvalues.h"
 #include "config/storekeys.h"
 
 namespace tv {
 
-// Settings held by TEngine.  Paths are kept as stored (Windows form); the
-// host layer maps them when a file is touched.
-struct TEngineSettings {
-  std::string ExportDir;
-  std::string FileMask;
-  std::string LogoDir;
-  std::string BarPrefix;
-  int32_t VerInterval = 0;
+// The engine settings that decide how goods text is read and laid out;
+// a scale's profile carries the same fields, copied from the engine's
+// snapshot.
+struct TGoodsTextSettings {
   uint8_t ImportType = 0;
-  int32_t MaxMessRowCount = 8;
-  uint32_t MaxFileSizeMB = 256;  // goods files larger than this are rejected
+  int32_t MaxMessRowCount = static_cast<int32_t>(config::kMaxMessRowCount.number);
   int32_t INGRROWCount = 0;   // at most 15
   int32_t SMESSROWCount = 0;  // at most 8
   int32_t INGRCOLCount = 0;
@@ -34,9 +30,23 @@ struct TEngineSettings {
   bool ForceDi30 = false;
   char DecimalSeparator = 0;  // 0: the host's
   char ListSeparator = 0;     // 0: the host's
+
+  bool operator==(const TGoodsTextSettings&) const = default;
+};
+
+// Settings held by TEngine.  Paths are kept as stored (Windows form); the
+// host layer maps them when a file is touched.
+struct TEngineSettings : TGoodsTextSettings {
+  std::string ExportDir;
+  std::string FileMask;
+  std::string LogoDir;
+  std::string BarPrefix;
+  int32_t VerInterval = 0;
+  // Goods files larger than this are rejected.
+  uint32_t MaxFileSizeMB = config::kMaxFileSizeMB.number;
+  std::string MonitorIP;
   char HostDecimalSeparator = 0;  // 0: the locale's
   char HostListSeparator = 0;     // 0: the locale's (or HostDecimalSeparator's)
-  std::string MonitorIP;
 };
 
 using TEngineSettingsPtr = std::shared_ptr<const TEngineSettings>;
@@ -65,6 +75,7 @@ struct TCycleSettings {
   std::string IPAdress;
   int32_t SocketPort = 0;
   std::string ExportDir;
+  std::string FileMask;
   std::string SearchMask;  // ExportDir + "\" + FileMask
   std::string BarPrefix;
   int32_t BarcodeFormat = 0;

@@ -44,25 +44,27 @@ std::chrono::milliseconds QuietPeriod(std::chrono::milliseconds configured) {
 // the shop meant to restrict it.
 config::TListenAddress ListenAddressOf(platform::RegistryKey& product,
                                        const config::StoredValue& v) {
-  config::TListenAddress address;
-  std::string error;
-  if (!config::ParseListenAddress(config::ReadString(product, v), address, error)) {
-    platform::LogError("%s %s: that server does not listen", std::string(v.name).c_str(),
-                       error.c_str());
-    address.off = true;
-  }
-  return address;
+  platform::Result<config::TListenAddress> address =
+      config::ParseListenAddress(config::ReadString(product, v));
+  if (address.ok()) return address.value();
+  platform::LogError("%s %s: that server does not listen", std::string(v.name).c_str(),
+                     address.status().ToString().c_str());
+  config::TListenAddress off;
+  off.off = true;
+  return off;
 }
 
 // Everyone when RemoteAllow is unset; nobody when it cannot be read, since
 // the shop meant to restrict both ports.
 platform::TcpServer::Admission AdmissionOf(platform::RegistryKey& product) {
-  auto allow = std::make_shared<config::TRemoteAllow>();
-  std::string error;
-  const bool valid =
-      config::TRemoteAllow::Parse(config::ReadString(product, config::kRemoteAllow), *allow, error);
+  platform::Result<config::TRemoteAllow> parsed =
+      config::TRemoteAllow::Parse(config::ReadString(product, config::kRemoteAllow));
+  const bool valid = parsed.ok();
   if (!valid)
-    platform::LogError("RemoteAllow %s: no peer is admitted on either port", error.c_str());
+    platform::LogError("RemoteAllow %s: no peer is admitted on either port",
+                       parsed.status().ToString().c_str());
+  auto allow =
+      std::make_shared<config::TRemoteAllow>(valid ? parsed.value() : config::TRemoteAllow{});
   if (valid && allow->Everyone()) return {};
   auto refusals = std::make_shared<config::TRefusalLog>();
   return [allow, refusals, valid](const std::string& peer) {
@@ -132,8 +134,11 @@ void TEngine::StartUp() {
   try {
     OpenStore();
     auto reg = registry_->Lock();
-    if (!StartRead(*reg, s))
+    const platform::Status read = StartRead(*reg, s);
+    if (!read.ok()) {
+      platform::LogError("%s", read.ToString().c_str());
       throw std::runtime_error("a setting cannot be read or the export and log directories cannot be made");
+    }
     ReadRemoteAccess(*reg);
   } catch (const platform::RegistryError& e) {
     throw std::runtime_error(e.what());
@@ -231,18 +236,20 @@ void TEngine::ShutDownWorkers() {
 
 bool TEngine::Reload() {
   TEngineSettings next = *settings_.Get();
-  bool ok;
+  platform::Status reloaded;
   {
     auto reg = registry_->Lock();
-    ok = ReloadSettings(*reg, next);
+    reloaded = ReloadSettings(*reg, next);
   }
-  if (ok) {
+  if (reloaded.ok()) {
     settings_.Set(std::make_shared<const TEngineSettings>(next));
     if (timer_) timer_->SetPeriodMs(TEventTimer::PeriodOf(next.VerInterval));
     facts_->ForgetUnlisted();  // the list may have changed: say again what it leaves out
-  } else
-    platform::LogError("reload after a remote write failed: the settings in force stay as they were");
-  return ok;
+    return true;
+  }
+  platform::LogError("%s", reloaded.ToString().c_str());
+  platform::LogError("reload after a remote write failed: the settings in force stay as they were");
+  return false;
 }
 
 TCycleSettings TEngine::CycleSettingsFrom(platform::Registry& reg) {

@@ -1,7 +1,10 @@
 #include "engine/unengine_config.h"
 
 #include <algorithm>
+#include <cstdint>
+#include <initializer_list>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "config/storeaccess.h"
@@ -21,55 +24,122 @@ using platform::RegistryError;
 using platform::RegistryKey;
 namespace cfg = config;
 
+// How a stored value lands in a field of a settings record.  The table of
+// stored values says when each is read; these say where it goes.
+template <typename Record>
+struct Binding {
+  const cfg::StoredValue* value;
+  void (*read)(RegistryKey& key, const cfg::StoredValue& v, Record& r);
+};
+
+template <auto Field, typename Record>
+void Text(RegistryKey& key, const cfg::StoredValue& v, Record& r) {
+  r.*Field = cfg::ReadString(key, v);
+}
+
+template <auto Field, typename Record>
+void Flag(RegistryKey& key, const cfg::StoredValue& v, Record& r) {
+  r.*Field = cfg::ReadBool(key, v);
+}
+
+// Narrower fields keep the low bits, as the scales' one-byte fields do.
+template <auto Field, typename Record, int32_t kMax = INT32_MAX>
+void Integer(RegistryKey& key, const cfg::StoredValue& v, Record& r) {
+  using T = std::remove_reference_t<decltype(r.*Field)>;
+  r.*Field = static_cast<T>(std::min(cfg::ReadInteger(key, v), kMax));
+}
+
 // First character of an optional string value; 0 when missing or empty.
-char ReadSeparator(RegistryKey& key, const cfg::StoredValue& v) {
-  std::string text = cfg::ReadString(key, v);
-  return text.empty() ? 0 : text[0];
+template <auto Field, typename Record>
+void FirstChar(RegistryKey& key, const cfg::StoredValue& v, Record& r) {
+  const std::string text = cfg::ReadString(key, v);
+  r.*Field = text.empty() ? 0 : text[0];
 }
 
-void ReadStartValues(RegistryKey& key, TEngineSettings& s) {
-  s.ExportDir = cfg::ReadString(key, cfg::kExportDir);
-  s.LogoDir = cfg::ReadString(key, cfg::kLogoDir);
-  s.FileMask = cfg::ReadString(key, cfg::kFileMask);
-  s.BarPrefix = cfg::ReadString(key, cfg::kBarPrefix);
-  s.ForceDi30 = cfg::ReadBool(key, cfg::kForceDi30);
-  s.MonitorIP = cfg::ReadString(key, cfg::kMonitorIP);
-  s.DecimalSeparator = ReadSeparator(key, cfg::kDecimalSeparator);
-  s.ListSeparator = ReadSeparator(key, cfg::kListSeparator);
-  s.HostDecimalSeparator = ReadSeparator(key, cfg::kHostDecimalSeparator);
-  s.HostListSeparator = ReadSeparator(key, cfg::kHostListSeparator);
-  s.MaxMessRowCount = cfg::ReadInteger(key, cfg::kMaxMessRowCount);
-  s.MaxFileSizeMB = static_cast<uint32_t>(cfg::ReadInteger(key, cfg::kMaxFileSizeMB));
-}
+using E = TEngineSettings;
+constexpr Binding<E> kEngineFields[] = {
+    {&cfg::kExportDir, Text<&E::ExportDir, E>},
+    {&cfg::kLogoDir, Text<&E::LogoDir, E>},
+    {&cfg::kVerInterval, Integer<&E::VerInterval, E>},
+    {&cfg::kFileMask, Text<&E::FileMask, E>},
+    {&cfg::kBarPrefix, Text<&E::BarPrefix, E>},
+    {&cfg::kINGRROWCount, Integer<&E::INGRROWCount, E, 15>},
+    {&cfg::kSMESSROWCount, Integer<&E::SMESSROWCount, E, 8>},
+    {&cfg::kINGRCOLCount, Integer<&E::INGRCOLCount, E>},
+    {&cfg::kSMESSCOLCount, Integer<&E::SMESSCOLCount, E>},
+    {&cfg::kForceDi30, Flag<&E::ForceDi30, E>},
+    {&cfg::kImportType, Integer<&E::ImportType, E>},
+    {&cfg::kMaxMessRowCount, Integer<&E::MaxMessRowCount, E>},
+    {&cfg::kMonitorIP, Text<&E::MonitorIP, E>},
+    {&cfg::kDecimalSeparator, FirstChar<&E::DecimalSeparator, E>},
+    {&cfg::kListSeparator, FirstChar<&E::ListSeparator, E>},
+    {&cfg::kHostDecimalSeparator, FirstChar<&E::HostDecimalSeparator, E>},
+    {&cfg::kHostListSeparator, FirstChar<&E::HostListSeparator, E>},
+    {&cfg::kMaxFileSizeMB, Integer<&E::MaxFileSizeMB, E>},
+};
 
-void ReadReloadValues(RegistryKey& key, TEngineSettings& s) {
-  s.VerInterval = cfg::ReadInteger(key, cfg::kVerInterval);
-  s.ExportDir = cfg::ReadString(key, cfg::kExportDir);
-  s.LogoDir = cfg::ReadString(key, cfg::kLogoDir);
-  s.FileMask = cfg::ReadString(key, cfg::kFileMask);
-  s.BarPrefix = cfg::ReadString(key, cfg::kBarPrefix);
-  s.INGRROWCount = std::min(cfg::ReadInteger(key, cfg::kINGRROWCount), 15);
-  s.SMESSROWCount = std::min(cfg::ReadInteger(key, cfg::kSMESSROWCount), 8);
-  s.INGRCOLCount = cfg::ReadInteger(key, cfg::kINGRCOLCount);
-  s.SMESSCOLCount = cfg::ReadInteger(key, cfg::kSMESSCOLCount);
-  s.ImportType = static_cast<uint8_t>(cfg::ReadInteger(key, cfg::kImportType) & 0xFF);
-  s.MaxMessRowCount = cfg::ReadInteger(key, cfg::kMaxMessRowCount);
-  s.MaxFileSizeMB = static_cast<uint32_t>(cfg::ReadInteger(key, cfg::kMaxFileSizeMB));
+using C = TCycleSettings;
+constexpr Binding<C> kCycleFields[] = {
+    {&cfg::kExportDir, Text<&C::ExportDir, C>},
+    {&cfg::kIPAdress, Text<&C::IPAdress, C>},
+    {&cfg::kFileMask, Text<&C::FileMask, C>},
+    {&cfg::kBarPrefix, Text<&C::BarPrefix, C>},
+    {&cfg::kSocketPort, Integer<&C::SocketPort, C>},
+    {&cfg::kBarcodeFormat, Integer<&C::BarcodeFormat, C>},
+    {&cfg::kLFormat, Integer<&C::LFormat, C>},
+    {&cfg::kLabelWidth, Integer<&C::LabelWidth, C>},
+    {&cfg::kINGRFontSize, Integer<&C::INGRFontSize, C>},
+    {&cfg::kSMessFontSize, Integer<&C::SMessFontSize, C>},
+    {&cfg::kNameAlgorithm, Flag<&C::m_iNameAlgorithm, C>},
+    {&cfg::kLongBarCode, Flag<&C::LongBarCode, C>},
+    {&cfg::kTextToOEM, Flag<&C::TextToOEM, C>},
+};
+
+// Whether every value of the product key that the table reads at one of
+// `moments` lands in a field of `fields`, `elsewhere` excepted.
+template <typename Record, size_t N>
+constexpr bool Covers(const Binding<Record> (&fields)[N], uint8_t moments,
+                      std::initializer_list<const cfg::StoredValue*> elsewhere = {}) {
+  for (const cfg::StoredValue* v : cfg::kStoredValues) {
+    if (v->key != std::string_view(kProductKey) || (v->reads & moments) == 0) continue;
+    bool bound = std::find(elsewhere.begin(), elsewhere.end(), v) != elsewhere.end();
+    for (const Binding<Record>& f : fields) bound = bound || f.value == v;
+    if (!bound) return false;
+  }
+  return true;
+}
+// A value the table reads at start or reload that no field takes would be
+// read for nothing; the engine reads the servers' values for its listeners.
+static_assert(Covers(kEngineFields, cfg::kAtStart | cfg::kAtReload,
+                     {&cfg::kParamServerAddress, &cfg::kStatusServerAddress, &cfg::kRemoteAllow}));
+static_assert(Covers(kCycleFields, cfg::kAtCycle));
+
+// Reads every value of the product key that the table reads at `moment`
+// into its field of `r`, in table order.  Values read at that moment into
+// no field of this record (the servers' addresses) are left to their
+// readers.
+template <typename Record, size_t N>
+void ReadProductValues(RegistryKey& key, uint8_t moment, const Binding<Record> (&fields)[N],
+                       Record& r) {
+  for (const cfg::StoredValue* v : cfg::ValuesOf(kProductKey)) {
+    if ((v->reads & moment) == 0) continue;
+    for (const Binding<Record>& f : fields)
+      if (f.value == v) f.read(key, *v, r);
+  }
 }
 
 // Empty names and network shares cannot become directories; any other
 // failure shows later, when the file functions meet the missing directory.
-bool MakeDirectories(const TEngineSettings& s) {
-  if (s.ExportDir.empty() || s.LogoDir.empty()) {
-    platform::LogError("%s is empty: no directory can be made from it",
-                       std::string(s.ExportDir.empty() ? cfg::kExportDir.name : cfg::kLogoDir.name).c_str());
-    return false;
-  }
+platform::Status MakeDirectories(const TEngineSettings& s) {
+  if (s.ExportDir.empty() || s.LogoDir.empty())
+    return platform::Refusal(
+        std::string(s.ExportDir.empty() ? cfg::kExportDir.name : cfg::kLogoDir.name) +
+        " is empty: no directory can be made from it");
   for (const auto* v : {&cfg::kExportDir, &cfg::kLogoDir}) {
     const std::string& value = v == &cfg::kExportDir ? s.ExportDir : s.LogoDir;
-    if (!cfg::IsNetworkSharePath(value)) continue;
-    platform::LogError("settings: %s", cfg::NetworkShareRefusal(std::string(v->name), value).c_str());
-    return false;
+    if (cfg::IsNetworkSharePath(value))
+      return platform::Refusal("settings: " +
+                               cfg::NetworkShareRefusal(std::string(v->name), value));
   }
   for (const std::string& dir : {s.ExportDir, s.ExportDir + "\\Unsent", s.LogoDir}) {
     const std::string path = platform::MapPath(dir);
@@ -78,7 +148,7 @@ bool MakeDirectories(const TEngineSettings& s) {
       platform::LogError("directory %s (from %s) cannot be made: %s", path.c_str(), dir.c_str(),
                          status.ToString().c_str());
   }
-  return true;
+  return platform::Status::OK();
 }
 
 // Reads one scale table when its key opens: the count becomes its
@@ -108,30 +178,28 @@ void CreateDefaults(Registry& reg) {
   }
 }
 
-bool StartRead(Registry& reg, TEngineSettings& s) {
+platform::Status StartRead(Registry& reg, TEngineSettings& s) {
   {
     RegistryKey key = reg.OpenReadOnly(kProductKey);
     if (!key) throw RegistryError(std::string("cannot open HKCU\\") + kProductKey);
-    ReadStartValues(key, s);
+    ReadProductValues(key, cfg::kAtStart, kEngineFields, s);
   }
   return ReloadSettings(reg, s);
 }
 
-bool ReloadSettings(Registry& reg, TEngineSettings& s) {
+platform::Status ReloadSettings(Registry& reg, TEngineSettings& s) {
   try {
     RegistryKey key = reg.OpenReadOnly(kProductKey);
     if (!key) throw RegistryError(std::string("cannot open HKCU\\") + kProductKey);
-    ReadReloadValues(key, s);
+    ReadProductValues(key, cfg::kAtReload, kEngineFields, s);
   } catch (const RegistryError& e) {
-    platform::LogError("settings: %s", e.what());
-    return false;
+    return platform::Refusal(std::string("settings: ") + e.what());
   }
-  if (!MakeDirectories(s)) return false;
+  platform::Status made = MakeDirectories(s);
+  if (!made.ok()) return made;
   const std::string refusal =
       ProveDirectoriesWritable(s.ExportDir, s.LogoDir, platform::RunBySystemd());
-  if (refusal.empty()) return true;
-  platform::LogError("%s", refusal.c_str());
-  return false;
+  return refusal.empty() ? platform::Status::OK() : platform::Refusal(refusal);
 }
 
 std::string ProveDirectoriesWritable(const std::string& exportDir, const std::string& logoDir,
@@ -159,20 +227,8 @@ TCycleSettings CycleRead(Registry& reg) {
   TCycleSettings c;
   RegistryKey key = reg.OpenReadOnly(kProductKey);
   if (!key) return c;
-  c.IPAdress = cfg::ReadString(key, cfg::kIPAdress);
-  c.SocketPort = cfg::ReadInteger(key, cfg::kSocketPort);
-  c.ExportDir = cfg::ReadString(key, cfg::kExportDir);
-  std::string mask = cfg::ReadString(key, cfg::kFileMask);
-  c.BarPrefix = cfg::ReadString(key, cfg::kBarPrefix);
-  c.BarcodeFormat = cfg::ReadInteger(key, cfg::kBarcodeFormat);
-  c.LFormat = cfg::ReadInteger(key, cfg::kLFormat);
-  c.LabelWidth = cfg::ReadInteger(key, cfg::kLabelWidth);
-  c.INGRFontSize = cfg::ReadInteger(key, cfg::kINGRFontSize);
-  c.SMessFontSize = cfg::ReadInteger(key, cfg::kSMessFontSize);
-  c.m_iNameAlgorithm = cfg::ReadBool(key, cfg::kNameAlgorithm);
-  c.LongBarCode = cfg::ReadBool(key, cfg::kLongBarCode);
-  c.TextToOEM = cfg::ReadBool(key, cfg::kTextToOEM);
-  c.SearchMask = c.ExportDir + "\\" + mask;
+  ReadProductValues(key, cfg::kAtCycle, kCycleFields, c);
+  c.SearchMask = c.ExportDir + "\\" + c.FileMask;
   return c;
 }
 

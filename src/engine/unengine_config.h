@@ -1,9 +1,10 @@
 // The configuration store routines: defaults on first start, the engine's
 // start read and reload, the cycle's read of its settings and scale tables,
-// and the per-scale result write.  Names, types and defaults come from the
-// table of stored values (config/storedvalues.h).  Each routine opens the
-// keys it needs on the Registry it is given; callers that share a Registry
-// hold its lock around the call.
+// and the per-scale result write.  Names, types, defaults and the moments
+// each value is read come from the table of stored values
+// (config/storedvalues.h); unengine_config.cpp says which field takes it.
+// Each routine opens the keys it needs on the Registry it is given; callers
+// that share a Registry hold its lock around the call.
 #pragma once
 
 #include <cstdint>
@@ -12,6 +13,7 @@
 
 #include "config/settings.h"
 #include "platform/registry.h"
+#include "platform/status.h"
 
 namespace tv {
 
@@ -21,14 +23,15 @@ void CreateDefaults(platform::Registry& reg);
 
 // The start read followed by the reload routine.  Throws RegistryError when
 // a value of the start read is missing or of the wrong type, or the product
-// key cannot be opened; returns false when the reload fails.
-bool StartRead(platform::Registry& reg, TEngineSettings& s);
+// key cannot be opened; fails as the reload does.
+platform::Status StartRead(platform::Registry& reg, TEngineSettings& s);
 
 // Re-reads the reload values into `s` and makes sure ExportDir, its
-// "Unsent" folder and LogoDir exist.  False, with the reason in the service
-// log, when a read or a directory operation failed; `s` is then unusable
-// and must not be published.
-bool ReloadSettings(platform::Registry& reg, TEngineSettings& s);
+// "Unsent" folder and LogoDir exist.  Fails, with the line the service log
+// gets, when a read or a directory operation failed; `s` is then unusable
+// and must not be published.  A directory that cannot be made is logged
+// here and shows later, when the file functions meet it.
+platform::Status ReloadSettings(platform::Registry& reg, TEngineSettings& s);
 
 // Proves that a file can be created and removed in ExportDir, its "Unsent"
 // folder and LogoDir.  Empty when it can; otherwise the first directory that

@@ -3,11 +3,11 @@
 // read, never more of the file than the stored size limit.
 #include <algorithm>
 #include <cerrno>
-
-#include "files/fileproc.h"
-#include "files/importparse.h"
 #include <utility>
 
+#include "config/storedvalues.h"
+#include "files/fileproc.h"
+#include "files/importparse.h"
 #include "platform/env.h"
 #include "platform/fs.h"
 #include "platform/log.h"
@@ -19,7 +19,8 @@ constexpr uint64_t kMiB = 1024 * 1024;
 constexpr size_t kChunk = 64 * 1024;
 
 uint64_t SizeLimit(const TEngineSettingsPtr& settings) {
-  const uint32_t mb = settings && settings->MaxFileSizeMB != 0 ? settings->MaxFileSizeMB : 256;
+  const uint32_t mb = settings && settings->MaxFileSizeMB != 0 ? settings->MaxFileSizeMB
+                                                               : config::kMaxFileSizeMB.number;
   return mb * kMiB;
 }
 

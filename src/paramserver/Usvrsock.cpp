@@ -240,8 +240,8 @@ std::string TParamServer::Session::CheckBlock() {
   return BlockRefusal(pending_, roots);
 }
 
-// The audit line tells what the store holds afterwards, so a write that
-// failed part-way is reported as it left the store.
+// The audit line tells what the store holds afterwards: a failed write
+// changed nothing, and a reload that failed left the new values stored.
 void TParamServer::Session::WriteSettings() {
   const TBlockValues before = ReadBlockValues(*host_.registry);
   const bool written = WriteBlockToStore(*host_.registry, pending_);

@@ -71,7 +71,7 @@ bool RewriteTable(Registry& reg, const Table& t, int32_t total) {
   return true;
 }
 
-bool WriteTables(platform::GuardedRegistry& registry, const TParamBlock& b) {
+bool WriteTables(Registry& reg, const TParamBlock& b) {
   const Table tables[] = {
       {config::kDevicesCount, config::kDevicesEntry, b.ScaleNumbers},
       {config::kDeviceTypesCount, config::kDeviceTypesEntry, b.DeviceTypes},
@@ -79,10 +79,8 @@ bool WriteTables(platform::GuardedRegistry& registry, const TParamBlock& b) {
       {config::kUseByInDaysCount, config::kUseByInDaysEntry, b.UseByInDays},
       {config::kConstBCCount, config::kConstBCEntry, b.ConstBC},
   };
-  for (const Table& t : tables) {
-    auto reg = registry.Lock();
-    if (!RewriteTable(*reg, t, b.TotalNumber)) return false;
-  }
+  for (const Table& t : tables)
+    if (!RewriteTable(reg, t, b.TotalNumber)) return false;
   return true;
 }
 
@@ -90,11 +88,13 @@ bool WriteTables(platform::GuardedRegistry& registry, const TParamBlock& b) {
 
 bool WriteBlockToStore(platform::GuardedRegistry& registry, const TParamBlock& block) {
   try {
-    {
-      auto reg = registry.Lock();
-      if (!WriteMainValues(*reg, block)) return false;
-    }
-    return WriteTables(registry, block);
+    // One transaction: a failure or a crash part-way leaves the previous
+    // configuration whole instead of half of the new one.
+    auto reg = registry.Lock();
+    platform::RegistryTransaction transaction(*reg, true);
+    if (!WriteMainValues(*reg, block) || !WriteTables(*reg, block)) return false;
+    transaction.Commit();
+    return true;
   } catch (const RegistryError&) {
     return false;
   }

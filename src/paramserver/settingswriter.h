@@ -8,10 +8,10 @@
 
 namespace tv {
 
-// False at the first failure; what was written before it stays written.
-// A device table that does not exist fails the write, as the deletion that
-// precedes its rewrite fails.  Each key sequence holds the store lock on its
-// own, so the engine may read between two of them.
+// All or nothing, in one store transaction under the store lock: false at
+// the first failure, and then nothing of the block is written.  A device
+// table that does not exist fails the write, as the deletion that precedes
+// its rewrite fails.
 bool WriteBlockToStore(platform::GuardedRegistry& registry, const TParamBlock& block);
 
 }  // namespace tv

@@ -311,14 +311,13 @@ Env* MakeDefaultEnv() {
   Env* host = new PosixEnv;
   const char* faultList = std::getenv("TOVALINK_TEST_FAULTS");
   if (faultList == nullptr || *faultList == '\0') return host;
-  std::vector<FileFault> faults;
-  std::string error;
-  if (!ParseFileFaults(faultList, &faults, &error)) {
-    LogError("TOVALINK_TEST_FAULTS ignored: %s", error.c_str());
+  const Result<std::vector<FileFault>> faults = ParseFileFaults(faultList);
+  if (!faults.ok()) {
+    LogError("TOVALINK_TEST_FAULTS ignored: %s", faults.status().ToString().c_str());
     return host;
   }
   auto* faulty = new FaultInjectionEnv(host);
-  for (const FileFault& f : faults) faulty->AddFault(f);
+  for (const FileFault& f : faults.value()) faulty->AddFault(f);
   // The store is opened after this (its directory is made through the Env).
   if (!InstallStoreFaults(faulty)) LogError("TOVALINK_TEST_FAULTS cannot reach the store");
   LogWarning("file operations fail on purpose for a test: TOVALINK_TEST_FAULTS=%s", faultList);

@@ -56,31 +56,25 @@ bool ParseCount(const std::string& text, int* value) {
 }
 
 // One "op:ERRNO[:key=value...]" item.
-bool ParseFault(const std::string& item, FileFault* fault, std::string* error) {
+Result<FileFault> ParseFault(const std::string& item) {
+  FileFault fault;
   std::vector<std::string> fields = Split(item, ':');
-  if (fields.size() < 2 || !ParseOp(fields[0], &fault->op)) {
-    *error = "unknown operation in '" + item + "'";
-    return false;
-  }
-  if (!ParseErrno(fields[1], &fault->osError)) {
-    *error = "unknown error name in '" + item + "'";
-    return false;
-  }
+  if (fields.size() < 2 || !ParseOp(fields[0], &fault.op))
+    return Refusal("unknown operation in '" + item + "'");
+  if (!ParseErrno(fields[1], &fault.osError))
+    return Refusal("unknown error name in '" + item + "'");
   for (size_t i = 2; i < fields.size(); ++i) {
     const std::string& f = fields[i];
     bool ok = false;
-    if (f.rfind("after=", 0) == 0) ok = ParseCount(f.substr(6), &fault->after);
-    if (f.rfind("times=", 0) == 0) ok = ParseCount(f.substr(6), &fault->times);
+    if (f.rfind("after=", 0) == 0) ok = ParseCount(f.substr(6), &fault.after);
+    if (f.rfind("times=", 0) == 0) ok = ParseCount(f.substr(6), &fault.times);
     if (f.rfind("path=", 0) == 0) {
-      fault->pathPattern = f.substr(5);
-      ok = !fault->pathPattern.empty();
+      fault.pathPattern = f.substr(5);
+      ok = !fault.pathPattern.empty();
     }
-    if (!ok) {
-      *error = "bad setting '" + f + "' in '" + item + "'";
-      return false;
-    }
+    if (!ok) return Refusal("bad setting '" + f + "' in '" + item + "'");
   }
-  return true;
+  return fault;
 }
 
 // Reads through the base file, failing the chunks the faults choose.
@@ -108,19 +102,16 @@ class FaultySequentialFile : public SequentialFile {
 
 const char* FileOpName(FileOp op) { return kOpNames[static_cast<size_t>(op)]; }
 
-bool ParseFileFaults(const std::string& faultList, std::vector<FileFault>* faults, std::string* error) {
-  faults->clear();
+Result<std::vector<FileFault>> ParseFileFaults(const std::string& faultList) {
+  std::vector<FileFault> faults;
   for (const std::string& item : Split(faultList, ';')) {
     if (item.empty()) continue;
-    FileFault fault;
-    if (!ParseFault(item, &fault, error)) return false;
-    faults->push_back(fault);
+    Result<FileFault> fault = ParseFault(item);
+    if (!fault.ok()) return fault.status();
+    faults.push_back(fault.value());
   }
-  if (faults->empty()) {
-    *error = "no fault given";
-    return false;
-  }
-  return true;
+  if (faults.empty()) return Refusal("no fault given");
+  return faults;
 }
 
 void FaultInjectionEnv::AddFault(const FileFault& fault) {

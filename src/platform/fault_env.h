@@ -36,8 +36,8 @@ struct FileFault {
   int times = -1;  // failures before the fault is spent; -1: no end
 };
 
-// Parses a TOVALINK_TEST_FAULTS list; false with `error` on a bad item.
-bool ParseFileFaults(const std::string& faultList, std::vector<FileFault>* faults, std::string* error);
+// Parses a TOVALINK_TEST_FAULTS list; fails naming the bad item.
+Result<std::vector<FileFault>> ParseFileFaults(const std::string& faultList);
 
 class FaultInjectionEnv : public Env {
  public:

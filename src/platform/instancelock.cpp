@@ -26,31 +26,24 @@ InstanceLock::~InstanceLock() {
   if (fd_ >= 0) close(fd_);
 }
 
-bool InstanceLock::Acquire(const std::string& dir, long& holderPid, std::string& error) {
+Status InstanceLock::Acquire(const std::string& dir, long& holderPid) {
   holderPid = 0;
   ForceDirectories(dir);
   const std::string path = dir + "/tovalink.lock";
   const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-  if (fd < 0) {
-    error = "cannot open " + path + ": " + LastOsErrorText();
-    return false;
-  }
+  if (fd < 0) return Status::IOError("cannot open", path, errno);
   if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
-    if (errno == EWOULDBLOCK) {
-      holderPid = ReadPid(fd);
-      error.clear();
-    } else {
-      error = "cannot lock " + path + ": " + LastOsErrorText();
-    }
+    const int error = errno;
+    if (error == EWOULDBLOCK) holderPid = ReadPid(fd);
     close(fd);
-    return false;
+    return Status::IOError("cannot lock", path, error);
   }
   const std::string pid = std::to_string(static_cast<long>(getpid())) + "\n";
   if (ftruncate(fd, 0) != 0 || pwrite(fd, pid.data(), pid.size(), 0) != static_cast<ssize_t>(pid.size())) {
     // The lock holds all the same; only the pid in the message is lost.
   }
   fd_ = fd;
-  return true;
+  return Status::OK();
 }
 
 }  // namespace tv::platform

@@ -6,6 +6,8 @@
 
 #include <string>
 
+#include "platform/status.h"
+
 namespace tv::platform {
 
 class InstanceLock {
@@ -16,10 +18,9 @@ class InstanceLock {
   InstanceLock& operator=(const InstanceLock&) = delete;
 
   // Takes the lock on `dir`/tovalink.lock, creating the directory and the
-  // file.  False when another process holds it (`error` empty, `holderPid`
-  // its pid or 0 when unknown) or the file cannot be used (`error` says
-  // why).
-  bool Acquire(const std::string& dir, long& holderPid, std::string& error);
+  // file.  Fails when another process holds it (osError EWOULDBLOCK,
+  // `holderPid` its pid or 0 when unknown) or the file cannot be used.
+  Status Acquire(const std::string& dir, long& holderPid);
 
  private:
   int fd_ = -1;

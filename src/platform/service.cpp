@@ -43,33 +43,24 @@ std::string UnitDirectory() {
   return env && *env ? env : "/etc/systemd/system";
 }
 
-bool WriteUnitFile(const std::string& dir, const std::string& name, const std::string& content,
-                   std::string& error) {
-  if (!DirectoryExists(dir)) {
-    error = "the unit directory " + dir + " does not exist";
-    return false;
-  }
+Status WriteUnitFile(const std::string& dir, const std::string& name, const std::string& content) {
+  if (!DirectoryExists(dir)) return Refusal("the unit directory " + dir + " does not exist");
   std::string path = dir + "/" + name;
   std::string tmp = dir + "/." + name + ".tmp";
   if (!WriteWholeFile(tmp, content) || !RenameFile(tmp, path)) {
-    error = "cannot write " + path + ": " + std::strerror(errno);
+    const Status failed = Status::IOError("cannot write", path, errno);
     RemoveFile(tmp);
-    return false;
+    return failed;
   }
-  return true;
+  return Status::OK();
 }
 
-bool RemoveUnitFile(const std::string& dir, const std::string& name, std::string& error) {
+Status RemoveUnitFile(const std::string& dir, const std::string& name) {
   std::string path = dir + "/" + name;
-  if (!FileExists(path)) {
-    error = "the service is not installed (" + path + " does not exist)";
-    return false;
-  }
-  if (!RemoveFile(path)) {
-    error = "cannot remove " + path + ": " + std::strerror(errno);
-    return false;
-  }
-  return true;
+  if (!FileExists(path))
+    return Refusal("the service is not installed (" + path + " does not exist)");
+  if (!RemoveFile(path)) return Status::IOError("cannot remove", path, errno);
+  return Status::OK();
 }
 
 bool SystemctlAvailable() {

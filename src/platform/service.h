@@ -4,6 +4,8 @@
 
 #include <string>
 
+#include "platform/status.h"
+
 namespace tv::platform {
 
 // sd_notify reports; no-ops when not run by systemd (NOTIFY_SOCKET unset).
@@ -23,10 +25,10 @@ std::string ExecutablePath();
 
 // The directory for unit files: $TOVALINK_UNIT_DIR, else /etc/systemd/system.
 std::string UnitDirectory();
-// Writes `content` as <dir>/<name>; `error` gets the reason on failure.
-bool WriteUnitFile(const std::string& dir, const std::string& name, const std::string& content,
-                   std::string& error);
-bool RemoveUnitFile(const std::string& dir, const std::string& name, std::string& error);
+// Writes `content` as <dir>/<name>, or removes it; the reason on failure is
+// the operator's message as it stands.
+Status WriteUnitFile(const std::string& dir, const std::string& name, const std::string& content);
+Status RemoveUnitFile(const std::string& dir, const std::string& name);
 // Runs "systemctl <args>" when systemctl is installed; true when it is
 // absent or succeeded.
 bool RunSystemctl(const std::string& args);

@@ -25,12 +25,15 @@ Status::Code ClassOf(int osError) {
   }
 }
 
-std::string Where(std::string_view operation, std::string_view path) {
+// "<operation> <path>: <reason>", or the reason alone without either.
+std::string Message(std::string_view operation, std::string_view path, std::string_view reason) {
   std::string text(operation);
   if (!path.empty()) {
     text += ' ';
     text += path;
   }
+  if (!text.empty()) text += ": ";
+  text += reason;
   return text;
 }
 
@@ -38,11 +41,11 @@ std::string Where(std::string_view operation, std::string_view path) {
 
 Status Status::IOError(std::string_view operation, std::string_view path, int osError) {
   return Status(ClassOf(osError), osError,
-                Where(operation, path) + ": " + std::generic_category().message(osError));
+                Message(operation, path, std::generic_category().message(osError)));
 }
 
 Status Status::InvalidArgument(std::string_view operation, std::string_view path, std::string_view why) {
-  return Status(Code::kInvalidArgument, 0, Where(operation, path) + ": " + std::string(why));
+  return Status(Code::kInvalidArgument, 0, Message(operation, path, why));
 }
 
 std::string Status::ToString() const { return ok() ? "OK" : message_; }

@@ -11,11 +11,6 @@
 namespace tv::platform {
 namespace {
 
-bool Fail(std::string* error, const std::string& reason) {
-  if (error) *error = reason;
-  return false;
-}
-
 bool SetBlocking(int fd, bool blocking) {
   int flags = fcntl(fd, F_GETFL, 0);
   if (flags < 0) return false;
@@ -40,11 +35,11 @@ int AwaitConnect(int fd, int timeoutMs) {
 
 }  // namespace
 
-bool ConnectWithTimeout(TcpSocket& socket, const std::string& dottedAddress, uint16_t port,
-                        int timeoutMs, std::string* error) {
+Status ConnectWithTimeout(TcpSocket& socket, const std::string& dottedAddress, uint16_t port,
+                          int timeoutMs) {
   uint32_t addr = InetAddr(dottedAddress);
-  if (addr == kInvalidAddress) return Fail(error, "not an IPv4 address");
-  if (!socket.Create() || !SetBlocking(socket.Fd(), false)) return Fail(error, std::strerror(errno));
+  if (addr == kInvalidAddress) return Refusal("not an IPv4 address");
+  if (!socket.Create() || !SetBlocking(socket.Fd(), false)) return Status::IOError({}, {}, errno);
   sockaddr_in a{};
   a.sin_family = AF_INET;
   a.sin_port = htons(port);
@@ -56,9 +51,16 @@ bool ConnectWithTimeout(TcpSocket& socket, const std::string& dottedAddress, uin
   if (err == 0 && !SetBlocking(socket.Fd(), true)) err = errno;
   if (err != 0) {
     socket.Close();
-    return Fail(error, err == ETIMEDOUT ? "timed out" : std::strerror(err));
+    return err == ETIMEDOUT ? Refusal("timed out") : Status::IOError({}, {}, err);
   }
-  return true;
+  return Status::OK();
+}
+
+bool ConnectWithTimeout(TcpSocket& socket, const std::string& dottedAddress, uint16_t port,
+                        int timeoutMs, std::string* error) {
+  const Status status = ConnectWithTimeout(socket, dottedAddress, port, timeoutMs);
+  if (!status.ok() && error) *error = status.ToString();
+  return status.ok();
 }
 
 }  // namespace tv::platform

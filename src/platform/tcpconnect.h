@@ -6,13 +6,17 @@
 #include <string>
 
 #include "platform/net.h"
+#include "platform/status.h"
 
 namespace tv::platform {
 
 // Creates `socket` and connects it to dotted:port within `timeoutMs`.
-// The socket is left blocking.  False on a bad address, refusal, error or
-// time-out; `error` then gets a short reason when given.
+// The socket is left blocking.  Fails on a bad address, refusal, error or
+// time-out, with a short reason ("timed out") that names neither.
+Status ConnectWithTimeout(TcpSocket& socket, const std::string& dottedAddress, uint16_t port,
+                          int timeoutMs);
+// The status command's form, until it takes the Status.
 bool ConnectWithTimeout(TcpSocket& socket, const std::string& dottedAddress, uint16_t port,
-                        int timeoutMs, std::string* error = nullptr);
+                        int timeoutMs, std::string* error);
 
 }  // namespace tv::platform

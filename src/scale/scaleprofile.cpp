@@ -10,15 +10,7 @@ void Mix(size_t& seed, size_t value) { seed ^= value + 0x9e3779b97f4a7c15ULL + (
 }  // namespace
 
 void TScaleProfile::TakeEngineSettings(const TEngineSettings& s) {
-  ImportType = s.ImportType;
-  INGRROWCount = s.INGRROWCount;
-  SMESSROWCount = s.SMESSROWCount;
-  INGRCOLCount = s.INGRCOLCount;
-  SMESSCOLCount = s.SMESSCOLCount;
-  MaxMessRowCount = s.MaxMessRowCount;
-  ForceDi30 = s.ForceDi30;
-  ListSeparator = s.ListSeparator;
-  DecimalSeparator = s.DecimalSeparator;
+  static_cast<TGoodsTextSettings&>(*this) = s;
 }
 
 size_t TScaleProfileHash::operator()(const TScaleProfile& p) const {

@@ -14,7 +14,9 @@
 
 namespace tv {
 
-struct TScaleProfile {
+// The goods text fields (import type, row and column counts, separators)
+// come from the engine settings snapshot.
+struct TScaleProfile : TGoodsTextSettings {
   // Per scale and cycle (the scale client's creation values).
   bool NameAlgorithm = false;  // cut an over-long second name line
   bool LongBarCode = false;    // barcode suffixes 81/82 instead of 01/02
@@ -26,22 +28,10 @@ struct TScaleProfile {
   int32_t MessageFont = 0;     // SMessFontSize
   int32_t BarcodeType = 0;     // DeviceBarcodeTypes entry
   int32_t LabelFormat = 0;     // LFormat
-  char ListSeparator = 0;      // 0: the host's
-  char DecimalSeparator = 0;   // 0: the host's
   bool UseByInDays = false;
   bool ConstBarcode = false;
 
-  // From the engine settings snapshot.
-  uint8_t ImportType = 0;
-  int32_t INGRROWCount = 0;
-  int32_t SMESSROWCount = 0;
-  int32_t INGRCOLCount = 0;
-  int32_t SMESSCOLCount = 0;
-  int32_t MaxMessRowCount = 8;
-  bool ForceDi30 = false;
-
-  // Copies the import, text and separator values of an engine settings
-  // snapshot.
+  // Copies the goods text values of an engine settings snapshot.
   void TakeEngineSettings(const TEngineSettings& s);
 
   bool operator==(const TScaleProfile&) const = default;

@@ -1,5 +1,6 @@
 #include "service/servmod.h"
 
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <iostream>
@@ -73,9 +74,9 @@ int TTovalinkService::Install(bool silent) {
   std::string dir = platform::UnitDirectory();
   // A redirected unit directory is a dry run for someone else's systemd.
   if (dir == "/etc/systemd/system" && !EnsureServiceUser()) return 1;
-  std::string error;
-  if (!platform::WriteUnitFile(dir, kUnitName, UnitFileText(), error)) {
-    std::fprintf(stderr, "%s: %s\n", displayName_.c_str(), error.c_str());
+  const platform::Status written = platform::WriteUnitFile(dir, kUnitName, UnitFileText());
+  if (!written.ok()) {
+    std::fprintf(stderr, "%s: %s\n", displayName_.c_str(), written.ToString().c_str());
     return 1;
   }
   if (dir == "/etc/systemd/system" &&
@@ -98,9 +99,9 @@ int TTovalinkService::Uninstall(bool silent) {
   ServiceBeforeUninstall();
   std::string dir = platform::UnitDirectory();
   if (dir == "/etc/systemd/system") platform::RunSystemctl(std::string("disable --now ") + kUnitName);
-  std::string error;
-  if (!platform::RemoveUnitFile(dir, kUnitName, error)) {
-    std::fprintf(stderr, "%s: %s\n", displayName_.c_str(), error.c_str());
+  const platform::Status removed = platform::RemoveUnitFile(dir, kUnitName);
+  if (!removed.ok()) {
+    std::fprintf(stderr, "%s: %s\n", displayName_.c_str(), removed.ToString().c_str());
     return 1;
   }
   if (dir == "/etc/systemd/system") platform::RunSystemctl("daemon-reload");
@@ -114,12 +115,12 @@ namespace {
 bool LockStateDirectory(platform::InstanceLock& lock) {
   const std::string home = platform::StateHome();
   long pid = 0;
-  std::string error;
-  if (lock.Acquire(home, pid, error)) return true;
-  if (error.empty())
+  const platform::Status status = lock.Acquire(home, pid);
+  if (status.ok()) return true;
+  if (status.osError() == EWOULDBLOCK)
     platform::LogError("Service failed on start: another Tovalink runs on %s (pid %ld)", home.c_str(), pid);
   else
-    platform::LogError("Service failed on start: %s", error.c_str());
+    platform::LogError("Service failed on start: %s", status.ToString().c_str());
   return false;
 }
 

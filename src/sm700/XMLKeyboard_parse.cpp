@@ -4,6 +4,7 @@
 #include <cstring>
 #include <pugixml.hpp>
 
+#include "platform/status.h"
 #include "text/utils.h"
 
 namespace tv {
@@ -59,11 +60,11 @@ std::string KeyboardName(pugi::xml_node element) {
 
 class Walk {
  public:
-  Walk(const std::string& bytes, std::vector<TKeyboardElement>& out, std::string& error,
+  Walk(const std::string& bytes, std::vector<TKeyboardElement>& out,
        std::vector<std::string>& passedOver)
-      : bytes_(bytes), out_(out), error_(error), passedOver_(passedOver) {}
+      : bytes_(bytes), out_(out), passedOver_(passedOver) {}
 
-  bool Element(pugi::xml_node element) {
+  platform::Status Element(pugi::xml_node element) {
     pugi::xml_attribute name = element.attribute("name");
     if (!name) return PassOver(element, "keyboard element without a name, with all its keys");
     TKeyboardElement step;
@@ -77,15 +78,16 @@ class Walk {
       step.sendKeyboard = true;
     }
     for (pugi::xml_node key : element.children("key")) {
-      if (!Key(key, step.keys)) return false;
+      platform::Status status = Key(key, step.keys);
+      if (!status.ok()) return status;
     }
     step.sendKeyboard = step.sendKeyboard && keyNo_ > 1;
     out_.push_back(std::move(step));
-    return true;
+    return platform::Status::OK();
   }
 
  private:
-  bool Key(pugi::xml_node key, std::vector<TKeyInfo>& keys) {
+  platform::Status Key(pugi::xml_node key, std::vector<TKeyInfo>& keys) {
     if (std::strcmp(key.attribute("key_menu").value(), "true") != 0)
       return PassOver(key, "key whose key_menu is not \"true\"");
     pugi::xml_attribute index = key.attribute("key_index");
@@ -107,7 +109,7 @@ class Walk {
                            "file_name is too long");
     keys.push_back(std::move(info));
     ++keyNo_;
-    return true;
+    return platform::Status::OK();
   }
 
   // "line 5: " for the line of the document the element starts on.
@@ -118,19 +120,17 @@ class Walk {
     return "line " + std::to_string(1 + std::count(bytes_.begin(), bytes_.begin() + end, '\n')) + ": ";
   }
 
-  bool PassOver(pugi::xml_node node, const std::string& what) {
+  platform::Status PassOver(pugi::xml_node node, const std::string& what) {
     passedOver_.push_back(Where(node) + what);
-    return true;
+    return platform::Status::OK();
   }
 
-  bool Fail(pugi::xml_node key, const std::string& why) {
-    error_ = Where(key) + why;
-    return false;
+  platform::Status Fail(pugi::xml_node key, const std::string& why) const {
+    return platform::Refusal(Where(key) + why);
   }
 
   const std::string& bytes_;
   std::vector<TKeyboardElement>& out_;
-  std::string& error_;
   std::vector<std::string>& passedOver_;
   std::string lastName_;
   int32_t keyboardNo_ = 0;
@@ -163,9 +163,11 @@ bool TKeyboardDocument::Parse(const std::string& bytes) {
     error_ = "xml_archive holds no keyboard element";
     return false;
   }
-  Walk walk(bytes, elements_, error_, passedOver_);
+  Walk walk(bytes, elements_, passedOver_);
   for (pugi::xml_node e = first.next_sibling("keyboard"); e; e = e.next_sibling("keyboard")) {
-    if (!walk.Element(e)) {
+    const platform::Status status = walk.Element(e);
+    if (!status.ok()) {
+      error_ = status.ToString();
       elements_.clear();
       return false;
     }

@@ -12,31 +12,34 @@ using config::TListenAddress;
 using config::TRemoteAllow;
 
 TEST(ListenAddress, EmptyIsEverywhereOffIsOffAnythingButOneAddressIsRefused) {
-  TListenAddress a;
-  std::string error;
-  ASSERT_TRUE(config::ParseListenAddress("", a, error));
-  EXPECT_TRUE(a.Everywhere());
-  ASSERT_TRUE(config::ParseListenAddress(" off ", a, error));
-  EXPECT_TRUE(a.off);
-  ASSERT_TRUE(config::ParseListenAddress("192.168.0.5", a, error));
-  EXPECT_FALSE(a.off);
-  EXPECT_EQ(a.address, "192.168.0.5");
+  EXPECT_TRUE(config::ParseListenAddress("").value().Everywhere());
+  EXPECT_TRUE(config::ParseListenAddress(" off ").value().off);
+  const auto one = config::ParseListenAddress("192.168.0.5");
+  ASSERT_TRUE(one.ok());
+  EXPECT_FALSE(one->off);
+  EXPECT_EQ(one->address, "192.168.0.5");
   for (const char* bad :
        {"localhost", "10.1", "192.168.0.256", "0x7f.0.0.1", "10.0.0.0/8", "OFF"}) {
-    EXPECT_FALSE(config::ParseListenAddress(bad, a, error)) << bad;
-    EXPECT_NE(error.find(bad), std::string::npos) << error;
+    const auto parsed = config::ParseListenAddress(bad);
+    ASSERT_FALSE(parsed.ok()) << bad;
+    EXPECT_EQ(parsed.status().ToString(),
+              "\"" + std::string(bad) + "\" is neither an IPv4 address nor off");
   }
+  // The store check's form says the same.
+  TListenAddress a;
+  std::string error;
+  EXPECT_FALSE(config::ParseListenAddress("10.1", a, error));
+  EXPECT_EQ(error, "\"10.1\" is neither an IPv4 address nor off");
 }
 
 TEST(RemoteAllow, AddressesAndBlocksAdmitTheirPeersOnly) {
-  TRemoteAllow allow;
-  std::string error;
-  ASSERT_TRUE(TRemoteAllow::Parse("", allow, error));
+  TRemoteAllow allow = TRemoteAllow::Parse("").value();
   EXPECT_TRUE(allow.Everyone());
   EXPECT_TRUE(allow.Allows("203.0.113.9"));
 
-  ASSERT_TRUE(TRemoteAllow::Parse(" 192.168.0.10 ;10.1.200.7/16;;127.0.0.1/32", allow, error))
-      << error;
+  const auto parsed = TRemoteAllow::Parse(" 192.168.0.10 ;10.1.200.7/16;;127.0.0.1/32");
+  ASSERT_TRUE(parsed.ok()) << parsed.status().ToString();
+  allow = parsed.value();
   EXPECT_EQ(allow.Describe(), "192.168.0.10; 10.1.0.0/16; 127.0.0.1");
   EXPECT_TRUE(allow.Allows("192.168.0.10"));
   EXPECT_FALSE(allow.Allows("192.168.0.11"));
@@ -46,15 +49,19 @@ TEST(RemoteAllow, AddressesAndBlocksAdmitTheirPeersOnly) {
   EXPECT_FALSE(allow.Allows("127.0.0.2"));
   EXPECT_FALSE(allow.Allows("not an address"));
 
-  ASSERT_TRUE(TRemoteAllow::Parse("0.0.0.0/0", allow, error));
+  allow = TRemoteAllow::Parse("0.0.0.0/0").value();
   EXPECT_FALSE(allow.Everyone());
   EXPECT_TRUE(allow.Allows("203.0.113.9")) << "a /0 block is every address, written on purpose";
 
   for (const char* bad :
        {"10.0.0.0/33", "10.0.0.0/", "10.0.0/8", "host.example", "10.0.0.1/-1", "10.0.0.1;x"}) {
+    EXPECT_FALSE(TRemoteAllow::Parse(bad).ok()) << bad;
+    std::string error;
     EXPECT_FALSE(TRemoteAllow::Parse(bad, allow, error)) << bad;
     EXPECT_TRUE(allow.Everyone()) << "a refused list keeps nothing: " << bad;
   }
+  EXPECT_EQ(TRemoteAllow::Parse("10.0.0.1;x").status().ToString(),
+            "\"x\" is neither an IPv4 address nor a CIDR block such as 192.168.0.0/24");
 }
 
 TEST(RefusalLog, OneLinePerPeerAndHour) {

@@ -72,7 +72,7 @@ TEST_F(StoredValuesTest, EveryValueTheServiceReadsIsInTheTableWithItsMoment) {
   // The table's values alone satisfy every read.
   CreateDefaults(reg);
   TEngineSettings s;
-  ASSERT_TRUE(StartRead(reg, s)) << log;
+  ASSERT_TRUE(StartRead(reg, s).ok()) << log;
   EXPECT_NO_THROW(CycleRead(reg));
   EXPECT_EQ(DeviceTableRead(reg, 5).ScaleNumbers, std::vector<int32_t>{91});
 
@@ -92,7 +92,9 @@ TEST_F(StoredValuesTest, EveryValueTheServiceReadsIsInTheTableWithItsMoment) {
     bool startFailed = false;
     try {
       TEngineSettings start;
-      startFailed = !StartRead(reg, start);
+      const platform::Status read = StartRead(reg, start);
+      startFailed = !read.ok();
+      error = read.ToString();
     } catch (const RegistryError& e) {
       startFailed = true;
       error = e.what();
@@ -103,7 +105,7 @@ TEST_F(StoredValuesTest, EveryValueTheServiceReadsIsInTheTableWithItsMoment) {
     }
 
     TEngineSettings reload;
-    EXPECT_EQ(!ReloadSettings(reg, reload), product && (v->reads & kAtReload) != 0) << where;
+    EXPECT_EQ(!ReloadSettings(reg, reload).ok(), product && (v->reads & kAtReload) != 0) << where;
     try {
       if (product)
         CycleRead(reg);
@@ -130,7 +132,7 @@ TEST_F(StoredValuesTest, OptionalValuesNeverFailAReadAndGiveTheirDefaults) {
     }
   }
   TEngineSettings s;
-  ASSERT_TRUE(StartRead(reg, s)) << log;
+  ASSERT_TRUE(StartRead(reg, s).ok()) << log;
   EXPECT_EQ(s.MaxMessRowCount, static_cast<int32_t>(kMaxMessRowCount.number));
   EXPECT_EQ(s.MonitorIP, kMonitorIP.text);
   EXPECT_EQ(s.DecimalSeparator, 0);

@@ -114,6 +114,34 @@ class RemoteEndToEnd : public ::testing::Test {
   Site site;
 };
 
+// A block the store cannot take whole leaves the configuration as it was:
+// here its last table is gone, so the write fails after every other value.
+TEST_F(RemoteEndToEnd, ABlockTheStoreCannotTakeWholeChangesNothing) {
+  StartSite();
+  platform::GuardedRegistry store(site.StorePath());
+  {
+    auto reg = store.Lock();
+    ASSERT_TRUE(reg->DeleteKey(kDeviceConstBCKey));
+  }
+  // The cycles' results may change meanwhile; the configuration may not.
+  auto configuration = [&] {
+    auto all = Snapshot(store);
+    std::erase_if(all,
+                  [](const auto& v) { return v.first.find("DeviceResults") != std::string::npos; });
+    return all;
+  };
+  const auto before = configuration();
+  BlockBuilder b = SiteBlock(site);
+  b.strings[3] = "28";
+  EXPECT_EQ(ExchangeFrom("127.0.0.1", b), std::make_pair(int{kACK}, int{kNAK}));
+  EXPECT_EQ(configuration(), before);
+  EXPECT_EQ(site.Stop(), 0);
+  EXPECT_NE(site.output.find("parameter block refused: the store could not be written; before the "
+                             "failure: no value changed"),
+            std::string::npos)
+      << site.output;
+}
+
 TEST_F(RemoteEndToEnd, SilentConnectionsDelayNeitherALockNorAnExchange) {
   rlimit files{};
   ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &files), 0);

@@ -239,7 +239,7 @@ TEST(StatusBlockers, AValueTheCyclesCannotUseIsShownWhileTheyGoOn) {
   EXPECT_TRUE(site.Scale(5).WaitForFrames(1, Scaled(10000))) << site.Output();
   ASSERT_EQ(Status(site, out, true), 4) << out;
   EXPECT_TRUE(Has(out, "\"settings_fault\": \"")) << out;
-  site.SetValue("SocketPort", 2000);
+  site.SetValue("SocketPort", kGoodsPortBase);
   site.Drop("prices2.txt", GoodsFile());
   ASSERT_TRUE(WaitUntil([&] { return Status(site, out) == 0; }, Scaled(10000))) << out;
   ASSERT_EQ(site.Stop(), 0);

@@ -91,7 +91,7 @@ TEST_F(ConfigTest, StartReadCapsRowCountsAndReadsSeparators) {
     product.DeleteValue("MaxMessRowCount");
   }
   TEngineSettings s;
-  ASSERT_TRUE(StartRead(reg, s));
+  ASSERT_TRUE(StartRead(reg, s).ok());
   EXPECT_EQ(s.INGRROWCount, 15);
   EXPECT_EQ(s.SMESSROWCount, 8);
   EXPECT_EQ(s.INGRCOLCount, 40);
@@ -101,15 +101,81 @@ TEST_F(ConfigTest, StartReadCapsRowCountsAndReadsSeparators) {
   EXPECT_TRUE(platform::DirectoryExists(dir / "drive_c/SCALEUPLOAD/ExportDir/Unsent"));
 
   Set("INGRROWCount", 4);
-  ASSERT_TRUE(ReloadSettings(reg, s));
+  ASSERT_TRUE(ReloadSettings(reg, s).ok());
   EXPECT_EQ(s.INGRROWCount, 4);
+}
+
+// Every value the engine or a cycle keeps, set to a value of its own, lands
+// in its own field; a reload takes only the reload values.
+TEST_F(ConfigTest, EachValueLandsInItsFieldAtTheMomentsItIsRead) {
+  CreateDefaults(reg);
+  auto store = [this](int base) {
+    platform::RegistryKey p = Product();
+    const std::string n = std::to_string(base);
+    for (const char* name : {"ExportDir", "LogoDir"})
+      p.WriteString(name, "C:\\" + std::string(name) + n);
+    p.WriteString("FileMask", "*." + n);
+    p.WriteString("BarPrefix", "B" + n);
+    p.WriteString("IPAdress", "127.0." + n + ".");
+    p.WriteString("MonitorIP", "M" + n);
+    p.WriteString("DecimalSeparator", base == 1 ? "," : ";");
+    p.WriteString("ListSeparator", base == 1 ? "|" : "/");
+    const char* numbers[] = {"VerInterval",   "INGRROWCount",  "SMESSROWCount",   "INGRCOLCount",
+                             "SMESSCOLCount", "ImportType",    "MaxMessRowCount", "MaxFileSizeMB",
+                             "SocketPort",    "BarcodeFormat", "LFormat",         "LabelWidth",
+                             "INGRFontSize",  "SMessFontSize"};
+    for (int i = 0; i < 14; ++i) p.WriteInteger(numbers[i], base + i);
+    for (const char* flag : {"ForceDi30", "m_iNameAlgorithm", "LongBarCode", "TextToOEM"})
+      p.WriteInteger(flag, base == 1 ? 1 : 0);
+  };
+  store(1);
+  TEngineSettings s;
+  ASSERT_TRUE(StartRead(reg, s).ok());
+  auto engine = [](const TEngineSettings& e) {
+    return std::vector<std::string>{e.ExportDir,
+                                    e.LogoDir,
+                                    e.FileMask,
+                                    e.BarPrefix,
+                                    e.MonitorIP,
+                                    std::string{e.DecimalSeparator, e.ListSeparator},
+                                    std::to_string(e.VerInterval),
+                                    std::to_string(e.INGRROWCount),
+                                    std::to_string(e.SMESSROWCount),
+                                    std::to_string(e.INGRCOLCount),
+                                    std::to_string(e.SMESSCOLCount),
+                                    std::to_string(e.ImportType),
+                                    std::to_string(e.MaxMessRowCount),
+                                    std::to_string(e.MaxFileSizeMB),
+                                    std::to_string(e.ForceDi30)};
+  };
+  EXPECT_EQ(engine(s),
+            (std::vector<std::string>{"C:\\ExportDir1", "C:\\LogoDir1", "*.1", "B1", "M1", ",|",
+                                      "1", "2", "3", "4", "5", "6", "7", "8", "1"}));
+  const TCycleSettings c = CycleRead(reg);
+  EXPECT_EQ(
+      (std::vector<std::string>{c.IPAdress, c.SearchMask, c.BarPrefix, std::to_string(c.SocketPort),
+                                std::to_string(c.BarcodeFormat), std::to_string(c.LFormat),
+                                std::to_string(c.LabelWidth), std::to_string(c.INGRFontSize),
+                                std::to_string(c.SMessFontSize),
+                                std::to_string(c.m_iNameAlgorithm + c.LongBarCode + c.TextToOEM)}),
+      (std::vector<std::string>{"127.0.1.", "C:\\ExportDir1\\*.1", "B1", "9", "10", "11", "12",
+                                "13", "14", "3"}));
+
+  // The start-only values (MonitorIP, separators, ForceDi30) keep their
+  // start reading; the row caps hold (15 and 8).
+  store(20);
+  ASSERT_TRUE(ReloadSettings(reg, s).ok());
+  EXPECT_EQ(engine(s),
+            (std::vector<std::string>{"C:\\ExportDir20", "C:\\LogoDir20", "*.20", "B20", "M1", ",|",
+                                      "20", "15", "8", "23", "24", "25", "26", "27", "1"}));
 }
 
 TEST_F(ConfigTest, AMissingOrMistypedIntegerIsAReadError) {
   CreateDefaults(reg);
   Product().DeleteValue("VerInterval");
   TEngineSettings s;
-  EXPECT_FALSE(StartRead(reg, s));
+  EXPECT_EQ(StartRead(reg, s).ToString(),
+            "settings: VerInterval in HKCU\\SOFTWARE\\Orvane Group\\Tovalin+: missing");
   {
     platform::RegistryKey product = Product();
     product.WriteString("VerInterval", "10");
@@ -127,11 +193,11 @@ TEST_F(ConfigTest, MistypedOptionalValuesFallBackInsteadOfFailing) {
     product.WriteInteger("DecimalSeparator", 44);
   }
   TEngineSettings s;
-  ASSERT_TRUE(StartRead(reg, s));
+  ASSERT_TRUE(StartRead(reg, s).ok());
   EXPECT_EQ(s.MonitorIP, "");
   EXPECT_EQ(s.MaxMessRowCount, 8);
   EXPECT_EQ(s.DecimalSeparator, 0);
-  EXPECT_TRUE(ReloadSettings(reg, s));
+  EXPECT_TRUE(ReloadSettings(reg, s).ok());
 }
 
 TEST_F(ConfigTest, DeviceTablesNeverReachPastTheScaleNumbers) {

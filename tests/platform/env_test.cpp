@@ -266,10 +266,9 @@ TEST(FaultInjectionEnv, ChunkReadsFailLikeWholeReads) {
 }
 
 TEST(FaultInjectionEnv, FaultListsFromTheEnvironmentVariable) {
-  std::vector<FileFault> faults;
-  std::string error;
-  ASSERT_TRUE(ParseFileFaults("append:ENOSPC:after=2;link:EIO:times=1:path=*/Unsent/*", &faults, &error))
-      << error;
+  const auto parsed = ParseFileFaults("append:ENOSPC:after=2;link:EIO:times=1:path=*/Unsent/*");
+  ASSERT_TRUE(parsed.ok()) << parsed.status().ToString();
+  const std::vector<FileFault>& faults = parsed.value();
   ASSERT_EQ(faults.size(), 2u);
   EXPECT_EQ(faults[0].op, FileOp::kAppend);
   EXPECT_EQ(faults[0].osError, ENOSPC);
@@ -279,10 +278,16 @@ TEST(FaultInjectionEnv, FaultListsFromTheEnvironmentVariable) {
   EXPECT_EQ(faults[1].op, FileOp::kLink);
   EXPECT_EQ(faults[1].times, 1);
   EXPECT_EQ(faults[1].pathPattern, "*/Unsent/*");
-  for (const char* bad : {"", "append", "apend:ENOSPC", "append:ENOPE", "append:EIO:after=x", "read:EIO:path="}) {
-    EXPECT_FALSE(ParseFileFaults(bad, &faults, &error)) << bad;
-    EXPECT_FALSE(error.empty());
-  }
+  const std::pair<const char*, const char*> bad[] = {
+      {"", "no fault given"},
+      {"append", "unknown operation in 'append'"},
+      {"apend:ENOSPC", "unknown operation in 'apend:ENOSPC'"},
+      {"append:ENOPE", "unknown error name in 'append:ENOPE'"},
+      {"append:EIO:after=x", "bad setting 'after=x' in 'append:EIO:after=x'"},
+      {"read:EIO:path=", "bad setting 'path=' in 'read:EIO:path='"},
+  };
+  for (const auto& [list, why] : bad)
+    EXPECT_EQ(ParseFileFaults(list).status().ToString(), why) << list;
 }
 
 }  // namespace

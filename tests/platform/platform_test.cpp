@@ -1,9 +1,15 @@
 // The host layer's own contracts that the rest of the system leans on.
 #include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cerrno>
 
 #include "platform/event.h"
 #include "platform/fs.h"
+#include "platform/instancelock.h"
 #include "platform/registry.h"
+#include "platform/service.h"
+#include "platform/status.h"
 #include "testutil.h"
 
 namespace tv::platform {
@@ -130,6 +136,53 @@ TEST(Events, ManualResetEventsStaySetUntilReset) {
   a.Reset();
   b.Reset();
   EXPECT_FALSE(b.Wait(10));
+}
+
+// A reason without a call or a path is the message as it stands; a failed
+// call names both.  A Result holds its value or its Status, never both.
+TEST(Status, ReasonsReadAsTheOperatorSeesThemAndResultsCarryThem) {
+  EXPECT_EQ(Refusal("no fault given").ToString(), "no fault given");
+  EXPECT_EQ(Status::IOError({}, {}, ENOENT).ToString(), "No such file or directory");
+  EXPECT_EQ(Status::IOError("cannot open", "/x/tovalink.lock", EACCES).ToString(),
+            "cannot open /x/tovalink.lock: Permission denied");
+  EXPECT_TRUE(Status::IOError("cannot open", "/x", EACCES).IsPermissionDenied());
+
+  Result<std::string> value(std::string("kept"));
+  ASSERT_TRUE(value.ok());
+  EXPECT_EQ(value.value(), "kept");
+  EXPECT_EQ(value->size(), 4u);
+  Result<std::string> failed(Refusal("why"));
+  EXPECT_FALSE(failed.ok());
+  EXPECT_EQ(failed.status().ToString(), "why");
+}
+
+TEST(InstanceLock, ASecondHolderIsTurnedAwayWithTheFirstOnesPid) {
+  test::TempDir dir;
+  InstanceLock first;
+  long pid = -1;
+  ASSERT_TRUE(first.Acquire(dir / "state", pid).ok());
+  InstanceLock second;
+  const Status refused = second.Acquire(dir / "state", pid);
+  EXPECT_EQ(refused.osError(), EWOULDBLOCK) << refused.ToString();
+  EXPECT_EQ(pid, static_cast<long>(getpid()));
+
+  ASSERT_TRUE(WriteWholeFile(dir / "file", "x"));
+  const Status unusable = second.Acquire(dir / "file", pid);
+  EXPECT_FALSE(unusable.ok());
+  EXPECT_NE(unusable.osError(), EWOULDBLOCK);
+  EXPECT_EQ(unusable.ToString().rfind("cannot open " + (dir / "file") + "/tovalink.lock: ", 0), 0u)
+      << unusable.ToString();
+}
+
+TEST(UnitFiles, WrittenRemovedAndRefusedWithTheOperatorsReason) {
+  test::TempDir dir;
+  EXPECT_EQ(WriteUnitFile(dir / "none", "t.service", "x").ToString(),
+            "the unit directory " + (dir / "none") + " does not exist");
+  ASSERT_TRUE(WriteUnitFile(dir.Path(), "t.service", "[Unit]\n").ok());
+  EXPECT_TRUE(FileExists(dir / "t.service"));
+  ASSERT_TRUE(RemoveUnitFile(dir.Path(), "t.service").ok());
+  EXPECT_EQ(RemoveUnitFile(dir.Path(), "t.service").ToString(),
+            "the service is not installed (" + (dir / "t.service") + " does not exist)");
 }
 
 }  // namespace
