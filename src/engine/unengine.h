@@ -22,6 +22,7 @@
 #include "platform/registry.h"
 #include "platform/tcpserver.h"
 #include "platform/thread.h"
+#include "scale/clntsock.h"
 
 namespace tv {
 
@@ -44,9 +45,10 @@ struct TEngineOptions {
   uint16_t statusPort = 3058;
   int statusIdleTimeoutMs = 15000;
   uint16_t reporterPort = 19200;
-  // How long an export file must stay unchanged before a cycle takes it;
-  // TOVALINK_TEST_QUIET_MS overrides it for tests of the real binary.
+  // How long an export file must stay unchanged before a cycle takes it.
   std::chrono::milliseconds quietPeriod = CFiles::kQuietPeriod;
+  // How long a cycle waits for a silent scale, sending and receiving each.
+  int scaleTimeoutMs = TScaleClntContext::kNetworkTimeoutMs;
 };
 
 class TEngine : public platform::Thread {
@@ -77,6 +79,7 @@ class TEngine : public platform::Thread {
   const std::string& StorePath() const { return storePath_; }
   const platform::Regional& Host() const { return options_.host; }
   const platform::Clock& Clock() const { return *options_.clock; }
+  int ScaleTimeoutMs() const { return options_.scaleTimeoutMs; }
   // Set by the cycle as its last action.
   void SignalCycleEnd() { endEvent_.Set(); }
   bool ParamClientConnected() const;

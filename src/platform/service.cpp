@@ -10,7 +10,7 @@
 #include <cstring>
 #include <ctime>
 
-#include "platform/fs.h"
+#include "platform/env.h"
 #include "platform/log.h"
 
 namespace tv::platform {
@@ -45,15 +45,16 @@ std::string UnitDirectory() {
 
 bool WriteUnitFile(const std::string& dir, const std::string& name, const std::string& content,
                    std::string& error) {
-  if (!DirectoryExists(dir)) {
+  Env& env = *Env::Default();
+  if (!env.DirectoryExists(dir)) {
     error = "the unit directory " + dir + " does not exist";
     return false;
   }
   std::string path = dir + "/" + name;
   std::string tmp = dir + "/." + name + ".tmp";
-  if (!WriteWholeFile(tmp, content) || !RenameFile(tmp, path)) {
+  if (!env.WriteFile(tmp, content).ok() || !env.RenameFile(tmp, path).ok()) {
     error = "cannot write " + path + ": " + std::strerror(errno);
-    RemoveFile(tmp);
+    env.RemoveFile(tmp);
     return false;
   }
   return true;
@@ -61,11 +62,12 @@ bool WriteUnitFile(const std::string& dir, const std::string& name, const std::s
 
 bool RemoveUnitFile(const std::string& dir, const std::string& name, std::string& error) {
   std::string path = dir + "/" + name;
-  if (!FileExists(path)) {
+  Env& env = *Env::Default();
+  if (!env.FileExists(path)) {
     error = "the service is not installed (" + path + " does not exist)";
     return false;
   }
-  if (!RemoveFile(path)) {
+  if (!env.RemoveFile(path).ok()) {
     error = "cannot remove " + path + ": " + std::strerror(errno);
     return false;
   }

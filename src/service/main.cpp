@@ -54,7 +54,7 @@ int Usage(FILE* out, int code) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc < 2) return tv::RunService();
+  if (argc < 2) return tv::RunService(tv::EngineOptionsFromEnvironment());
   std::string cmd = argv[1];
   if (IsSwitch(cmd, "INSTALL") || IsSwitch(cmd, "UNINSTALL")) {
     bool silent = false;

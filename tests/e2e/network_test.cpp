@@ -143,7 +143,7 @@ TEST_F(NetworkEndToEnd, RemoteDirectoriesStayInsideTheAllowedRootsAndStringsCarr
   // A cycle runs on the site's own directory and leaves the outside alone.
   site.Drop("prices.txt", GoodsFile());
   ASSERT_TRUE(site.WaitForLog(1));
-  EXPECT_TRUE(platform::FileExists(outside / "sentinel.txt"));
+  EXPECT_TRUE(platform::Env::Default()->FileExists(outside / "sentinel.txt"));
   EXPECT_FALSE(std::filesystem::exists(outside / "Unsent"));
   EXPECT_FALSE(Has(ReadFile(outside / "sentinel.txt"), "prices"));
 
@@ -159,7 +159,7 @@ TEST_F(NetworkEndToEnd, RemoteDirectoriesStayInsideTheAllowedRootsAndStringsCarr
       << out;
   EXPECT_EQ(WriteBlock(SiteBlock(outside / "in", logDir)), kACK);
   EXPECT_EQ(StoredString(site, "ExportDir"), outside / "in");
-  EXPECT_TRUE(platform::FileExists(outside / "sentinel.txt"));
+  EXPECT_TRUE(platform::Env::Default()->FileExists(outside / "sentinel.txt"));
   EXPECT_EQ(site.Stop(), 0) << site.output;
 }
 

@@ -9,6 +9,7 @@
 #include <atomic>
 
 #include "engine/unengine_config.h"
+#include "platform/env.h"
 #include "platform/event.h"
 #include "platform/fs.h"
 #include "platform/tick.h"
@@ -65,8 +66,8 @@ class EngineTest : public ::testing::Test {
 
 TEST_F(EngineTest, AWaitingFileStartsOneCycleAndTheTimerPausesMeanwhile) {
   auto engine = StartEngine();
-  EXPECT_TRUE(platform::DirectoryExists(dir / "export/Unsent"));
-  EXPECT_TRUE(platform::DirectoryExists(dir / "log"));
+  EXPECT_TRUE(platform::Env::Default()->DirectoryExists(dir / "export/Unsent"));
+  EXPECT_TRUE(platform::Env::Default()->DirectoryExists(dir / "log"));
   DropFile();
   // The engine counts a cycle once its thread has started, which may be
   // after the cycle is already running.
