@@ -71,9 +71,8 @@ TEST_F(ImportLineTest, DelimitedLayout1A) {
 }
 
 TEST_F(ImportLineTest, DelimitedLayout1B) {
-  ScaleArgs comma;
-  comma.DecimalSeparator = ',';
-  auto c = Make(comma);
+  settings.DecimalSeparator = ',';
+  auto c = Make();
   const TImportRecord& r = c->ImportRecord();
   ASSERT_TRUE(c->ParseGoodsLine(";000123;2001234;1,50;0;0;5;1;Apple"));
   EXPECT_EQ(r.Code, "000123");
@@ -103,9 +102,8 @@ TEST_F(ImportLineTest, DelimitedLayout1B) {
 
 TEST_F(ImportLineTest, LayoutIsChosenByHostSeparatorsFieldsCutByClients) {
   host.listSeparator = ',';
-  ScaleArgs semicolon;
-  semicolon.ListSeparator = ';';
-  auto c = Make(semicolon);
+  settings.ListSeparator = ';';
+  auto c = Make();
   // Ten host separators (inside the name) select 1A; ";" cuts the fields.
   ASSERT_TRUE(c->ParseGoodsLine(";2001234;000123;x;x;0;0;1.50;5;x;A,B,C,D,E,F,G,H,I,J,K"));
   EXPECT_EQ(c->ImportRecord().Barcode, "2001234");
@@ -274,9 +272,8 @@ TEST_F(ImportLineTest, ClockLinesOfTheDelimitedFormats) {
   }
   // The client's list separator cuts clock lines.
   settings.ImportType = 1;
-  ScaleArgs comma;
-  comma.ListSeparator = ',';
-  auto c = Make(comma);
+  settings.ListSeparator = ',';
+  auto c = Make();
   TClockSetting t;
   ASSERT_TRUE(c->ParseClockLine(",2024,3,5,9,7", t));
   ExpectClock(t, 5, 3, 24, 9, 7);
