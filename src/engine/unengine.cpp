@@ -215,6 +215,8 @@ bool TEngine::ParamClientConnected() const { return paramServer_ && paramServer_
 
 bool TEngine::TimerEnabled() const { return timer_ && timer_->Enabled(); }
 
+int TEngine::TimerChecks() const { return timer_ ? timer_->Checks() : 0; }
+
 void TEngine::FinishPreviousCycle() {
   if (!cycle_) return;
   cycle_->WaitFor();
@@ -292,6 +294,7 @@ int TEventTimer::Execute() {
       if (platform::TickCount() - lastCheck >= static_cast<uint32_t>(periodMs_)) {
         TEngineSettingsPtr s = settings_.Get();
         if (files_.HasPendingFiles(s->ExportDir + "\\" + s->FileMask)) startSignal_.Set();
+        checks_.fetch_add(1);
         lastCheck = platform::TickCount();
       }
     } else {

@@ -88,6 +88,8 @@ class TEngine : public platform::Thread {
   TCycleProgress& Progress() { return progress_; }
   // Cycles started so far (for tests and diagnostics).
   int CyclesStarted() const { return cyclesStarted_.load(); }
+  // Looks the timer has taken for waiting files so far (the same).
+  int TimerChecks() const;
 
  protected:
   int Execute() override;
@@ -136,6 +138,7 @@ class TEventTimer : public platform::Thread {
   void SetEnabled(bool on) { enabled_.store(on); }
   bool Enabled() const { return enabled_.load(); }
   int32_t PeriodMs() const { return periodMs_; }
+  int Checks() const { return checks_.load(); }
 
  protected:
   int Execute() override;
@@ -146,6 +149,7 @@ class TEventTimer : public platform::Thread {
   const TSettingsHolder& settings_;
   platform::Event& startSignal_;
   std::atomic<bool> enabled_{true};
+  std::atomic<int> checks_{0};
 };
 
 }  // namespace tv
