@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -58,6 +59,11 @@ inline long Scaled(long ms) {
   const long scale = v != nullptr ? std::strtol(v, nullptr, 10) : 1;
   return ms * (scale > 1 ? scale : 1);
 }
+
+// A bound that tells a short time-out from a longer one the code must not
+// use: stretched like Scaled, but never as far as `longer`, which it exists
+// to tell apart.
+inline long ScaledBelow(long ms, long longer) { return std::min(Scaled(ms), longer); }
 
 inline bool WaitUntil(const std::function<bool()>& cond, int timeoutMs) {
   auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);

@@ -13,6 +13,7 @@
 #include "common/allocations.h"
 #include "files/fileproc.h"
 #include "files/importparse.h"
+#include "platform/env.h"
 #include "platform/fs.h"
 
 namespace {
@@ -52,7 +53,7 @@ class GoodsFile {
     dir_ = tmpl;
     path_ = dir_ + "/prices.txt";
     data_ = MakeGoodsFile();
-    if (!tv::platform::WriteWholeFile(path_, data_)) std::abort();
+    if (!tv::platform::Env::Default()->WriteFile(path_, data_).ok()) std::abort();
   }
   ~GoodsFile() {
     std::error_code ec;
@@ -73,7 +74,8 @@ GoodsFile& File() {
 void BM_ReadWholeFile(benchmark::State& state) {
   std::string data;
   for (auto _ : state) {
-    if (!tv::platform::ReadWholeFile(File().path(), data)) state.SkipWithError("read failed");
+    if (!tv::platform::Env::Default()->ReadFile(File().path(), &data).ok())
+      state.SkipWithError("read failed");
     benchmark::DoNotOptimize(data.data());
   }
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(File().size()));

@@ -45,7 +45,7 @@ int NumberOf(const std::string& address, const std::string& prefix) {
 
 void ReadDeliveryLog(const std::string& path, const std::string& prefix, TLocalStatus& status) {
   std::string text;
-  if (!platform::ReadWholeFile(path, text)) return;
+  if (!platform::Env::Default()->ReadFile(path, &text).ok()) return;
   std::istringstream in(text);
   for (std::string line; std::getline(in, line);) {
     if (!line.empty() && line.back() == '\r') line.pop_back();
@@ -63,7 +63,7 @@ void ReadDeliveryLog(const std::string& path, const std::string& prefix, TLocalS
 
 void ReadParkedFiles(const std::string& unsentDir, TLocalStatus& status) {
   std::vector<platform::FoundFile> found;
-  platform::FindFiles(unsentDir + "/*", found);
+  platform::Env::Default()->FindFiles(unsentDir + "/*", &found);
   for (const platform::FoundFile& f : found) {
     if (f.isDirectory || !IsParkedName(f.name)) continue;
     TScaleHistory& h = status.scales[CFiles::ScaleNumberFromFileName(f.name)];
@@ -74,7 +74,8 @@ void ReadParkedFiles(const std::string& unsentDir, TLocalStatus& status) {
 
 std::optional<int> CountWaitingFiles(const std::string& exportDir, const std::string& mask) {
   std::vector<platform::FoundFile> found;
-  if (!platform::FindFiles(exportDir + "/" + (mask.empty() ? "*.*" : mask), found)) return std::nullopt;
+  const std::string pattern = exportDir + "/" + (mask.empty() ? "*.*" : mask);
+  if (!platform::Env::Default()->FindFiles(pattern, &found).ok()) return std::nullopt;
   return static_cast<int>(std::count_if(found.begin(), found.end(), [](const auto& f) { return !f.isDirectory; }));
 }
 
@@ -111,7 +112,7 @@ bool ParseLogLine(const std::string& line, const std::string& prefix, std::strin
 }
 
 std::optional<TLocalStatus> ReadLocalStatus(const std::string& storePath) {
-  if (!platform::FileExists(storePath)) return std::nullopt;
+  if (!platform::Env::Default()->FileExists(storePath)) return std::nullopt;
   TLocalStatus status;
   std::string factsText;
   if (platform::Env::Default()->ReadFile(FactsPath(storePath), &factsText).ok()) {

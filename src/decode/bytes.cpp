@@ -1,8 +1,10 @@
 #include "decode/bytes.h"
 
-#include "decode/json.h"
+#include "text/json.h"
 
 namespace tv::decode {
+
+using text::JsonQuote;
 
 bool ByteReader::Take(size_t n, const uint8_t*& out) {
   if (n > Left()) return false;

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "text/codepage.h"
+
 namespace tv::decode {
 
 // One field of a decoded frame, for an annotated listing: where it lies in
@@ -20,9 +22,7 @@ struct TFrameField {
 };
 using TFrameFields = std::vector<TFrameField>;
 
-// The code page label texts arrive in: CP866 after the OEM conversion,
-// ISO 8859-5 on SM700 scales, Windows-1251 when neither applies.
-enum class TextCodePage { Cp866, Iso88595, Win1251 };
+using text::TextCodePage;
 
 // A goods protocol frame (F3 25 delete, F1 4E clock, F1 25 goods record),
 // frame head included.  Texts are given in UTF-8 and as hex of the bytes.
@@ -32,8 +32,6 @@ std::string DecodeGoodsFrame(const uint8_t* data, size_t len,
 // An SM700 record frame (F1, command byte, record); texts decoded from
 // ISO 8859-5 with trailing zero bytes removed.
 std::string DecodeSm700Frame(const uint8_t* data, size_t len, TFrameFields* fields = nullptr);
-
-// Unicode text of single-byte `bytes` in `page`, as UTF-8.
-std::string ToUtf8(const std::string& bytes, TextCodePage page);
+using text::ToUtf8;
 
 }  // namespace tv::decode

@@ -6,9 +6,12 @@
 
 #include "decode/bytes.h"
 #include "decode/decode.h"
-#include "decode/json.h"
+#include "text/json.h"
 
 namespace tv::decode {
+
+using text::JsonObject;
+
 namespace {
 
 constexpr size_t kFixedFields = 24;  // record offsets 0..23

@@ -4,9 +4,12 @@
 
 #include "decode/bytes.h"
 #include "decode/decode.h"
-#include "decode/json.h"
+#include "text/json.h"
 
 namespace tv::decode {
+
+using text::JsonObject;
+
 namespace {
 
 constexpr size_t kKeyRecordLength = 85;

@@ -9,6 +9,7 @@
 #include "engine/unengine.h"
 #include "files/fileproc.h"
 #include "files/parkedname.h"
+#include "platform/env.h"
 #include "platform/fs.h"
 #include "platform/log.h"
 #include "scale/scaletypes.h"
@@ -46,7 +47,7 @@ bool TThrEngine::AnySm700Listed() const {
 
 bool TThrEngine::KeyboardFileReadable(const std::string& path, std::string& reason) const {
   std::string bytes;
-  if (!platform::ReadWholeFile(platform::MapPath(path), bytes)) return true;
+  if (!platform::Env::Default()->ReadFile(platform::MapPath(path), &bytes).ok()) return true;
   TKeyboardDocument document;
   if (document.Parse(bytes)) return true;
   reason = "code " + std::to_string(kKbFileUnreadable) +

@@ -17,7 +17,6 @@
 #include "platform/service.h"
 #include "scale/clntsock.h"
 #include "scale/scaletypes.h"
-#include "text/utils.h"
 
 namespace tv {
 namespace {
@@ -62,27 +61,6 @@ size_t MostEncodedGoods(const TLineLists& lists, const Encodings& encodings) {
   return most;
 }
 
-// A test of the whole service gives up on a silent scale sooner than a shop
-// would; the service says so once.
-int ScaleTimeoutMs() {
-  static const int ms = [] {
-    constexpr int kShop = TScaleClntContext::kNetworkTimeoutMs;
-    const char* v = std::getenv("TOVALINK_TEST_SCALE_TIMEOUT_MS");
-    if (v == nullptr || *v == '\0') return kShop;
-    int32_t value = 0;
-    if (!text::StrToInt(v, value) || value <= 0) {
-      platform::LogError("TOVALINK_TEST_SCALE_TIMEOUT_MS ignored: %s is no positive number", v);
-      return kShop;
-    }
-    platform::LogWarning(
-        "scales are given up after %d ms instead of %d ms for a test: "
-        "TOVALINK_TEST_SCALE_TIMEOUT_MS",
-        value, kShop);
-    return static_cast<int>(value);
-  }();
-  return ms;
-}
-
 }  // namespace
 
 std::string ParkingAddress(int number, const std::string& address) {
@@ -98,7 +76,7 @@ TThrEngine::TThrEngine(TEngine& engine)
       engineSettings_(engine.Settings()),
       registry_(engine.StorePath()),
       settings_(engine.CycleSettingsFrom(registry_)),
-      scaleTimeoutMs_(ScaleTimeoutMs()) {}
+      scaleTimeoutMs_(engine.ScaleTimeoutMs()) {}
 
 TThrEngine::~TThrEngine() { WaitFor(); }
 

@@ -1,10 +1,7 @@
 #include "engine/unengine.h"
 
-#include <cstdlib>
-#include <filesystem>
 #include <stdexcept>
 #include <algorithm>
-#include <system_error>
 
 #include "config/exportlockmark.h"
 #include "config/storeaccess.h"
@@ -14,6 +11,7 @@
 #include "engine/unengine_config.h"
 #include "paramserver/Usvrsock.h"
 #include "paramserver/blockpolicy.h"
+#include "platform/env.h"
 #include "platform/fs.h"
 #include "platform/log.h"
 #include "platform/service.h"
@@ -23,22 +21,6 @@
 
 namespace tv {
 namespace {
-
-// Tests of the real binary drop files by rename, as a back office should,
-// and need not wait out the quiet period for every one.
-std::chrono::milliseconds QuietPeriod(std::chrono::milliseconds configured) {
-  const char* text = std::getenv("TOVALINK_TEST_QUIET_MS");
-  if (text == nullptr || *text == '\0') return configured;
-  char* end = nullptr;
-  const long ms = std::strtol(text, &end, 10);
-  if (*end != '\0' || ms < 0) {
-    platform::LogError("TOVALINK_TEST_QUIET_MS ignored: %s is no number of milliseconds", text);
-    return configured;
-  }
-  platform::LogWarning("export files are taken after %ld ms unchanged, not %lld: TOVALINK_TEST_QUIET_MS is set",
-                       ms, static_cast<long long>(configured.count()));
-  return std::chrono::milliseconds(ms);
-}
 
 // Where a server listens; one that cannot be read does not listen, since
 // the shop meant to restrict it.
@@ -103,11 +85,13 @@ TEngine::~TEngine() {
 // An empty file is refused before the store opens it, so that it stays as
 // the operator found it.
 void TEngine::OpenStore() {
-  const bool existed = platform::FileExists(storePath_);
+  platform::FileInfo info;
+  const bool existed = platform::Env::Default()->GetFileInfo(storePath_, &info).ok() &&
+                       info.type != platform::FileType::kDirectory;
   const std::string refusal = "the store " + storePath_ + " holds no HKCU\\" + kProductKey +
                               " key (emptied or damaged?): restore it, or remove the file to start on the defaults";
-  std::error_code ec;
-  if (existed && std::filesystem::file_size(storePath_, ec) == 0 && !ec) throw std::runtime_error(refusal);
+  if (info.type == platform::FileType::kRegular && info.size == 0)
+    throw std::runtime_error(refusal);
   registry_ = std::make_unique<platform::GuardedRegistry>(storePath_);
   auto reg = registry_->Lock();
   if (existed && !reg->KeyExists(kProductKey)) throw std::runtime_error(refusal);
@@ -154,7 +138,7 @@ void TEngine::StartUp() {
   settings_.Set(std::make_shared<const TEngineSettings>(s));
   options_.host.UseStoredSeparators(s.HostListSeparator, s.HostDecimalSeparator);
   files_ = std::make_unique<CFiles>(settings_, options_.host, *options_.clock);
-  files_->SetQuietPeriod(QuietPeriod(options_.quietPeriod));
+  files_->SetQuietPeriod(options_.quietPeriod);
   files_->SetUndeletableRecord(TUndeletableFiles::RecordPathFor(storePath_));
   files_->SetRejectedHook([this](const std::string& name, const std::string& reason) {
     facts_->Rejected(name, reason);
@@ -276,6 +260,8 @@ bool TEngine::TimerEnabled() const { return timer_ && timer_->Enabled(); }
 
 int32_t TEngine::TimerPeriodMs() const { return timer_ ? timer_->PeriodMs() : 0; }
 
+int TEngine::TimerChecks() const { return timer_ ? timer_->Checks() : 0; }
+
 void TEngine::FinishPreviousCycle() {
   if (!cycle_) return;
   cycle_->WaitFor();
@@ -358,6 +344,7 @@ int TEventTimer::Execute() {
       if (platform::TickCount() - lastCheck >= static_cast<uint32_t>(periodMs_.load())) {
         TEngineSettingsPtr s = settings_.Get();
         if (files_.HasPendingFiles(s->ExportDir + "\\" + s->FileMask)) startSignal_.Set();
+        checks_.fetch_add(1);
         lastCheck = platform::TickCount();
       }
     } else {

@@ -22,6 +22,7 @@
 #include "platform/registry.h"
 #include "platform/tcpserver.h"
 #include "platform/thread.h"
+#include "scale/clntsock.h"
 
 namespace tv {
 
@@ -47,9 +48,10 @@ struct TEngineOptions {
   uint16_t statusPort = 3058;
   int statusIdleTimeoutMs = 15000;
   uint16_t reporterPort = 19200;
-  // How long an export file must stay unchanged before a cycle takes it;
-  // TOVALINK_TEST_QUIET_MS overrides it for tests of the real binary.
+  // How long an export file must stay unchanged before a cycle takes it.
   std::chrono::milliseconds quietPeriod = CFiles::kQuietPeriod;
+  // How long a cycle waits for a silent scale, sending and receiving each.
+  int scaleTimeoutMs = TScaleClntContext::kNetworkTimeoutMs;
 };
 
 class TEngine : public platform::Thread {
@@ -84,6 +86,7 @@ class TEngine : public platform::Thread {
   const std::string& StorePath() const { return storePath_; }
   const platform::Regional& Host() const { return options_.host; }
   const platform::Clock& Clock() const { return *options_.clock; }
+  int ScaleTimeoutMs() const { return options_.scaleTimeoutMs; }
   // Set by the cycle as its last action.
   void SignalCycleEnd() { endEvent_.Set(); }
   bool ParamClientConnected() const;
@@ -96,6 +99,8 @@ class TEngine : public platform::Thread {
   TServiceFacts& Facts() { return *facts_; }
   // Cycles started so far (for tests and diagnostics).
   int CyclesStarted() const { return cyclesStarted_.load(); }
+  // Looks the timer has taken for waiting files so far (the same).
+  int TimerChecks() const;
 
  protected:
   int Execute() override;
@@ -151,6 +156,7 @@ class TEventTimer : public platform::Thread {
   void SetPeriodMs(int32_t ms) { periodMs_.store(ms); }
   // The poll period for a stored VerInterval, kept within int32_t.
   static int32_t PeriodOf(int64_t verIntervalSeconds);
+  int Checks() const { return checks_.load(); }
 
  protected:
   int Execute() override;
@@ -161,6 +167,7 @@ class TEventTimer : public platform::Thread {
   const TSettingsHolder& settings_;
   platform::Event& startSignal_;
   std::atomic<bool> enabled_{true};
+  std::atomic<int> checks_{0};
 };
 
 }  // namespace tv

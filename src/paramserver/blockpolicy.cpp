@@ -1,18 +1,15 @@
 #include "paramserver/blockpolicy.h"
 
 #include <algorithm>
-#include <filesystem>
-#include <system_error>
 
 #include "config/storeaccess.h"
 #include "config/storedpath.h"
 #include "config/storedvalues.h"
+#include "platform/env.h"
 #include "platform/fs.h"
 
 namespace tv {
 namespace {
-
-namespace fs = std::filesystem;
 
 bool HasControlCharacter(const std::string& s) {
   return std::any_of(s.begin(), s.end(), [](char c) {
@@ -22,33 +19,37 @@ bool HasControlCharacter(const std::string& s) {
 }
 
 // Symbolic links resolved as far as the path exists, "." and ".." also
-// beyond; no trailing separator.
-fs::path Normalised(const std::string& hostPath) {
-  std::error_code ec;
-  fs::path p = fs::weakly_canonical(fs::absolute(hostPath, ec), ec);
-  if (ec) p = fs::absolute(hostPath, ec).lexically_normal();
-  if (!p.has_filename() && p.has_parent_path() && p != p.root_path()) p = p.parent_path();
-  return p;
+// beyond; no trailing separator.  A path that cannot be resolved is judged
+// by its written form.
+std::string Normalised(const std::string& hostPath) {
+  std::string resolved;
+  platform::Env::Default()->ResolvePath(hostPath, &resolved);
+  return resolved;
 }
 
-bool Within(const fs::path& path, const fs::path& root) {
-  auto r = root.begin();
-  for (auto p = path.begin(); r != root.end(); ++r, ++p)
-    if (p == path.end() || *p != *r) return false;
-  return true;
+// Whole components only: /srv/export2 is not within /srv/export.
+bool Within(const std::string& path, const std::string& root) {
+  if (path.compare(0, root.size(), root) != 0) return false;
+  return path.size() == root.size() || root.back() == '/' || path[root.size()] == '/';
+}
+
+// The directory holding `path`; the root holds itself.
+std::string ParentOf(const std::string& path) {
+  const size_t slash = path.find_last_of('/');
+  if (slash == std::string::npos) return std::string();
+  return slash == 0 ? path.substr(0, 1) : path.substr(0, slash);
 }
 
 std::string DirectoryRefusal(const char* name, const std::string& stored,
                              const std::vector<std::string>& roots) {
   if (stored.empty()) return std::string(name) + " is empty";
   if (config::IsNetworkSharePath(stored)) return config::NetworkShareRefusal(name, stored);
-  const fs::path path = Normalised(platform::MapPath(stored));
-  std::error_code ec;
-  if (fs::exists(path, ec) && !fs::is_directory(path, ec))
+  const std::string path = Normalised(platform::MapPath(stored));
+  if (platform::Env::Default()->FileExists(path))
     return std::string(name) + " \"" + stored + "\" names a file, not a directory";
   for (const std::string& root : roots)
     if (!root.empty() && Within(path, Normalised(root))) return {};
-  return std::string(name) + " \"" + stored + "\" (" + path.string() +
+  return std::string(name) + " \"" + stored + "\" (" + path +
          ") lies outside the allowed directories (AllowedRoots)";
 }
 
@@ -86,7 +87,7 @@ std::vector<std::string> DefaultAllowedRoots(const std::string& exportDir, const
   std::vector<std::string> roots = {platform::StateHome()};
   for (const std::string* dir : {&exportDir, &logoDir}) {
     if (dir->empty() || config::IsNetworkSharePath(*dir)) continue;
-    roots.push_back(Normalised(platform::MapPath(*dir)).parent_path().string());
+    roots.push_back(ParentOf(Normalised(platform::MapPath(*dir))));
   }
   return roots;
 }

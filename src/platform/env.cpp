@@ -12,6 +12,16 @@
 #include "platform/log.h"
 
 namespace tv::platform {
+
+bool Env::FileExists(const std::string& path) {
+  FileInfo info;
+  return GetFileInfo(path, &info).ok() && info.type != FileType::kDirectory;
+}
+
+bool Env::DirectoryExists(const std::string& path) {
+  FileInfo info;
+  return GetFileInfo(path, &info).ok() && info.type == FileType::kDirectory;
+}
 namespace {
 
 constexpr char kTemporarySuffix[] = ".tmp";

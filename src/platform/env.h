@@ -80,6 +80,16 @@ class Env {
   virtual Status SetLastWriteTime(const std::string& path, FileTime time) = 0;
   // Creates the directory with all missing parents; ok when it exists after.
   virtual Status CreateDirectories(const std::string& path) = 0;
+  // `path` made absolute, its symbolic links resolved as far as it exists and
+  // "." and ".." taken out beyond, without a trailing separator: the place a
+  // path really names.  On failure `resolved` still holds the absolute path
+  // normalised without the file system's help.
+  virtual Status ResolvePath(const std::string& path, std::string* resolved) = 0;
+
+  // Predicates: something that is not a directory, and a directory, exists
+  // at `path` (a symbolic link counts as what it points to).
+  bool FileExists(const std::string& path);
+  bool DirectoryExists(const std::string& path);
 };
 
 // Copies the regular file `from` to `to`, keeping the source's last-write

@@ -9,6 +9,8 @@
 #include <cerrno>
 #include <cstdio>  // renameat2
 #include <cstdlib>
+#include <filesystem>
+#include <system_error>
 
 #include "platform/env.h"
 #include "platform/fault_env.h"
@@ -301,6 +303,17 @@ class PosixEnv : public Env {
     int err = errno;
     if (err == EEXIST && ::stat(p.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return Status::OK();
     return Status::IOError("mkdir", p, err);
+  }
+
+  Status ResolvePath(const std::string& path, std::string* resolved) override {
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    fs::path p = fs::weakly_canonical(fs::absolute(path, ec), ec);
+    const int err = ec.value();
+    if (ec) p = fs::absolute(path, ec).lexically_normal();
+    if (!p.has_filename() && p.has_parent_path() && p != p.root_path()) p = p.parent_path();
+    *resolved = p.string();
+    return err == 0 ? Status::OK() : Status::IOError("resolve", path, err);
   }
 };
 

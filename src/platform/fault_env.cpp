@@ -226,4 +226,10 @@ Status FaultInjectionEnv::CreateDirectories(const std::string& path) {
   return s.ok() ? base_->CreateDirectories(path) : s;
 }
 
+Status FaultInjectionEnv::ResolvePath(const std::string& path, std::string* resolved) {
+  Status s = Check(FileOp::kStat, path);
+  Status resolving = base_->ResolvePath(path, resolved);
+  return s.ok() ? resolving : s;
+}
+
 }  // namespace tv::platform

@@ -66,6 +66,8 @@ class FaultInjectionEnv : public Env {
   Status CheckAccess(const std::string& path, int rights) override;
   Status SetLastWriteTime(const std::string& path, FileTime time) override;
   Status CreateDirectories(const std::string& path) override;
+  // Fails as a "stat" of `path`.
+  Status ResolvePath(const std::string& path, std::string* resolved) override;
 
   // The injected failure for this call of `op` on `path`, or ok.
   Status Check(FileOp op, const std::string& path);

@@ -43,7 +43,8 @@ std::string StateHome() {
   if (env && *env) return env;
   // The packaged service's directory, whoever asks: a second store under a
   // user's home would be one no service reads.
-  if (geteuid() == 0 || DirectoryExists(kPackagedStateHome)) return kPackagedStateHome;
+  if (geteuid() == 0 || Env::Default()->DirectoryExists(kPackagedStateHome))
+    return kPackagedStateHome;
   const char* home = std::getenv("HOME");
   if (!home || !*home) {
     passwd* pw = getpwuid(geteuid());
@@ -92,57 +93,15 @@ int32_t DosTimeFromUnix(std::time_t t) {
   return static_cast<int32_t>(v);
 }
 
-// The file functions below are the host Env's operations with a Boolean
-// answer, for callers that have no Env of their own.
-
 bool FindFiles(const std::string& hostPattern, std::vector<FoundFile>& out) {
   return Env::Default()->FindFiles(hostPattern, &out).ok();
 }
 
-bool FileDosTime(const std::string& path, int32_t& dosTime) {
-  FileInfo info;
-  if (!Env::Default()->GetFileInfo(path, &info).ok()) return false;
-  dosTime = DosTimeFromUnix(std::chrono::system_clock::to_time_t(info.lastWrite));
-  return true;
-}
+bool FileExists(const std::string& path) { return Env::Default()->FileExists(path); }
 
-bool FileExists(const std::string& path) {
-  FileInfo info;
-  return Env::Default()->GetFileInfo(path, &info).ok() && info.type != FileType::kDirectory;
-}
-
-bool DirectoryExists(const std::string& path) {
-  FileInfo info;
-  return Env::Default()->GetFileInfo(path, &info).ok() && info.type == FileType::kDirectory;
-}
+bool DirectoryExists(const std::string& path) { return Env::Default()->DirectoryExists(path); }
 
 bool RemoveFile(const std::string& path) { return Env::Default()->RemoveFile(path).ok(); }
-
-bool RenameFile(const std::string& from, const std::string& to) {
-  return Env::Default()->RenameFile(from, to).ok();
-}
-
-bool ForceDirectories(const std::string& path) { return Env::Default()->CreateDirectories(path).ok(); }
-
-bool ReadWholeFile(const std::string& path, std::string& data) {
-  return Env::Default()->ReadFile(path, &data).ok();
-}
-
-bool WriteWholeFile(const std::string& path, const std::string& data) {
-  return Env::Default()->WriteFile(path, data).ok();
-}
-
-bool AppendToFile(const std::string& path, const std::string& data) {
-  return Env::Default()->AppendFile(path, data).ok();
-}
-
-bool CopyFileNoOverwrite(const std::string& from, const std::string& to) {
-  return CopyFileNoOverwrite(*Env::Default(), from, to).ok();
-}
-
-bool SetLastWriteTime(const std::string& path, std::time_t t) {
-  return Env::Default()->SetLastWriteTime(path, std::chrono::system_clock::from_time_t(t)).ok();
-}
 
 std::string ExtractFileName(const std::string& path) {
   size_t p = path.find_last_of("/\\");

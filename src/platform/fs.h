@@ -1,8 +1,7 @@
 // The file system as the service sees it: Windows-style paths from the store
-// mapped onto the host, wildcard matching, and the file operations of the
-// host Env (platform/env.h) with a plain Boolean answer for callers that
-// need no reason.  Nothing outside src/platform opens, lists, copies or
-// deletes a file.
+// mapped onto the host, wildcard matching and path names.  The file
+// operations themselves are the Env's (platform/env.h): nothing outside
+// src/platform opens, lists, copies or deletes a file.
 #pragma once
 
 #include <cstdint>
@@ -39,34 +38,17 @@ struct FoundFile {
   bool isRegular = false;     // a regular file itself, not a link to one
 };
 
-// Lists the entries of the directory part of `hostPattern` whose names match
-// its last component, "." and ".." excluded, in case-insensitive name order
-// (the order NTFS returns them).  A missing or unreadable directory gives an
-// empty list and false.
-bool FindFiles(const std::string& hostPattern, std::vector<FoundFile>& out);
-
 // A file's last-write time packed as a DOS date-and-time value in local time
-// (two-second resolution), as a signed 32-bit number; false when missing.
-bool FileDosTime(const std::string& path, int32_t& dosTime);
+// (two-second resolution), as a signed 32-bit number.
 int32_t DosTimeFromUnix(std::time_t t);
 
+// Boolean forms of four Env (platform/env.h) calls on the host's file
+// system, for the command-line tools that still use them; everything else
+// calls the Env.
+bool FindFiles(const std::string& hostPattern, std::vector<FoundFile>& out);
 bool FileExists(const std::string& path);
 bool DirectoryExists(const std::string& path);
 bool RemoveFile(const std::string& path);
-bool RenameFile(const std::string& from, const std::string& to);
-// Creates the directory with all missing parents; true when it exists after.
-bool ForceDirectories(const std::string& path);
-bool ReadWholeFile(const std::string& path, std::string& data);
-// Writes the whole file (created or truncated).
-bool WriteWholeFile(const std::string& path, const std::string& data);
-// Appends `data` with a single write on a file opened for appending (created
-// when missing), so concurrent readers never see half of it.
-bool AppendToFile(const std::string& path, const std::string& data);
-// Copies `from` to `to`, keeping the source's last-write time, never
-// overwriting an existing `to`, and never leaving a partial `to`: the copy is
-// written under a hidden temporary name in the target directory first.
-bool CopyFileNoOverwrite(const std::string& from, const std::string& to);
-bool SetLastWriteTime(const std::string& path, std::time_t t);
 
 // Name part of a path (after the last '/' or '\\').
 std::string ExtractFileName(const std::string& path);

@@ -8,7 +8,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "platform/fs.h"
+#include "platform/env.h"
 #include "platform/oserror.h"
 
 namespace tv::platform {
@@ -28,7 +28,7 @@ InstanceLock::~InstanceLock() {
 
 Status InstanceLock::Acquire(const std::string& dir, long& holderPid) {
   holderPid = 0;
-  ForceDirectories(dir);
+  Env::Default()->CreateDirectories(dir);
   const std::string path = dir + "/tovalink.lock";
   const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
   if (fd < 0) return Status::IOError("cannot open", path, errno);

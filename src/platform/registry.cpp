@@ -4,6 +4,7 @@
 
 #include <cctype>
 
+#include "platform/env.h"
 #include "platform/fs.h"
 
 namespace tv::platform {
@@ -102,7 +103,7 @@ std::string NormaliseKeyPath(const std::string& key) {
 }
 
 Registry::Registry(const std::string& path) {
-  ForceDirectories(ExtractFilePath(path));
+  Env::Default()->CreateDirectories(ExtractFilePath(path));
   if (sqlite3_open_v2(path.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX,
                       nullptr) != SQLITE_OK) {
     std::string msg = db_ ? sqlite3_errmsg(db_) : "out of memory";

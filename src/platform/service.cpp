@@ -10,7 +10,7 @@
 #include <cstring>
 #include <ctime>
 
-#include "platform/fs.h"
+#include "platform/env.h"
 #include "platform/log.h"
 
 namespace tv::platform {
@@ -44,12 +44,13 @@ std::string UnitDirectory() {
 }
 
 Status WriteUnitFile(const std::string& dir, const std::string& name, const std::string& content) {
-  if (!DirectoryExists(dir)) return Refusal("the unit directory " + dir + " does not exist");
+  Env& env = *Env::Default();
+  if (!env.DirectoryExists(dir)) return Refusal("the unit directory " + dir + " does not exist");
   std::string path = dir + "/" + name;
   std::string tmp = dir + "/." + name + ".tmp";
-  if (!WriteWholeFile(tmp, content) || !RenameFile(tmp, path)) {
+  if (!env.WriteFile(tmp, content).ok() || !env.RenameFile(tmp, path).ok()) {
     const Status failed = Status::IOError("cannot write", path, errno);
-    RemoveFile(tmp);
+    env.RemoveFile(tmp);
     return failed;
   }
   return Status::OK();
@@ -57,9 +58,10 @@ Status WriteUnitFile(const std::string& dir, const std::string& name, const std:
 
 Status RemoveUnitFile(const std::string& dir, const std::string& name) {
   std::string path = dir + "/" + name;
-  if (!FileExists(path))
+  Env& env = *Env::Default();
+  if (!env.FileExists(path))
     return Refusal("the service is not installed (" + path + " does not exist)");
-  if (!RemoveFile(path)) return Status::IOError("cannot remove", path, errno);
+  if (!env.RemoveFile(path).ok()) return Status::IOError("cannot remove", path, errno);
   return Status::OK();
 }
 

@@ -47,7 +47,7 @@ void Usage(std::ostream& out) {
 
 int main(int argc, char** argv) {
   using tv::cli::IsSwitch;
-  if (argc < 2) return tv::RunService();
+  if (argc < 2) return tv::RunService(tv::EngineOptionsFromEnvironment());
   std::string cmd = argv[1];
   // "INSTALL", "/install", "-Install" ... all name the same switch.
   if (IsSwitch(cmd, "INSTALL", true) || IsSwitch(cmd, "UNINSTALL", true)) {

@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <iostream>
 #include <stdexcept>
 
@@ -13,6 +14,7 @@
 #include "platform/log.h"
 #include "platform/service.h"
 #include "platform/signals.h"
+#include "text/utils.h"
 #include "tovalink/unit_template.h"
 
 namespace tv {
@@ -140,14 +142,59 @@ void AnnounceStop(TEngine& engine) {
 
 }  // namespace
 
-int RunService() {
+namespace {
+
+// Tests of the real binary drop files by rename, as a back office should,
+// and need not wait out the quiet period for every one.
+std::chrono::milliseconds QuietPeriod(std::chrono::milliseconds configured) {
+  const char* text = std::getenv("TOVALINK_TEST_QUIET_MS");
+  if (text == nullptr || *text == '\0') return configured;
+  char* end = nullptr;
+  const long ms = std::strtol(text, &end, 10);
+  if (*end != '\0' || ms < 0) {
+    platform::LogError("TOVALINK_TEST_QUIET_MS ignored: %s is no number of milliseconds", text);
+    return configured;
+  }
+  platform::LogWarning(
+      "export files are taken after %ld ms unchanged, not %lld: TOVALINK_TEST_QUIET_MS is set", ms,
+      static_cast<long long>(configured.count()));
+  return std::chrono::milliseconds(ms);
+}
+
+// A test of the whole service gives up on a silent scale sooner than a shop
+// would.
+int ScaleTimeoutMs(int shop) {
+  const char* v = std::getenv("TOVALINK_TEST_SCALE_TIMEOUT_MS");
+  if (v == nullptr || *v == '\0') return shop;
+  int32_t value = 0;
+  if (!text::StrToInt(v, value) || value <= 0) {
+    platform::LogError("TOVALINK_TEST_SCALE_TIMEOUT_MS ignored: %s is no positive number", v);
+    return shop;
+  }
+  platform::LogWarning(
+      "scales are given up after %d ms instead of %d ms for a test: "
+      "TOVALINK_TEST_SCALE_TIMEOUT_MS",
+      value, shop);
+  return static_cast<int>(value);
+}
+
+}  // namespace
+
+TEngineOptions EngineOptionsFromEnvironment() {
+  TEngineOptions options;
+  options.quietPeriod = QuietPeriod(options.quietPeriod);
+  options.scaleTimeoutMs = ScaleTimeoutMs(options.scaleTimeoutMs);
+  return options;
+}
+
+int RunService(TEngineOptions options) {
   // Before any thread exists, so that only the wait below sees the signals.
   platform::BlockTerminationSignals();
   platform::InstanceLock lock;
   if (!LockStateDirectory(lock)) return 1;
   TTovalinkService service;
   std::string error;
-  if (!service.ScaleServiceStart(error)) {
+  if (!service.ScaleServiceStart(error, std::move(options))) {
     platform::LogError("Service failed on start: %s", error.c_str());
     PrintCheckReport(
         CheckStore(platform::Registry::DefaultPath(), platform::Regional::FromProcessLocale()),

@@ -47,7 +47,12 @@ class TTovalinkService {
   std::unique_ptr<TEngine> engine_;
 };
 
+// The engine's options for the real binary: the production values, but
+// for the test-only knobs a test of the whole service sets in TOVALINK_TEST_*
+// variables (each warned about once, since no shop should run with it).
+TEngineOptions EngineOptionsFromEnvironment();
+
 // Runs the service in the foreground until SIGTERM or SIGINT.
-int RunService();
+int RunService(TEngineOptions options);
 
 }  // namespace tv

@@ -1,6 +1,6 @@
 #include "sm700/XMLKeyboard.h"
 
-#include "platform/fs.h"
+#include "platform/env.h"
 
 namespace tv {
 namespace {
@@ -13,7 +13,7 @@ int TXmlKeyboardFile::Execute() {
   SetImageNumber(kFirstImageNumber);
   std::string bytes;
   TKeyboardDocument document;
-  if (!platform::ReadWholeFile(fileName_, bytes) || !document.Parse(bytes)) {
+  if (!platform::Env::Default()->ReadFile(fileName_, &bytes).ok() || !document.Parse(bytes)) {
     resultCode_ = kKbFileUnreadable;
   } else if (!sender_.Connect()) {
     resultCode_ = kKbNoConnection;

@@ -11,6 +11,7 @@
 
 #include "engine/status_test_util.h"
 #include "engine/statusserver.h"
+#include "platform/env.h"
 #include "platform/fs.h"
 #include "platform/net.h"
 #include "platform/registry.h"
@@ -130,7 +131,7 @@ TEST_F(StatusClientTest, WithoutALocalStoreAddressesAreUnknownAndNoStoreIsCreate
             " \"files_waiting\": null}\n");
   r = RunStatus({});
   EXPECT_EQ(r.out, "Scale  Address          State\n91     -                delivered\n");
-  EXPECT_FALSE(platform::FileExists(platform::Registry::DefaultPath()));
+  EXPECT_FALSE(platform::Env::Default()->FileExists(platform::Registry::DefaultPath()));
 }
 
 TEST_F(StatusClientTest, AddsEachScalesHistoryParkedFilesAndWaitingFilesFromThisMachine) {
@@ -156,8 +157,11 @@ TEST_F(StatusClientTest, AddsEachScalesHistoryParkedFilesAndWaitingFilesFromThis
   const std::string unsent = home_.Path() + "/export/Unsent/";
   test::WriteFile(unsent + "{6F9619FF-8B86-D011-B42D-00C04FC964FF}b007.txt", "T1\r\n");
   test::WriteFile(unsent + "{7F9619FF-8B86-D011-B42D-00C04FC964FF}keys007.xml", "<x/>");
-  ASSERT_TRUE(platform::SetLastWriteTime(unsent + "{6F9619FF-8B86-D011-B42D-00C04FC964FF}b007.txt",
-                                         std::time(nullptr) - 7200));
+  ASSERT_TRUE(
+      platform::Env::Default()
+          ->SetLastWriteTime(unsent + "{6F9619FF-8B86-D011-B42D-00C04FC964FF}b007.txt",
+                             std::chrono::system_clock::from_time_t(std::time(nullptr) - 7200))
+          .ok());
   test::WriteFile(home_.Path() + "/export/new1.txt", "T1\r\n");
   test::WriteFile(home_.Path() + "/export/new2.txt", "T1\r\n");
 
@@ -184,7 +188,11 @@ TEST_F(StatusClientTest, AddsEachScalesHistoryParkedFilesAndWaitingFilesFromThis
 
   // The mark the service keeps beside its store while exporting is locked.
   test::WriteFile(home_.Path() + "/exports.locked", "");
-  ASSERT_TRUE(platform::SetLastWriteTime(home_.Path() + "/exports.locked", std::time(nullptr) - 90));
+  ASSERT_TRUE(
+      platform::Env::Default()
+          ->SetLastWriteTime(home_.Path() + "/exports.locked",
+                             std::chrono::system_clock::from_time_t(std::time(nullptr) - 90))
+          .ok());
   r = RunStatus({"--json"});
   EXPECT_NE(r.out.find("\"exports_locked\": true, \"exports_locked_for_s\": 9"), std::string::npos) << r.out;
   r = RunStatus({});

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/env.h"
 #include "platform/fault_env.h"
 #include "platform/fs.h"
 #include "platform/log.h"
@@ -25,13 +26,16 @@ TEST(ExportLockMark, FirstLockKeepsItsTimeUnlockRemovesIt) {
   config::SetExportLockMark(env, store, false);  // nothing to clear
 
   config::SetExportLockMark(env, store, true);
-  ASSERT_TRUE(platform::SetLastWriteTime(config::ExportLockMarkPath(store), 1000000));
+  ASSERT_TRUE(platform::Env::Default()
+                  ->SetLastWriteTime(config::ExportLockMarkPath(store),
+                                     std::chrono::system_clock::from_time_t(1000000))
+                  .ok());
   config::SetExportLockMark(env, store, true);
   EXPECT_EQ(config::ExportLockedSince(env, store), std::time_t{1000000}) << "a second DLE is not a new lock";
 
   config::SetExportLockMark(env, store, false);
   EXPECT_FALSE(config::ExportLockedSince(env, store));
-  EXPECT_FALSE(platform::FileExists(home.Path() + "/exports.locked"));
+  EXPECT_FALSE(platform::Env::Default()->FileExists(home.Path() + "/exports.locked"));
 }
 
 TEST(ExportLockMark, AMarkTheDiskRefusesIsAWarningOnly) {

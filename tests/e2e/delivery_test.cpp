@@ -36,7 +36,8 @@ TEST(Delivery, TwentyFiveScalesInBatchesOfTenCollectedInReverse) {
   for (int n : {10, 9, 8, 7, 6, 5, 4, 3, 2, 1, 20, 19, 18, 17, 16, 15, 14, 13, 12, 11, 25, 24, 23, 22, 21})
     want.push_back("127.0.0." + std::to_string(n));
   EXPECT_EQ(order, want);
-  ASSERT_TRUE(WaitUntil([&] { return !platform::FileExists(site.exportDir + "/prices.txt"); }, 5000));
+  ASSERT_TRUE(WaitUntil(
+      [&] { return !platform::Env::Default()->FileExists(site.exportDir + "/prices.txt"); }, 5000));
   std::map<std::string, int> results = site.Results();
   EXPECT_EQ(results.size(), 25u);
   for (const auto& [name, value] : results) EXPECT_EQ(value, 1) << name;
@@ -80,7 +81,8 @@ TEST(Delivery, FailedScalesGetParkedCopiesThatLaterCyclesDeliverToThemAlone) {
   site.Start();
   site.Drop("prices.txt", GoodsFile());
   ASSERT_TRUE(site.WaitForLog(3)) << site.output;
-  ASSERT_TRUE(WaitUntil([&] { return !platform::FileExists(site.exportDir + "/prices.txt"); }, 5000));
+  ASSERT_TRUE(WaitUntil(
+      [&] { return !platform::Env::Default()->FileExists(site.exportDir + "/prices.txt"); }, 5000));
   std::vector<std::string> parked = site.Unsent();
   ASSERT_EQ(parked.size(), 2u);
   std::sort(parked.begin(), parked.end(), [](const std::string& a, const std::string& b) {
@@ -127,7 +129,8 @@ TEST(Delivery, UnparseableFilesStrangersAndAnEmptyScaleList) {
   EXPECT_EQ(l.code, 6);
   EXPECT_EQ(l.address, "");
   EXPECT_EQ(l.file, "junk.txt");
-  ASSERT_TRUE(WaitUntil([&] { return !platform::FileExists(site.exportDir + "/junk.txt"); }, 5000));
+  ASSERT_TRUE(WaitUntil(
+      [&] { return !platform::Env::Default()->FileExists(site.exportDir + "/junk.txt"); }, 5000));
   EXPECT_EQ(site.Scale(5).Connections(), 0);
   EXPECT_TRUE(site.Results().empty()) << "a result without an address names no scale";
   EXPECT_EQ(site.Unsent(), std::vector<std::string>{stranger});
@@ -137,7 +140,9 @@ TEST(Delivery, UnparseableFilesStrangersAndAnEmptyScaleList) {
   site.SetScales({});
   site.Start();
   site.Drop("prices.txt", GoodsFile());
-  ASSERT_TRUE(WaitUntil([&] { return !platform::FileExists(site.exportDir + "/prices.txt"); }, 10000));
+  ASSERT_TRUE(WaitUntil(
+      [&] { return !platform::Env::Default()->FileExists(site.exportDir + "/prices.txt"); },
+      10000));
   EXPECT_EQ(site.Log().size(), 1u);
   EXPECT_EQ(site.Scale(5).Connections(), 0);
   EXPECT_EQ(site.Stop(), 0);
@@ -155,8 +160,8 @@ TEST(Delivery, AFileWithNothingForTheScaleIsNeverParked) {
   site.Drop("empty.txt", nothing);
   site.Start();
   ASSERT_TRUE(site.WaitForLog(1)) << site.output;
-  ASSERT_TRUE(
-      WaitUntil([&] { return !platform::FileExists(site.exportDir + "/empty.txt"); }, 10000));
+  ASSERT_TRUE(WaitUntil(
+      [&] { return !platform::Env::Default()->FileExists(site.exportDir + "/empty.txt"); }, 10000));
   LogLine l = site.Log()[0];
   EXPECT_EQ(l.address, "");
   EXPECT_EQ(l.code, 6);

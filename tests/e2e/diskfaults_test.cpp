@@ -20,7 +20,7 @@ TEST(DiskFaults, ALostLogLineAndAnUnparkedCopyAreReportedWithTheirReason) {
       << site.Output();
   EXPECT_EQ(site.Stop(), 0);
 
-  EXPECT_TRUE(platform::FileExists(site.exportDir + "/prices.txt"));
+  EXPECT_TRUE(platform::Env::Default()->FileExists(site.exportDir + "/prices.txt"));
   // Every cycle logs both scales, and exactly one line met the full disk.
   EXPECT_EQ(site.Log().size() % 2, 1u) << "one of the two lines met the full disk";
   EXPECT_TRUE(site.Unsent().empty()) << "neither a parked copy nor its temporary file";

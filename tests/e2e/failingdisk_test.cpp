@@ -67,7 +67,7 @@ class FailingDisk : public ::testing::Test {
     return out;
   }
   bool Waiting(const std::string& name) {
-    return platform::FileExists(site_.exportDir + "/" + name);
+    return platform::Env::Default()->FileExists(site_.exportDir + "/" + name);
   }
   std::string Output() { return site_.service ? site_.service->Output() : site_.output; }
   // `base`.txt left the export folder with one copy parked for scale 4.
@@ -170,7 +170,7 @@ TEST_F(FailingDisk, AGoodsFileThatCannotBeReadIsSetAsideNotDeleted) {
   const std::string rejected = site_.exportDir + "/Rejected";
   auto setAside = [&] {
     std::vector<platform::FoundFile> found;
-    platform::FindFiles(rejected + "/*", found);
+    platform::Env::Default()->FindFiles(rejected + "/*", &found);
     std::vector<std::string> contents;
     for (const auto& f : found) contents.push_back(ReadFile(rejected + "/" + f.name));
     std::sort(contents.begin(), contents.end());

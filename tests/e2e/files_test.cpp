@@ -49,7 +49,9 @@ TEST(FilesKept, AFileWhoseParkedCopyCannotBeWrittenStaysAndComesAgain) {
   // The first copy for scale 4 meets the full disk, so the file stays; the
   // next cycle delivers it again and parks the copy.
   ASSERT_TRUE(WaitUntil([&] { return !site.Unsent().empty(); }, 20000)) << site.Output();
-  ASSERT_TRUE(WaitUntil([&] { return !platform::FileExists(site.exportDir + "/prices.txt"); }, 10000));
+  ASSERT_TRUE(WaitUntil(
+      [&] { return !platform::Env::Default()->FileExists(site.exportDir + "/prices.txt"); },
+      10000));
   EXPECT_EQ(site.Stop(), 0);
 
   ASSERT_EQ(site.Unsent().size(), 1u);
@@ -80,7 +82,9 @@ TEST(FilesKept, UnreadableUnparsableAndOversizedFilesAreRejectedNotDeleted) {
   site.Drop("good.txt", GoodsFile(3));
   ASSERT_TRUE(site.WaitForLog(5)) << site.Output();
   for (const char* name : {"junk.txt", "broken.txt", "locked.txt", "big.txt", "good.txt"})
-    EXPECT_TRUE(WaitUntil([&] { return !platform::FileExists(site.exportDir + "/" + name); }, 10000)) << name;
+    EXPECT_TRUE(WaitUntil(
+        [&] { return !platform::Env::Default()->FileExists(site.exportDir + "/" + name); }, 10000))
+        << name;
   EXPECT_EQ(site.Stop(), 0);
 
   EXPECT_EQ(site.Rejected(),
@@ -114,7 +118,8 @@ TEST(FilesKept, AFileStillBeingWrittenWaitsUntilItHasBeenQuiet) {
   // A cycle that changes nothing says so at debug level only.
   site.Start({"TOVALINK_LOG_LEVEL=debug"});
   const std::string path = site.exportDir + "/slow.txt";
-  ASSERT_TRUE(WaitUntil([&] { return platform::DirectoryExists(site.exportDir); }, 10000));
+  ASSERT_TRUE(
+      WaitUntil([&] { return platform::Env::Default()->DirectoryExists(site.exportDir); }, 10000));
   FILE* f = std::fopen(path.c_str(), "wb");
   ASSERT_NE(f, nullptr);
   std::fputs("D000777\r\n", f);
@@ -131,7 +136,7 @@ TEST(FilesKept, AFileStillBeingWrittenWaitsUntilItHasBeenQuiet) {
   }
   std::fclose(f);
   ASSERT_TRUE(site.WaitForLog(1)) << site.Output();
-  ASSERT_TRUE(WaitUntil([&] { return !platform::FileExists(path); }, 10000));
+  ASSERT_TRUE(WaitUntil([&] { return !platform::Env::Default()->FileExists(path); }, 10000));
   EXPECT_EQ(site.Stop(), 0);
   ASSERT_EQ(site.Log().size(), 1u);
   EXPECT_EQ(site.Log()[0].code, 0);
@@ -149,9 +154,10 @@ TEST(FilesKept, TemporaryCopiesLeftByAKillAreRemovedAtStart) {
   WriteFile(stale, GoodsFile());
   WriteFile(notes, "not a copy of ours");
   site.Start();
-  ASSERT_TRUE(WaitUntil([&] { return !platform::FileExists(stale); }, 10000)) << site.Output();
+  ASSERT_TRUE(WaitUntil([&] { return !platform::Env::Default()->FileExists(stale); }, 10000))
+      << site.Output();
   EXPECT_EQ(site.Stop(), 0);
-  EXPECT_TRUE(platform::FileExists(notes));
+  EXPECT_TRUE(platform::Env::Default()->FileExists(notes));
   EXPECT_TRUE(Has(site.output, "prices009.txt.4242.0.tmp removed")) << site.output;
   EXPECT_EQ(site.Scale(9).Connections(), 0) << "a temporary copy is never delivered";
 }
@@ -195,7 +201,7 @@ TEST(FilesKept, ALogLineThatDoesNotFitIsLeftOutWholeNotTorn) {
 TEST(OddEntries, OnlyRegularFilesWithMappableNamesAreTakenEachOddOneWarnedOnce) {
   Site site;
   site.AddHealthyAndRefusing(7, 8);
-  ASSERT_TRUE(platform::ForceDirectories(site.exportDir));
+  ASSERT_TRUE(platform::Env::Default()->CreateDirectories(site.exportDir).ok());
   const std::string secret = site.home / "secret.txt";
   WriteFile(secret, GoodsFile(999));
   ASSERT_EQ(::chmod(secret.c_str(), 0600), 0);
@@ -220,7 +226,7 @@ TEST(OddEntries, OnlyRegularFilesWithMappableNamesAreTakenEachOddOneWarnedOnce) 
     EXPECT_EQ(Count(out, name), 1u) << name << "\n" << out;
   EXPECT_EQ(GoodsRecords(site.Scale(7)), 1u) << "only the regular file was delivered";
   EXPECT_EQ(ReadFile(secret), GoodsFile(999));
-  EXPECT_TRUE(platform::FileExists(site.exportDir + "/link.txt"));
+  EXPECT_TRUE(platform::Env::Default()->FileExists(site.exportDir + "/link.txt"));
 
   ASSERT_EQ(site.Unsent().size(), 1u);
   struct stat st {};

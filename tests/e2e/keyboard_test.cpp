@@ -28,7 +28,8 @@ std::string KeyboardFile() {
 class KeyboardEndToEnd : public ::testing::Test {
  protected:
   void WaitForFileGone(const std::string& name) {
-    ASSERT_TRUE(WaitUntil([&] { return !platform::FileExists(site.exportDir + "/" + name); }, 30000))
+    ASSERT_TRUE(WaitUntil(
+        [&] { return !platform::Env::Default()->FileExists(site.exportDir + "/" + name); }, 30000))
         << site.output;
   }
   Site site;
@@ -109,7 +110,7 @@ TEST_F(KeyboardEndToEnd, ParkedCopiesForUnlistedScalesAndTheEmptyList) {
   site.Drop("prices.txt", GoodsFile());
   WaitForFileGone("prices.txt");
   EXPECT_EQ(site.Scale(44).Sm700Hellos(), 0);
-  EXPECT_TRUE(platform::FileExists(site.exportDir + "/keys.xml"));
+  EXPECT_TRUE(platform::Env::Default()->FileExists(site.exportDir + "/keys.xml"));
   EXPECT_EQ(site.Stop(), 0);
 
   // With scale 1 listed, the copy still goes to 44, which is not listed.

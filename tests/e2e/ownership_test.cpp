@@ -133,7 +133,7 @@ TEST_F(Ownership, ABackOfficeFileTheServiceMayNotLinkIsRejectedOnceNotEveryCycle
       << site.Output();
   EXPECT_EQ(site.Stop(), 0);
 
-  EXPECT_FALSE(platform::FileExists(site.exportDir + "/junk.txt"));
+  EXPECT_FALSE(platform::Env::Default()->FileExists(site.exportDir + "/junk.txt"));
   EXPECT_EQ(StatOf(site.exportDir + "/Rejected/junk.txt").st_ino, junk.st_ino)
       << "moved, not copied";
   const auto lines = LinesFor(site, "junk.txt");
@@ -163,7 +163,7 @@ TEST_F(Ownership, AStoreRootConfiguresBeforeTheFirstStartIsTheServicesAndKeepsIt
     ASSERT_EQ(Tovalink({}, command, home, out), 0) << command[3] << ": " << out;
   for (const char* side : {"", "-wal", "-shm", "-journal"}) {
     const std::string file = site.StorePath() + side;
-    if (platform::FileExists(file)) {
+    if (platform::Env::Default()->FileExists(file)) {
       EXPECT_EQ(StatOf(file).st_uid, kService) << file;
     }
   }
@@ -246,7 +246,7 @@ TEST_F(Ownership, CommandsWithoutTovalinkHomeUseThePackagedStateDirectory) {
 }
 
 TEST_F(Ownership, AStoreNoPackagedServiceReadsIsMadeOnlyWithANote) {
-  if (platform::DirectoryExists(platform::kPackagedStateHome))
+  if (platform::Env::Default()->DirectoryExists(platform::kPackagedStateHome))
     GTEST_SKIP() << "this host has the package's";
   TempDir userHome;
   ASSERT_EQ(::chown(userHome.Path().c_str(), kService, kService), 0);

@@ -212,13 +212,13 @@ TEST_F(RemoteEndToEnd, RemoteAllowClosesOtherPeersUnreadOnBothPorts) {
   site.SetString("RemoteAllow", "127.0.0.2; 127.0.0.8/29");
   StartSite("127.0.0.2");
   EXPECT_EQ(CommandFrom("127.0.0.3", kDLE), -1) << "closed without an answer";
-  EXPECT_FALSE(platform::FileExists(site.home / "exports.locked"))
+  EXPECT_FALSE(platform::Env::Default()->FileExists(site.home / "exports.locked"))
       << "and without reading the command";
   EXPECT_EQ(CommandFrom("127.0.0.3", kDLE), -1);
   EXPECT_EQ(StatusFrom("127.0.0.3"), std::vector<uint8_t>{});
   EXPECT_EQ(StatusFrom("127.0.0.9"), (std::vector<uint8_t>{1, 91, 3}));
   EXPECT_EQ(CommandFrom("127.0.0.2", kDLE), kACK);
-  EXPECT_TRUE(platform::FileExists(site.home / "exports.locked"));
+  EXPECT_TRUE(platform::Env::Default()->FileExists(site.home / "exports.locked"));
   EXPECT_EQ(site.Stop(), 0);
   EXPECT_EQ(Occurrences(site.output, "connection from 127.0.0.3 refused"), 1u)
       << "one line per peer and hour: " << site.output;

@@ -26,7 +26,8 @@ size_t Count(const std::string& text, const std::string& what) {
 void DeliverAnother(Site& site, const std::string& name, int connections) {
   site.Drop(name, GoodsFile(200 + connections));
   ASSERT_TRUE(site.Scale(1).WaitForConnections(connections, 30000)) << site.Output();
-  ASSERT_TRUE(WaitUntil([&] { return !platform::FileExists(site.exportDir + "/" + name); }, 10000));
+  ASSERT_TRUE(WaitUntil(
+      [&] { return !platform::Env::Default()->FileExists(site.exportDir + "/" + name); }, 10000));
 }
 
 TEST(RemovalEndToEnd, ADeliveredFileThatCannotBeRemovedIsDeliveredOnceWhileItStaysUnchanged) {
@@ -41,7 +42,7 @@ TEST(RemovalEndToEnd, ADeliveredFileThatCannotBeRemovedIsDeliveredOnceWhileItSta
   EXPECT_EQ(site.Scale(1).Connections(), 3) << "prices.txt was delivered again";
   EXPECT_EQ(Count(site.Output(), "prices.txt was delivered but cannot be removed"), 1u)
       << site.Output();
-  EXPECT_TRUE(platform::FileExists(site.exportDir + "/prices.txt"));
+  EXPECT_TRUE(platform::Env::Default()->FileExists(site.exportDir + "/prices.txt"));
 
   std::string out;
   // Delivered, but the file needs a hand: exit 4.

@@ -6,14 +6,15 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <csignal>
+#include <cstdio>
 #include <map>
 #include <memory>
 #include <sstream>
 
 #include "config/settings.h"
 #include "engine/unengine_config.h"
+#include "platform/env.h"
 #include "platform/fs.h"
 #include "platform/registry.h"
 #include "scalesim/sim_scale.h"
@@ -140,7 +141,7 @@ class Site {
   std::vector<std::string> Rejected() const {
     std::vector<std::string> names;
     std::vector<platform::FoundFile> found;
-    platform::FindFiles(exportDir + "/Rejected/*", found);
+    platform::Env::Default()->FindFiles(exportDir + "/Rejected/*", &found);
     for (const auto& f : found)
       if (!f.isDirectory) names.push_back(f.name);
     return names;
@@ -165,7 +166,7 @@ class Site {
   std::vector<std::string> Unsent() const {
     std::vector<std::string> names;
     std::vector<platform::FoundFile> found;
-    platform::FindFiles(exportDir + "/Unsent/*", found);
+    platform::Env::Default()->FindFiles(exportDir + "/Unsent/*", &found);
     for (const auto& f : found)
       if (!f.isDirectory) names.push_back(f.name);
     return names;

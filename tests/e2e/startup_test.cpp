@@ -66,7 +66,7 @@ TEST(StartupEndToEnd, AStoreWithoutItsKeyStopsTheStartOnlyAMissingOneGetsDefault
             0)
       << out;
   EXPECT_NE(RunBinary({TovalinkBinary(), "scale", "list"}, HomeEnv(fresh), out), -1) << out;
-  EXPECT_FALSE(platform::FileExists(fresh / "registry.db"));
+  EXPECT_FALSE(platform::Env::Default()->FileExists(fresh / "registry.db"));
   ASSERT_EQ(RunBinary({TovalinkBinary(), "reg", "add", "HKCU\\SOFTWARE\\Orvane Group\\Tovalin+", "/v", "IPAdress",
                        "/t", "REG_SZ", "/d", "127.0.0.", "/f"},
                       HomeEnv(fresh), out),
@@ -105,7 +105,8 @@ TEST(StartupEndToEnd, SighupReloadsTheStoredSettingsAndTheServiceGoesOn) {
   const std::string moved = site.home / "export2";
   site.SetString("ExportDir", moved);
   site.service->Signal(SIGHUP);
-  ASSERT_TRUE(WaitUntil([&] { return platform::DirectoryExists(moved + "/Unsent"); }, 10000))
+  ASSERT_TRUE(WaitUntil(
+      [&] { return platform::Env::Default()->DirectoryExists(moved + "/Unsent"); }, 10000))
       << "the reload makes the new directories; " << site.service->Output();
   WriteFile(moved + "/prices.txt", GoodsFile());
   ASSERT_TRUE(site.WaitForLog(1)) << site.service->Output();

@@ -110,9 +110,10 @@ TEST(StatusEndToEnd, LockHoldsExportingBackUntilUnlock) {
   ASSERT_EQ(RunBinary({TovalinkBinary(), "status", "--json"}, home, out), 0) << out;
   EXPECT_NE(out.find("\"exports_locked\": false"), std::string::npos) << out;
   ASSERT_EQ(RunBinary({TovalinkBinary(), "lock"}, {}, out), 0) << out;
-  ASSERT_TRUE(platform::FileExists(site.home / "exports.locked"));
+  ASSERT_TRUE(platform::Env::Default()->FileExists(site.home / "exports.locked"));
   EXPECT_EQ(site.Stop(), 0);
-  EXPECT_FALSE(platform::FileExists(site.home / "exports.locked")) << "a stopped service holds no lock";
+  EXPECT_FALSE(platform::Env::Default()->FileExists(site.home / "exports.locked"))
+      << "a stopped service holds no lock";
 }
 
 TEST(StatusEndToEnd, AFailedScaleGivesExitThreeUntilItsParkedCopyIsDelivered) {

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "logcapture.h"
+#include "platform/env.h"
 #include "platform/fs.h"
 #include "scale/scaletypes.h"
 #include "testutil.h"
@@ -121,16 +122,16 @@ TEST_F(ServiceFactsLog, AnUnlistedScaleIsWarnedOfOnceUntilForgotten) {
 TEST_F(ServiceFactsLog, TheFileFollowsEveryChange) {
   TServiceFacts facts(Store());
   std::string text;
-  ASSERT_TRUE(platform::ReadWholeFile(FactsPath(Store()), text));
+  ASSERT_TRUE(platform::Env::Default()->ReadFile(FactsPath(Store()), &text).ok());
   EXPECT_EQ(text, "cycles\trun\n");
   facts.Busy({3});
   facts.Rejected("junk.txt", "nothing readable");
-  ASSERT_TRUE(platform::ReadWholeFile(FactsPath(Store()), text));
+  ASSERT_TRUE(platform::Env::Default()->ReadFile(FactsPath(Store()), &text).ok());
   const TFactsRecord r = ParseFacts(text);
   EXPECT_TRUE(r.scales.at(3).busy);
   EXPECT_EQ(r.rejected.count, 1);
   facts.Busy({});
-  ASSERT_TRUE(platform::ReadWholeFile(FactsPath(Store()), text));
+  ASSERT_TRUE(platform::Env::Default()->ReadFile(FactsPath(Store()), &text).ok());
   EXPECT_FALSE(ParseFacts(text).scales.at(3).busy);
 }
 

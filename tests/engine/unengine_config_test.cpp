@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/env.h"
 #include "platform/fs.h"
 #include "testutil.h"
 
@@ -98,7 +99,8 @@ TEST_F(ConfigTest, StartReadCapsRowCountsAndReadsSeparators) {
   EXPECT_EQ(s.DecimalSeparator, ',');
   EXPECT_EQ(s.ListSeparator, 0) << "empty means the host's";
   EXPECT_EQ(s.MaxMessRowCount, 8);
-  EXPECT_TRUE(platform::DirectoryExists(dir / "drive_c/SCALEUPLOAD/ExportDir/Unsent"));
+  EXPECT_TRUE(
+      platform::Env::Default()->DirectoryExists(dir / "drive_c/SCALEUPLOAD/ExportDir/Unsent"));
 
   Set("INGRROWCount", 4);
   ASSERT_TRUE(ReloadSettings(reg, s).ok());

@@ -9,6 +9,7 @@
 #include <atomic>
 
 #include "engine/unengine_config.h"
+#include "platform/env.h"
 #include "platform/event.h"
 #include "platform/fs.h"
 #include "platform/tick.h"
@@ -50,9 +51,11 @@ class EngineTest : public ::testing::Test {
     product.WriteString("ExportDir", dir / "export");
     product.WriteString("LogoDir", dir / "log");
   }
-  std::unique_ptr<TEngine> StartEngine() {
+  std::unique_ptr<TEngine> StartEngine(
+      std::chrono::milliseconds quietPeriod = CFiles::kQuietPeriod) {
     TEngineOptions o;
     o.storePath = dir / "registry.db";
+    o.quietPeriod = quietPeriod;
     o.cycleFactory = [this](TEngine& e) { return std::make_unique<HeldCycle>(e, release, running); };
     return std::make_unique<TEngine>(o);
   }
@@ -65,8 +68,8 @@ class EngineTest : public ::testing::Test {
 
 TEST_F(EngineTest, AWaitingFileStartsOneCycleAndTheTimerPausesMeanwhile) {
   auto engine = StartEngine();
-  EXPECT_TRUE(platform::DirectoryExists(dir / "export/Unsent"));
-  EXPECT_TRUE(platform::DirectoryExists(dir / "log"));
+  EXPECT_TRUE(platform::Env::Default()->DirectoryExists(dir / "export/Unsent"));
+  EXPECT_TRUE(platform::Env::Default()->DirectoryExists(dir / "log"));
   DropFile();
   // The engine counts a cycle once its thread has started, which may be
   // after the cycle is already running.
@@ -84,12 +87,13 @@ TEST_F(EngineTest, AWaitingFileStartsOneCycleAndTheTimerPausesMeanwhile) {
 }
 
 TEST_F(EngineTest, NoCycleStartsWhileExportsAreLocked) {
-  auto engine = StartEngine();
+  auto engine = StartEngine(std::chrono::milliseconds(0));  // every check finds the file
   engine->Flags().ExportsLocked = true;
   DropFile();
-  // Several timer checks pass (500 ms each) without a cycle.
-  uint32_t start = platform::TickCount();
-  test::WaitUntil([&] { return platform::TickCount() - start > 1600; }, 3000);
+  // Three timer checks find the file and start no cycle.
+  const int checks = engine->TimerChecks();
+  ASSERT_TRUE(
+      test::WaitUntil([&] { return engine->TimerChecks() >= checks + 3; }, test::Scaled(3000)));
   EXPECT_EQ(engine->CyclesStarted(), 0);
   engine->Flags().ExportsLocked = false;
   ASSERT_TRUE(test::WaitUntil([&] { return engine->CyclesStarted() == 1; }, 3000));
@@ -104,7 +108,7 @@ TEST_F(EngineTest, StopWhileIdleEndsAtOnce) {
   engine->RequestStop();
   engine->WaitFor();
   engine.reset();
-  EXPECT_LT(platform::TickCount() - t0, 1000u);
+  EXPECT_LT(platform::TickCount() - t0, static_cast<uint32_t>(test::Scaled(1000)));
 }
 
 TEST_F(EngineTest, StopDuringACycleWaitsForTheCycle) {

@@ -73,7 +73,7 @@ TEST_F(FaultTest, RejectedFilesNeverOverwriteAndStayWhenTheyCannotMove) {
     WriteFile(Stored("bad.txt"), "kept");
     EXPECT_FALSE(files_.MoveToRejected(Stored("bad.txt"), "unreadable"));
     EXPECT_EQ(test::ReadFile(Host(Stored("bad.txt"))), "kept");
-    EXPECT_FALSE(platform::FileExists(rejected + "bad.txt")) << "one name only";
+    EXPECT_FALSE(platform::Env::Default()->FileExists(rejected + "bad.txt")) << "one name only";
     EXPECT_EQ(log_.Count(LogLevel::Error, {"bad.txt cannot be delivered (unreadable) and is kept", "Input/output error"}),
               1u);
   }
@@ -83,10 +83,10 @@ TEST_F(FaultTest, AFailedDeleteKeepsTheFileAndSaysWhy) {
   WriteFile(Stored("prices.txt"), "D1\r\n");
   env_.AddFault(FileFault{FileOp::kRemove, "*prices.txt", EACCES, /*after=*/0, /*times=*/1});
   files_.DeleteIfExists(Stored("prices.txt"));
-  EXPECT_TRUE(platform::FileExists(Host(Stored("prices.txt"))));
+  EXPECT_TRUE(platform::Env::Default()->FileExists(Host(Stored("prices.txt"))));
   EXPECT_EQ(log_.Count(LogLevel::Error, {"prices.txt not deleted", "Permission denied"}), 1u);
   files_.DeleteIfExists(Stored("prices.txt"));
-  EXPECT_FALSE(platform::FileExists(Host(Stored("prices.txt"))));
+  EXPECT_FALSE(platform::Env::Default()->FileExists(Host(Stored("prices.txt"))));
   files_.DeleteIfExists(Stored("prices.txt"));
   EXPECT_EQ(log_.Lines().size(), 1u) << "a file that is not there is no failure";
 }
@@ -152,7 +152,7 @@ TEST_F(FaultTest, TheRecordForgetsFilesRemovedByHandAtTheNextStart) {
   files_.RemoveDelivered(Stored("a.txt"));
   files_.RemoveDelivered(Stored("b.txt"));
   ASSERT_EQ(TUndeletableFiles::Read(env_, record).size(), 2u);
-  ASSERT_TRUE(platform::RemoveFile(Host(Stored("a.txt"))));
+  ASSERT_TRUE(platform::Env::Default()->RemoveFile(Host(Stored("a.txt"))).ok());
   TUndeletableFiles reloaded(env_, record);
   const auto left = TUndeletableFiles::Read(env_, record);
   ASSERT_EQ(left.size(), 1u);
@@ -165,9 +165,9 @@ TEST_F(FaultTest, AnUndeletableFileIsRemovedOnceItsCauseHasPassed) {
   WriteFile(Stored("prices.txt"), "D1\r\n");
   env_.AddFault(FileFault{FileOp::kRemove, "*prices.txt", EACCES, /*after=*/0, /*times=*/1});
   files_.RemoveDelivered(Stored("prices.txt"));
-  ASSERT_TRUE(platform::FileExists(Host(Stored("prices.txt"))));
+  ASSERT_TRUE(platform::Env::Default()->FileExists(Host(Stored("prices.txt"))));
   EXPECT_FALSE(files_.HasPendingFiles(Mask())) << "the check removed it instead";
-  EXPECT_FALSE(platform::FileExists(Host(Stored("prices.txt"))));
+  EXPECT_FALSE(platform::Env::Default()->FileExists(Host(Stored("prices.txt"))));
   EXPECT_TRUE(TUndeletableFiles::Read(env_, record).empty());
 }
 

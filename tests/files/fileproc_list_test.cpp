@@ -26,7 +26,9 @@ TEST_F(DiscoveryTest, EmptyFoldersHaveNothingPending) {
 }
 
 TEST_F(DiscoveryTest, DirectoriesAndDotFilesNeverCount) {
-  ASSERT_TRUE(platform::ForceDirectories(Host(Stored("goods.txt"))));  // a directory matching the mask
+  ASSERT_TRUE(platform::Env::Default()
+                  ->CreateDirectories(Host(Stored("goods.txt")))
+                  .ok());  // a directory matching the mask
   WriteFile(Stored(".hidden.txt"), "A");
   WriteFile(StoredUnsent(".{0}prices007.txt.1.tmp"), "A");  // a copy still being written
   EXPECT_FALSE(files_.HasPendingFiles(Mask()));
@@ -46,7 +48,7 @@ TEST_F(DiscoveryTest, DirectoriesAndDotFilesNeverCount) {
 TEST_F(DiscoveryTest, APendingFileInEitherPlaceWakesTheTimer) {
   WriteFile(StoredUnsent("{X}prices007.txt"), "A");
   EXPECT_TRUE(files_.HasPendingFiles(Mask()));
-  ASSERT_TRUE(platform::RemoveFile(Host(StoredUnsent("{X}prices007.txt"))));
+  ASSERT_TRUE(platform::Env::Default()->RemoveFile(Host(StoredUnsent("{X}prices007.txt"))).ok());
   WriteFile(Stored("layout.xml"), "<x/>");  // a keyboard file counts too
   EXPECT_TRUE(files_.HasPendingFiles(Mask()));
 }
@@ -167,7 +169,7 @@ TEST_F(DiscoveryTest, AFileIsListedOnlyAfterAQuietPeriodAndIsPendingMeanwhile) {
   EXPECT_FALSE(listed());
   EXPECT_TRUE(files_.HasPendingFiles(Mask()));
   EXPECT_TRUE(test::WaitUntil(listed, 5000));
-  ASSERT_TRUE(platform::AppendToFile(Host(Stored("a.txt")), "D2\n"));
+  ASSERT_TRUE(platform::Env::Default()->AppendFile(Host(Stored("a.txt")), "D2\n").ok());
   EXPECT_FALSE(listed()) << "a change starts the period again";
   EXPECT_TRUE(test::WaitUntil(listed, 5000));
 }

@@ -4,13 +4,18 @@
 namespace tv::testing {
 namespace {
 
+// Last-write times as the log's DOS stamps compare them.
+int32_t DosTime(const platform::FileInfo& info) {
+  return platform::DosTimeFromUnix(std::chrono::system_clock::to_time_t(info.lastWrite));
+}
+
 using Strings = std::vector<std::string>;
 
 class LogTest : public FilesTest {
  protected:
   std::string LogText() const {
     std::string text;
-    platform::ReadWholeFile(Host(std::string(kLogoDir) + "\\sclogo.csv"), text);
+    platform::Env::Default()->ReadFile(Host(std::string(kLogoDir) + "\\sclogo.csv"), &text);
     return text;
   }
 
@@ -18,7 +23,7 @@ class LogTest : public FilesTest {
 };
 
 TEST_F(LogTest, TheFirstLineCreatesTheFileAndLaterLinesAppend) {
-  ASSERT_FALSE(platform::FileExists(Host(std::string(kLogoDir) + "\\sclogo.csv")));
+  ASSERT_FALSE(platform::Env::Default()->FileExists(Host(std::string(kLogoDir) + "\\sclogo.csv")));
   EXPECT_TRUE(files_.AppendLog("127.0.0.5", 0, "prices.txt"));
   EXPECT_EQ(LogText(), "05.03.2024,09:07:05,127.0.0.5,0,prices.txt\r\n");
   EXPECT_TRUE(files_.AppendLog("", 65535, "{G}prices005.txt"));
@@ -57,12 +62,12 @@ TEST_F(LogTest, DateFormatsNamingTheWeekdayGetTheRightDay) {
 TEST_F(LogTest, FailuresAreSwallowedAndTheCurrentLogoDirIsUsed) {
   SetImportType(0, "C:\\NOWHERE\\logs");
   EXPECT_FALSE(files_.AppendLog("127.0.0.5", 1, "p.txt"));
-  EXPECT_FALSE(platform::DirectoryExists(Host("C:\\NOWHERE")));
+  EXPECT_FALSE(platform::Env::Default()->DirectoryExists(Host("C:\\NOWHERE")));
   SetImportType(0, "");
   EXPECT_FALSE(files_.AppendLog("127.0.0.5", 1, "p.txt"));
   SetImportType(0, std::string(kExportDir));  // a reload moves the log at once
   EXPECT_TRUE(files_.AppendLog("127.0.0.5", 1, "p.txt"));
-  EXPECT_TRUE(platform::FileExists(Host(Stored("sclogo.csv"))));
+  EXPECT_TRUE(platform::Env::Default()->FileExists(Host(Stored("sclogo.csv"))));
   EXPECT_EQ(LogText(), "");
 }
 
@@ -110,7 +115,8 @@ TEST_F(UnsentTest, ACopyIsParkedBesideTheSourceAndReadsBackItsScale) {
   files_.CopyToUnsent(Stored("prices.txt"), "127.0.0.7");
   files_.CopyToUnsent(Stored("prices.txt"), "10.0.0.300");
   EXPECT_EQ(Parked(), (Strings{"prices007.txt", "prices044.txt"}));
-  EXPECT_TRUE(platform::FileExists(Host(Stored("prices.txt"))));  // the cycle deletes it later
+  EXPECT_TRUE(platform::Env::Default()->FileExists(
+      Host(Stored("prices.txt"))));  // the cycle deletes it later
 
   Strings unsent, keyboard;
   files_.ListUnsentFiles(Mask(), unsent, keyboard);
@@ -120,12 +126,12 @@ TEST_F(UnsentTest, ACopyIsParkedBesideTheSourceAndReadsBackItsScale) {
     EXPECT_EQ(path.rfind(StoredUnsent("{"), 0), 0u) << path;
     scales.push_back(CFiles::ScaleNumberFromFileName(path));
     std::string data;
-    EXPECT_TRUE(platform::ReadWholeFile(Host(path), data));
+    EXPECT_TRUE(platform::Env::Default()->ReadFile(Host(path), &data).ok());
     EXPECT_EQ(data, "D1\r\n");
-    int32_t parked = 0, source = 0;
-    EXPECT_TRUE(platform::FileDosTime(Host(path), parked));
-    EXPECT_TRUE(platform::FileDosTime(Host(Stored("prices.txt")), source));
-    EXPECT_EQ(parked, source);  // parked files sort by the back office's time
+    platform::FileInfo parked, source;
+    EXPECT_TRUE(platform::Env::Default()->GetFileInfo(Host(path), &parked).ok());
+    EXPECT_TRUE(platform::Env::Default()->GetFileInfo(Host(Stored("prices.txt")), &source).ok());
+    EXPECT_EQ(DosTime(parked), DosTime(source));  // parked files sort by the back office's time
   }
   std::sort(scales.begin(), scales.end());
   EXPECT_EQ(scales, (std::vector<int>{7, 44}));
@@ -162,10 +168,10 @@ TEST_F(UnsentTest, RepeatedParkingNeverOverwritesAndLeavesNoTemporaryFiles) {
 TEST_F(UnsentTest, DeleteIfExistsRemovesOnlyWhatIsThere) {
   WriteFile(Stored("prices.txt"), "D1\n");
   files_.DeleteIfExists(Stored("prices.txt"));
-  EXPECT_FALSE(platform::FileExists(Host(Stored("prices.txt"))));
+  EXPECT_FALSE(platform::Env::Default()->FileExists(Host(Stored("prices.txt"))));
   files_.DeleteIfExists(Stored("prices.txt"));  // already gone: no effect, no error
   files_.DeleteIfExists("");
-  EXPECT_TRUE(platform::DirectoryExists(Host(kExportDir)));
+  EXPECT_TRUE(platform::Env::Default()->DirectoryExists(Host(kExportDir)));
 }
 
 }  // namespace

@@ -13,6 +13,7 @@
 #include "config/settings.h"
 #include "files/fileproc.h"
 #include "platform/clock.h"
+#include "platform/env.h"
 #include "platform/fs.h"
 #include "platform/regional.h"
 #include "testutil.h"
@@ -32,8 +33,10 @@ class FilesTest : public ::testing::Test {
     home_ = tmpl;
     setenv("TOVALINK_HOME", home_.c_str(), 1);
     SetImportType(0);
-    ASSERT_TRUE(platform::ForceDirectories(Host(kExportDir)));
-    ASSERT_TRUE(platform::ForceDirectories(Host(std::string(kExportDir) + "\\Unsent")));
+    ASSERT_TRUE(platform::Env::Default()->CreateDirectories(Host(kExportDir)).ok());
+    ASSERT_TRUE(platform::Env::Default()
+                    ->CreateDirectories(Host(std::string(kExportDir) + "\\Unsent"))
+                    .ok());
   }
 
   void TearDown() override {
@@ -63,9 +66,11 @@ class FilesTest : public ::testing::Test {
   // Writes a file given by its stored path; `when` (local time) sets its
   // last-write time when non-zero.
   static void WriteFile(const std::string& stored, const std::string& data, std::time_t when = 0) {
-    ASSERT_TRUE(platform::WriteWholeFile(Host(stored), data)) << stored;
+    ASSERT_TRUE(platform::Env::Default()->WriteFile(Host(stored), data).ok()) << stored;
     if (when != 0) {
-      ASSERT_TRUE(platform::SetLastWriteTime(Host(stored), when));
+      ASSERT_TRUE(platform::Env::Default()
+                      ->SetLastWriteTime(Host(stored), std::chrono::system_clock::from_time_t(when))
+                      .ok());
     }
   }
 

@@ -9,6 +9,7 @@
 #include "logcapture.h"
 #include "paramtestkit.h"
 #include "platform/fs.h"
+#include "testutil.h"
 
 namespace tv {
 namespace {
@@ -229,7 +230,8 @@ TEST_F(ParamServerTest, CommandsOutOfOrderCloseTheConnection) {
     Send(s, {kBEL});
     const auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(Answer(s), kNAK);
-    EXPECT_LT(std::chrono::steady_clock::now() - start, 5s);
+    EXPECT_LT(std::chrono::steady_clock::now() - start,
+              std::chrono::milliseconds(test::ScaledBelow(5000, kParamServerTimeoutMs)));
     EXPECT_EQ(Answer(s), -1);
   }
   {  // a second ENQ closes without an answer
@@ -306,7 +308,8 @@ TEST_F(ParamServerTest, OnlyAnOpenExchangeHoldsCyclesBackAndItsEndAsksForThePutO
   half.insert(half.end(), block.begin(), block.begin() + 10);
   Send(s, half);
   EXPECT_EQ(Answer(s), kNAK);
-  EXPECT_LT(std::chrono::steady_clock::now() - enq, 1900ms);
+  EXPECT_LT(std::chrono::steady_clock::now() - enq,
+            std::chrono::milliseconds(test::ScaledBelow(1900, 2000)));
   EXPECT_EQ(Answer(s), -1) << "the exchange ends with the connection";
   EXPECT_EQ(cycleRequests_, 1);
   EXPECT_FALSE(server_->ExchangeOpen());
@@ -339,7 +342,8 @@ TEST_F(ParamServerTest, StopsPromptlyWhenIdle) {
   ExpectServerServesNext();
   const auto start = std::chrono::steady_clock::now();
   StopServer();
-  EXPECT_LT(std::chrono::steady_clock::now() - start, 2s);
+  EXPECT_LT(std::chrono::steady_clock::now() - start,
+            std::chrono::milliseconds(test::Scaled(2000)));
 }
 
 TEST_F(ParamServerTest, StopWithSilentClientEndsWithinReadTimeout) {
@@ -349,7 +353,8 @@ TEST_F(ParamServerTest, StopWithSilentClientEndsWithinReadTimeout) {
   ASSERT_EQ(Answer(s), kACK);
   const auto start = std::chrono::steady_clock::now();
   StopServer();
-  EXPECT_LT(std::chrono::steady_clock::now() - start, 4s);
+  EXPECT_LT(std::chrono::steady_clock::now() - start,
+            std::chrono::milliseconds(test::ScaledBelow(4000, kParamServerTimeoutMs)));
   EXPECT_EQ(Answer(s), -1);
 }
 

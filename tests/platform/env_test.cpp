@@ -62,7 +62,7 @@ TEST_F(EnvTest, AMoveWithoutReplacingKeepsBothFilesWhenTheTargetExists) {
   EXPECT_EQ(test::ReadFile(dir_ / "b"), "other");
 
   ASSERT_TRUE(env_.MoveFileNoReplace(dir_ / "a", dir_ / "c").ok());
-  EXPECT_FALSE(FileExists(dir_ / "a")) << "moved, not copied";
+  EXPECT_FALSE(env_.FileExists(dir_ / "a")) << "moved, not copied";
   EXPECT_EQ(test::ReadFile(dir_ / "c"), "first");
   EXPECT_TRUE(env_.MoveFileNoReplace(dir_ / "a", dir_ / "d").IsNotFound());
 
@@ -288,6 +288,44 @@ TEST(FaultInjectionEnv, FaultListsFromTheEnvironmentVariable) {
   };
   for (const auto& [list, why] : bad)
     EXPECT_EQ(ParseFileFaults(list).status().ToString(), why) << list;
+}
+
+TEST_F(EnvTest, PathsResolveThroughLinksAsFarAsTheyExist) {
+  ASSERT_EQ(::mkdir((dir_ / "real").c_str(), 0755), 0);
+  ASSERT_EQ(::symlink((dir_ / "real").c_str(), (dir_ / "link").c_str()), 0);
+  std::string home;
+  ASSERT_TRUE(env_.ResolvePath(dir_.Path(), &home).ok());
+  std::string resolved;
+  ASSERT_TRUE(env_.ResolvePath(dir_ / "link/missing/../x/", &resolved).ok());
+  EXPECT_EQ(resolved, home + "/real/x") << "link followed, .. taken out, no trailing slash";
+  ASSERT_TRUE(env_.ResolvePath("/", &resolved).ok());
+  EXPECT_EQ(resolved, "/");
+  char cwd[4096];
+  ASSERT_NE(::getcwd(cwd, sizeof cwd), nullptr);
+  std::string here;
+  ASSERT_TRUE(env_.ResolvePath(cwd, &here).ok());
+  ASSERT_TRUE(env_.ResolvePath("rel/./name", &resolved).ok());
+  EXPECT_EQ(resolved, here + "/rel/name") << "relative to the working directory";
+
+  FaultInjectionEnv faulty(&env_);
+  faulty.AddFault(FileFault{FileOp::kStat, "*/link*", EACCES});
+  EXPECT_TRUE(faulty.ResolvePath(dir_ / "link", &resolved).IsPermissionDenied());
+}
+
+TEST_F(EnvTest, ExistencePredicatesTellFilesFromDirectories) {
+  test::WriteFile(dir_ / "f", "x");
+  ASSERT_EQ(::symlink(dir_.Path().c_str(), (dir_ / "dirlink").c_str()), 0);
+  const struct {
+    std::string path;
+    bool file, directory;
+  } cases[] = {{dir_ / "f", true, false},
+               {dir_.Path(), false, true},
+               {dir_ / "dirlink", false, true},
+               {dir_ / "missing", false, false}};
+  for (const auto& c : cases) {
+    EXPECT_EQ(env_.FileExists(c.path), c.file) << c.path;
+    EXPECT_EQ(env_.DirectoryExists(c.path), c.directory) << c.path;
+  }
 }
 
 }  // namespace

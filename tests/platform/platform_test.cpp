@@ -4,6 +4,7 @@
 
 #include <cerrno>
 
+#include "platform/env.h"
 #include "platform/event.h"
 #include "platform/fs.h"
 #include "platform/instancelock.h"
@@ -113,15 +114,18 @@ TEST(Files, ACopyNeverOverwritesAndKeepsTheStamp) {
   test::TempDir dir;
   test::WriteFile(dir / "a.txt", "new");
   test::WriteFile(dir / "b.txt", "old");
-  ASSERT_TRUE(SetLastWriteTime(dir / "a.txt", 1700000000));
-  EXPECT_FALSE(CopyFileNoOverwrite(dir / "a.txt", dir / "b.txt"));
+  Env& env = *Env::Default();
+  ASSERT_TRUE(
+      env.SetLastWriteTime(dir / "a.txt", std::chrono::system_clock::from_time_t(1700000000)).ok());
+  EXPECT_FALSE(CopyFileNoOverwrite(env, dir / "a.txt", dir / "b.txt").ok());
   EXPECT_EQ(test::ReadFile(dir / "b.txt"), "old");
-  ASSERT_TRUE(CopyFileNoOverwrite(dir / "a.txt", dir / "c.txt"));
-  int32_t a = 0, c = 0;
-  ASSERT_TRUE(FileDosTime(dir / "a.txt", a) && FileDosTime(dir / "c.txt", c));
-  EXPECT_EQ(a, c);
+  ASSERT_TRUE(CopyFileNoOverwrite(env, dir / "a.txt", dir / "c.txt").ok());
+  FileInfo a, c;
+  ASSERT_TRUE(env.GetFileInfo(dir / "a.txt", &a).ok() && env.GetFileInfo(dir / "c.txt", &c).ok());
+  EXPECT_EQ(DosTimeFromUnix(std::chrono::system_clock::to_time_t(a.lastWrite)),
+            DosTimeFromUnix(std::chrono::system_clock::to_time_t(c.lastWrite)));
   std::vector<FoundFile> found;
-  ASSERT_TRUE(FindFiles(dir / "*", found));
+  ASSERT_TRUE(env.FindFiles(dir / "*", &found).ok());
   EXPECT_EQ(found.size(), 3u) << "no temporary file is left behind";
 }
 
@@ -166,7 +170,7 @@ TEST(InstanceLock, ASecondHolderIsTurnedAwayWithTheFirstOnesPid) {
   EXPECT_EQ(refused.osError(), EWOULDBLOCK) << refused.ToString();
   EXPECT_EQ(pid, static_cast<long>(getpid()));
 
-  ASSERT_TRUE(WriteWholeFile(dir / "file", "x"));
+  ASSERT_TRUE(Env::Default()->WriteFile(dir / "file", "x").ok());
   const Status unusable = second.Acquire(dir / "file", pid);
   EXPECT_FALSE(unusable.ok());
   EXPECT_NE(unusable.osError(), EWOULDBLOCK);

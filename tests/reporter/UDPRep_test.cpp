@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/udpreceiver.h"
+#include "testutil.h"
 
 namespace tv {
 namespace {
@@ -33,7 +34,7 @@ void ExpectTerminateEndsPromptly(TUDPReporter& reporter) {
   const auto start = Clock::now();
   reporter.Terminate();
   reporter.WaitFor();
-  EXPECT_LT(MsSince(start), 100);
+  EXPECT_LT(MsSince(start), test::Scaled(100));
 }
 
 TEST(UDPReporterTest, ReportsIdleAndCycleStateAboutEveryTwoSeconds) {
@@ -48,7 +49,7 @@ TEST(UDPReporterTest, ReportsIdleAndCycleStateAboutEveryTwoSeconds) {
   ASSERT_EQ(NextDatagram(monitor, 4000), (Bytes{2, 0, 0, 0}));
   const long long gap = MsSince(first);
   EXPECT_GE(gap, 1900);
-  EXPECT_LE(gap, 3000);
+  EXPECT_LE(gap, test::Scaled(3000));
 
   flags->CycleRunning = true;
   ASSERT_EQ(NextDatagram(monitor, 4000), (Bytes{3, 0, 0, 0}));
@@ -75,7 +76,7 @@ TEST(UDPReporterTest, TerminateWakesItAtOnceAndThePortIsConfigurable) {
   const auto start = Clock::now();
   reporter.Terminate();
   reporter.WaitFor();
-  EXPECT_LT(MsSince(start), 100);
+  EXPECT_LT(MsSince(start), test::Scaled(100));
 }
 
 }  // namespace

@@ -1,18 +1,20 @@
 // Whole files encoded per profile: the order and kinds of the steps, the
-// same bytes as the per-line encoder, and encodings that do not depend on
-// each other.
+// worked bytes of each frame, and encodings that do not depend on each
+// other.
+#include "scale/encodedfile.h"
+
 #include <gtest/gtest.h>
 
-#include "scale/encodedfile.h"
 #include "scale/encoder_fixture.h"
+#include "scale/worked_record.h"
 
 namespace tv::test {
 namespace {
 
 using V = std::vector<uint8_t>;
 
-const std::string kApple = ";123456789012;000123;x;x;0;0;1.50;5;x;Apple";
-const std::string kPear = ";2001234;000124;x;x;1;0;2.25;0;x;Pear";
+const std::string& kApple = kWorkedRecordLine;
+const std::string& kPear = kKindOneRecordLine;
 
 class EncodedFileTest : public ::testing::Test, public EncoderFixture {
  protected:
@@ -32,7 +34,7 @@ class EncodedFileTest : public ::testing::Test, public EncoderFixture {
   }
 };
 
-TEST_F(EncodedFileTest, StepsFollowTheSessionOrderWithTheLineEncodersBytes) {
+TEST_F(EncodedFileTest, StepsFollowTheSessionOrderWithTheWorkedBytes) {
   lists.tLines = {";2024;3;5;9;7", ";2025;1;1;0;0"};
   lists.aLines = {kApple, "not a goods line", kPear};
   lists.dLines = {";123", "abc", "77"};
@@ -42,11 +44,9 @@ TEST_F(EncodedFileTest, StepsFollowTheSessionOrderWithTheLineEncodersBytes) {
                                                    TStepKind::Clock}));
   EXPECT_EQ(FrameOf(*file, 0), (V{0xF3, 0x25, 0x00, 0x00, 0x01, 0x23}));
   EXPECT_EQ(FrameOf(*file, 1), (V{0xF3, 0x25, 0x00, 0x00, 0x00, 0x77}));
-  auto reference = Make();
-  EXPECT_EQ(FrameOf(*file, 2), GoodsFrame(*reference, kApple));
-  EXPECT_EQ(FrameOf(*file, 3), GoodsFrame(*reference, kPear));
-  EXPECT_EQ(FrameOf(*file, 4), (V{0xF1, 0x4E, 0x00, 0x00, 0x00, 0xFF, 0x00, 0x05, 0x03, 0x24,
-                                  0x00, 0x00, 0x09, 0x07}));
+  EXPECT_EQ(FrameOf(*file, 2), kWorkedRecordFrame);
+  EXPECT_EQ(FrameOf(*file, 3), kKindOneRecordFrame);
+  EXPECT_EQ(FrameOf(*file, 4), kClockFrame20240305At0907);
   // The frames lie one after the other.
   size_t total = 0;
   for (const TDeliveryStep& s : file->steps) {
@@ -159,7 +159,7 @@ TEST_F(EncodedFileTest, AnEncodedFileCanBeReusedForTheNextFile) {
   lists.aLines = {kPear};
   EncodeFile(lists, Profile(), host, file);
   ASSERT_EQ(file.steps.size(), 1u);
-  EXPECT_EQ(FrameOf(file, 0), GoodsFrame(*Make(), kPear));
+  EXPECT_EQ(FrameOf(file, 0), kKindOneRecordFrame);
   EXPECT_EQ(file.bytes.size(), file.steps[0].length);
 }
 

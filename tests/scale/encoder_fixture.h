@@ -41,16 +41,11 @@ class EncoderFixture {
     clock.now = {2024, 3, 5, 9, 7, 0};
   }
 
-  // The scale's values with the fixture's import and text settings.
+  // The scale's values with the fixture's engine settings taken as the
+  // export cycle takes them (separators included).
   TScaleProfile Profile(const ScaleArgs& a = {}) const {
     TScaleProfile p = a;
-    p.ImportType = settings.ImportType;
-    p.INGRROWCount = settings.INGRROWCount;
-    p.SMESSROWCount = settings.SMESSROWCount;
-    p.INGRCOLCount = settings.INGRCOLCount;
-    p.SMESSCOLCount = settings.SMESSCOLCount;
-    p.MaxMessRowCount = settings.MaxMessRowCount;
-    p.ForceDi30 = settings.ForceDi30;
+    p.TakeEngineSettings(settings);
     return p;
   }
 

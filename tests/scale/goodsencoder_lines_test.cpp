@@ -10,6 +10,17 @@ namespace {
 
 class ImportLineTest : public ::testing::Test, public EncoderFixture {};
 
+// Every field of a parsed line in one text, so that one expectation states
+// the whole record: barcode|code|reserved 1|reserved 2|kind and alternative
+// label flags|price|shelf life|reserved 3|use-by flag|name|extra
+// text|label format, and "|extended" for an extended line.
+std::string Fields(const TImportRecord& r) {
+  return r.Barcode + '|' + r.Code + '|' + r.Reserved1 + '|' + r.Reserved2 + '|' + r.KindFlag +
+         r.AltLabelFlag + '|' + r.Price + '|' + r.ShelfLife + '|' + r.Reserved3 + '|' +
+         r.UseByFlag + '|' + r.Name + '|' + r.ExtraText + '|' + std::to_string(r.LabelFormat) +
+         (r.Extended ? "|extended" : "");
+}
+
 std::string FixedLine(const std::string& barcode, const std::string& code, char kind, char alt,
                       const std::string& price, const std::string& days, const std::string& name) {
   auto pad = [](std::string s, size_t n) {
@@ -26,18 +37,8 @@ TEST_F(ImportLineTest, FixedWidthLine) {
   std::string line = FixedLine("2001234", "000000000000123", '1', '0', "    1.50", "  5", "Apple pie");
   ASSERT_EQ(line.size(), 132u);
   ASSERT_TRUE(c->ParseGoodsLine(line));
-  const TImportRecord& r = c->ImportRecord();
-  EXPECT_EQ(r.Barcode, "2001234     ");
-  EXPECT_EQ(r.Code, "000000000000123");
-  EXPECT_EQ(r.Reserved1, "r1r1");
-  EXPECT_EQ(r.KindFlag, '1');
-  EXPECT_EQ(r.AltLabelFlag, '0');
-  EXPECT_EQ(r.Price, "    1.50");
-  EXPECT_EQ(r.ShelfLife, "  5");
-  EXPECT_EQ(r.Reserved3, "r3r3");
-  EXPECT_EQ(r.Name, "Apple pie");
-  EXPECT_EQ(r.UseByFlag, "");
-  EXPECT_FALSE(r.Extended);
+  EXPECT_EQ(Fields(c->ImportRecord()),
+            "2001234     |000000000000123|r1r1|r2r2|10|    1.50|  5|r3r3||Apple pie||0");
 
   EXPECT_FALSE(c->ParseGoodsLine(line.substr(0, 131)));
   EXPECT_FALSE(c->ParseGoodsLine(line + " "));
@@ -49,14 +50,7 @@ TEST_F(ImportLineTest, DelimitedLayout1A) {
   auto c = Make();
   ASSERT_TRUE(c->ParseGoodsLine(";2001234;000123;x;x;0;0;1.50;5;x;Apple"));
   const TImportRecord& r = c->ImportRecord();
-  EXPECT_EQ(r.Barcode, "2001234");
-  EXPECT_EQ(r.Code, "000123");
-  EXPECT_EQ(r.KindFlag, '0');
-  EXPECT_EQ(r.AltLabelFlag, '0');
-  EXPECT_EQ(r.Price, "1.50");
-  EXPECT_EQ(r.ShelfLife, "5");
-  EXPECT_EQ(r.Name, "Apple");
-  EXPECT_EQ(r.UseByFlag, "");
+  EXPECT_EQ(Fields(r), "2001234|000123|||00|1.50|5|||Apple||0");  // reserved fields skipped
 
   // Fields are trimmed and cut to their widths.
   ASSERT_TRUE(c->ParseGoodsLine("; 1234567890123 ; 0000000000001234 ;x;x; 1 ; 1 ; 12.50 ; 1234 ;x;Pear"));
@@ -71,17 +65,11 @@ TEST_F(ImportLineTest, DelimitedLayout1A) {
 }
 
 TEST_F(ImportLineTest, DelimitedLayout1B) {
-  ScaleArgs comma;
-  comma.DecimalSeparator = ',';
-  auto c = Make(comma);
+  settings.DecimalSeparator = ',';
+  auto c = Make();
   const TImportRecord& r = c->ImportRecord();
   ASSERT_TRUE(c->ParseGoodsLine(";000123;2001234;1,50;0;0;5;1;Apple"));
-  EXPECT_EQ(r.Code, "000123");
-  EXPECT_EQ(r.Barcode, "2001234");
-  EXPECT_EQ(r.Price, "1.50");
-  EXPECT_EQ(r.ShelfLife, "5");
-  EXPECT_EQ(r.UseByFlag, "1");
-  EXPECT_EQ(r.Name, "Apple");
+  EXPECT_EQ(Fields(r), "2001234|000123|||00|1.50|5||1|Apple||0");
 
   ASSERT_TRUE(c->ParseGoodsLine(";000123;2001234;1.50;0;0;5;Apple"));
   EXPECT_EQ(r.UseByFlag, "");
@@ -103,9 +91,8 @@ TEST_F(ImportLineTest, DelimitedLayout1B) {
 
 TEST_F(ImportLineTest, LayoutIsChosenByHostSeparatorsFieldsCutByClients) {
   host.listSeparator = ',';
-  ScaleArgs semicolon;
-  semicolon.ListSeparator = ';';
-  auto c = Make(semicolon);
+  settings.ListSeparator = ';';
+  auto c = Make();
   // Ten host separators (inside the name) select 1A; ";" cuts the fields.
   ASSERT_TRUE(c->ParseGoodsLine(";2001234;000123;x;x;0;0;1.50;5;x;A,B,C,D,E,F,G,H,I,J,K"));
   EXPECT_EQ(c->ImportRecord().Barcode, "2001234");
@@ -117,15 +104,7 @@ TEST_F(ImportLineTest, ExtendedLineStoresTheGoodsText) {
   auto c = Make();
   const TImportRecord& r = c->ImportRecord();
   ASSERT_TRUE(c->ParseGoodsLine(";2001234;000123;r1;r2;1;0;1.50;7;r3;extra;42;Apple;x;y;z"));
-  EXPECT_TRUE(r.Extended);
-  EXPECT_EQ(r.Barcode, "2001234");
-  EXPECT_EQ(r.Code, "000123");
-  EXPECT_EQ(r.Reserved2, "r2");
-  EXPECT_EQ(r.KindFlag, '1');
-  EXPECT_EQ(r.ShelfLife, "7");
-  EXPECT_EQ(r.ExtraText, "extra");
-  EXPECT_EQ(r.LabelFormat, 42);
-  EXPECT_EQ(r.Name, "Apple");
+  EXPECT_EQ(Fields(r), "2001234|000123|r1|r2|10|1.50|7|r3||Apple|extra|42|extended");
   std::string text;
   ASSERT_TRUE(c->GoodsText("000123", text));
   EXPECT_EQ(text, "x\r\ny\r\nz\r\n");
@@ -274,9 +253,8 @@ TEST_F(ImportLineTest, ClockLinesOfTheDelimitedFormats) {
   }
   // The client's list separator cuts clock lines.
   settings.ImportType = 1;
-  ScaleArgs comma;
-  comma.ListSeparator = ',';
-  auto c = Make(comma);
+  settings.ListSeparator = ',';
+  auto c = Make();
   TClockSetting t;
   ASSERT_TRUE(c->ParseClockLine(",2024,3,5,9,7", t));
   ExpectClock(t, 5, 3, 24, 9, 7);

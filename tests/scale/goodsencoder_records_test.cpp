@@ -178,13 +178,13 @@ TEST_F(GoodsRecordTest, PricesRoundToHundredthsHalfAwayFromZero) {
 
 TEST_F(GoodsRecordTest, PricesFollowTheSeparatorsInUse) {
   // Client "," on a "." host: the client's separator becomes the host's.
-  ScaleArgs comma;
-  comma.DecimalSeparator = ',';
-  auto c = Make(comma);
+  settings.DecimalSeparator = ',';
+  auto c = Make();
   EXPECT_EQ(Slice(GoodsFrame(*c, ";000123;2001234;1,50;0;0;5;1;Apple"), kPrice, 4),
             (V{0x00, 0x00, 0x01, 0x50}));
 
   // A "," host reads both "1,50" and the "." that the record's rule maps.
+  settings.DecimalSeparator = 0;
   host.decimalSeparator = ',';
   auto h = Make();
   EXPECT_EQ(h->DecimalSeparator(), ',');
@@ -200,9 +200,8 @@ TEST_F(GoodsRecordTest, SeparatorsDefaultToTheHostsAtCreation) {
   auto plain = Make();
   EXPECT_EQ(plain->ListSeparator(), ';');
   EXPECT_EQ(plain->DecimalSeparator(), ',');
-  ScaleArgs configured;
-  configured.DecimalSeparator = '.';
-  auto c = Make(configured);
+  settings.DecimalSeparator = '.';
+  auto c = Make();
   EXPECT_EQ(c->DecimalSeparator(), '.');
   EXPECT_EQ(c->ListSeparator(), ';');
 }

@@ -6,6 +6,7 @@
 #include <filesystem>
 
 #include "config/settings.h"
+#include "platform/env.h"
 #include "platform/fs.h"
 #include "platform/registry.h"
 #include "platform/tick.h"
@@ -28,8 +29,10 @@ class ServiceProcessTest : public ::testing::Test {
 TEST_F(ServiceProcessTest, FirstStartCreatesStoreAndDirectoriesAndSigtermEndsIt) {
   Process p({test::TovalinkBinary()}, Env());
   std::string exportDir = home / "drive_c/SCALEUPLOAD/ExportDir/Unsent";
-  ASSERT_TRUE(test::WaitUntil([&] { return platform::DirectoryExists(exportDir); }, 5000)) << p.Output();
-  EXPECT_TRUE(platform::FileExists(home / "registry.db"));
+  ASSERT_TRUE(
+      test::WaitUntil([&] { return platform::Env::Default()->DirectoryExists(exportDir); }, 5000))
+      << p.Output();
+  EXPECT_TRUE(platform::Env::Default()->FileExists(home / "registry.db"));
   {
     platform::Registry reg(home / "registry.db");
     platform::RegistryKey devices = reg.OpenReadOnly(kDevicesKey);
@@ -38,8 +41,9 @@ TEST_F(ServiceProcessTest, FirstStartCreatesStoreAndDirectoriesAndSigtermEndsIt)
   }
   uint32_t t0 = platform::TickCount();
   p.Signal(SIGTERM);
-  ASSERT_TRUE(p.Wait(1000)) << "SIGTERM must end an idle service within a second";
-  EXPECT_LT(platform::TickCount() - t0, 1000u);
+  ASSERT_TRUE(p.Wait(static_cast<int>(test::Scaled(1000))))
+      << "SIGTERM must end an idle service within a second";
+  EXPECT_LT(platform::TickCount() - t0, static_cast<uint32_t>(test::Scaled(1000)));
   EXPECT_EQ(p.ExitCode(), 0) << p.Output();
 }
 
@@ -83,7 +87,7 @@ TEST_F(ServiceProcessTest, InstallAndUninstallWriteAndRemoveTheUnit) {
   ASSERT_EQ(test::RunBinary({test::TovalinkBinary(), "UNINSTALL", "silent"}, Env(), out), 0) << out;
   EXPECT_NE(out.find("Сервис Tovalink. Версия 2.43"), std::string::npos);
   EXPECT_EQ(out.find("successfully"), std::string::npos) << "SILENT hides the result message";
-  EXPECT_FALSE(platform::FileExists(units / "tovalink.service"));
+  EXPECT_FALSE(platform::Env::Default()->FileExists(units / "tovalink.service"));
 
   EXPECT_NE(test::RunBinary({test::TovalinkBinary(), "-Uninstall"}, Env(), out), 0);
   EXPECT_NE(out.find("Tovalink: "), std::string::npos) << "a failure names the display name: " << out;
@@ -144,7 +148,9 @@ TEST_F(RegCliTest, FirstAddToANewStoreWritesTheDefaultsSoTheServiceStarts) {
 
   Process p({test::TovalinkBinary()}, Env());
   std::string unsent = home / "drive_c/SCALEUPLOAD/ExportDir/Unsent";
-  ASSERT_TRUE(test::WaitUntil([&] { return platform::DirectoryExists(unsent); }, 5000)) << p.Output();
+  ASSERT_TRUE(
+      test::WaitUntil([&] { return platform::Env::Default()->DirectoryExists(unsent); }, 5000))
+      << p.Output();
   p.Signal(SIGTERM);
   ASSERT_TRUE(p.Wait(5000));
   EXPECT_EQ(p.ExitCode(), 0) << p.Output();

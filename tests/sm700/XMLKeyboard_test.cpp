@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/env.h"
 #include "platform/fs.h"
 #include "scalesim/sim_scale.h"
 #include "testutil.h"
@@ -39,7 +40,7 @@ std::string TempFile(const std::string& content) {
   static const test::TempDir dir;
   std::string path =
       dir.File(std::string("sm700_") + testing::UnitTest::GetInstance()->current_test_info()->name() + ".xml");
-  EXPECT_TRUE(platform::WriteWholeFile(path, content));
+  EXPECT_TRUE(platform::Env::Default()->WriteFile(path, content).ok());
   return path;
 }
 

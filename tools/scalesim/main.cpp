@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/fs.h"
+#include "platform/env.h"
 #include "platform/signals.h"
 #include "scalesim/options.h"
 #include "scalesim/sim_scale.h"
@@ -19,14 +19,14 @@ namespace {
 class LineWriter {
  public:
   explicit LineWriter(std::string path) : path_(std::move(path)) {}
-  bool Open() { return path_.empty() || tv::platform::WriteWholeFile(path_, ""); }
+  bool Open() { return path_.empty() || tv::platform::Env::Default()->WriteFile(path_, "").ok(); }
   void Write(const std::string& line) {
     std::lock_guard<std::mutex> lock(mu_);
     if (path_.empty()) {
       std::fputs((line + "\n").c_str(), stdout);
       std::fflush(stdout);
     } else {
-      tv::platform::AppendToFile(path_, line + "\n");
+      tv::platform::Env::Default()->AppendFile(path_, line + "\n");
     }
   }
 

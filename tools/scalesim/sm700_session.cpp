@@ -6,15 +6,15 @@
 
 #include "decode/bytes.h"
 #include "decode/decode.h"
-#include "decode/json.h"
 #include "scalesim/sim_state.h"
+#include "text/json.h"
 
 namespace tv::sim {
 namespace {
 
 using decode::DecodeSm700Frame;
 using decode::Hex;
-using decode::JsonObject;
+using text::JsonObject;
 
 bool Answer(ScaleState& s, platform::TcpSocket& c, const Behaviour& b, uint8_t answer) {
   return s.Pause(b.delayMs) && c.SendAll(&answer, 1);

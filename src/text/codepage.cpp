@@ -1,9 +1,8 @@
+#include "text/codepage.h"
+
 #include <cstdint>
-#include <string>
 
-#include "decode/decode.h"
-
-namespace tv::decode {
+namespace tv::text {
 namespace {
 
 // CP866 0xB0..0xDF: the box-drawing and shade characters.
@@ -74,4 +73,4 @@ std::string ToUtf8(const std::string& bytes, TextCodePage page) {
   return out;
 }
 
-}  // namespace tv::decode
+}  // namespace tv::text

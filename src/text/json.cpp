@@ -1,8 +1,8 @@
-#include "decode/json.h"
+#include "text/json.h"
 
 #include <cstdio>
 
-namespace tv::decode {
+namespace tv::text {
 
 std::string JsonQuote(const std::string& s) {
   std::string out = "\"";
@@ -57,4 +57,4 @@ JsonObject& JsonObject::Raw(const std::string& key, const std::string& json) {
   return *this;
 }
 
-}  // namespace tv::decode
+}  // namespace tv::text
