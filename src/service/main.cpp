@@ -42,6 +42,8 @@ void Usage(std::ostream& out) {
          "[--[no-]use-by-days]\n"
          "                                    [--[no-]const-barcode] | remove N\n"
          "       tovalink unsent list [--scale N] [--json] | drop --scale N (--all | FILE)\n"
+         "       tovalink config dump | apply FILE [--dry-run]\n"
+         "       tovalink store backup|restore FILE\n"
          "       tovalink --version\n";
 }
 
