@@ -192,17 +192,5 @@ TEST_F(ConfigStoreEndToEnd, ABackupTakenWhileTheServiceRunsRestoresOnceItStops) 
   EXPECT_EQ(Tovalink({"check"}, check), 0) << check;
 }
 
-TEST_F(ConfigStoreEndToEnd, TheNewCommandsAnswerHelpAndRefuseWrongUsage) {
-  std::string out;
-  for (const char* cmd : {"config", "store"}) {
-    EXPECT_EQ(Tovalink({cmd, "--help"}, out), 0) << out;
-    EXPECT_TRUE(Has(out, std::string("usage: tovalink ") + cmd)) << out;
-    EXPECT_EQ(Tovalink({cmd, "frobnicate"}, out), 2) << out;
-  }
-  EXPECT_EQ(Tovalink({"config", "apply"}, out), 2) << out;
-  EXPECT_EQ(Tovalink({"store", "backup"}, out), 2) << out;
-  EXPECT_EQ(Tovalink({"config", "apply", "x", "--dry-run", "--help"}, out), 0) << out;
-}
-
 }  // namespace
 }  // namespace tv::test
