@@ -16,6 +16,7 @@
 #include "config/storedvalues.h"
 #include "config/storekeys.h"
 #include "config/valuecheck.h"
+#include "engine/storecheck.h"
 #include "platform/registry.h"
 #include "platform/storefile.h"
 
@@ -224,8 +225,8 @@ bool Same(const RegValue& a, const RegValue& b) {
   return a.type == b.type && (a.type == RegType::String ? a.text == b.text : a.number == b.number);
 }
 
-// The changes `c` makes to the store, one line each; writes them unless `write` is off.
-std::vector<std::string> Changes(Registry& reg, const Configuration& c, bool write) {
+// Makes the store say what `c` says; the changes, one line each.
+std::vector<std::string> Changes(Registry& reg, const Configuration& c) {
   std::vector<std::string> changes;
   platform::RegistryKey product = reg.Open(kProductKey, true);
   for (const cfg::StoredValue* v : ProductValues()) {
@@ -235,11 +236,10 @@ std::vector<std::string> Changes(Registry& reg, const Configuration& c, bool wri
     if (wanted == c.values.end()) {
       if (!now) continue;
       changes.push_back("remove " + name + " (was " + Shown(*now) + ")");
-      if (write) product.DeleteValue(name);
+      product.DeleteValue(name);
     } else if (!now || !Same(*now, wanted->second)) {
       changes.push_back("set " + name + " = " + Shown(wanted->second) +
                         (now ? " (was " + Shown(*now) + ")" : ""));
-      if (!write) continue;
       if (wanted->second.type == RegType::String)
         product.WriteString(name, wanted->second.text);
       else
@@ -264,7 +264,7 @@ std::vector<std::string> Changes(Registry& reg, const Configuration& c, bool wri
   }
   for (const auto& [number, s] : old) changes.push_back("remove scale " + std::to_string(number));
   if (changes.size() == valueChanges) changes.push_back("reorder the scale list");
-  if (write) SaveScaleList(reg, c.scales);
+  SaveScaleList(reg, c.scales);
   return changes;
 }
 
@@ -298,10 +298,20 @@ int Apply(const std::string& file, bool dryRun, std::ostream& out, std::ostream&
   NameStore(err, path, !dryRun);
   Registry reg(dryRun ? StorePathForReading() : path);
   // One transaction: a cycle reads the old configuration or the new, never
-  // a mixture, and a failure half-way leaves the store as it was.
+  // a mixture; a dry run or a refused file rolls it back.
   platform::RegistryTransaction transaction(reg, true);
   const bool fresh = WriteDefaultsIfNew(reg);
-  const std::vector<std::string> changes = Changes(reg, c, !dryRun);
+  const std::vector<std::string> changes = Changes(reg, c);
+  // The store as it would be, judged as `check` judges it: a value fine on
+  // its own can still clash with the rest (the ports, the scale tables).
+  TCheckReport report;
+  CheckOpenStore(reg, platform::Regional::FromProcessLocale(), report);
+  if (!report.Passed()) {
+    for (const TCheckFinding& f : report.findings)
+      if (f.level != TCheckLevel::Note) err << "tovalink config: " << f.text << "\n";
+    err << "tovalink config: " << file << " is invalid; nothing written\n";
+    return cli::kExitUsage;
+  }
   for (const std::string& line : changes) out << (dryRun ? "would " : "") << line << "\n";
   if (dryRun) return cli::kExitDone;
   transaction.Commit();

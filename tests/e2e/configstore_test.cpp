@@ -120,6 +120,8 @@ TEST_F(ConfigStoreEndToEnd, AnInvalidFileWritesNothingAndNamesEveryProblem) {
       {"SocketPort = ", "SocketPort = \"x\"\n# ", "SocketPort"},
       {"\n  2 ", "\n  1 ", "scale 1 is listed twice"},
       {"\n  2 ", "\n  256 ", "not from 1 to 255"},
+      // Fine as a value, but not as a place the service can find.
+      {"ExportDir = \"", "ExportDir = \"shop\"\n# ", "relative path"},
   };
   for (const Case& c : cases) {
     std::string bad = dump;
