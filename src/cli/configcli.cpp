@@ -1,5 +1,6 @@
 #include "cli/configcli.h"
 
+#include <charconv>
 #include <fstream>
 #include <iostream>
 #include <map>
@@ -143,11 +144,12 @@ std::string ReadValueLine(const std::string& line, Configuration& c) {
   if (data.size() >= 2 && data.front() == '"' && data.back() == '"') {
     value.text = data.substr(1, data.size() - 2);
   } else {
-    int n = 0;
-    if (!cli::ParseNumber(data, 0, 2147483647, n))
-      return "'" + data + "' is neither \"TEXT\" nor a number";
+    // The whole DWORD range, as `reg add` stores it; digits only.
+    const char* end = data.data() + data.size();
+    const auto parsed = std::from_chars(data.data(), end, value.number);
+    if (data.empty() || data[0] == '-' || parsed.ec != std::errc() || parsed.ptr != end)
+      return "'" + data + "' is neither \"TEXT\" nor a number 0 to 4294967295";
     value.type = RegType::DWord;
-    value.number = static_cast<uint32_t>(n);
   }
   if (!c.values.emplace(value.name, value).second) return value.name + " is given twice";
   return "";
@@ -292,7 +294,7 @@ int Apply(const std::string& file, bool dryRun, std::ostream& out, std::ostream&
   for (const std::string& p : problems) err << "tovalink config: " << p << "\n";
   if (!problems.empty()) {
     err << "tovalink config: " << file << " is invalid; nothing written\n";
-    return cli::kExitUsage;
+    return cli::kExitInvalidFile;
   }
   const std::string path = Registry::DefaultPath();
   NameStore(err, path, !dryRun);
@@ -310,7 +312,7 @@ int Apply(const std::string& file, bool dryRun, std::ostream& out, std::ostream&
     for (const TCheckFinding& f : report.findings)
       if (f.level != TCheckLevel::Note) err << "tovalink config: " << f.text << "\n";
     err << "tovalink config: " << file << " is invalid; nothing written\n";
-    return cli::kExitUsage;
+    return cli::kExitInvalidFile;
   }
   for (const std::string& line : changes) out << (dryRun ? "would " : "") << line << "\n";
   if (dryRun) return cli::kExitDone;
