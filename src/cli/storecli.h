@@ -10,8 +10,9 @@ namespace tv {
 int RunStoreCommand(int argc, char** argv, std::ostream& out, std::ostream& err);
 int RunStoreCommand(int argc, char** argv);
 
-// The pid of the service that holds the state directory's instance lock,
-// 0 when none runs (then, while `hold` lives, none can start either).
+// Whether a service holds the state directory's instance lock, and its pid
+// (0 when unknown).  When none runs the probe holds the lock itself, so
+// none can start while it lives.
 class ServiceProbe {
  public:
   ServiceProbe();
