@@ -15,6 +15,8 @@ inline constexpr int kExitSomeScaleFailed = 3;
 inline constexpr int kExitNeedsALook = 4;
 // `tovalink lock|unlock`: nothing listens, or nothing answered.
 inline constexpr int kExitNoAnswer = 3;
+// `tovalink config apply`: the file is invalid; nothing was written.
+inline constexpr int kExitInvalidFile = 2;
 // `tovalink explain`: a line would be skipped or a keyboard file refused.
 // Older than the table, and kept: scripts already read it.
 inline constexpr int kExitSomeLineSkipped = 2;

@@ -353,6 +353,10 @@ void CheckWritable(Registry& reg, TCheckReport& report) {
 
 }  // namespace
 
+void CheckOpenStore(Registry& reg, const platform::Regional& host, TCheckReport& report) {
+  Checker(reg, report).Run(host);
+}
+
 bool TCheckReport::Passed() const { return Count(TCheckLevel::Error) == 0; }
 
 int TCheckReport::Count(TCheckLevel level) const {

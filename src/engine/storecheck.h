@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "platform/regional.h"
+#include "platform/registry.h"
 
 namespace tv {
 
@@ -26,5 +27,10 @@ struct TCheckReport {
 };
 
 TCheckReport CheckStore(const std::string& storePath, const platform::Regional& host);
+
+// The same rules on a store already open, as this connection sees it (its
+// own transaction's writes included): for judging a change before it is
+// committed.  Neither the file nor its rights are looked at.
+void CheckOpenStore(platform::Registry& reg, const platform::Regional& host, TCheckReport& report);
 
 }  // namespace tv

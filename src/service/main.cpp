@@ -13,6 +13,7 @@
 #include <string>
 
 #include "cli/checkcli.h"
+#include "cli/configcli.h"
 #include "cli/exitcode.h"
 #include "cli/explaincli.h"
 #include "cli/lockclient.h"
@@ -20,6 +21,7 @@
 #include "cli/regcli.h"
 #include "cli/scalecli.h"
 #include "cli/statusclient.h"
+#include "cli/storecli.h"
 #include "cli/unsentcli.h"
 #include "service/servmod.h"
 #include "tovalink/version.h"
@@ -40,6 +42,8 @@ void Usage(std::ostream& out) {
          "[--[no-]use-by-days]\n"
          "                                    [--[no-]const-barcode] | remove N\n"
          "       tovalink unsent list [--scale N] [--json] | drop --scale N (--all | FILE)\n"
+         "       tovalink config dump | apply FILE [--dry-run]\n"
+         "       tovalink store backup|restore FILE\n"
          "       tovalink --version\n";
 }
 
@@ -68,6 +72,8 @@ int main(int argc, char** argv) {
   if (cmd == "explain") return tv::RunExplainCommand(argc - 2, argv + 2);
   if (cmd == "status") return tv::RunStatusCommand(argc - 2, argv + 2);
   if (cmd == "scale") return tv::RunScaleCommand(argc - 2, argv + 2);
+  if (cmd == "config") return tv::RunConfigCommand(argc - 2, argv + 2);
+  if (cmd == "store") return tv::RunStoreCommand(argc - 2, argv + 2);
   if (cmd == "unsent") return tv::RunUnsentCommand(argc - 2, argv + 2);
   if (cmd == "lock" || cmd == "unlock") return tv::RunLockCommand(cmd == "lock", argc - 2, argv + 2);
   if (cmd == "--version" || cmd == "version") {

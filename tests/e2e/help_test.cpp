@@ -39,6 +39,9 @@ const std::vector<HelpCase> kCases = {
     {{"unsent", "--help"}, "usage: tovalink unsent "},
     {{"unsent", "list", "--help"}, "usage: tovalink unsent "},
     {{"unsent", "drop", "--scale", "3", "--all", "-h"}, "usage: tovalink unsent "},
+    {{"config", "--help"}, "usage: tovalink config "},
+    {{"config", "apply", "x.conf", "--dry-run", "-h"}, "usage: tovalink config "},
+    {{"store", "restore", "--help"}, "usage: tovalink store "},
 };
 
 std::string Joined(const std::vector<std::string>& args) {
@@ -76,6 +79,10 @@ TEST(HelpEndToEnd, UsageErrorsStillExitWithTheirCodes) {
       {{"check", "extra"}, 2, "usage: tovalink check"},
       {{"explain", "--scale", "300", "x.txt"}, 1, "unexpected argument '--scale 300'"},
       {{"reg", "query"}, 1, "usage: tovalink reg"},
+      {{"config", "apply"}, 2, "apply needs one FILE"},
+      {{"config", "dump", "--dry-run"}, 2, "unexpected argument '--dry-run'"},
+      {{"store", "backup"}, 2, "backup needs one FILE"},
+      {{"store", "copy", "x.db"}, 2, "unknown subcommand 'copy'"},
       {{"frobnicate"}, 2, "unknown command 'frobnicate'"}};
   TempDir home;
   for (const ErrorCase& c : cases) {

@@ -177,6 +177,35 @@ TEST_F(Ownership, AStoreRootConfiguresBeforeTheFirstStartIsTheServicesAndKeepsIt
   EXPECT_FALSE(Has(site.output, "not stored")) << site.output;
 }
 
+// A store that root replaces or rewrites whole stays the service's: else
+// the next start fails on a store it cannot write.
+TEST_F(Ownership, AStoreRootRestoresOrAppliesAConfigurationToRemainsTheServiceUsers) {
+  HandOver();
+  const std::vector<std::string> home = {"TOVALINK_HOME=" + site.home.Path()};
+  const std::string backup = site.home / "shop.db";
+  const std::string conf = site.home / "shop.conf";
+  std::string out;
+  ASSERT_EQ(Tovalink({}, {"store", "backup", backup}, home, out), 0) << out;
+  EXPECT_EQ(StatOf(backup).st_uid, kService);
+  ASSERT_EQ(Tovalink({}, {"store", "restore", backup}, home, out), 0) << out;
+  EXPECT_EQ(StatOf(site.StorePath()).st_uid, kService);
+  ASSERT_EQ(Tovalink({}, {"config", "dump"}, home, out), 0) << out;
+  std::string file;
+  for (const std::string& line : Lines(out))
+    if (line.rfind("store ", 0) != 0) file += line + "\n";
+  file.replace(file.find("VerInterval = 1\n"), 16, "VerInterval = 2\n");
+  WriteFile(conf, file);
+  ASSERT_EQ(Tovalink({}, {"config", "apply", conf}, home, out), 0) << out;
+  EXPECT_TRUE(Has(out, "set VerInterval = 2 (was 1)")) << out;
+  for (const char* side : {"", "-wal", "-shm"}) {
+    const std::string f = site.StorePath() + side;
+    if (platform::Env::Default()->FileExists(f)) {
+      EXPECT_EQ(StatOf(f).st_uid, kService) << f;
+    }
+  }
+  EXPECT_EQ(Tovalink(As(kService), {"check"}, home, out), 0) << out;
+}
+
 TEST_F(Ownership, TheServiceDoesNotStartOnAStoreItCannotWriteAndCheckSaysWhy) {
   HandOver();
   ASSERT_EQ(::chown(site.StorePath().c_str(), 0, 0), 0);
