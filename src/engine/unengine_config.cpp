@@ -100,10 +100,16 @@ constexpr Binding<C> kCycleFields[] = {
 template <typename Record, size_t N>
 constexpr bool Covers(const Binding<Record> (&fields)[N], uint8_t moments,
                       std::initializer_list<const cfg::StoredValue*> elsewhere = {}) {
+  // Values are told apart by name: the addresses of two different tables'
+  // entries are not constants a sanitizer build may compare.
+  const auto same = [](const cfg::StoredValue* a, const cfg::StoredValue* b) {
+    return a->key == b->key && a->name == b->name;
+  };
   for (const cfg::StoredValue* v : cfg::kStoredValues) {
     if (v->key != std::string_view(kProductKey) || (v->reads & moments) == 0) continue;
-    bool bound = std::find(elsewhere.begin(), elsewhere.end(), v) != elsewhere.end();
-    for (const Binding<Record>& f : fields) bound = bound || f.value == v;
+    bool bound = false;
+    for (const cfg::StoredValue* e : elsewhere) bound = bound || same(e, v);
+    for (const Binding<Record>& f : fields) bound = bound || same(f.value, v);
     if (!bound) return false;
   }
   return true;
