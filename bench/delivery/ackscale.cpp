@@ -124,8 +124,7 @@ int Listen(int scale, int port) {
       std::fprintf(stderr, "ack scale %d: cannot listen: %s\n", n, std::strerror(errno));
       _exit(1);
     }
-    std::thread(RunScale, fd, std::ref(stats[n]), n == 1 ? o.dumpPath : std::string(),
-                o.delayUs)
+    std::thread(RunScale, fd, std::ref(stats[n]), n == 1 ? o.dumpPath : std::string(), o.delayUs)
         .detach();
   }
   char r = 'r';

@@ -82,15 +82,24 @@ TOptions ParseOptions(int argc, char** argv) {
       if (i + 1 >= argc) Usage();
       return argv[++i];
     };
-    if (a == "--scales") o.scales = std::atoi(value().c_str());
-    else if (a == "--lines") o.lines = std::atoi(value().c_str());
-    else if (a == "--changed") o.changed = std::atoi(value().c_str());
-    else if (a == "--delay-ms") o.delayMs = std::atoi(value().c_str());
-    else if (a == "--only") o.only = value();
-    else if (a == "--binary") o.binary = value();
-    else if (a == "--work") o.work = value();
-    else if (a == "--keep") o.keep = true;
-    else Usage();
+    if (a == "--scales")
+      o.scales = std::atoi(value().c_str());
+    else if (a == "--lines")
+      o.lines = std::atoi(value().c_str());
+    else if (a == "--changed")
+      o.changed = std::atoi(value().c_str());
+    else if (a == "--delay-ms")
+      o.delayMs = std::atoi(value().c_str());
+    else if (a == "--only")
+      o.only = value();
+    else if (a == "--binary")
+      o.binary = value();
+    else if (a == "--work")
+      o.work = value();
+    else if (a == "--keep")
+      o.keep = true;
+    else
+      Usage();
   }
   if (o.scales < 1 || o.scales > kMaxScales || o.lines < 1 || o.changed < 0 ||
       o.changed > o.lines || o.delayMs < 0)
@@ -146,7 +155,8 @@ bool RunSetup(const TOptions& o, const TSetup& setup, const std::string& work) {
   }
   const std::string list = GoodsFile(o.lines, 0);
   const double full = Timed(service, scales, o.scales, list);
-  const double change = Timed(service, scales, o.scales, WithPricesChanged(list, o.lines, o.changed));
+  const double change =
+      Timed(service, scales, o.scales, WithPricesChanged(list, o.lines, o.changed));
   service.Stop();
   scales.Stop();
   std::printf("%-6s %3d scales, %d ms/record: %6d lines %9.2f s   %4d prices changed %9.2f s\n",
