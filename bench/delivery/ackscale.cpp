@@ -43,7 +43,7 @@ void AppendDump(std::string& dump, const uint8_t* frame, size_t length) {
 }
 
 // Answers the frames of one connection until the peer closes.
-void Serve(int fd, TScaleStats& stats, std::string* dump) {
+void Serve(int fd, TScaleStats& stats, std::string* dump, int delayUs) {
   std::vector<uint8_t> buf(1 << 17);
   size_t have = 0;
   const uint8_t ack = 0x06;
@@ -63,6 +63,7 @@ void Serve(int fd, TScaleStats& stats, std::string* dump) {
       if (dump) AppendDump(*dump, buf.data() + at, static_cast<size_t>(length));
       at += static_cast<size_t>(length);
       stats.frames.fetch_add(1, std::memory_order_relaxed);
+      if (delayUs > 0) usleep(static_cast<useconds_t>(delayUs));
       if (send(fd, &ack, 1, MSG_NOSIGNAL) != 1) return;
     }
     std::memmove(buf.data(), buf.data() + at, have - at);
@@ -71,7 +72,7 @@ void Serve(int fd, TScaleStats& stats, std::string* dump) {
   }
 }
 
-void RunScale(int listener, TScaleStats& stats, const std::string& dumpPath) {
+void RunScale(int listener, TScaleStats& stats, const std::string& dumpPath, int delayUs) {
   bool dumped = dumpPath.empty();
   for (;;) {
     int fd = accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
@@ -82,7 +83,7 @@ void RunScale(int listener, TScaleStats& stats, const std::string& dumpPath) {
     int64_t expected = 0;
     stats.firstAcceptNs.compare_exchange_strong(expected, RealtimeNs());
     std::string dump;
-    Serve(fd, stats, dumped ? nullptr : &dump);
+    Serve(fd, stats, dumped ? nullptr : &dump, delayUs);
     close(fd);
     stats.lastCloseNs.store(RealtimeNs());
     stats.connections.fetch_add(1);
@@ -123,7 +124,8 @@ int Listen(int scale, int port) {
       std::fprintf(stderr, "ack scale %d: cannot listen: %s\n", n, std::strerror(errno));
       _exit(1);
     }
-    std::thread(RunScale, fd, std::ref(stats[n]), n == 1 ? o.dumpPath : std::string()).detach();
+    std::thread(RunScale, fd, std::ref(stats[n]), n == 1 ? o.dumpPath : std::string(), o.delayUs)
+        .detach();
   }
   char r = 'r';
   if (write(ready, &r, 1) != 1) _exit(1);

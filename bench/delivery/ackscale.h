@@ -2,7 +2,8 @@
 // the goods protocol's framing: every complete frame is answered with 0x06
 // at once, nothing is decoded or kept.  So a run's cost at the scales is one
 // receive and one send per frame, the same for the service and for the bare
-// client.  Accept and close times and frame counts per scale live in shared
+// client, plus the delay a real scale takes to store a record when one is
+// asked for.  Accept and close times and frame counts per scale live in shared
 // memory for the benchmark to read.
 #pragma once
 
@@ -31,6 +32,7 @@ struct TAckScalesOptions {
   std::set<int> cpus;    // empty: not pinned
   std::string dumpPath;  // frames of scale 1's first connection, each as a
                          // 4-byte little-endian length and the bytes
+  int delayUs = 0;       // before every answer: a scale storing the record
 };
 
 class TAckScales {

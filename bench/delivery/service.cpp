@@ -23,7 +23,6 @@ namespace {
 const char kProductKey[] = "HKCU\\SOFTWARE\\Orvane Group\\Tovalin+";
 const char* const kTables[] = {"Devices", "DeviceTypes", "DeviceBarcodeTypes", "DeviceUseByInDays",
                                "DeviceConstBC"};
-constexpr int64_t kDeliveryDeadlineNs = 600LL * 1000000000;
 
 // The status port answers once the service has started completely.
 bool StatusAnswers() {
@@ -164,7 +163,11 @@ void TService::Stop() {
   pid_ = -1;
 }
 
-TDelivery TService::Deliver(const std::string& data) {
+bool TService::SetValue(const std::string& name, uint32_t value) {
+  return Reg(kProductKey, name, "REG_DWORD", std::to_string(value));
+}
+
+TDelivery TService::Deliver(const std::string& data, int deadlineS) {
   TDelivery d;
   const off_t logStart = SizeOf(logFile_);
   int watch = inotify_init1(IN_CLOEXEC | IN_NONBLOCK);
@@ -177,7 +180,7 @@ TDelivery TService::Deliver(const std::string& data) {
   const double cpu0 = ProcessCpuSeconds(pid_);
   rename(tmp.c_str(), path.c_str());
   d.dropNs = RealtimeNs();
-  const int64_t deadline = MonotonicNs() + kDeliveryDeadlineNs;
+  const int64_t deadline = MonotonicNs() + deadlineS * 1000000000LL;
   bool delivered = false;
   for (;;) {
     if (d.logNs == 0 && CountLines(logFile_, logStart, delivered) >= static_cast<size_t>(scales_))

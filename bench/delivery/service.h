@@ -30,13 +30,16 @@ class TService {
   // Writes the store for scales 1..maxScales and starts with `scales` of them.
   bool Configure(int maxScales, int scales, int portBase);
   bool SetScaleCount(int scales);
+  // A DWORD of the product key, e.g. MaxParallelScales.
+  bool SetValue(const std::string& name, uint32_t value);
   bool Start();
   void Stop();
   pid_t Pid() const { return pid_; }
 
   // Drops `data` as a new goods file and waits until the delivery log holds
   // one new line per scale and the cycle has deleted the file.
-  TDelivery Deliver(const std::string& data);
+  // Gives up after `deadlineS` seconds.
+  TDelivery Deliver(const std::string& data, int deadlineS = 600);
 
  private:
   bool Reg(const std::string& key, const std::string& name, const std::string& type,

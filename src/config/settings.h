@@ -5,6 +5,7 @@
 #pragma once
 
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -86,6 +87,13 @@ struct TCycleSettings {
   bool m_iNameAlgorithm = false;
   bool LongBarCode = false;
   bool TextToOEM = false;
+  uint32_t MaxParallelScales = config::kMaxParallelScales.number;
+
+  // A value stored past `reg add`'s checks still serves at least one scale
+  // at a time and never more than a scale list holds.
+  size_t ParallelScales() const {
+    return MaxParallelScales < 1 ? 1 : MaxParallelScales > 255 ? 255 : MaxParallelScales;
+  }
 };
 
 // The five scale tables as one cycle sees them; entry i of each describes

@@ -111,6 +111,10 @@ inline constexpr StoredValue kHostListSeparator =
 // The largest goods file read, in MiB; a larger one is rejected unread.
 inline constexpr StoredValue kMaxFileSizeMB =
     Dword(kProductKey, "MaxFileSizeMB", 256, kAtStart | kAtReload, kOptional | kNotWritten);
+// How many scales one batch of a cycle serves at once.  Set only locally:
+// each one is a connection and a thread of the service.
+inline constexpr StoredValue kMaxParallelScales =
+    Dword(kProductKey, "MaxParallelScales", 10, kAtCycle, kOptional | kNotWritten);
 // Host directories, separated by ";", that a remote ExportDir or LogoDir
 // must lie in.  Set only locally: a remote block could otherwise widen its
 // own limits.  Unset: the state directory and the parents of the ExportDir
@@ -161,6 +165,7 @@ inline constexpr const StoredValue* kStoredValues[] = {
     &kSMESSCOLCount,    &kNameAlgorithm,    &kLongBarCode,       &kTextToOEM,        &kForceDi30,
     &kImportType,       &kMaxMessRowCount,  &kMonitorIP,         &kDecimalSeparator, &kListSeparator,
     &kHostDecimalSeparator, &kHostListSeparator, &kMaxFileSizeMB,
+    &kMaxParallelScales,
     &kAllowedRoots,
     &kParamServerAddress, &kStatusServerAddress, &kRemoteAllow,
     &kDevicesCount,     &kDevicesEntry,     &kDeviceTypesCount,  &kDeviceTypesEntry, &kDeviceResult,

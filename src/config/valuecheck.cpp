@@ -11,11 +11,12 @@ const char* TypeName(platform::RegType t) {
 
 // Numbers beyond these bounds stop deliveries or make no sense to the
 // scales: a port past the last scale's, a check interval of 0 s, an
-// ImportType that reads no line, a flag that is neither 0 nor 1.
+// ImportType that reads no line, a batch of no scale, a flag that is neither 0 nor 1.
 std::optional<ValueRange> NamedRange(const StoredValue& v) {
   if (&v == &kSocketPort) return ValueRange{1, 65535 - 255};
   if (&v == &kVerInterval) return ValueRange{1, 86400};
   if (&v == &kImportType) return ValueRange{0, 2};
+  if (&v == &kMaxParallelScales) return ValueRange{1, 255};
   if (&v == &kDevicesEntry) return ValueRange{1, 255};
   if (&v == &kDeviceTypesEntry) return ValueRange{0, 5};
   if (&v == &kBarcodeTypesEntry) return ValueRange{0, 255};

@@ -21,8 +21,6 @@
 namespace tv {
 namespace {
 
-constexpr size_t kMaxBatch = 10;
-
 // Per scale number: how many files are parked and the oldest's write time.
 TServiceFacts::TParkedCounts ParkedPerScale(const std::vector<std::string>& paths) {
   TServiceFacts::TParkedCounts out;
@@ -250,7 +248,7 @@ bool TThrEngine::FinishCommonFile(const std::string& path) {
 
 void TThrEngine::DeliverToAllScales(const std::string& path, TEncodings& encodings) {
   const size_t count = tables_.ScaleNumbers.size();
-  const size_t batch = std::min(kMaxBatch, count);
+  const size_t batch = std::min(settings_.ParallelScales(), count);
   std::vector<std::unique_ptr<TScaleClnt>> slots(count);
   // Every batch's clients of one profile send the same frames; the line lists
   // are not touched again until the last batch has been collected.

@@ -1,6 +1,6 @@
 // Step 4 of an export cycle: the parked goods files, one queue per scale.
-// After an outage many scales come back with a backlog each; up to 10 of
-// them are served at once, each scale's files strictly one after another,
+// After an outage many scales come back with a backlog each; up to
+// MaxParallelScales of them are served at once, each scale's files strictly one after another,
 // oldest first, so that a scale never gets a file before an older one.
 // Everything but the sending (reading, logging, parking, recording) stays on
 // the cycle's thread, so the lines of one scale keep their order.
@@ -19,8 +19,6 @@
 
 namespace tv {
 namespace {
-
-constexpr size_t kMaxLanes = 10;
 
 // A client that says when it has ended, so that the cycle can wait for
 // whichever of several clients ends first.
@@ -85,7 +83,7 @@ void TThrEngine::DeliverParkedFiles() {
   std::vector<TParkedLane*> active;
   size_t waiting = 0;
   for (;;) {
-    for (; active.size() < kMaxLanes && waiting < lanes.size(); ++waiting)
+    for (; active.size() < settings_.ParallelScales() && waiting < lanes.size(); ++waiting)
       if (StartNextParked(lanes[waiting], ended)) active.push_back(&lanes[waiting]);
     if (active.empty()) return;
     ShowParkedProgress(active);

@@ -148,6 +148,8 @@ void TEngine::StartUp() {
   timer_ = std::make_unique<TEventTimer>(TEventTimer::PeriodOf(s.VerInterval), *files_, settings_,
                                          startEvent_);
   timer_->Start();
+  watcher_ = std::make_unique<TExportWatcher>(*files_, settings_, startEvent_);
+  watcher_->Start();
   StartParamServer(s);
   flags_->CycleRunning = false;
   flags_->ExportsLocked = false;
@@ -206,6 +208,11 @@ void TEngine::ShutDownWorkers() {
     paramServer_->WaitFor();
     paramServer_.reset();
     config::SetExportLockMark(*platform::Env::Default(), storePath_, false);
+  }
+  if (watcher_) {
+    watcher_->Terminate();
+    watcher_->WaitFor();
+    watcher_.reset();
   }
   if (timer_) {
     timer_->Terminate();
@@ -284,6 +291,8 @@ bool TEngine::StartCycle() {
   // have its end signal wiped out.
   startEvent_.Reset();
   endEvent_.Reset();
+  // What completed so far is this cycle's to list.
+  if (watcher_) watcher_->TakeArrival();
   try {
     cycle_ = options_.cycleFactory ? options_.cycleFactory(*this) : std::make_unique<TThrEngine>(*this);
     cycle_->Start();
@@ -304,6 +313,7 @@ int TEngine::Execute() {
     startEvent_.Reset();
     endEvent_.Reset();
     flags_->CycleRunning = false;
+    if (watcher_ && watcher_->TakeArrival()) startEvent_.Set();
     // The stop event is never reset, so a stop that arrives anywhere in this
     // loop is seen by the next wait.
     int woke;
@@ -351,6 +361,57 @@ int TEventTimer::Execute() {
       lastCheck = platform::TickCount();
     }
     SleepUnlessTerminated(500);
+  }
+  return 0;
+}
+
+TExportWatcher::TExportWatcher(CFiles& files, const TSettingsHolder& settings,
+                               platform::Event& startSignal)
+    : files_(files), settings_(settings), startSignal_(startSignal) {
+  // Watching before the engine says it has started: a file renamed in
+  // after that is never missed.
+  FollowExportDir(platform::MapPath(settings_.Get()->ExportDir));
+}
+
+TExportWatcher::~TExportWatcher() {
+  Terminate();
+  WaitFor();
+}
+
+void TExportWatcher::FollowExportDir(std::string hostDir) {
+  // The names it reports must spell the paths the cycle's listing maps to.
+  while (hostDir.size() > 1 && hostDir.back() == '/') hostDir.pop_back();
+  if (hostDir == watched_) return;
+  watched_ = hostDir;
+  const platform::Status s = watch_.Watch(hostDir);
+  watching_ = s.ok();
+  if (!watching_)
+    platform::LogWarning("export directory %s not watched, its files wait for the timer: %s",
+                         hostDir.c_str(), s.ToString().c_str());
+}
+
+int TExportWatcher::Execute() {
+  // Short waits: a stop or a moved ExportDir is seen within one.
+  constexpr int kWaitMs = 200;
+  while (!Terminated()) {
+    TEngineSettingsPtr s = settings_.Get();
+    FollowExportDir(platform::MapPath(s->ExportDir));
+    if (!watching_) {
+      if (!SleepUnlessTerminated(kWaitMs)) break;
+      continue;
+    }
+    const std::vector<std::string> names = watch_.Wait(kWaitMs);
+    if (names.empty()) continue;
+    bool listable = false;
+    for (const std::string& name : names) {
+      if (name[0] == '.') continue;  // a copy still on its way in
+      files_.MarkComplete(watched_ + "/" + name);
+      listable = true;
+    }
+    if (listable && files_.HasPendingFiles(s->ExportDir + "\\" + s->FileMask)) {
+      arrived_.store(true);
+      startSignal_.Set();
+    }
   }
   return 0;
 }

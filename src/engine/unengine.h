@@ -17,6 +17,7 @@
 #include "engine/cyclereport.h"
 #include "files/fileproc.h"
 #include "platform/clock.h"
+#include "platform/dirwatch.h"
 #include "platform/event.h"
 #include "platform/regional.h"
 #include "platform/registry.h"
@@ -28,6 +29,7 @@ namespace tv {
 
 class TEngine;
 class TEventTimer;
+class TExportWatcher;
 class TParamServer;
 class TServiceFacts;
 class TStatusServer;
@@ -131,6 +133,7 @@ class TEngine : public platform::Thread {
   std::unique_ptr<TServiceFacts> facts_;
   std::unique_ptr<CFiles> files_;
   std::unique_ptr<TEventTimer> timer_;
+  std::unique_ptr<TExportWatcher> watcher_;
   // Where the two servers listen and whom they admit, read at start.
   config::TListenAddress paramAddress_;
   config::TListenAddress statusAddress_;
@@ -168,6 +171,33 @@ class TEventTimer : public platform::Thread {
   platform::Event& startSignal_;
   std::atomic<bool> enabled_{true};
   std::atomic<int> checks_{0};
+};
+
+// Starts a cycle the moment a file in the export directory is complete
+// (renamed in, or closed after writing), and tells CFiles so that it needs
+// no quiet period.  What it cannot see is left to TEventTimer.
+class TExportWatcher : public platform::Thread {
+ public:
+  TExportWatcher(CFiles& files, const TSettingsHolder& settings, platform::Event& startSignal);
+  ~TExportWatcher() override;
+  // Whether a file completed since the last call: one that completes while
+  // a cycle runs may have come too late for its listing.
+  bool TakeArrival() { return arrived_.exchange(false); }
+
+ protected:
+  int Execute() override;
+
+ private:
+  // Follows ExportDir to where a reload moved it.
+  void FollowExportDir(std::string hostDir);
+
+  CFiles& files_;
+  const TSettingsHolder& settings_;
+  platform::Event& startSignal_;
+  platform::DirWatch watch_;
+  std::string watched_;
+  bool watching_ = false;
+  std::atomic<bool> arrived_{false};
 };
 
 }  // namespace tv

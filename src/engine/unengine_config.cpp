@@ -93,6 +93,7 @@ constexpr Binding<C> kCycleFields[] = {
     {&cfg::kNameAlgorithm, Flag<&C::m_iNameAlgorithm, C>},
     {&cfg::kLongBarCode, Flag<&C::LongBarCode, C>},
     {&cfg::kTextToOEM, Flag<&C::TextToOEM, C>},
+    {&cfg::kMaxParallelScales, Integer<&C::MaxParallelScales, C>},
 };
 
 // Whether every value of the product key that the table reads at one of

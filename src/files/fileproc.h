@@ -59,6 +59,10 @@ class CFiles {
   // True when the mask's directory or its Unsent folder holds a file that
   // matches; every failure gives false.
   bool HasPendingFiles(const std::string& mask);
+  // A file the export directory's watcher saw complete (renamed in, or
+  // closed after writing), as the host names it: while it keeps the size
+  // and time stamp it has now, it needs no quiet period.
+  void MarkComplete(const std::string& hostPath);
   // Clears `commonFiles`, fills it oldest first and appends ".xml" files to
   // `keyboardFiles` (which is not cleared).  Only regular files with names
   // that map onto the host and have been quiet (kQuietPeriod) are listed;
@@ -141,6 +145,9 @@ class CFiles {
   // the host; each such name is warned about once (from either thread).
   bool Ordinary(const platform::FoundFile& f, const std::string& listedDir);
   bool Quiet(const std::string& path);
+  // Whether `info` is what MarkComplete saw of `hostPath`; a changed file
+  // is forgotten and waits its quiet period again.
+  bool KnownComplete(const std::string& hostPath, const platform::FileInfo& info);
   bool Undeletable(const std::string& listedDir, const std::string& name);
   void ForgetVanished();
   void WarnOnce(const std::string& path, const std::string& why);
@@ -173,6 +180,8 @@ class CFiles {
   uint64_t listing_ = 0;
   std::chrono::milliseconds quietPeriod_ = kQuietPeriod;
   std::map<std::string, Sighting> sightings_;
+  std::mutex completeMutex_;  // the watcher marks, the cycle asks
+  std::map<std::string, std::pair<uint64_t, platform::FileTime>> complete_;  // by host path
   std::unique_ptr<TUndeletableFiles> undeletable_;
   std::mutex warnedMutex_;
   std::set<std::string> warnedNames_;  // one warning per odd name

@@ -78,7 +78,8 @@ bool CFiles::Undeletable(const std::string& listedDir, const std::string& name) 
 // process saw change, and when, counts.
 bool CFiles::Quiet(const std::string& path) {
   platform::FileInfo info;
-  if (!env_.GetFileInfo(platform::MapPath(path), &info).ok()) return false;  // gone again
+  const std::string host = platform::MapPath(path);
+  if (!env_.GetFileInfo(host, &info).ok()) return false;  // gone again
   const auto now = std::chrono::steady_clock::now();
   auto [it, added] = sightings_.try_emplace(path, Sighting{info.size, info.lastWrite, now});
   Sighting& seen = it->second;
@@ -86,7 +87,26 @@ bool CFiles::Quiet(const std::string& path) {
   if (!added && (seen.size != info.size || seen.lastWrite != info.lastWrite)) {
     seen = Sighting{info.size, info.lastWrite, now, listing_};
   }
-  return now - seen.since >= quietPeriod_;
+  return KnownComplete(host, info) || now - seen.since >= quietPeriod_;
+}
+
+void CFiles::MarkComplete(const std::string& hostPath) {
+  platform::FileInfo info;
+  if (!env_.GetFileInfo(hostPath, &info).ok()) return;  // gone already
+  std::lock_guard<std::mutex> lock(completeMutex_);
+  // Delivered files leave no word here; a bound keeps the names of a
+  // directory that never empties from piling up.
+  if (complete_.size() >= kMaxWarnedNames) complete_.clear();
+  complete_[hostPath] = {info.size, info.lastWrite};
+}
+
+bool CFiles::KnownComplete(const std::string& hostPath, const platform::FileInfo& info) {
+  std::lock_guard<std::mutex> lock(completeMutex_);
+  auto it = complete_.find(hostPath);
+  if (it == complete_.end()) return false;
+  if (it->second == std::pair{info.size, info.lastWrite}) return true;
+  complete_.erase(it);
+  return false;
 }
 
 void CFiles::ForgetVanished() {

@@ -10,7 +10,9 @@
 #include <string>
 #include <vector>
 
+#include "config/settings.h"
 #include "config/statusprotocol.h"
+#include "config/valuecheck.h"
 #include "engine/unengine_config.h"
 #include "paramserver/settingswriter.h"
 #include "platform/log.h"
@@ -185,6 +187,25 @@ TEST(StoredValueLookup, NamesFoldCaseAndNumbersFillTheirPlace) {
   EXPECT_EQ(WhenEffective(kIPAdress), TakesEffect::NextCycle);
   EXPECT_EQ(WhenEffective(kVerInterval), TakesEffect::NextStart);
   EXPECT_EQ(WhenEffective(kDeviceResult), TakesEffect::Never);
+}
+
+TEST(StoredValueRanges, MaxParallelScalesServesOneToAFullScaleList) {
+  EXPECT_EQ(WhenEffective(kMaxParallelScales), TakesEffect::NextCycle);
+  EXPECT_FALSE(kMaxParallelScales.remote);
+  auto problem = [](uint32_t n) {
+    return ValueProblem(kMaxParallelScales, "MaxParallelScales",
+                        platform::RegValue{"MaxParallelScales", platform::RegType::DWord, {}, n});
+  };
+  EXPECT_EQ(problem(0), "MaxParallelScales 0 is outside 1 to 255");
+  EXPECT_EQ(problem(256), "MaxParallelScales 256 is outside 1 to 255");
+  EXPECT_EQ(problem(1), "");
+  EXPECT_EQ(problem(255), "");
+  TCycleSettings c;
+  EXPECT_EQ(c.ParallelScales(), 10u);
+  c.MaxParallelScales = 0;  // written past the checks, straight into the store
+  EXPECT_EQ(c.ParallelScales(), 1u);
+  c.MaxParallelScales = 1000;
+  EXPECT_EQ(c.ParallelScales(), 255u);
 }
 
 TEST(StatusProtocol, CodesAndLayoutAreTheWireValues) {

@@ -144,6 +144,47 @@ TEST(FilesKept, AFileStillBeingWrittenWaitsUntilItHasBeenQuiet) {
   EXPECT_EQ(site.Scale(6).Frames().size(), static_cast<size_t>(kGoods + 2)) << "the deletion and the clock too";
 }
 
+// A file renamed into place, or closed after writing, is complete: its
+// cycle starts at once, with no timer tick and no quiet period.  A file its
+// writer keeps open is not taken until it is closed.
+TEST(FilesKept, ARenamedOrClosedFileIsTakenAtOnceAnOpenOneWaits) {
+  Site site;
+  site.quietMs = "";                   // the service's own quiet period
+  site.SetValue("VerInterval", 3600);  // no tick while the test looks
+  site.AddScale(7);
+  site.SetScales({7});
+  site.Start();
+  std::string out;
+  auto answers = [&] {
+    return RunBinary({TovalinkBinary(), "status"}, {"TOVALINK_HOME=" + site.home.Path()}, out) == 0;
+  };
+  ASSERT_TRUE(WaitUntil(answers, 20000)) << out << site.Output();
+  const std::string open = site.exportDir + "/open.txt";
+  FILE* f = std::fopen(open.c_str(), "wb");
+  ASSERT_NE(f, nullptr);
+  std::fputs(GoodsFile(5).c_str(), f);
+  std::fflush(f);
+
+  site.Drop("renamed.txt", GoodsFile(6));
+  EXPECT_TRUE(WaitUntil([&] { return site.Scale(7).Connections() >= 1; }, Scaled(100)))
+      << "the renamed file's cycle had not started 100 ms after the rename";
+  ASSERT_TRUE(site.WaitForLog(1, Scaled(10000))) << site.Output();
+  ASSERT_TRUE(WaitUntil(
+      [&] { return !platform::Env::Default()->FileExists(site.exportDir + "/renamed.txt"); },
+      Scaled(10000)));
+  EXPECT_EQ(site.Log().size(), 1u);
+  EXPECT_EQ(site.Log()[0].file, "renamed.txt");
+  EXPECT_TRUE(platform::Env::Default()->FileExists(open)) << "taken while its writer held it open";
+
+  std::fclose(f);
+  EXPECT_TRUE(WaitUntil([&] { return site.Scale(7).Connections() >= 2; }, Scaled(1000)))
+      << "the closed file waited for the timer";
+  ASSERT_TRUE(site.WaitForLog(2, Scaled(10000))) << site.Output();
+  EXPECT_EQ(site.Log()[1].file, "open.txt");
+  EXPECT_EQ(site.Log()[1].code, 0);
+  EXPECT_EQ(site.Stop(), 0);
+}
+
 TEST(FilesKept, TemporaryCopiesLeftByAKillAreRemovedAtStart) {
   Site site;
   site.AddScale(9);

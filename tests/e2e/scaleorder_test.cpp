@@ -296,5 +296,46 @@ TEST(ScaleOrder, ParkedBacklogsGoToTenScalesAtOnceEachInItsOwnOrder) {
   EXPECT_EQ(site.Stop(), 0);
 }
 
+// Silent scales hold their connection until the service gives up on them,
+// so the scales connected at one moment are the batch being served.
+TEST(ScaleOrder, MaxParallelScalesSetsHowManyScalesABatchServes) {
+  const std::string key = "HKCU\\SOFTWARE\\Orvane Group\\Tovalin+";
+  for (auto [parallel, count] : {std::pair{2, 4}, std::pair{12, 12}}) {
+    Site site;
+    std::string out;
+    auto regAdd = [&](const std::string& value) {
+      return RunBinary({TovalinkBinary(), "reg", "add", key, "/v", "MaxParallelScales", "/t",
+                        "REG_DWORD", "/d", value, "/f"},
+                       {"TOVALINK_HOME=" + site.home.Path()}, out);
+    };
+    EXPECT_NE(regAdd("0"), 0) << out;
+    EXPECT_NE(regAdd("256"), 0) << out;
+    EXPECT_NE(out.find("MaxParallelScales 256 is outside 1 to 255"), std::string::npos) << out;
+    ASSERT_EQ(regAdd(std::to_string(parallel)), 0) << out;
+    sim::Behaviour silent;
+    silent.neverAnswer = true;
+    std::vector<int> numbers;
+    for (int n = 1; n <= count; ++n) {
+      numbers.push_back(n);
+      site.AddScale(n, silent);
+    }
+    site.SetScales(numbers);
+    site.Start({"TOVALINK_TEST_SCALE_TIMEOUT_MS=" + std::to_string(Scaled(3000))});
+    site.Drop("p.txt", GoodsFile());
+    auto connected = [&] {
+      int n = 0;
+      for (int s = 1; s <= count; ++s) n += site.Scale(s).Connections() > 0;
+      return n;
+    };
+    ASSERT_TRUE(WaitUntil([&] { return connected() >= parallel; }, Scaled(3000)))
+        << connected() << " scales at once, MaxParallelScales " << parallel;
+    EXPECT_EQ(connected(), parallel) << "MaxParallelScales " << parallel;
+    // The next batch follows once the first has been given up on.
+    ASSERT_TRUE(WaitUntil([&] { return connected() == count; }, Scaled(30000))) << connected();
+    ASSERT_TRUE(site.WaitForLog(count, Scaled(30000))) << site.Output();
+    EXPECT_EQ(site.Stop(), 0);
+  }
+}
+
 }  // namespace
 }  // namespace tv::test

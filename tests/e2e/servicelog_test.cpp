@@ -162,7 +162,7 @@ TEST(ServiceLog, ACycleThatTakesNothingLeavesTheStatusLineAlone) {
   ASSERT_TRUE(notify.Bound());
   site.Start({notify.Env(), "TOVALINK_LOG_LEVEL=debug"});
   ASSERT_TRUE(notify.WaitFor("STATUS=no export cycle yet", 10000));
-  site.Drop("prices.txt", GoodsFile());
+  const auto held = site.WriteKeptOpen("prices.txt", GoodsFile());
   ASSERT_TRUE(
       WaitUntil([&] { return Count(site.service->Output(), "export cycle: 0 files") >= 3; }, 20000))
       << site.service->Output();

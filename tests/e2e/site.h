@@ -135,6 +135,19 @@ class Site {
     WriteFile(hidden, content);
     ASSERT_EQ(::rename(hidden.c_str(), (exportDir + "/" + name).c_str()), 0) << name;
   }
+  // Written in place and kept open, as by a writer still at work: neither
+  // renamed in nor closed, so only its quiet period can admit it.
+  std::unique_ptr<FILE, int (*)(FILE*)> WriteKeptOpen(const std::string& name,
+                                                      const std::string& content) {
+    std::unique_ptr<FILE, int (*)(FILE*)> f(std::fopen((exportDir + "/" + name).c_str(), "wb"),
+                                            &std::fclose);
+    EXPECT_NE(f, nullptr) << name;
+    if (f) {
+      std::fputs(content.c_str(), f.get());
+      std::fflush(f.get());
+    }
+    return f;
+  }
   // The service's output so far, while it runs.
   std::string Output() { return service ? service->Output() : output; }
 
