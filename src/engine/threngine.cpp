@@ -264,7 +264,10 @@ void TThrEngine::DeliverToAllScales(const std::string& path, TEncodings& encodin
                                                                tables_.ScaleNumbers.begin() + end));
     for (; next < end; ++next) {
       TCurrentScale scale = SelectByIndex(next);
-      if (!HeldBack(scale.number)) slots[next] = StartClient(scale, EncodedFor(scale, encodings));
+      if (HeldBack(scale.number)) continue;
+      TEncodedFilePtr frames = EncodedFor(scale, encodings);
+      ForgetWhatMayChange(scale.number, *frames);
+      slots[next] = StartClient(scale, std::move(frames));
     }
     // The last started is collected first.
     for (size_t i = next; i-- > first;) {
@@ -274,6 +277,7 @@ void TThrEngine::DeliverToAllScales(const std::string& path, TEncodings& encodin
       if (slots[i]) {
         code = slots[i]->WaitFor();
         cause = slots[i]->Cause();
+        NoteAcknowledged(scale.number, *slots[i]);
         slots[i].reset();
       }
       RecordResult(code, path, false, scale.number, scale.address, cause);

@@ -15,6 +15,7 @@
 #include "cli/checkcli.h"
 #include "cli/exitcode.h"
 #include "cli/explaincli.h"
+#include "cli/goodscli.h"
 #include "cli/lockclient.h"
 #include "cli/options.h"
 #include "cli/regcli.h"
@@ -34,6 +35,7 @@ void Usage(std::ostream& out) {
          "       tovalink check                   report every problem of the store\n"
          "       tovalink explain FILE [--json] [options]  what the scales would receive from a "
          "file\n"
+         "       tovalink goods --scale N [GOODS...] [--json] | diff --scale N FILE\n"
          "       tovalink status [HOST] [--json]\n"
          "       tovalink lock|unlock [HOST]\n"
          "       tovalink scale list [--json] | add|set N [--type NAME] [--barcode-type N] "
@@ -66,6 +68,7 @@ int main(int argc, char** argv) {
   if (cmd == "reg") return tv::RunRegCommand(argc - 2, argv + 2);
   if (cmd == "check") return tv::RunCheckCommand(argc - 2, argv + 2);
   if (cmd == "explain") return tv::RunExplainCommand(argc - 2, argv + 2);
+  if (cmd == "goods") return tv::RunGoodsCommand(argc - 2, argv + 2);
   if (cmd == "status") return tv::RunStatusCommand(argc - 2, argv + 2);
   if (cmd == "scale") return tv::RunScaleCommand(argc - 2, argv + 2);
   if (cmd == "unsent") return tv::RunUnsentCommand(argc - 2, argv + 2);

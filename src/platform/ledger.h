@@ -1,0 +1,72 @@
+// The delivery ledger: what each scale acknowledged, per goods number, so
+// that the operator can tell what a scale holds without reading it and a
+// replaced scale can be given the same records again.
+//
+// It is an SQLite file of its own beside the store (WAL mode, a busy
+// time-out, like the store).  A record's bytes are kept once however many
+// scales hold them; each scale maps its goods numbers to a record.  One
+// scale's delivery is one transaction, written only after the scale has
+// answered, so a crash at any moment leaves the ledger saying less than the
+// scale holds, never more.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "platform/status.h"
+
+struct sqlite3;
+
+namespace tv::platform {
+
+// One goods number a scale acknowledged in a delivery: the record it now
+// holds, or (no bytes) its deletion.
+struct LedgerChange {
+  int32_t goods = 0;
+  const uint8_t* bytes = nullptr;  // null: deleted
+  size_t length = 0;
+};
+
+// What the ledger says a scale holds under one goods number.
+struct LedgerEntry {
+  int32_t goods = 0;
+  std::vector<uint8_t> bytes;
+  std::string file;   // the file it came in
+  int64_t since = 0;  // seconds since the epoch of that delivery
+};
+
+class Ledger {
+ public:
+  Ledger() = default;
+  ~Ledger();
+  Ledger(const Ledger&) = delete;
+  Ledger& operator=(const Ledger&) = delete;
+
+  // "ledger.db" in the store's directory.
+  static std::string PathBeside(const std::string& storePath);
+
+  // Read-only opening never creates the file: a missing ledger is kNotFound.
+  Status Open(const std::string& path, bool readOnly = false);
+  bool IsOpen() const { return db_ != nullptr; }
+
+  // Records one scale's acknowledged changes from `file` at `when`, in one
+  // transaction.
+  Status Record(int scale, const std::string& file, int64_t when,
+                const std::vector<LedgerChange>& changes);
+  // Before a delivery: `goods` may change on `scale` from the first frame
+  // on, so the ledger stops vouching for them until the scale has answered.
+  Status Forget(int scale, const std::vector<int32_t>& goods);
+  // What `scale` holds, by goods number.
+  Status Holdings(int scale, std::vector<LedgerEntry>& out);
+
+ private:
+  Status Exec(const char* sql);
+  Status Failed(const char* what);
+
+  sqlite3* db_ = nullptr;
+  std::string path_;
+};
+
+}  // namespace tv::platform
