@@ -86,6 +86,8 @@ struct TCycleSettings {
   bool m_iNameAlgorithm = false;
   bool LongBarCode = false;
   bool TextToOEM = false;
+  bool DeltaDelivery = false;
+  int32_t FullResyncHours = 24;
 };
 
 // The five scale tables as one cycle sees them; entry i of each describes

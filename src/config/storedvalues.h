@@ -111,6 +111,13 @@ inline constexpr StoredValue kHostListSeparator =
 // The largest goods file read, in MiB; a larger one is rejected unread.
 inline constexpr StoredValue kMaxFileSizeMB =
     Dword(kProductKey, "MaxFileSizeMB", 256, kAtStart | kAtReload, kOptional | kNotWritten);
+// Delivery of only what a scale lacks by the delivery ledger; a scale still
+// gets the whole file when the ledger's last whole file for it is older
+// than FullResyncHours or a delivery to it failed since.  Set only locally.
+inline constexpr StoredValue kDeltaDelivery =
+    Dword(kProductKey, "DeltaDelivery", 0, kAtCycle, kOptional | kNotWritten | kBoolean);
+inline constexpr StoredValue kFullResyncHours =
+    Dword(kProductKey, "FullResyncHours", 24, kAtCycle, kOptional | kNotWritten);
 // Host directories, separated by ";", that a remote ExportDir or LogoDir
 // must lie in.  Set only locally: a remote block could otherwise widen its
 // own limits.  Unset: the state directory and the parents of the ExportDir
@@ -155,16 +162,50 @@ inline constexpr StoredValue kDeviceResult =
 // Every entry, grouped by key in the order of kStoreKeys, each key's values
 // in the order a first start writes them.
 inline constexpr const StoredValue* kStoredValues[] = {
-    &kExportDir,        &kLogoDir,          &kIPAdress,          &kVerInterval,      &kFileMask,
-    &kBarPrefix,        &kSocketPort,       &kBarcodeFormat,     &kLFormat,          &kLabelWidth,
-    &kINGRFontSize,     &kSMessFontSize,    &kINGRROWCount,      &kSMESSROWCount,    &kINGRCOLCount,
-    &kSMESSCOLCount,    &kNameAlgorithm,    &kLongBarCode,       &kTextToOEM,        &kForceDi30,
-    &kImportType,       &kMaxMessRowCount,  &kMonitorIP,         &kDecimalSeparator, &kListSeparator,
-    &kHostDecimalSeparator, &kHostListSeparator, &kMaxFileSizeMB,
+    &kExportDir,
+    &kLogoDir,
+    &kIPAdress,
+    &kVerInterval,
+    &kFileMask,
+    &kBarPrefix,
+    &kSocketPort,
+    &kBarcodeFormat,
+    &kLFormat,
+    &kLabelWidth,
+    &kINGRFontSize,
+    &kSMessFontSize,
+    &kINGRROWCount,
+    &kSMESSROWCount,
+    &kINGRCOLCount,
+    &kSMESSCOLCount,
+    &kNameAlgorithm,
+    &kLongBarCode,
+    &kTextToOEM,
+    &kForceDi30,
+    &kImportType,
+    &kMaxMessRowCount,
+    &kMonitorIP,
+    &kDecimalSeparator,
+    &kListSeparator,
+    &kHostDecimalSeparator,
+    &kHostListSeparator,
+    &kMaxFileSizeMB,
+    &kDeltaDelivery,
+    &kFullResyncHours,
     &kAllowedRoots,
-    &kParamServerAddress, &kStatusServerAddress, &kRemoteAllow,
-    &kDevicesCount,     &kDevicesEntry,     &kDeviceTypesCount,  &kDeviceTypesEntry, &kDeviceResult,
-    &kBarcodeTypesCount, &kBarcodeTypesEntry, &kUseByInDaysCount, &kUseByInDaysEntry, &kConstBCCount,
+    &kParamServerAddress,
+    &kStatusServerAddress,
+    &kRemoteAllow,
+    &kDevicesCount,
+    &kDevicesEntry,
+    &kDeviceTypesCount,
+    &kDeviceTypesEntry,
+    &kDeviceResult,
+    &kBarcodeTypesCount,
+    &kBarcodeTypesEntry,
+    &kUseByInDaysCount,
+    &kUseByInDaysEntry,
+    &kConstBCCount,
     &kConstBCEntry,
 };
 

@@ -252,6 +252,7 @@ void TThrEngine::DeliverToAllScales(const std::string& path, TEncodings& encodin
   const size_t count = tables_.ScaleNumbers.size();
   const size_t batch = std::min(kMaxBatch, count);
   std::vector<std::unique_ptr<TScaleClnt>> slots(count);
+  std::vector<TDeltaPlan> plans(count);
   // Every batch's clients of one profile send the same frames; the line lists
   // are not touched again until the last batch has been collected.
   size_t next = 0;
@@ -265,7 +266,7 @@ void TThrEngine::DeliverToAllScales(const std::string& path, TEncodings& encodin
     for (; next < end; ++next) {
       TCurrentScale scale = SelectByIndex(next);
       if (HeldBack(scale.number)) continue;
-      TEncodedFilePtr frames = EncodedFor(scale, encodings);
+      TEncodedFilePtr frames = DeltaFor(scale.number, EncodedFor(scale, encodings), plans[next]);
       ForgetWhatMayChange(scale.number, *frames);
       slots[next] = StartClient(scale, std::move(frames));
     }
@@ -277,7 +278,7 @@ void TThrEngine::DeliverToAllScales(const std::string& path, TEncodings& encodin
       if (slots[i]) {
         code = slots[i]->WaitFor();
         cause = slots[i]->Cause();
-        NoteAcknowledged(scale.number, *slots[i]);
+        NoteAcknowledged(scale.number, *slots[i], plans[i], code);
         slots[i].reset();
       }
       RecordResult(code, path, false, scale.number, scale.address, cause);

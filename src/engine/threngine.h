@@ -110,7 +110,16 @@ class TThrEngine : public platform::Thread {
   void StoreResults();
   // What the scale acknowledged goes into the ledger, one transaction per
   // delivery, once its client has ended (threngine_ledger.cpp).
-  void NoteAcknowledged(int number, const TScaleClnt& client);
+  // With delta delivery: what one scale is sent of a file.
+  struct TDeltaPlan {
+    bool whole = true;   // the whole file, or only what the ledger lacks
+    size_t sent = 0;     // goods records
+    size_t skipped = 0;  // goods records and deletions left out
+  };
+  TEncodedFilePtr DeltaFor(int number, TEncodedFilePtr full, TDeltaPlan& plan);
+  // `code` may turn from 6 to 0: a scale that needed nothing but the clock
+  // was delivered to.
+  void NoteAcknowledged(int number, const TScaleClnt& client, const TDeltaPlan& plan, int& code);
   void ForgetWhatMayChange(int number, const TEncodedFile& frames);
   bool LedgerReady();
   void RemoveParkedCopy(const std::string& path, int number, const char* reason);

@@ -1,15 +1,31 @@
-// The ledger's side of a cycle: after each scale's delivery, what it
-// acknowledged.  Written on the cycle's thread once the client has ended,
-// so no lock is held across the network and the per-frame path stays as it
-// was.
+// The ledger's side of a cycle: before each scale's delivery, what may
+// change on it; after, what it acknowledged; and with delta delivery, what
+// it need not be sent.  All on the cycle's thread while no client of that
+// scale runs, so no lock is held across the network and the per-frame path
+// stays as it was.
 #include <chrono>
+#include <unordered_map>
 
 #include "engine/threngine.h"
 #include "engine/unengine.h"
 #include "platform/log.h"
 #include "scale/clntsock.h"
+#include "scale/scaletypes.h"
 
 namespace tv {
+namespace {
+
+int64_t Now() {
+  return std::chrono::duration_cast<std::chrono::seconds>(
+             std::chrono::system_clock::now().time_since_epoch())
+      .count();
+}
+
+bool SendsRecord(const TDeliveryStep& step) {
+  return step.kind == TStepKind::Goods && step.length != 0;
+}
+
+}  // namespace
 
 bool TThrEngine::LedgerReady() {
   if (!ledger_.IsOpen() && !ledgerFailed_) {
@@ -27,15 +43,54 @@ bool TThrEngine::LedgerReady() {
 void TThrEngine::ForgetWhatMayChange(int number, const TEncodedFile& frames) {
   std::vector<int32_t> goods;
   for (const TDeliveryStep& step : frames.steps)
-    if (step.kind == TStepKind::Delete || (step.kind == TStepKind::Goods && step.length != 0))
-      goods.push_back(step.goodsNumber);
+    if (step.kind == TStepKind::Delete || SendsRecord(step)) goods.push_back(step.goodsNumber);
   if (goods.empty() || !LedgerReady()) return;
   if (platform::Status s = ledger_.Forget(number, goods); !s.ok())
     platform::LogError("scale %d: ledger not prepared for %s: %s", number, currentFileName_.c_str(),
                        s.ToString().c_str());
 }
 
-void TThrEngine::NoteAcknowledged(int number, const TScaleClnt& client) {
+TEncodedFilePtr TThrEngine::DeltaFor(int number, TEncodedFilePtr full, TDeltaPlan& plan) {
+  plan = {};
+  for (const TDeliveryStep& step : full->steps) plan.sent += SendsRecord(step) ? 1 : 0;
+  if (!settings_.DeltaDelivery || !LedgerReady()) return full;
+  bool trusted = false;
+  const int64_t maxAge = static_cast<int64_t>(settings_.FullResyncHours) * 3600;
+  std::vector<platform::LedgerEntry> held;
+  if (!ledger_.Trusted(number, Now(), maxAge, trusted).ok() || !trusted ||
+      !ledger_.Holdings(number, held).ok())
+    return full;
+  std::unordered_map<int32_t, const std::vector<uint8_t>*> holds;
+  for (const platform::LedgerEntry& e : held) holds[e.goods] = &e.bytes;
+  auto out = std::make_shared<TEncodedFile>();
+  plan = {false, 0, 0};
+  for (const TDeliveryStep& step : full->steps) {
+    auto it = holds.find(step.goodsNumber);
+    bool keep = true;
+    if (step.kind == TStepKind::Delete) {
+      keep = it != holds.end();
+      if (keep) holds.erase(it);  // a record after it in the file is new again
+    } else if (SendsRecord(step)) {
+      keep = it == holds.end() ||
+             !std::equal(it->second->begin(), it->second->end(), full->Frame(step),
+                         full->Frame(step) + step.length) ||
+             it->second->size() != step.length;
+    }
+    if (!keep) {
+      ++plan.skipped;
+      continue;
+    }
+    plan.sent += SendsRecord(step) ? 1 : 0;
+    TDeliveryStep copy = step;
+    copy.offset = static_cast<uint32_t>(out->bytes.size());
+    out->bytes.insert(out->bytes.end(), full->Frame(step), full->Frame(step) + step.length);
+    out->steps.push_back(copy);
+  }
+  return out;
+}
+
+void TThrEngine::NoteAcknowledged(int number, const TScaleClnt& client, const TDeltaPlan& plan,
+                                  int& code) {
   const TEncodedFile& frames = client.Frames();
   const size_t done = client.StepsAcknowledged();
   std::vector<platform::LedgerChange> changes;
@@ -43,15 +98,21 @@ void TThrEngine::NoteAcknowledged(int number, const TScaleClnt& client) {
     const TDeliveryStep& step = frames.steps[i];
     if (step.kind == TStepKind::Delete)
       changes.push_back({step.goodsNumber, nullptr, 0});
-    else if (step.kind == TStepKind::Goods && step.length != 0)
+    else if (SendsRecord(step))
       changes.push_back({step.goodsNumber, frames.Frame(step), step.length});
   }
-  if (changes.empty()) return;
+  if (!plan.whole && plan.skipped != 0) {
+    if (code == kResultNothingToSend) code = kResultDelivered;
+    platform::LogInfo(
+        "scale %d: %zu goods records of %s sent, %zu records and deletions skipped as held", number,
+        plan.sent, currentFileName_.c_str(), plan.skipped);
+  }
   if (!LedgerReady()) return;
-  const int64_t now = std::chrono::duration_cast<std::chrono::seconds>(
-                          std::chrono::system_clock::now().time_since_epoch())
-                          .count();
-  if (platform::Status s = ledger_.Record(number, currentFileName_, now, changes); !s.ok())
+  platform::LedgerOutcome outcome;
+  outcome.failed = done < frames.steps.size();
+  outcome.whole = plan.whole && !outcome.failed;
+  if (platform::Status s = ledger_.Record(number, currentFileName_, Now(), changes, outcome);
+      !s.ok())
     platform::LogError("scale %d: what it acknowledged of %s not recorded: %s", number,
                        currentFileName_.c_str(), s.ToString().c_str());
 }

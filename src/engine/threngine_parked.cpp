@@ -107,7 +107,7 @@ bool TThrEngine::CollectParked(TParkedLane& lane, platform::Event& ended) {
   int code = lane.client->WaitFor();
   const std::string cause = lane.client->Cause();
   currentFileName_ = platform::ExtractFileName(lane.current);
-  NoteAcknowledged(lane.scale.number, *lane.client);
+  NoteAcknowledged(lane.scale.number, *lane.client, TDeltaPlan{}, code);
   lane.client.reset();
   RecordResult(code, lane.current, true, lane.scale.number, lane.scale.address, cause);
   StoreResults();

@@ -93,6 +93,8 @@ constexpr Binding<C> kCycleFields[] = {
     {&cfg::kNameAlgorithm, Flag<&C::m_iNameAlgorithm, C>},
     {&cfg::kLongBarCode, Flag<&C::LongBarCode, C>},
     {&cfg::kTextToOEM, Flag<&C::TextToOEM, C>},
+    {&cfg::kDeltaDelivery, Flag<&C::DeltaDelivery, C>},
+    {&cfg::kFullResyncHours, Integer<&C::FullResyncHours, C>},
 };
 
 // Whether every value of the product key that the table reads at one of

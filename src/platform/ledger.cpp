@@ -74,7 +74,9 @@ Status Ledger::Open(const std::string& path, bool readOnly) {
       "CREATE TABLE IF NOT EXISTS files(id INTEGER PRIMARY KEY, name TEXT NOT NULL UNIQUE);"
       "CREATE TABLE IF NOT EXISTS holds(scale INTEGER NOT NULL, goods INTEGER NOT NULL,"
       " record INTEGER NOT NULL, file INTEGER NOT NULL, since INTEGER NOT NULL,"
-      " PRIMARY KEY(scale, goods)) WITHOUT ROWID;");
+      " PRIMARY KEY(scale, goods)) WITHOUT ROWID;"
+      "CREATE TABLE IF NOT EXISTS scales(scale INTEGER PRIMARY KEY,"
+      " whole_at INTEGER NOT NULL DEFAULT 0, failed INTEGER NOT NULL DEFAULT 0);");
   if (!s.ok()) {
     sqlite3_close(db_);
     db_ = nullptr;
@@ -83,9 +85,9 @@ Status Ledger::Open(const std::string& path, bool readOnly) {
 }
 
 Status Ledger::Record(int scale, const std::string& file, int64_t when,
-                      const std::vector<LedgerChange>& changes) {
+                      const std::vector<LedgerChange>& changes, LedgerOutcome outcome) {
   if (!db_) return Failed("record in");
-  if (changes.empty()) return Status::OK();
+  if (changes.empty() && !outcome.failed && !outcome.whole) return Status::OK();
   Stmt insertRecord = Prepare(db_, "INSERT OR IGNORE INTO records(bytes) VALUES(?)");
   Stmt findRecord = Prepare(db_, "SELECT id FROM records WHERE bytes=?");
   Stmt hold = Prepare(db_, "INSERT OR REPLACE INTO holds VALUES(?,?,?,?,?)");
@@ -97,7 +99,8 @@ Status Ledger::Record(int scale, const std::string& file, int64_t when,
   if (Status s = Exec("BEGIN IMMEDIATE"); !s.ok()) return s;
   sqlite3_bind_text(insertFile.get(), 1, file.c_str(), -1, SQLITE_STATIC);
   sqlite3_bind_text(findFile.get(), 1, file.c_str(), -1, SQLITE_STATIC);
-  bool ok = StepDone(insertFile.get()) && sqlite3_step(findFile.get()) == SQLITE_ROW;
+  bool ok = MarkOutcome(scale, when, outcome) && StepDone(insertFile.get()) &&
+            sqlite3_step(findFile.get()) == SQLITE_ROW;
   const int64_t fileId = ok ? sqlite3_column_int64(findFile.get(), 0) : 0;
   findFile.reset();
   for (size_t i = 0; ok && i < changes.size(); ++i) {
@@ -120,6 +123,32 @@ Status Ledger::Record(int scale, const std::string& file, int64_t when,
     return s;
   }
   return Exec("COMMIT");
+}
+
+bool Ledger::MarkOutcome(int scale, int64_t when, LedgerOutcome outcome) {
+  if (!outcome.failed && !outcome.whole) return true;
+  Stmt mark =
+      Prepare(db_, outcome.failed ? "INSERT INTO scales(scale, failed) VALUES(?1, 1)"
+                                    " ON CONFLICT(scale) DO UPDATE SET failed=1"
+                                  : "INSERT INTO scales(scale, whole_at) VALUES(?1, ?2)"
+                                    " ON CONFLICT(scale) DO UPDATE SET whole_at=?2, failed=0");
+  if (!mark) return false;
+  sqlite3_bind_int(mark.get(), 1, scale);
+  sqlite3_bind_int64(mark.get(), 2, when);
+  return StepDone(mark.get());
+}
+
+Status Ledger::Trusted(int scale, int64_t now, int64_t maxAgeSeconds, bool& trusted) {
+  trusted = false;
+  if (!db_) return Failed("read");
+  Stmt q = Prepare(db_, "SELECT whole_at, failed FROM scales WHERE scale=?");
+  if (!q) return Failed("read");
+  sqlite3_bind_int(q.get(), 1, scale);
+  const int rc = sqlite3_step(q.get());
+  if (rc == SQLITE_ROW)
+    trusted = sqlite3_column_int(q.get(), 1) == 0 &&
+              now - sqlite3_column_int64(q.get(), 0) < maxAgeSeconds;
+  return rc == SQLITE_ROW || rc == SQLITE_DONE ? Status::OK() : Failed("read");
 }
 
 Status Ledger::Forget(int scale, const std::vector<int32_t>& goods) {

@@ -37,6 +37,12 @@ struct LedgerEntry {
   int64_t since = 0;  // seconds since the epoch of that delivery
 };
 
+// How a delivery ended, for whether the next may send only what changed.
+struct LedgerOutcome {
+  bool failed = false;  // the scale did not take the whole of what it was sent
+  bool whole = false;   // it took the whole file, not only the changes
+};
+
 class Ledger {
  public:
   Ledger() = default;
@@ -51,10 +57,13 @@ class Ledger {
   Status Open(const std::string& path, bool readOnly = false);
   bool IsOpen() const { return db_ != nullptr; }
 
-  // Records one scale's acknowledged changes from `file` at `when`, in one
-  // transaction.
+  // Records one scale's acknowledged changes from `file` at `when`, and how
+  // the delivery ended, in one transaction.
   Status Record(int scale, const std::string& file, int64_t when,
-                const std::vector<LedgerChange>& changes);
+                const std::vector<LedgerChange>& changes, LedgerOutcome outcome = {});
+  // Whether the ledger may stand for what `scale` holds at `now`: it had a
+  // whole file within `maxAgeSeconds` and no failed delivery since.
+  Status Trusted(int scale, int64_t now, int64_t maxAgeSeconds, bool& trusted);
   // Before a delivery: `goods` may change on `scale` from the first frame
   // on, so the ledger stops vouching for them until the scale has answered.
   Status Forget(int scale, const std::vector<int32_t>& goods);
@@ -63,6 +72,7 @@ class Ledger {
 
  private:
   Status Exec(const char* sql);
+  bool MarkOutcome(int scale, int64_t when, LedgerOutcome outcome);
   Status Failed(const char* what);
 
   sqlite3* db_ = nullptr;

@@ -141,5 +141,75 @@ TEST(Ledger, GoodsListsWhatAScaleHoldsAndDiffWhatAFileWouldChange) {
   EXPECT_EQ(Goods(site, {"1"}, out), 2) << "--scale is needed: " << out;
 }
 
+// With delta delivery a scale is sent what the ledger says it lacks, and the
+// clock; its frames are those of a whole delivery, fewer.
+TEST(DeltaDelivery, SendsOnlyWhatChangedAndTheClock) {
+  Site site;
+  site.AddScale(1);
+  site.SetScales({1});
+  site.SetValue("DeltaDelivery", 1);
+  site.Start();
+  site.Drop("first.txt", GoodsLine(123) + GoodsLine(124) + kClock);
+  ASSERT_TRUE(site.WaitForLog(1)) << site.Output();
+  EXPECT_EQ(site.Scale(1).Frames().size(), 3u) << "an untried ledger: the whole file";
+  const auto first = site.Scale(1).Frames();
+
+  site.AddScale(1);  // a fresh counter of frames
+  const std::string second =
+      Deletion(777) + GoodsLine(123) + GoodsLine(124, "00002.75") + GoodsLine(125) + kClock;
+  site.Drop("second.txt", second);
+  ASSERT_TRUE(site.WaitForLog(2)) << site.Output();
+  auto frames = site.Scale(1).Frames();
+  // Not the deletion of 777, never held; not 123, held as it is.
+  ASSERT_EQ(frames.size(), 3u) << site.Output();
+  // 124 with its new price: the same record, other bytes.
+  EXPECT_NE(frames[0], first[1]);
+  EXPECT_EQ(frames[0].size(), first[1].size());
+  EXPECT_EQ(Held(site, 1)[125], frames[1]);
+  EXPECT_NE(
+      site.Output().find("scale 1: 2 goods records of second.txt sent, 2 records and deletions "
+                         "skipped as held"),
+      std::string::npos)
+      << site.Output();
+
+  site.AddScale(1);
+  site.Drop("third.txt", second);
+  ASSERT_TRUE(site.WaitForLog(3)) << site.Output();
+  EXPECT_EQ(site.Scale(1).Frames().size(), 1u) << "nothing but the clock";
+  EXPECT_EQ(site.Log().back().code, 0);
+  EXPECT_EQ(site.Stop(), 0);
+}
+
+TEST(DeltaDelivery, FallsBackToTheWholeFileAfterAFailureOrWhenTheLedgerIsOld) {
+  Site site;
+  site.AddScale(1);
+  site.SetScales({1});
+  site.SetValue("DeltaDelivery", 1);
+  site.Start();
+  const std::string file = GoodsLine(123) + GoodsLine(124) + kClock;
+  site.Drop("first.txt", file);
+  ASSERT_TRUE(site.WaitForLog(1)) << site.Output();
+
+  // Cut off after one frame: the copy parked for it is sent whole later.
+  sim::Behaviour cut;
+  cut.closeAfterFrames = 1;
+  site.AddScale(1, cut);
+  site.Drop("second.txt", GoodsLine(123) + GoodsLine(124, "00002.75") + kClock);
+  ASSERT_TRUE(site.WaitForLog(2)) << site.Output();
+  EXPECT_NE(site.Log().back().code, 0);
+  site.AddScale(1);
+  ASSERT_TRUE(site.WaitForLog(3)) << site.Output();
+  EXPECT_EQ(site.Log().back().code, 0);
+  EXPECT_EQ(site.Scale(1).Frames().size(), 3u) << "123 too, though held";
+
+  // A ledger older than FullResyncHours: whole again.
+  site.SetValue("FullResyncHours", 0);
+  site.AddScale(1);
+  site.Drop("third.txt", GoodsLine(123) + GoodsLine(124, "00002.75") + kClock);
+  ASSERT_TRUE(site.WaitForLog(4)) << site.Output();
+  EXPECT_EQ(site.Scale(1).Frames().size(), 3u);
+  EXPECT_EQ(site.Stop(), 0);
+}
+
 }  // namespace
 }  // namespace tv::test
