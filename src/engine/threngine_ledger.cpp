@@ -3,6 +3,7 @@
 // it need not be sent.  All on the cycle's thread while no client of that
 // scale runs, so no lock is held across the network and the per-frame path
 // stays as it was.
+#include <algorithm>
 #include <chrono>
 #include <unordered_map>
 
@@ -41,11 +42,12 @@ bool TThrEngine::LedgerReady() {
 // A kill after the scale took a frame and before its answer is recorded
 // must not leave the ledger vouching for what that frame replaced.
 void TThrEngine::ForgetWhatMayChange(int number, const TEncodedFile& frames) {
-  std::vector<int32_t> goods;
-  for (const TDeliveryStep& step : frames.steps)
-    if (step.kind == TStepKind::Delete || SendsRecord(step)) goods.push_back(step.goodsNumber);
-  if (goods.empty() || !LedgerReady()) return;
-  if (platform::Status s = ledger_.Forget(number, goods); !s.ok())
+  const bool changes =
+      std::any_of(frames.steps.begin(), frames.steps.end(), [](const TDeliveryStep& step) {
+        return step.kind == TStepKind::Delete || SendsRecord(step);
+      });
+  if (!changes || !LedgerReady()) return;
+  if (platform::Status s = ledger_.Begin(number); !s.ok())
     platform::LogError("scale %d: ledger not prepared for %s: %s", number, currentFileName_.c_str(),
                        s.ToString().c_str());
 }

@@ -76,7 +76,8 @@ Status Ledger::Open(const std::string& path, bool readOnly) {
       " record INTEGER NOT NULL, file INTEGER NOT NULL, since INTEGER NOT NULL,"
       " PRIMARY KEY(scale, goods)) WITHOUT ROWID;"
       "CREATE TABLE IF NOT EXISTS scales(scale INTEGER PRIMARY KEY,"
-      " whole_at INTEGER NOT NULL DEFAULT 0, failed INTEGER NOT NULL DEFAULT 0);");
+      " whole_at INTEGER NOT NULL DEFAULT 0, failed INTEGER NOT NULL DEFAULT 0,"
+      " pending INTEGER NOT NULL DEFAULT 0);");
   if (!s.ok()) {
     sqlite3_close(db_);
     db_ = nullptr;
@@ -87,10 +88,13 @@ Status Ledger::Open(const std::string& path, bool readOnly) {
 Status Ledger::Record(int scale, const std::string& file, int64_t when,
                       const std::vector<LedgerChange>& changes, LedgerOutcome outcome) {
   if (!db_) return Failed("record in");
-  if (changes.empty() && !outcome.failed && !outcome.whole) return Status::OK();
   Stmt insertRecord = Prepare(db_, "INSERT OR IGNORE INTO records(bytes) VALUES(?)");
   Stmt findRecord = Prepare(db_, "SELECT id FROM records WHERE bytes=?");
-  Stmt hold = Prepare(db_, "INSERT OR REPLACE INTO holds VALUES(?,?,?,?,?)");
+  // The same record sent again keeps its time: "since" is when it came.
+  Stmt hold = Prepare(db_,
+                      "INSERT INTO holds VALUES(?,?,?,?,?) ON CONFLICT(scale, goods) DO UPDATE SET"
+                      " record=excluded.record, file=excluded.file, since=excluded.since"
+                      " WHERE record<>excluded.record");
   Stmt drop = Prepare(db_, "DELETE FROM holds WHERE scale=? AND goods=?");
   Stmt insertFile = Prepare(db_, "INSERT OR IGNORE INTO files(name) VALUES(?)");
   Stmt findFile = Prepare(db_, "SELECT id FROM files WHERE name=?");
@@ -110,7 +114,7 @@ Status Ledger::Record(int scale, const std::string& file, int64_t when,
     sqlite3_bind_int(s, 2, c.goods);
     if (c.bytes) {
       int64_t id = 0;
-      ok = RecordId(insertRecord.get(), findRecord.get(), c, id);
+      ok = CachedRecordId(insertRecord.get(), findRecord.get(), c, id);
       sqlite3_bind_int64(s, 3, id);
       sqlite3_bind_int64(s, 4, fileId);
       sqlite3_bind_int64(s, 5, when);
@@ -125,23 +129,41 @@ Status Ledger::Record(int scale, const std::string& file, int64_t when,
   return Exec("COMMIT");
 }
 
+// Ends the scale's delivery in flight, whatever its outcome.
 bool Ledger::MarkOutcome(int scale, int64_t when, LedgerOutcome outcome) {
-  if (!outcome.failed && !outcome.whole) return true;
-  Stmt mark =
-      Prepare(db_, outcome.failed ? "INSERT INTO scales(scale, failed) VALUES(?1, 1)"
-                                    " ON CONFLICT(scale) DO UPDATE SET failed=1"
-                                  : "INSERT INTO scales(scale, whole_at) VALUES(?1, ?2)"
-                                    " ON CONFLICT(scale) DO UPDATE SET whole_at=?2, failed=0");
+  const char* sql = "UPDATE scales SET pending=0 WHERE scale=?1 AND ?2=?2";
+  if (outcome.failed)
+    sql =
+        "INSERT INTO scales(scale, failed) VALUES(?1, 1)"
+        " ON CONFLICT(scale) DO UPDATE SET failed=1, pending=0 WHERE ?2=?2";
+  else if (outcome.whole)
+    sql =
+        "INSERT INTO scales(scale, whole_at) VALUES(?1, ?2)"
+        " ON CONFLICT(scale) DO UPDATE SET whole_at=?2, failed=0, pending=0";
+  Stmt mark = Prepare(db_, sql);
   if (!mark) return false;
   sqlite3_bind_int(mark.get(), 1, scale);
   sqlite3_bind_int64(mark.get(), 2, when);
   return StepDone(mark.get());
 }
 
+bool Ledger::CachedRecordId(sqlite3_stmt* insert, sqlite3_stmt* find, const LedgerChange& c,
+                            int64_t& id) {
+  std::string key(reinterpret_cast<const char*>(c.bytes), c.length);
+  if (auto it = recordIds_.find(key); it != recordIds_.end()) {
+    id = it->second;
+    return true;
+  }
+  if (!RecordId(insert, find, c, id)) return false;
+  if (recordIds_.size() >= kMaxCachedRecords) recordIds_.clear();
+  recordIds_.emplace(std::move(key), id);
+  return true;
+}
+
 Status Ledger::Trusted(int scale, int64_t now, int64_t maxAgeSeconds, bool& trusted) {
   trusted = false;
   if (!db_) return Failed("read");
-  Stmt q = Prepare(db_, "SELECT whole_at, failed FROM scales WHERE scale=?");
+  Stmt q = Prepare(db_, "SELECT whole_at, failed + pending FROM scales WHERE scale=?");
   if (!q) return Failed("read");
   sqlite3_bind_int(q.get(), 1, scale);
   const int rc = sqlite3_step(q.get());
@@ -151,20 +173,25 @@ Status Ledger::Trusted(int scale, int64_t now, int64_t maxAgeSeconds, bool& trus
   return rc == SQLITE_ROW || rc == SQLITE_DONE ? Status::OK() : Failed("read");
 }
 
-Status Ledger::Forget(int scale, const std::vector<int32_t>& goods) {
-  if (!db_) return Failed("forget in");
-  if (goods.empty()) return Status::OK();
-  Stmt drop = Prepare(db_, "DELETE FROM holds WHERE scale=? AND goods=?");
-  if (!drop) return Failed("forget in");
+Status Ledger::Begin(int scale) {
+  if (!db_) return Failed("begin in");
   if (Status s = Exec("BEGIN IMMEDIATE"); !s.ok()) return s;
-  bool ok = true;
-  for (size_t i = 0; ok && i < goods.size(); ++i) {
+  // Left pending by a delivery that never ended: its scale may have lost
+  // or changed any record, so nothing of it is vouched for any more.
+  Stmt drop = Prepare(db_,
+                      "DELETE FROM holds WHERE scale=?1 AND"
+                      " EXISTS(SELECT 1 FROM scales WHERE scale=?1 AND pending)");
+  Stmt mark = Prepare(db_,
+                      "INSERT INTO scales(scale, pending) VALUES(?1, 1)"
+                      " ON CONFLICT(scale) DO UPDATE SET pending=1");
+  bool ok = drop && mark;
+  if (ok) {
     sqlite3_bind_int(drop.get(), 1, scale);
-    sqlite3_bind_int(drop.get(), 2, goods[i]);
-    ok = StepDone(drop.get());
+    sqlite3_bind_int(mark.get(), 1, scale);
+    ok = StepDone(drop.get()) && StepDone(mark.get());
   }
   if (!ok) {
-    Status s = Failed("forget in");
+    Status s = Failed("begin in");
     Exec("ROLLBACK");
     return s;
   }
@@ -177,7 +204,8 @@ Status Ledger::Holdings(int scale, std::vector<LedgerEntry>& out) {
   Stmt q = Prepare(db_,
                    "SELECT h.goods, r.bytes, f.name, h.since FROM holds h"
                    " JOIN records r ON r.id=h.record JOIN files f ON f.id=h.file"
-                   " WHERE h.scale=? ORDER BY h.goods");
+                   " WHERE h.scale=?1 AND NOT EXISTS(SELECT 1 FROM scales s WHERE s.scale=?1"
+                   " AND s.pending) ORDER BY h.goods");
   if (!q) return Failed("read");
   sqlite3_bind_int(q.get(), 1, scale);
   int rc;

@@ -13,11 +13,13 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "platform/status.h"
 
 struct sqlite3;
+struct sqlite3_stmt;
 
 namespace tv::platform {
 
@@ -58,25 +60,32 @@ class Ledger {
   bool IsOpen() const { return db_ != nullptr; }
 
   // Records one scale's acknowledged changes from `file` at `when`, and how
-  // the delivery ended, in one transaction.
+  // the delivery ended, in one transaction that ends the Begin.
   Status Record(int scale, const std::string& file, int64_t when,
                 const std::vector<LedgerChange>& changes, LedgerOutcome outcome = {});
   // Whether the ledger may stand for what `scale` holds at `now`: it had a
   // whole file within `maxAgeSeconds` and no failed delivery since.
   Status Trusted(int scale, int64_t now, int64_t maxAgeSeconds, bool& trusted);
-  // Before a delivery: `goods` may change on `scale` from the first frame
-  // on, so the ledger stops vouching for them until the scale has answered.
-  Status Forget(int scale, const std::vector<int32_t>& goods);
-  // What `scale` holds, by goods number.
+  // Before a delivery to `scale`: until Record ends it, the scale's entries
+  // are not vouched for (Holdings gives none), and should it never end (a
+  // kill), the next Begin drops them, since any may have changed meanwhile.
+  Status Begin(int scale);
+  // What `scale` holds, by goods number; nothing while a delivery is in
+  // flight or was cut off.
   Status Holdings(int scale, std::vector<LedgerEntry>& out);
 
  private:
   Status Exec(const char* sql);
   bool MarkOutcome(int scale, int64_t when, LedgerOutcome outcome);
+  bool CachedRecordId(sqlite3_stmt* insert, sqlite3_stmt* find, const LedgerChange& c, int64_t& id);
   Status Failed(const char* what);
 
   sqlite3* db_ = nullptr;
   std::string path_;
+  // Record ids by bytes: the scales of one profile get the same records,
+  // and only the first scale's delivery need look them up.
+  static constexpr size_t kMaxCachedRecords = 65536;
+  std::unordered_map<std::string, int64_t> recordIds_;
 };
 
 }  // namespace tv::platform
