@@ -87,6 +87,8 @@ struct TCycleSettings {
   bool m_iNameAlgorithm = false;
   bool LongBarCode = false;
   bool TextToOEM = false;
+  bool DeltaDelivery = false;
+  int32_t FullResyncHours = 24;
   uint32_t MaxParallelScales = config::kMaxParallelScales.number;
 
   // A value stored past `reg add`'s checks still serves at least one scale

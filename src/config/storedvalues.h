@@ -115,6 +115,13 @@ inline constexpr StoredValue kMaxFileSizeMB =
 // each one is a connection and a thread of the service.
 inline constexpr StoredValue kMaxParallelScales =
     Dword(kProductKey, "MaxParallelScales", 10, kAtCycle, kOptional | kNotWritten);
+// Delivery of only what a scale lacks by the delivery ledger; a scale still
+// gets the whole file when the ledger's last whole file for it is older
+// than FullResyncHours or a delivery to it failed since.  Set only locally.
+inline constexpr StoredValue kDeltaDelivery =
+    Dword(kProductKey, "DeltaDelivery", 0, kAtCycle, kOptional | kNotWritten | kBoolean);
+inline constexpr StoredValue kFullResyncHours =
+    Dword(kProductKey, "FullResyncHours", 24, kAtCycle, kOptional | kNotWritten);
 // Host directories, separated by ";", that a remote ExportDir or LogoDir
 // must lie in.  Set only locally: a remote block could otherwise widen its
 // own limits.  Unset: the state directory and the parents of the ExportDir
@@ -166,10 +173,21 @@ inline constexpr const StoredValue* kStoredValues[] = {
     &kImportType,       &kMaxMessRowCount,  &kMonitorIP,         &kDecimalSeparator, &kListSeparator,
     &kHostDecimalSeparator, &kHostListSeparator, &kMaxFileSizeMB,
     &kMaxParallelScales,
+    &kDeltaDelivery,    &kFullResyncHours,
     &kAllowedRoots,
-    &kParamServerAddress, &kStatusServerAddress, &kRemoteAllow,
-    &kDevicesCount,     &kDevicesEntry,     &kDeviceTypesCount,  &kDeviceTypesEntry, &kDeviceResult,
-    &kBarcodeTypesCount, &kBarcodeTypesEntry, &kUseByInDaysCount, &kUseByInDaysEntry, &kConstBCCount,
+    &kParamServerAddress,
+    &kStatusServerAddress,
+    &kRemoteAllow,
+    &kDevicesCount,
+    &kDevicesEntry,
+    &kDeviceTypesCount,
+    &kDeviceTypesEntry,
+    &kDeviceResult,
+    &kBarcodeTypesCount,
+    &kBarcodeTypesEntry,
+    &kUseByInDaysCount,
+    &kUseByInDaysEntry,
+    &kConstBCCount,
     &kConstBCEntry,
 };
 

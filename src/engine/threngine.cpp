@@ -250,6 +250,7 @@ void TThrEngine::DeliverToAllScales(const std::string& path, TEncodings& encodin
   const size_t count = tables_.ScaleNumbers.size();
   const size_t batch = std::min(settings_.ParallelScales(), count);
   std::vector<std::unique_ptr<TScaleClnt>> slots(count);
+  std::vector<TDeltaPlan> plans(count);
   // Every batch's clients of one profile send the same frames; the line lists
   // are not touched again until the last batch has been collected.
   size_t next = 0;
@@ -262,7 +263,10 @@ void TThrEngine::DeliverToAllScales(const std::string& path, TEncodings& encodin
                                                                tables_.ScaleNumbers.begin() + end));
     for (; next < end; ++next) {
       TCurrentScale scale = SelectByIndex(next);
-      if (!HeldBack(scale.number)) slots[next] = StartClient(scale, EncodedFor(scale, encodings));
+      if (HeldBack(scale.number)) continue;
+      TEncodedFilePtr frames = DeltaFor(scale.number, EncodedFor(scale, encodings), plans[next]);
+      ForgetWhatMayChange(scale.number, *frames);
+      slots[next] = StartClient(scale, std::move(frames));
     }
     // The last started is collected first.
     for (size_t i = next; i-- > first;) {
@@ -272,6 +276,7 @@ void TThrEngine::DeliverToAllScales(const std::string& path, TEncodings& encodin
       if (slots[i]) {
         code = slots[i]->WaitFor();
         cause = slots[i]->Cause();
+        NoteAcknowledged(scale.number, *slots[i], plans[i], code);
         slots[i].reset();
       }
       RecordResult(code, path, false, scale.number, scale.address, cause);

@@ -15,6 +15,7 @@
 #include "engine/cyclereport.h"
 #include "engine/unengine_config.h"
 #include "files/linelists.h"
+#include "platform/ledger.h"
 #include "platform/registry.h"
 #include "platform/thread.h"
 #include "scale/encodedfile.h"
@@ -107,6 +108,20 @@ class TThrEngine : public platform::Thread {
   // Every move into Rejected goes through here, with the reason.
   void Reject(const std::string& path, const std::string& reason);
   void StoreResults();
+  // What the scale acknowledged goes into the ledger, one transaction per
+  // delivery, once its client has ended (threngine_ledger.cpp).
+  // With delta delivery: what one scale is sent of a file.
+  struct TDeltaPlan {
+    bool whole = true;   // the whole file, or only what the ledger lacks
+    size_t sent = 0;     // goods records
+    size_t skipped = 0;  // goods records and deletions left out
+  };
+  TEncodedFilePtr DeltaFor(int number, TEncodedFilePtr full, TDeltaPlan& plan);
+  // `code` may turn from 6 to 0: a scale that needed nothing but the clock
+  // was delivered to.
+  void NoteAcknowledged(int number, const TScaleClnt& client, const TDeltaPlan& plan, int& code);
+  void ForgetWhatMayChange(int number, const TEncodedFile& frames);
+  bool LedgerReady();
   void RemoveParkedCopy(const std::string& path, int number, const char* reason);
   // A scale with an undelivered file left parked in this cycle gets nothing
   // newer until a later cycle has delivered that file.
@@ -131,6 +146,8 @@ class TThrEngine : public platform::Thread {
   std::set<int> heldBack_;
   bool eventful_ = false;  // something the operator hears of: else the cycle stays silent
   int scaleTimeoutMs_;
+  platform::Ledger ledger_;  // opened at the first acknowledged frame
+  bool ledgerFailed_ = false;
 };
 
 }  // namespace tv

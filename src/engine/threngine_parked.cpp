@@ -104,8 +104,9 @@ void TThrEngine::DeliverParkedFiles() {
 bool TThrEngine::CollectParked(TParkedLane& lane, platform::Event& ended) {
   int code = lane.client->WaitFor();
   const std::string cause = lane.client->Cause();
-  lane.client.reset();
   currentFileName_ = platform::ExtractFileName(lane.current);
+  NoteAcknowledged(lane.scale.number, *lane.client, TDeltaPlan{}, code);
+  lane.client.reset();
   RecordResult(code, lane.current, true, lane.scale.number, lane.scale.address, cause);
   StoreResults();
   return StartNextParked(lane, ended);
@@ -128,6 +129,7 @@ bool TThrEngine::StartNextParked(TParkedLane& lane, platform::Event& ended) {
     lane.client = std::make_unique<TSignallingClnt>(
         TScaleEndpoint{lane.scale.address, lane.scale.port},
         EncodeFile(lines_, ProfileOf(lane.scale), engine_.Host()), context, ended);
+    ForgetWhatMayChange(lane.scale.number, lane.client->Frames());
     lane.client->Start();
     return true;
   }

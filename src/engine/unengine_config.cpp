@@ -94,6 +94,8 @@ constexpr Binding<C> kCycleFields[] = {
     {&cfg::kLongBarCode, Flag<&C::LongBarCode, C>},
     {&cfg::kTextToOEM, Flag<&C::TextToOEM, C>},
     {&cfg::kMaxParallelScales, Integer<&C::MaxParallelScales, C>},
+    {&cfg::kDeltaDelivery, Flag<&C::DeltaDelivery, C>},
+    {&cfg::kFullResyncHours, Integer<&C::FullResyncHours, C>},
 };
 
 // Whether every value of the product key that the table reads at one of

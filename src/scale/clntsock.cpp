@@ -86,6 +86,7 @@ bool TScaleClnt::CloseConnection() {
 bool TScaleClnt::SendFrames() {
   for (const TDeliveryStep& step : file->steps) {
     if (!SendStep(step)) return false;
+    ++stepsDone;
   }
   return true;
 }

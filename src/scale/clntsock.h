@@ -48,6 +48,11 @@ class TScaleClnt : public platform::Thread {
   // port 3002", "no answer within 15 s to frame 12 (goods 4302)"; empty
   // after a delivery.  Read once the thread has ended.
   const std::string& Cause() const { return cause; }
+  // The steps the scale acknowledged: a delivery goes in order and stops at
+  // the first failure, so they are the first StepsAcknowledged() of
+  // Frames().steps.  Read once the thread has ended.
+  size_t StepsAcknowledged() const { return stepsDone; }
+  const TEncodedFile& Frames() const { return *file; }
 
  protected:
   int Execute() override;
@@ -69,6 +74,7 @@ class TScaleClnt : public platform::Thread {
   std::string cause;
   const TDeliveryStep* current = nullptr;  // the step being exchanged
   size_t frameNumber = 0;                  // 1-based count of frames sent
+  size_t stepsDone = 0;                    // steps passed, in order
   std::array<uint8_t, goods::kClockFrameLength> clockFrame{};
 };
 

@@ -16,6 +16,7 @@
 #include "cli/configcli.h"
 #include "cli/exitcode.h"
 #include "cli/explaincli.h"
+#include "cli/goodscli.h"
 #include "cli/lockclient.h"
 #include "cli/options.h"
 #include "cli/regcli.h"
@@ -36,6 +37,7 @@ void Usage(std::ostream& out) {
          "       tovalink check                   report every problem of the store\n"
          "       tovalink explain FILE [--json] [options]  what the scales would receive from a "
          "file\n"
+         "       tovalink goods --scale N [GOODS...] [--json] | diff --scale N FILE\n"
          "       tovalink status [HOST] [--json]\n"
          "       tovalink lock|unlock [HOST]\n"
          "       tovalink scale list [--json] | add|set N [--type NAME] [--barcode-type N] "
@@ -70,6 +72,7 @@ int main(int argc, char** argv) {
   if (cmd == "reg") return tv::RunRegCommand(argc - 2, argv + 2);
   if (cmd == "check") return tv::RunCheckCommand(argc - 2, argv + 2);
   if (cmd == "explain") return tv::RunExplainCommand(argc - 2, argv + 2);
+  if (cmd == "goods") return tv::RunGoodsCommand(argc - 2, argv + 2);
   if (cmd == "status") return tv::RunStatusCommand(argc - 2, argv + 2);
   if (cmd == "scale") return tv::RunScaleCommand(argc - 2, argv + 2);
   if (cmd == "config") return tv::RunConfigCommand(argc - 2, argv + 2);

@@ -1,0 +1,122 @@
+// The ledger's side of a cycle: before each scale's delivery, what may
+// change on it; after, what it acknowledged; and with delta delivery, what
+// it need not be sent.  All on the cycle's thread while no client of that
+// scale runs, so no lock is held across the network and the per-frame path
+// stays as it was.
+#include <algorithm>
+#include <chrono>
+#include <unordered_map>
+
+#include "engine/threngine.h"
+#include "engine/unengine.h"
+#include "platform/log.h"
+#include "scale/clntsock.h"
+#include "scale/scaletypes.h"
+
+namespace tv {
+namespace {
+
+int64_t Now() {
+  return std::chrono::duration_cast<std::chrono::seconds>(
+             std::chrono::system_clock::now().time_since_epoch())
+      .count();
+}
+
+bool SendsRecord(const TDeliveryStep& step) {
+  return step.kind == TStepKind::Goods && step.length != 0;
+}
+
+}  // namespace
+
+bool TThrEngine::LedgerReady() {
+  if (!ledger_.IsOpen() && !ledgerFailed_) {
+    const std::string path = platform::Ledger::PathBeside(engine_.StorePath());
+    if (platform::Status s = ledger_.Open(path); !s.ok()) {
+      platform::LogError("ledger not kept in this cycle: %s", s.ToString().c_str());
+      ledgerFailed_ = true;
+    }
+  }
+  return ledger_.IsOpen();
+}
+
+// A kill after the scale took a frame and before its answer is recorded
+// must not leave the ledger vouching for what that frame replaced.
+void TThrEngine::ForgetWhatMayChange(int number, const TEncodedFile& frames) {
+  const bool changes =
+      std::any_of(frames.steps.begin(), frames.steps.end(), [](const TDeliveryStep& step) {
+        return step.kind == TStepKind::Delete || SendsRecord(step);
+      });
+  if (!changes || !LedgerReady()) return;
+  if (platform::Status s = ledger_.Begin(number); !s.ok())
+    platform::LogError("scale %d: ledger not prepared for %s: %s", number, currentFileName_.c_str(),
+                       s.ToString().c_str());
+}
+
+TEncodedFilePtr TThrEngine::DeltaFor(int number, TEncodedFilePtr full, TDeltaPlan& plan) {
+  plan = {};
+  for (const TDeliveryStep& step : full->steps) plan.sent += SendsRecord(step) ? 1 : 0;
+  if (!settings_.DeltaDelivery || !LedgerReady()) return full;
+  bool trusted = false;
+  const int64_t maxAge = static_cast<int64_t>(settings_.FullResyncHours) * 3600;
+  std::vector<platform::LedgerEntry> held;
+  if (!ledger_.Trusted(number, Now(), maxAge, trusted).ok() || !trusted ||
+      !ledger_.Holdings(number, held).ok())
+    return full;
+  std::unordered_map<int32_t, const std::vector<uint8_t>*> holds;
+  for (const platform::LedgerEntry& e : held) holds[e.goods] = &e.bytes;
+  auto out = std::make_shared<TEncodedFile>();
+  plan = {false, 0, 0};
+  for (const TDeliveryStep& step : full->steps) {
+    auto it = holds.find(step.goodsNumber);
+    bool keep = true;
+    if (step.kind == TStepKind::Delete) {
+      keep = it != holds.end();
+      if (keep) holds.erase(it);  // a record after it in the file is new again
+    } else if (SendsRecord(step)) {
+      keep = it == holds.end() ||
+             !std::equal(it->second->begin(), it->second->end(), full->Frame(step),
+                         full->Frame(step) + step.length) ||
+             it->second->size() != step.length;
+    }
+    if (!keep) {
+      ++plan.skipped;
+      continue;
+    }
+    plan.sent += SendsRecord(step) ? 1 : 0;
+    TDeliveryStep copy = step;
+    copy.offset = static_cast<uint32_t>(out->bytes.size());
+    out->bytes.insert(out->bytes.end(), full->Frame(step), full->Frame(step) + step.length);
+    out->steps.push_back(copy);
+  }
+  return out;
+}
+
+void TThrEngine::NoteAcknowledged(int number, const TScaleClnt& client, const TDeltaPlan& plan,
+                                  int& code) {
+  const TEncodedFile& frames = client.Frames();
+  const size_t done = client.StepsAcknowledged();
+  std::vector<platform::LedgerChange> changes;
+  for (size_t i = 0; i < done && i < frames.steps.size(); ++i) {
+    const TDeliveryStep& step = frames.steps[i];
+    if (step.kind == TStepKind::Delete)
+      changes.push_back({step.goodsNumber, nullptr, 0});
+    else if (SendsRecord(step))
+      changes.push_back({step.goodsNumber, frames.Frame(step), step.length});
+  }
+  if (!plan.whole && plan.skipped != 0) {
+    if (code == kResultNothingToSend) code = kResultDelivered;
+    platform::LogInfo(
+        "scale %d: %zu goods records of %s sent, %zu records and deletions skipped as held", number,
+        plan.sent, currentFileName_.c_str(), plan.skipped);
+  }
+  if (!LedgerReady()) return;
+  platform::LedgerOutcome outcome;
+  outcome.failed = done < frames.steps.size();
+  outcome.whole = plan.whole && !outcome.failed;
+  if (platform::Status s = ledger_.Record(number, currentFileName_, Now(), changes, outcome);
+      !s.ok())
+    platform::LogError("scale %d: what it acknowledged of %s not recorded: %s", number,
+                       currentFileName_.c_str(), s.ToString().c_str());
+}
+
+}  // namespace tv
