@@ -128,6 +128,10 @@ inline constexpr StoredValue kStatusServerAddress =
     Sz(kProductKey, "StatusServerAddress", "", kAtStart, kOptional | kNotWritten);
 inline constexpr StoredValue kRemoteAllow =
     Sz(kProductKey, "RemoteAllow", "", kAtStart, kOptional | kNotWritten);
+// Where the metrics and status page listener listens: "address:port" or
+// "off".  Local only, like the other listeners; unset is loopback alone.
+inline constexpr StoredValue kMetricsAddress =
+    Sz(kProductKey, "MetricsAddress", "127.0.0.1:9957", kAtStart, kOptional | kNotWritten);
 
 // The five scale tables: TotalNumber, then one "Scale" + i per entry; a
 // first start writes one entry.  The parameter server rewrites them whole.
@@ -163,6 +167,7 @@ inline constexpr const StoredValue* kStoredValues[] = {
     &kHostDecimalSeparator, &kHostListSeparator, &kMaxFileSizeMB,
     &kAllowedRoots,
     &kParamServerAddress, &kStatusServerAddress, &kRemoteAllow,
+    &kMetricsAddress,
     &kDevicesCount,     &kDevicesEntry,     &kDeviceTypesCount,  &kDeviceTypesEntry, &kDeviceResult,
     &kBarcodeTypesCount, &kBarcodeTypesEntry, &kUseByInDaysCount, &kUseByInDaysEntry, &kConstBCCount,
     &kConstBCEntry,

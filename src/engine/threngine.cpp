@@ -81,6 +81,8 @@ TThrEngine::TThrEngine(TEngine& engine)
 TThrEngine::~TThrEngine() { WaitFor(); }
 
 int TThrEngine::Execute() {
+  const std::time_t started = std::time(nullptr);
+  const auto begun = std::chrono::steady_clock::now();
   try {
     Run();
     engine_.Facts().CyclesRun();
@@ -97,6 +99,9 @@ int TThrEngine::Execute() {
   }
   engine_.Progress().Idle();
   Report();
+  engine_.Facts().CycleTimed(started, std::chrono::duration_cast<std::chrono::milliseconds>(
+                                          std::chrono::steady_clock::now() - begun)
+                                          .count());
   engine_.SignalCycleEnd();
   return 0;
 }
