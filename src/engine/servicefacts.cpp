@@ -86,7 +86,8 @@ std::string FormatFacts(const TFactsRecord& r) {
         << s.keyboardCode << "\t" << Field(s.keyboardFile) << "\t" << Field(s.cause) << "\t"
         << Field(s.keyboardCause) << "\n";
     if (s.lastAttempt != 0)
-      out << "attempts\t" << n << "\t" << s.lastAttempt << "\t" << s.lastSuccess << "\n";
+      out << "attempts\t" << n << "\t" << s.lastAttempt << "\t" << s.lastSuccess << "\t" << s.frames
+          << "\n";
     for (const auto& [code, count] : s.deliveries)
       out << "deliveries\t" << n << "\t" << code << "\t" << count << "\n";
   }
@@ -128,6 +129,7 @@ TFactsRecord ParseFacts(const std::string& text) {
       TScaleFacts& s = r.scales[static_cast<int>(Number(f[1]))];
       s.lastAttempt = static_cast<std::time_t>(Number(f[2]));
       s.lastSuccess = static_cast<std::time_t>(Number(f[3]));
+      if (f.size() >= 5) s.frames = Number(f[4]);
     } else if (f[0] == "deliveries" && f.size() >= 4) {
       r.scales[static_cast<int>(Number(f[1]))].deliveries[static_cast<int>(Number(f[2]))] =
           Number(f[3]);
@@ -348,6 +350,12 @@ void TServiceFacts::ForgetUnlisted() {
 TFactsRecord TServiceFacts::Snapshot() const {
   std::lock_guard<std::mutex> lock(mutex_);
   return record_;
+}
+
+// Published with the attempt that follows.
+void TServiceFacts::FramesSent(int number, size_t frames) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  ScaleLocked(number).frames += static_cast<long long>(frames);
 }
 
 void TServiceFacts::CycleTimed(std::time_t started, long long ms) {

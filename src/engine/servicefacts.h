@@ -32,6 +32,7 @@ struct TScaleFacts {
   std::time_t lastAttempt = 0;  // goods deliveries, Unix seconds; 0: none yet
   std::time_t lastSuccess = 0;
   std::map<int, long long> deliveries;  // attempts per result code since start
+  long long frames = 0;                 // goods frames sent since start
   // Logging state, not written out.
   std::time_t lastReminder = 0;
   int backlogDelivered = 0;
@@ -114,6 +115,8 @@ class TServiceFacts {
   // for the interval; `parked` is asked only when a reminder is due.  True
   // when anything was logged.
   bool CycleEnded(const std::function<TParkedCounts()>& parked);
+  // Frames a goods delivery put on the wire, counted before its attempt.
+  void FramesSent(int number, size_t frames);
   // A cycle's start and its duration, counted once it is over.
   void CycleTimed(std::time_t started, long long ms);
   static constexpr size_t kRecentCycles = 5;

@@ -94,6 +94,11 @@ void ScaleMetrics(const TLocalStatus& s, std::time_t now, TExposition& e) {
     const long long age = h && h->parked > 0 ? std::max<long long>(0, now - h->oldestParked) : 0;
     e.Sample("tovalink_scale_oldest_parked_age_seconds", age, ScaleLabel(n));
   }
+  e.Family("tovalink_scale_frames_sent_total", "counter",
+           "Goods frames sent to the scale since start.");
+  for (int n : numbers)
+    if (const TScaleFacts* f = FactsOf(s, n))
+      e.Sample("tovalink_scale_frames_sent_total", f->frames, ScaleLabel(n));
   e.Family("tovalink_scale_deliveries_total", "counter",
            "Goods delivery attempts since start, by result code.");
   for (int n : numbers)

@@ -279,6 +279,7 @@ void TThrEngine::DeliverToAllScales(const std::string& path, TEncodings& encodin
       if (slots[i]) {
         code = slots[i]->WaitFor();
         cause = slots[i]->Cause();
+        engine_.Facts().FramesSent(scale.number, slots[i]->FramesSent());
         slots[i].reset();
       }
       RecordResult(code, path, false, scale.number, scale.address, cause);

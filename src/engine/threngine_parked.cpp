@@ -106,6 +106,7 @@ void TThrEngine::DeliverParkedFiles() {
 bool TThrEngine::CollectParked(TParkedLane& lane, platform::Event& ended) {
   int code = lane.client->WaitFor();
   const std::string cause = lane.client->Cause();
+  engine_.Facts().FramesSent(lane.scale.number, lane.client->FramesSent());
   lane.client.reset();
   currentFileName_ = platform::ExtractFileName(lane.current);
   RecordResult(code, lane.current, true, lane.scale.number, lane.scale.address, cause);

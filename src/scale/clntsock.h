@@ -48,6 +48,7 @@ class TScaleClnt : public platform::Thread {
   // port 3002", "no answer within 15 s to frame 12 (goods 4302)"; empty
   // after a delivery.  Read once the thread has ended.
   const std::string& Cause() const { return cause; }
+  size_t FramesSent() const { return framesSent; }
 
  protected:
   int Execute() override;
@@ -69,6 +70,7 @@ class TScaleClnt : public platform::Thread {
   std::string cause;
   const TDeliveryStep* current = nullptr;  // the step being exchanged
   size_t frameNumber = 0;                  // 1-based count of frames sent
+  size_t framesSent = 0;                   // put on the wire whole
   std::array<uint8_t, goods::kClockFrameLength> clockFrame{};
 };
 

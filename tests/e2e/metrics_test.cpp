@@ -66,6 +66,8 @@ TEST_F(ShopWatched, MetricsShowEachScaleAndTheService) {
   EXPECT_NE(m.find("tovalink_scale_deliveries_total{scale=\"1\",code=\"0\"} 1\n"),
             std::string::npos)
       << m;
+  // The file's deletion, goods line and clock line.
+  EXPECT_NE(m.find("tovalink_scale_frames_sent_total{scale=\"1\"} 3\n"), std::string::npos) << m;
   EXPECT_NE(m.find("tovalink_scale_last_success_timestamp_seconds{scale=\"1\"} "),
             std::string::npos)
       << m;

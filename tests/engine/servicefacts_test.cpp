@@ -66,6 +66,7 @@ TEST(ServiceFactsFile, KeepsTheCountsAndTimesAWatcherReads) {
   s.lastAttempt = 1700000020;
   s.lastSuccess = 1700000010;
   s.deliveries = {{0, 5}, {2, 1}};
+  s.frames = 42;
 
   const TFactsRecord back = ParseFacts(FormatFacts(r));
   EXPECT_EQ(back.started, 1700000000);
@@ -78,6 +79,7 @@ TEST(ServiceFactsFile, KeepsTheCountsAndTimesAWatcherReads) {
   EXPECT_EQ(b.lastAttempt, 1700000020);
   EXPECT_EQ(b.lastSuccess, 1700000010);
   EXPECT_EQ(b.deliveries, (std::map<int, long long>{{0, 5}, {2, 1}}));
+  EXPECT_EQ(b.frames, 42);
 }
 
 class ServiceFactsLog : public ::testing::Test {
@@ -163,7 +165,9 @@ TEST_F(ServiceFactsLog, TheFileFollowsEveryChange) {
 
 TEST_F(ServiceFactsLog, CountsAttemptsByCodeAndKeepsOnlyTheLastCycles) {
   TServiceFacts facts(Store());
+  facts.FramesSent(2, 3);
   facts.GoodsAttempt(2, "127.0.0.2", "a.txt", kResultDelivered, "", false);
+  facts.FramesSent(2, 1);
   facts.GoodsAttempt(2, "127.0.0.2", "b.txt", 2, "refused", false);
   facts.GoodsAttempt(2, "127.0.0.2", "b.txt", 2, "refused", true);
   for (int i = 0; i < 8; ++i) facts.CycleTimed(1700000000 + i, 100 * i);
@@ -171,6 +175,7 @@ TEST_F(ServiceFactsLog, CountsAttemptsByCodeAndKeepsOnlyTheLastCycles) {
   const TFactsRecord r = ParseFacts(test::ReadFile(FactsPath(Store())));
   const TScaleFacts& s = r.scales.at(2);
   EXPECT_EQ(s.deliveries, (std::map<int, long long>{{0, 1}, {2, 2}}));
+  EXPECT_EQ(s.frames, 4);
   EXPECT_GT(s.lastSuccess, 0);
   EXPECT_GE(s.lastAttempt, s.lastSuccess);
   EXPECT_GT(r.started, 0);
