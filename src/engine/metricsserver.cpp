@@ -78,10 +78,11 @@ platform::Status TMetricsServer::Start(const TMetricsAddress& where) {
   if (inet_pton(AF_INET, where.address.c_str(), &addr.sin_addr) != 1)
     return platform::Refusal(where.address + " is no IPv4 address");
   // One internal thread, few connections: a scraper and a browser or two.
-  daemon_ = MHD_start_daemon(MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_ERROR_LOG, where.port,
-                             nullptr, nullptr, &Answer, this, MHD_OPTION_SOCK_ADDR, &addr,
-                             MHD_OPTION_CONNECTION_LIMIT, 16U, MHD_OPTION_CONNECTION_TIMEOUT, 10U,
-                             MHD_OPTION_END);
+  // Its own error log stays off: a peer that hangs up is no news for the
+  // operator, and a listener that cannot open is said once below.
+  daemon_ = MHD_start_daemon(MHD_USE_INTERNAL_POLLING_THREAD, where.port, nullptr, nullptr, &Answer,
+                             this, MHD_OPTION_SOCK_ADDR, &addr, MHD_OPTION_CONNECTION_LIMIT, 16U,
+                             MHD_OPTION_CONNECTION_TIMEOUT, 10U, MHD_OPTION_END);
   if (daemon_ == nullptr)
     return platform::Refusal("cannot listen on " + where.address + ":" +
                              std::to_string(where.port));

@@ -148,5 +148,22 @@ TEST(MetricsListener, OffMeansNothingListensAndDeliveryGoesOn) {
       << site.Output();
 }
 
+// A port someone else holds costs the view, never a delivery.
+TEST(MetricsListener, APortTakenIsSaidOnceAndDeliveryGoesOn) {
+  platform::TcpListener holder;
+  ASSERT_TRUE(holder.Listen(kMetricsPort, 1, "127.0.0.1"));
+  Site site;
+  site.AddScale(91);
+  site.SetString("MetricsAddress", "127.0.0.1:" + std::to_string(kMetricsPort));
+  site.Start();
+  site.Drop("goods.txt", GoodsFile());
+  ASSERT_TRUE(site.WaitForLog(1, Scaled(30000))) << site.Output();
+  EXPECT_EQ(site.Log()[0].code, 0);
+  const std::string said =
+      "metrics and status page: cannot listen on 127.0.0.1:" + std::to_string(kMetricsPort);
+  EXPECT_NE(site.Output().find(said), std::string::npos) << site.Output();
+  EXPECT_EQ(site.Output().find(said), site.Output().rfind(said));
+}
+
 }  // namespace
 }  // namespace tv::test
