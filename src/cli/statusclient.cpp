@@ -11,8 +11,8 @@
 
 #include "cli/exitcode.h"
 #include "cli/options.h"
-#include "cli/statuslocal.h"
 #include "config/statusprotocol.h"
+#include "engine/statuslocal.h"
 #include "platform/fs.h"
 #include "platform/net.h"
 #include "platform/registry.h"

@@ -139,6 +139,10 @@ inline constexpr StoredValue kStatusServerAddress =
     Sz(kProductKey, "StatusServerAddress", "", kAtStart, kOptional | kNotWritten);
 inline constexpr StoredValue kRemoteAllow =
     Sz(kProductKey, "RemoteAllow", "", kAtStart, kOptional | kNotWritten);
+// Where the metrics and status page listener listens: "address:port" or
+// "off".  Local only, like the other listeners; unset is loopback alone.
+inline constexpr StoredValue kMetricsAddress =
+    Sz(kProductKey, "MetricsAddress", "127.0.0.1:9957", kAtStart, kOptional | kNotWritten);
 
 // The five scale tables: TotalNumber, then one "Scale" + i per entry; a
 // first start writes one entry.  The parameter server rewrites them whole.
@@ -178,6 +182,7 @@ inline constexpr const StoredValue* kStoredValues[] = {
     &kParamServerAddress,
     &kStatusServerAddress,
     &kRemoteAllow,
+    &kMetricsAddress,
     &kDevicesCount,
     &kDevicesEntry,
     &kDeviceTypesCount,

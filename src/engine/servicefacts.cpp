@@ -85,7 +85,15 @@ std::string FormatFacts(const TFactsRecord& r) {
     out << "scale\t" << n << "\t" << state << "\t" << s.downSince << "\t" << s.lastRetry << "\t"
         << s.keyboardCode << "\t" << Field(s.keyboardFile) << "\t" << Field(s.cause) << "\t"
         << Field(s.keyboardCause) << "\n";
+    if (s.lastAttempt != 0)
+      out << "attempts\t" << n << "\t" << s.lastAttempt << "\t" << s.lastSuccess << "\t" << s.frames
+          << "\n";
+    for (const auto& [code, count] : s.deliveries)
+      out << "deliveries\t" << n << "\t" << code << "\t" << count << "\n";
   }
+  if (r.started != 0) out << "started\t" << r.started << "\n";
+  if (r.cycles != 0) out << "cyclecount\t" << r.cycles << "\t" << r.cyclesMs << "\n";
+  for (const TCycleFacts& c : r.recentCycles) out << "cycle\t" << c.started << "\t" << c.ms << "\n";
   return out.str();
 }
 
@@ -117,6 +125,21 @@ TFactsRecord ParseFacts(const std::string& text) {
       s.keyboardFile = f[6];
       s.cause = f[7];
       if (f.size() >= 9) s.keyboardCause = f[8];
+    } else if (f[0] == "attempts" && f.size() >= 4) {
+      TScaleFacts& s = r.scales[static_cast<int>(Number(f[1]))];
+      s.lastAttempt = static_cast<std::time_t>(Number(f[2]));
+      s.lastSuccess = static_cast<std::time_t>(Number(f[3]));
+      if (f.size() >= 5) s.frames = Number(f[4]);
+    } else if (f[0] == "deliveries" && f.size() >= 4) {
+      r.scales[static_cast<int>(Number(f[1]))].deliveries[static_cast<int>(Number(f[2]))] =
+          Number(f[3]);
+    } else if (f[0] == "started" && f.size() >= 2) {
+      r.started = static_cast<std::time_t>(Number(f[1]));
+    } else if (f[0] == "cyclecount" && f.size() >= 3) {
+      r.cycles = Number(f[1]);
+      r.cyclesMs = Number(f[2]);
+    } else if (f[0] == "cycle" && f.size() >= 3) {
+      r.recentCycles.push_back({static_cast<std::time_t>(Number(f[1])), Number(f[2])});
     }
   }
   return r;
@@ -143,6 +166,7 @@ int ReminderIntervalSeconds() {
 TServiceFacts::TServiceFacts(std::string storePath, int reminderSeconds)
     : path_(FactsPath(storePath)), reminderSeconds_(reminderSeconds) {
   std::lock_guard<std::mutex> lock(mutex_);
+  record_.started = std::time(nullptr);
   PublishLocked();
 }
 
@@ -208,6 +232,9 @@ bool TServiceFacts::GoodsAttempt(int number, const std::string& address,
   const std::time_t now = std::time(nullptr);
   const char* kind = parkedCopy ? " (parked copy)" : "";
   const bool failed = code != kResultDelivered && code != kResultNothingToSend;
+  s.lastAttempt = now;
+  if (code == kResultDelivered) s.lastSuccess = now;
+  ++s.deliveries[code];
   s.known = true;
   s.delivered = !failed;
   bool changed = false;
@@ -323,6 +350,22 @@ void TServiceFacts::ForgetUnlisted() {
 TFactsRecord TServiceFacts::Snapshot() const {
   std::lock_guard<std::mutex> lock(mutex_);
   return record_;
+}
+
+// Published with the attempt that follows.
+void TServiceFacts::FramesSent(int number, size_t frames) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  ScaleLocked(number).frames += static_cast<long long>(frames);
+}
+
+void TServiceFacts::CycleTimed(std::time_t started, long long ms) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  ++record_.cycles;
+  record_.cyclesMs += ms;
+  auto& recent = record_.recentCycles;
+  recent.push_back({started, ms});
+  if (recent.size() > kRecentCycles) recent.erase(recent.begin());
+  PublishLocked();
 }
 
 // Written under a temporary name and renamed into place, so a reader never

@@ -29,6 +29,10 @@ struct TScaleFacts {
   int keyboardCode = 0;       // the last keyboard upload's code (0: none failed)
   std::string keyboardFile;
   std::string keyboardCause;
+  std::time_t lastAttempt = 0;  // goods deliveries, Unix seconds; 0: none yet
+  std::time_t lastSuccess = 0;
+  std::map<int, long long> deliveries;  // attempts per result code since start
+  long long frames = 0;                 // goods frames sent since start
   // Logging state, not written out.
   std::time_t lastReminder = 0;
   int backlogDelivered = 0;
@@ -40,6 +44,12 @@ struct TRejectedFacts {
   std::string newest;  // file name
   std::string reason;
   std::time_t when = 0;
+};
+
+// One finished export cycle.
+struct TCycleFacts {
+  std::time_t started = 0;
+  long long ms = 0;
 };
 
 struct TLastFileFacts {
@@ -60,6 +70,10 @@ struct TFactsRecord {
   TRejectedFacts rejected;
   TLastFileFacts lastFile;
   std::map<int, TScaleFacts> scales;
+  std::time_t started = 0;                // the service's start
+  long long cycles = 0;                   // finished since start
+  long long cyclesMs = 0;                 // their summed duration
+  std::vector<TCycleFacts> recentCycles;  // the newest last
 };
 
 // The file beside the store at `storePath`.
@@ -101,6 +115,11 @@ class TServiceFacts {
   // for the interval; `parked` is asked only when a reminder is due.  True
   // when anything was logged.
   bool CycleEnded(const std::function<TParkedCounts()>& parked);
+  // Frames a goods delivery put on the wire, counted before its attempt.
+  void FramesSent(int number, size_t frames);
+  // A cycle's start and its duration, counted once it is over.
+  void CycleTimed(std::time_t started, long long ms);
+  static constexpr size_t kRecentCycles = 5;
 
   // A parked file for a scale not in the list: one warning per scale until
   // ForgetUnlisted (a reload).

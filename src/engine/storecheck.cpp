@@ -10,6 +10,7 @@
 #include "config/settings.h"
 #include "config/storedvalues.h"
 #include "config/valuecheck.h"
+#include "engine/metricsserver.h"
 #include "engine/startreport.h"
 #include "engine/unengine_config.h"
 #include "files/fileproc.h"
@@ -310,6 +311,21 @@ class Checker {
     }
     DescribePort(cfg::kParamServerAddress, 3057, "parameter server, no authentication", peers);
     DescribePort(cfg::kStatusServerAddress, 3058, "status server", peers);
+    DescribeMetrics();
+  }
+
+  // Admits every peer that reaches it: RemoteAllow does not apply.
+  void DescribeMetrics() {
+    const platform::Result<TMetricsAddress> m = ParseMetricsAddress(Str(cfg::kMetricsAddress));
+    if (!m.ok())
+      Error("MetricsAddress " + m.status().ToString() +
+            ": metrics and status page not listened on");
+    else if (m.value().off)
+      Note("metrics and status page: off (MetricsAddress)");
+    else
+      Note("metrics and status page: listen on " + m.value().address + ":" +
+           std::to_string(m.value().port) +
+           " (MetricsAddress), admit every peer that reaches them");
   }
 
   void DescribePort(const cfg::StoredValue& v, int port, const char* what,

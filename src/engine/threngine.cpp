@@ -79,6 +79,8 @@ TThrEngine::TThrEngine(TEngine& engine)
 TThrEngine::~TThrEngine() { WaitFor(); }
 
 int TThrEngine::Execute() {
+  const std::time_t started = std::time(nullptr);
+  const auto begun = std::chrono::steady_clock::now();
   try {
     Run();
     engine_.Facts().CyclesRun();
@@ -95,6 +97,9 @@ int TThrEngine::Execute() {
   }
   engine_.Progress().Idle();
   Report();
+  engine_.Facts().CycleTimed(started, std::chrono::duration_cast<std::chrono::milliseconds>(
+                                          std::chrono::steady_clock::now() - begun)
+                                          .count());
   engine_.SignalCycleEnd();
   return 0;
 }
@@ -277,6 +282,7 @@ void TThrEngine::DeliverToAllScales(const std::string& path, TEncodings& encodin
         code = slots[i]->WaitFor();
         cause = slots[i]->Cause();
         NoteAcknowledged(scale.number, *slots[i], plans[i], code);
+        engine_.Facts().FramesSent(scale.number, slots[i]->FramesSent());
         slots[i].reset();
       }
       RecordResult(code, path, false, scale.number, scale.address, cause);

@@ -104,6 +104,7 @@ void TThrEngine::DeliverParkedFiles() {
 bool TThrEngine::CollectParked(TParkedLane& lane, platform::Event& ended) {
   int code = lane.client->WaitFor();
   const std::string cause = lane.client->Cause();
+  engine_.Facts().FramesSent(lane.scale.number, lane.client->FramesSent());
   currentFileName_ = platform::ExtractFileName(lane.current);
   NoteAcknowledged(lane.scale.number, *lane.client, TDeltaPlan{}, code);
   lane.client.reset();

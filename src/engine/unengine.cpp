@@ -162,6 +162,15 @@ void TEngine::ReadRemoteAccess(platform::Registry& reg) {
   paramAddress_ = ListenAddressOf(product, config::kParamServerAddress);
   statusAddress_ = ListenAddressOf(product, config::kStatusServerAddress);
   admit_ = AdmissionOf(product);
+  platform::Result<TMetricsAddress> metrics =
+      ParseMetricsAddress(config::ReadString(product, config::kMetricsAddress));
+  if (metrics.ok()) {
+    metricsAddress_ = metrics.value();
+  } else {
+    platform::LogError("MetricsAddress %s: metrics and status page off",
+                       metrics.status().ToString().c_str());
+    metricsAddress_.off = true;
+  }
 }
 
 void TEngine::StartParamServer(const TEngineSettings& s) {
@@ -189,11 +198,27 @@ void TEngine::StartServers() {
                                                     options_.statusIdleTimeoutMs);
     statusServer_->Activate(statusAddress_.address, admit_);
   }
+  StartMetricsServer();
   reporter_ = std::make_unique<TUDPReporter>(Settings()->MonitorIP, flags_, options_.reporterPort);
   reporter_->Start();
 }
 
+// A listener that cannot open costs the view, never delivery.
+void TEngine::StartMetricsServer() {
+  if (metricsAddress_.off) {
+    platform::LogInfo("metrics and status page off (MetricsAddress)");
+    return;
+  }
+  metricsServer_ = std::make_unique<TMetricsServer>(storePath_);
+  const platform::Status s = metricsServer_->Start(metricsAddress_);
+  if (!s.ok()) {
+    platform::LogError("metrics and status page: %s", s.ToString().c_str());
+    metricsServer_.reset();
+  }
+}
+
 void TEngine::ShutDownWorkers() {
+  metricsServer_.reset();
   if (reporter_) {
     reporter_->Terminate();
     reporter_->WaitFor();

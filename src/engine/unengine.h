@@ -15,6 +15,7 @@
 #include "config/remoteaccess.h"
 #include "config/settings.h"
 #include "engine/cyclereport.h"
+#include "engine/metricsserver.h"
 #include "files/fileproc.h"
 #include "platform/clock.h"
 #include "platform/dirwatch.h"
@@ -115,6 +116,7 @@ class TEngine : public platform::Thread {
   void ReadRemoteAccess(platform::Registry& reg);
   void StartParamServer(const TEngineSettings& s);
   void StartServers();
+  void StartMetricsServer();
   bool StartCycle();
   void FinishPreviousCycle();
   void ShutDownWorkers();
@@ -140,6 +142,8 @@ class TEngine : public platform::Thread {
   platform::TcpServer::Admission admit_;
   std::unique_ptr<TParamServer> paramServer_;
   std::unique_ptr<TStatusServer> statusServer_;
+  TMetricsAddress metricsAddress_;
+  std::unique_ptr<TMetricsServer> metricsServer_;
   std::unique_ptr<TUDPReporter> reporter_;
   std::unique_ptr<platform::Thread> cycle_;
   std::atomic<int> cyclesStarted_{0};

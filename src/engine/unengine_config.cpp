@@ -120,7 +120,8 @@ constexpr bool Covers(const Binding<Record> (&fields)[N], uint8_t moments,
 // A value the table reads at start or reload that no field takes would be
 // read for nothing; the engine reads the servers' values for its listeners.
 static_assert(Covers(kEngineFields, cfg::kAtStart | cfg::kAtReload,
-                     {&cfg::kParamServerAddress, &cfg::kStatusServerAddress, &cfg::kRemoteAllow}));
+                     {&cfg::kParamServerAddress, &cfg::kStatusServerAddress, &cfg::kRemoteAllow,
+                      &cfg::kMetricsAddress}));
 static_assert(Covers(kCycleFields, cfg::kAtCycle));
 
 // Reads every value of the product key that the table reads at `moment`

@@ -126,6 +126,7 @@ bool TScaleClnt::Exchange(const uint8_t* frame, size_t length, bool altAckAccept
     const int error = errno;
     return Fail(kResultNetworkError, what() + " not sent: " + ErrnoText(error));
   }
+  ++framesSent;
   uint8_t answer = 0;
   errno = 0;
   const long got = socket.Recv(&answer, 1);

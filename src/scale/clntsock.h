@@ -53,6 +53,7 @@ class TScaleClnt : public platform::Thread {
   // Frames().steps.  Read once the thread has ended.
   size_t StepsAcknowledged() const { return stepsDone; }
   const TEncodedFile& Frames() const { return *file; }
+  size_t FramesSent() const { return framesSent; }
 
  protected:
   int Execute() override;
@@ -75,6 +76,7 @@ class TScaleClnt : public platform::Thread {
   const TDeliveryStep* current = nullptr;  // the step being exchanged
   size_t frameNumber = 0;                  // 1-based count of frames sent
   size_t stepsDone = 0;                    // steps passed, in order
+  size_t framesSent = 0;                   // put on the wire whole
   std::array<uint8_t, goods::kClockFrameLength> clockFrame{};
 };
 

@@ -188,6 +188,9 @@ TEST_F(CheckTest, AFailedStartPrintsTheSameReport) {
 TEST_F(CheckTest, SaysWhatEachPortAcceptsAndRefusesUnreadableRestrictions) {
   std::string out;
   ASSERT_EQ(Check(out), 0) << out;
+  EXPECT_NE(out.find("ok: metrics and status page: listen on 127.0.0.1:9957 (MetricsAddress)"),
+            std::string::npos)
+      << out;
   EXPECT_NE(out.find("ok: port 3057 (parameter server, no authentication): listens on every "
                      "address, admits every "
                      "peer"),
@@ -208,6 +211,13 @@ TEST_F(CheckTest, SaysWhatEachPortAcceptsAndRefusesUnreadableRestrictions) {
             std::string::npos)
       << out;
   EXPECT_NE(out.find("ok: port 3058 (status server): off (StatusServerAddress)"), std::string::npos)
+      << out;
+  Edit(kProductKey, [](RegistryKey& r) { r.WriteString("MetricsAddress", "127.0.0.1"); });
+  EXPECT_NE(Check(out), 0) << out;
+  EXPECT_NE(out.find("MetricsAddress \"127.0.0.1\" is not address:port"), std::string::npos) << out;
+  Edit(kProductKey, [](RegistryKey& r) { r.WriteString("MetricsAddress", "off"); });
+  ASSERT_EQ(Check(out), 0) << out;
+  EXPECT_NE(out.find("ok: metrics and status page: off (MetricsAddress)"), std::string::npos)
       << out;
 
   Edit(kProductKey, [](RegistryKey& r) {

@@ -55,6 +55,33 @@ TEST(ServiceFactsFile, ReadsBackWhatItWroteWithSeparatorsInTextsBlanked) {
   EXPECT_TRUE(ParseFacts("cycles\trun\n").cyclesBlocked.empty());
 }
 
+TEST(ServiceFactsFile, KeepsTheCountsAndTimesAWatcherReads) {
+  TFactsRecord r;
+  r.started = 1700000000;
+  r.cycles = 7;
+  r.cyclesMs = 4200;
+  r.recentCycles = {{1700000010, 300}, {1700000020, 900}};
+  TScaleFacts& s = r.scales[3];
+  s.known = true;
+  s.lastAttempt = 1700000020;
+  s.lastSuccess = 1700000010;
+  s.deliveries = {{0, 5}, {2, 1}};
+  s.frames = 42;
+
+  const TFactsRecord back = ParseFacts(FormatFacts(r));
+  EXPECT_EQ(back.started, 1700000000);
+  EXPECT_EQ(back.cycles, 7);
+  EXPECT_EQ(back.cyclesMs, 4200);
+  ASSERT_EQ(back.recentCycles.size(), 2u);
+  EXPECT_EQ(back.recentCycles[1].started, 1700000020);
+  EXPECT_EQ(back.recentCycles[1].ms, 900);
+  const TScaleFacts& b = back.scales.at(3);
+  EXPECT_EQ(b.lastAttempt, 1700000020);
+  EXPECT_EQ(b.lastSuccess, 1700000010);
+  EXPECT_EQ(b.deliveries, (std::map<int, long long>{{0, 5}, {2, 1}}));
+  EXPECT_EQ(b.frames, 42);
+}
+
 class ServiceFactsLog : public ::testing::Test {
  protected:
   test::TempDir dir;
@@ -123,7 +150,8 @@ TEST_F(ServiceFactsLog, TheFileFollowsEveryChange) {
   TServiceFacts facts(Store());
   std::string text;
   ASSERT_TRUE(platform::Env::Default()->ReadFile(FactsPath(Store()), &text).ok());
-  EXPECT_EQ(text, "cycles\trun\n");
+  // A fresh start: cycles run, and when it started.
+  EXPECT_EQ(text.rfind("cycles\trun\nstarted\t", 0), 0u) << text;
   facts.Busy({3});
   facts.Rejected("junk.txt", "nothing readable");
   ASSERT_TRUE(platform::Env::Default()->ReadFile(FactsPath(Store()), &text).ok());
@@ -133,6 +161,29 @@ TEST_F(ServiceFactsLog, TheFileFollowsEveryChange) {
   facts.Busy({});
   ASSERT_TRUE(platform::Env::Default()->ReadFile(FactsPath(Store()), &text).ok());
   EXPECT_FALSE(ParseFacts(text).scales.at(3).busy);
+}
+
+TEST_F(ServiceFactsLog, CountsAttemptsByCodeAndKeepsOnlyTheLastCycles) {
+  TServiceFacts facts(Store());
+  facts.FramesSent(2, 3);
+  facts.GoodsAttempt(2, "127.0.0.2", "a.txt", kResultDelivered, "", false);
+  facts.FramesSent(2, 1);
+  facts.GoodsAttempt(2, "127.0.0.2", "b.txt", 2, "refused", false);
+  facts.GoodsAttempt(2, "127.0.0.2", "b.txt", 2, "refused", true);
+  for (int i = 0; i < 8; ++i) facts.CycleTimed(1700000000 + i, 100 * i);
+
+  const TFactsRecord r = ParseFacts(test::ReadFile(FactsPath(Store())));
+  const TScaleFacts& s = r.scales.at(2);
+  EXPECT_EQ(s.deliveries, (std::map<int, long long>{{0, 1}, {2, 2}}));
+  EXPECT_EQ(s.frames, 4);
+  EXPECT_GT(s.lastSuccess, 0);
+  EXPECT_GE(s.lastAttempt, s.lastSuccess);
+  EXPECT_GT(r.started, 0);
+  EXPECT_EQ(r.cycles, 8);
+  EXPECT_EQ(r.cyclesMs, 2800);
+  ASSERT_EQ(r.recentCycles.size(), TServiceFacts::kRecentCycles);
+  EXPECT_EQ(r.recentCycles.front().started, 1700000003);
+  EXPECT_EQ(r.recentCycles.back().ms, 700);
 }
 
 }  // namespace

@@ -1,4 +1,4 @@
-#include "cli/statuslocal.h"
+#include "engine/statuslocal.h"
 
 #include <algorithm>
 #include <cctype>

@@ -1,4 +1,5 @@
-// What `tovalink status` adds when it asks this machine's own service: the
+// What `tovalink status` adds when it asks this machine's own service, and
+// all the metrics listener shows (one reader, two views): the
 // per-scale history from the delivery log, the files parked per scale in the
 // Unsent folder, the files waiting in the export directory and whether
 // exporting is locked.  Read from
