@@ -51,14 +51,7 @@ int main(int argc, char** argv) {
   std::string cmd = argv[1];
   // "INSTALL", "/install", "-Install" ... all name the same switch.
   if (IsSwitch(cmd, "INSTALL", true) || IsSwitch(cmd, "UNINSTALL", true)) {
-    if (argc == 3 && tv::cli::IsHelp(argv[2])) {
-      std::cout << "usage: tovalink INSTALL|UNINSTALL [SILENT]\n";
-      return tv::cli::kExitDone;
-    }
-    bool silent = false;
-    for (int i = 2; i < argc; ++i) silent = silent || IsSwitch(argv[i], "SILENT", true);
-    tv::TTovalinkService service;
-    return IsSwitch(cmd, "INSTALL", true) ? service.Install(silent) : service.Uninstall(silent);
+    return tv::RunInstallCommand(IsSwitch(cmd, "INSTALL", true), argc - 2, argv + 2);
   }
   // Root runs the store commands (reg, check, scale, unsent) as the
   // service's user, so that the files they make stay the service's own:

@@ -93,6 +93,46 @@ TEST_F(ServiceProcessTest, InstallAndUninstallWriteAndRemoveTheUnit) {
   EXPECT_NE(out.find("Tovalink: "), std::string::npos) << "a failure names the display name: " << out;
 }
 
+// INSTALL and UNINSTALL take SILENT and nothing else: any other word may be
+// a typo of an intention, and installing on a guess is worse than refusing.
+TEST_F(ServiceProcessTest, InstallWithAnUnknownOrExtraWordChangesNothing) {
+  std::string out;
+  const std::string unit = units / "tovalink.service";
+  for (std::vector<std::string> words : {std::vector<std::string>{"INSTALL", "--Help"},
+                                         {"install", "now"},
+                                         {"/INSTALL", "SILENT", "silent"},
+                                         {"-install", "--dry-run"}}) {
+    words.insert(words.begin(), test::TovalinkBinary());
+    EXPECT_EQ(test::RunBinary(words, Env(), out), 2) << words[1] << " " << words[2] << ":\n" << out;
+    EXPECT_NE(out.find("usage: tovalink INSTALL|UNINSTALL [SILENT]"), std::string::npos) << out;
+    EXPECT_EQ(out.find("Версия"), std::string::npos) << "refused before the banner: " << out;
+    EXPECT_FALSE(platform::Env::Default()->FileExists(unit)) << words[2];
+  }
+  ASSERT_EQ(test::RunBinary({test::TovalinkBinary(), "INSTALL", "--help"}, Env(), out), 0) << out;
+  EXPECT_FALSE(platform::Env::Default()->FileExists(unit)) << "help installs nothing";
+
+  ASSERT_EQ(test::RunBinary({test::TovalinkBinary(), "INSTALL"}, Env(), out), 0) << out;
+  EXPECT_EQ(test::RunBinary({test::TovalinkBinary(), "UNINSTALL", "everything"}, Env(), out), 2)
+      << out;
+  EXPECT_TRUE(platform::Env::Default()->FileExists(unit)) << "a refused UNINSTALL keeps the unit";
+
+  ASSERT_EQ(test::RunBinary({test::TovalinkBinary(), "UNINSTALL"}, Env(), out), 0) << out;
+  EXPECT_NE(out.find("Kept: the state directory " + home.Path()), std::string::npos) << out;
+  EXPECT_NE(out.find("the system user tovalink"), std::string::npos) << out;
+}
+
+TEST_F(ServiceProcessTest, AFailedInstallSaysNothingWasChanged) {
+  std::string out;
+  std::vector<std::string> env = {"TOVALINK_HOME=" + home.Path(),
+                                  "TOVALINK_UNIT_DIR=" + (units / "missing")};
+  EXPECT_EQ(test::RunBinary({test::TovalinkBinary(), "INSTALL"}, env, out), 1) << out;
+  EXPECT_NE(out.find("the unit directory " + (units / "missing") + " does not exist"),
+            std::string::npos)
+      << out;
+  EXPECT_NE(out.find("nothing was changed"), std::string::npos) << out;
+  EXPECT_EQ(out.find("successfully"), std::string::npos) << out;
+}
+
 TEST_F(ServiceProcessTest, VersionIsTheProjectVersion) {
   std::string out;
   ASSERT_EQ(test::RunBinary({test::TovalinkBinary(), "--version"}, Env(), out), 0) << out;
