@@ -13,8 +13,9 @@ inline constexpr int kExitSomeScaleFailed = 3;
 // `tovalink status`: delivered, but something needs a look (rejected files,
 // skipped lines).
 inline constexpr int kExitNeedsALook = 4;
-// `tovalink lock|unlock`: nothing listens, or nothing answered.
-inline constexpr int kExitNoAnswer = 3;
+// `tovalink status|lock|unlock`: nothing listens, or nothing answered.
+// Apart from 3, which for `status` means a scale failed.
+inline constexpr int kExitNoAnswer = 5;
 // `tovalink explain`: a line would be skipped or a keyboard file refused.
 // Older than the table, and kept: scripts already read it.
 inline constexpr int kExitSomeLineSkipped = 2;

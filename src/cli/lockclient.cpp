@@ -20,6 +20,7 @@ constexpr int kAnswerTimeoutMs = 2 * kParamServerTimeoutMs;
 
 struct LockTarget {
   std::string host = "127.0.0.1";
+  std::string name = "127.0.0.1";  // as the operator wrote it
   uint16_t port = kParamServerPort;
 };
 
@@ -53,11 +54,11 @@ int ParseArgs(int argc, char** argv, LockTarget& target, bool& help, std::ostrea
     return kLockUsage;
   }
   if (r.positional.empty()) return kLockAccepted;
-  if (platform::InetAddr(r.positional[0]) == platform::kInvalidAddress) {
-    err << "tovalink: not an IPv4 address: " << r.positional[0] << "\n";
+  if (const platform::Status found = platform::ResolveHost(r.positional[0], target.host); !found.ok()) {
+    err << "tovalink: " << found.ToString() << "\n";
     return kLockUsage;
   }
-  target.host = r.positional[0];
+  target.name = r.positional[0];
   return kLockAccepted;
 }
 
@@ -87,13 +88,14 @@ int RunLockCommand(bool lock, int argc, char** argv, std::ostream& out, std::ost
   if (!socket.Create() || !socket.SetSendTimeout(kConnectTimeoutMs) ||
       !socket.SetRecvTimeout(kAnswerTimeoutMs) || !socket.Connect(target.host, target.port)) {
     err << "tovalink: no parameter server at " << where << ": " << platform::LastOsErrorText()
-        << "\n";
+        << "; is the service running on " << target.name << "?\n";
     return kLockNoAnswer;
   }
   const uint8_t command = lock ? kDLE : kDC1;
   uint8_t answer = 0;
   if (!socket.SendAll(&command, 1) || !socket.RecvByte(answer)) {
-    err << "tovalink: the parameter server at " << where << " did not answer\n";
+    err << "tovalink: the parameter server at " << where << " did not answer; is the service running on "
+        << target.name << "?\n";
     return kLockNoAnswer;
   }
   out << Describe(answer) << "\n";

@@ -27,6 +27,7 @@ constexpr int kTimeoutMs = 5000;
 
 struct Options {
   std::string host = "127.0.0.1";
+  std::string name = "127.0.0.1";  // as the operator wrote it
   uint16_t port = kStatusPort;
   bool json = false;
   bool help = false;  // the usage is printed; nothing else to do
@@ -37,7 +38,10 @@ struct ScaleStatus {
   uint8_t state = 0;
 };
 
-constexpr const char* kUsage = "usage: tovalink status [HOST] [--json] [--port N]\n";
+constexpr const char* kUsage =
+    "usage: tovalink status [HOST] [--json] [--port N]\n"
+    "  HOST    an address or host name (default 127.0.0.1)\n"
+    "  exit 0 delivered, 3 a scale failed, 4 needs a look, 5 no service answered\n";
 
 enum : int { kJson = 256, kPort };
 
@@ -66,7 +70,12 @@ int ParseArgs(int argc, char** argv, Options& opts, std::ostream& out, std::ostr
     err << "tovalink status: unexpected argument '" << unexpected << "'\n" << kUsage;
     return cli::kExitUsage;
   }
-  if (!r.positional.empty()) opts.host = r.positional[0];
+  if (r.positional.empty()) return cli::kExitDone;
+  if (const platform::Status found = platform::ResolveHost(r.positional[0], opts.host); !found.ok()) {
+    err << "tovalink status: " << found.ToString() << "\n";
+    return cli::kExitUsage;
+  }
+  opts.name = r.positional[0];
   return cli::kExitDone;
 }
 
@@ -75,7 +84,7 @@ bool Query(const Options& opts, std::vector<ScaleStatus>& scales, std::string& e
   platform::TcpSocket socket;
   std::string reason;
   if (!platform::ConnectWithTimeout(socket, opts.host, opts.port, kTimeoutMs, &reason)) {
-    error = "cannot connect to " + where + ": " + reason;
+    error = "cannot connect to " + where + ": " + reason + "; is the service running on " + opts.name + "?";
     return false;
   }
   socket.SetRecvTimeout(kTimeoutMs);
@@ -395,7 +404,7 @@ int RunStatusCommand(int argc, char** argv, std::ostream& out, std::ostream& err
   std::string error;
   if (!Query(opts, scales, error)) {
     err << "tovalink status: " << error << "\n";
-    return cli::kExitFailed;
+    return cli::kExitNoAnswer;
   }
   const std::optional<TLocalStatus> local = LocalStatus(opts.host);
   // The local columns come from the store this machine's commands use.

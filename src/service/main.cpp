@@ -11,6 +11,7 @@
 //   tovalink --version
 #include <iostream>
 #include <string>
+#include <vector>
 
 #include "cli/checkcli.h"
 #include "cli/exitcode.h"
@@ -40,15 +41,28 @@ void Usage(std::ostream& out) {
          "[--[no-]use-by-days]\n"
          "                                    [--[no-]const-barcode] | remove N\n"
          "       tovalink unsent list [--scale N] [--json] | drop --scale N (--all | FILE)\n"
-         "       tovalink --version\n";
+         "       tovalink help COMMAND            the usage of one command\n"
+         "       tovalink --version\n"
+         "exit codes: 0 done, 1 failed, 2 usage error; status: 3 a scale failed, 4 needs a look;\n"
+         "            status, lock, unlock: 5 no service answered\n";
 }
 
-}  // namespace
+int Dispatch(int argc, char** argv);
 
-int main(int argc, char** argv) {
+// `tovalink help CMD [SUB]` is `tovalink CMD [SUB] --help`.
+int HelpFor(int argc, char** argv) {
+  std::vector<char*> words(argv, argv + argc);
+  words.erase(words.begin() + 1);
+  static char help[] = "--help";
+  words.push_back(help);
+  words.push_back(nullptr);
+  return Dispatch(argc, words.data());
+}
+
+int Dispatch(int argc, char** argv) {
   using tv::cli::IsSwitch;
-  if (argc < 2) return tv::RunService(tv::EngineOptionsFromEnvironment());
   std::string cmd = argv[1];
+  if (cmd == "help" && argc > 2) return HelpFor(argc, argv);
   // "INSTALL", "/install", "-Install" ... all name the same switch.
   if (IsSwitch(cmd, "INSTALL", true) || IsSwitch(cmd, "UNINSTALL", true)) {
     return tv::RunInstallCommand(IsSwitch(cmd, "INSTALL", true), argc - 2, argv + 2);
@@ -74,4 +88,11 @@ int main(int argc, char** argv) {
   std::cerr << "tovalink: unknown command '" << cmd << "'\n";
   Usage(std::cerr);
   return tv::cli::kExitUsage;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 2) return tv::RunService(tv::EngineOptionsFromEnvironment());
+  return Dispatch(argc, argv);
 }

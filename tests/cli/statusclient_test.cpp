@@ -201,7 +201,7 @@ TEST_F(StatusClientTest, AddsEachScalesHistoryParkedFilesAndWaitingFilesFromThis
 
 TEST_F(StatusClientTest, FailsWhenNothingAnswers) {
   CommandResult r = RunStatus({});
-  EXPECT_EQ(r.code, 1);
+  EXPECT_EQ(r.code, cli::kExitNoAnswer) << "not 3, which says a scale failed";
   EXPECT_TRUE(r.out.empty());
   EXPECT_NE(r.err.find("cannot connect to 127.0.0.1:3058"), std::string::npos) << r.err;
 
@@ -218,7 +218,7 @@ TEST_F(StatusClientTest, FailsWhenNothingAnswers) {
   });
   r = RunStatus({});
   peer.join();
-  EXPECT_EQ(r.code, 1);
+  EXPECT_EQ(r.code, cli::kExitNoAnswer);
   EXPECT_NE(r.err.find("short reply"), std::string::npos) << r.err;
 }
 

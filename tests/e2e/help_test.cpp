@@ -89,5 +89,51 @@ TEST(HelpEndToEnd, UsageErrorsStillExitWithTheirCodes) {
   }
 }
 
+// `help CMD` is `CMD --help`: each command's own usage, not the global one.
+TEST(HelpEndToEnd, HelpWithACommandPrintsThatCommandsUsage) {
+  TempDir home;
+  const std::vector<HelpCase> cases = {{{"help", "scale"}, "usage: tovalink scale "},
+                                       {{"help", "status"}, "usage: tovalink status "},
+                                       {{"help", "install"}, "usage: tovalink INSTALL|UNINSTALL"},
+                                       {{"help", "unsent", "drop"}, "usage: tovalink unsent "},
+                                       {{"help"}, "usage: tovalink "}};
+  for (const HelpCase& c : cases) {
+    std::vector<std::string> args{TovalinkBinary()};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    std::string out;
+    EXPECT_EQ(RunBinary(args, {"TOVALINK_HOME=" + home.Path()}, out), 0) << Joined(c.args) << ":\n" << out;
+    EXPECT_EQ(out.rfind(c.usage, 0), 0u) << Joined(c.args) << ":\n" << out;
+  }
+  std::string out;
+  EXPECT_EQ(RunBinary({TovalinkBinary(), "help", "frobnicate"}, {}, out), 2) << out;
+  EXPECT_TRUE(std::filesystem::is_empty(home.Path())) << "help made no store";
+}
+
+// Nothing listens in this namespace: the commands that ask the service
+// share one exit code for that (not status's "a scale failed"), ask the
+// operator the likely question, and take a host name as well as an address.
+TEST(HelpEndToEnd, NoServiceIsOneExitCodeAndHostNamesAreAccepted) {
+  struct Case {
+    std::vector<std::string> args;
+    int code;
+    std::string says;
+  };
+  const std::vector<Case> cases = {
+      {{"lock", "localhost"}, 5, "is the service running on localhost?"},
+      {{"unlock"}, 5, "is the service running on 127.0.0.1?"},
+      {{"status", "localhost"}, 5, "cannot connect to 127.0.0.1:3058"},
+      {{"status", "localhost", "--json"}, 5, "is the service running on localhost?"},
+      {{"status", "no-such-host.invalid"}, 2, "cannot find the host no-such-host.invalid"},
+      {{"lock", "no-such-host.invalid"}, 2, "cannot find the host no-such-host.invalid"}};
+  TempDir home;
+  for (const Case& c : cases) {
+    std::vector<std::string> args{TovalinkBinary()};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    std::string out;
+    EXPECT_EQ(RunBinary(args, {"TOVALINK_HOME=" + home.Path()}, out), c.code) << Joined(c.args) << ":\n" << out;
+    EXPECT_NE(out.find(c.says), std::string::npos) << Joined(c.args) << ":\n" << out;
+  }
+}
+
 }  // namespace
 }  // namespace tv::test
