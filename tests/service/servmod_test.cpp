@@ -147,6 +147,26 @@ class RegCliTest : public ServiceProcessTest {
   }
 };
 
+// Before the first start there is no store: a query says so, and names
+// where it looked, rather than that a key is missing.
+TEST_F(RegCliTest, AQueryWithoutAStoreSaysNoneExistsAndAnUnquotedKeyGetsAHint) {
+  std::string out;
+  const std::string key = "HKCU\\SOFTWARE\\Orvane Group\\Tovalin+";
+  EXPECT_EQ(Reg({"query", key, "/v", "VerInterval"}, out), 1) << out;
+  EXPECT_NE(out.find("no store exists at " + (home / "registry.db")), std::string::npos) << out;
+  EXPECT_EQ(out.find("unable to find"), std::string::npos) << out;
+  EXPECT_FALSE(platform::Env::Default()->FileExists(home / "registry.db")) << "a query makes no store";
+
+  // As the shell hands over HKCU\SOFTWARE\Orvane Group\Tovalin+ typed bare.
+  EXPECT_NE(Reg({"query", "HKCUSOFTWAREOrvane", "GroupTovalin+"}, out), 0) << out;
+  EXPECT_NE(out.find("Quote the key"), std::string::npos) << out;
+  EXPECT_NE(Reg({"query", key, "/x"}, out), 0) << out;
+  EXPECT_EQ(out.find("Quote the key"), std::string::npos) << "a quoted key needs no hint: " << out;
+
+  EXPECT_NE(Reg({"frob", key}, out), 0) << out;
+  EXPECT_NE(out.find("unknown operation 'frob'"), std::string::npos) << out;
+}
+
 TEST_F(RegCliTest, AddQueryAndDeleteValuesAndKeys) {
   std::string out;
   const std::string key = "HKCU\\SOFTWARE\\Orvane Group\\Tovalin+";
@@ -156,7 +176,7 @@ TEST_F(RegCliTest, AddQueryAndDeleteValuesAndKeys) {
   ASSERT_EQ(Reg({"add", key, "/v", "ExportDir", "/d", "C:\\Data", "/f"}, out), 0) << out;
 
   ASSERT_EQ(Reg({"query", "HKEY_CURRENT_USER\\software\\orvane group\\TOVALIN+"}, out), 0) << out;
-  EXPECT_NE(out.find("    VerInterval    REG_DWORD    0xa\n"), std::string::npos) << out;
+  EXPECT_NE(out.find("    VerInterval    REG_DWORD    0xa (10)\n"), std::string::npos) << out;
   EXPECT_NE(out.find("    ExportDir    REG_SZ    C:\\Data\n"), std::string::npos) << out;
   EXPECT_NE(out.find("HKEY_CURRENT_USER\\SOFTWARE\\Orvane Group\\Tovalin+\\Devices"), std::string::npos) << out;
   ASSERT_EQ(Reg({"query", key + "\\Devices", "/v", "scale1"}, out), 0);
