@@ -14,6 +14,7 @@
 #include "cli/statuslocal.h"
 #include "config/statusprotocol.h"
 #include "platform/fs.h"
+#include "platform/instancelock.h"
 #include "platform/net.h"
 #include "platform/registry.h"
 #include "platform/tcpconnect.h"
@@ -110,12 +111,19 @@ bool Query(const Options& opts, std::vector<ScaleStatus>& scales, std::string& e
   return true;
 }
 
-// The local extras, only when the service asked is this machine's own.
-// The store is never created here.
-std::optional<TLocalStatus> LocalStatus(const std::string& host) {
+// The local extras, only when the service asked is this machine's own and
+// runs on this store: another store's addresses beside its states would
+// mislead.  The store is never created here.
+std::optional<TLocalStatus> LocalStatus(const std::string& host, std::ostream& err) {
   const uint32_t addr = platform::InetAddr(host);
   const auto* octets = reinterpret_cast<const unsigned char*>(&addr);
   if (addr == platform::kInvalidAddress || octets[0] != 127) return std::nullopt;
+  const std::string home = platform::StateHome();
+  if (!platform::InstanceLockHeld(home)) {
+    err << "tovalink status: the service answering at " << host << " does not run on " << home
+        << " (TOVALINK_HOME); its states are shown without this store's addresses and history\n";
+    return std::nullopt;
+  }
   return ReadLocalStatus(platform::Registry::DefaultPath());
 }
 
@@ -406,7 +414,7 @@ int RunStatusCommand(int argc, char** argv, std::ostream& out, std::ostream& err
     err << "tovalink status: " << error << "\n";
     return cli::kExitNoAnswer;
   }
-  const std::optional<TLocalStatus> local = LocalStatus(opts.host);
+  const std::optional<TLocalStatus> local = LocalStatus(opts.host, err);
   // The local columns come from the store this machine's commands use.
   if (local) err << "store " << platform::Registry::DefaultPath() << "\n";
   if (opts.json)
