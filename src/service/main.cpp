@@ -8,6 +8,7 @@
 //   tovalink lock|unlock [HOST]
 //   tovalink scale list|add|remove|set ...
 //   tovalink unsent list|drop ...
+//   tovalink rejected list|retry|drop ...
 //   tovalink --version
 #include <iostream>
 #include <string>
@@ -19,6 +20,7 @@
 #include "cli/lockclient.h"
 #include "cli/options.h"
 #include "cli/regcli.h"
+#include "cli/rejectedcli.h"
 #include "cli/scalecli.h"
 #include "cli/statusclient.h"
 #include "cli/unsentcli.h"
@@ -41,6 +43,7 @@ void Usage(std::ostream& out) {
          "[--[no-]use-by-days]\n"
          "                                    [--[no-]const-barcode] | remove N\n"
          "       tovalink unsent list [--scale N] [--json] | drop --scale N (--all | FILE)\n"
+         "       tovalink rejected list [--json] | retry FILE | drop FILE\n"
          "       tovalink help COMMAND            the usage of one command\n"
          "       tovalink --version\n"
          "exit codes: 0 done, 1 failed, 2 usage error; status: 3 a scale failed, 4 needs a look;\n"
@@ -76,6 +79,7 @@ int Dispatch(int argc, char** argv) {
   if (cmd == "status") return tv::RunStatusCommand(argc - 2, argv + 2);
   if (cmd == "scale") return tv::RunScaleCommand(argc - 2, argv + 2);
   if (cmd == "unsent") return tv::RunUnsentCommand(argc - 2, argv + 2);
+  if (cmd == "rejected") return tv::RunRejectedCommand(argc - 2, argv + 2);
   if (cmd == "lock" || cmd == "unlock") return tv::RunLockCommand(cmd == "lock", argc - 2, argv + 2);
   if (cmd == "--version" || cmd == "version") {
     std::cout << "tovalink " << tv::kVersion << "\n";

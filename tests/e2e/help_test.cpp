@@ -39,6 +39,8 @@ const std::vector<HelpCase> kCases = {
     {{"unsent", "--help"}, "usage: tovalink unsent "},
     {{"unsent", "list", "--help"}, "usage: tovalink unsent "},
     {{"unsent", "drop", "--scale", "3", "--all", "-h"}, "usage: tovalink unsent "},
+    {{"rejected", "--help"}, "usage: tovalink rejected "},
+    {{"rejected", "retry", "x.txt", "-h"}, "usage: tovalink rejected "},
 };
 
 std::string Joined(const std::vector<std::string>& args) {
