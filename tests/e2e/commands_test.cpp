@@ -157,5 +157,38 @@ TEST_F(CommandsEndToEnd, UnsentDropTakesTheOriginalNameAsListShowsIt) {
   EXPECT_TRUE(site.Unsent().empty());
 }
 
+// `check --network` tells a scale that answers from one whose port nobody
+// listens on, per port, without a service running.
+TEST_F(CommandsEndToEnd, CheckNetworkTriesEachScalesPorts) {
+  site.SetScales({1, 2, 3}, {0, 0, 5});  // 3 is an SM700
+  site.AddScale(1);
+  site.AddScale(3, {}, false);  // its keyboard port is closed
+  std::string out;
+  EXPECT_EQ(Tovalink({"check", "--network"}, out), 1) << out;
+  EXPECT_TRUE(Has(out, "scale 1 127.0.0.1: ping answered, goods port 3001 reachable\n")) << out;
+  EXPECT_TRUE(Has(out, "scale 2 127.0.0.2: ping answered, goods port 3002 refused\n")) << out;
+  EXPECT_TRUE(Has(out, "scale 3 127.0.0.3: ping answered, goods port 3003 reachable, keyboard port 2003 refused\n"))
+      << out;
+
+  site.SetScales({1});
+  EXPECT_EQ(Tovalink({"check", "--network"}, out), 0) << out;
+  EXPECT_EQ(Tovalink({"check", "--networks"}, out), 2) << out;
+}
+
+// A misspelt value name is kept by the store and never read; check says
+// so and names the value meant.
+TEST_F(CommandsEndToEnd, CheckWarnsAboutValueNamesTheServiceNeverReads) {
+  std::string out;
+  const std::string key = "HKCU\\SOFTWARE\\Orvane Group\\Tovalin+";
+  ASSERT_EQ(Tovalink({"reg", "add", key, "/v", "VerInterval", "/t", "REG_DWORD", "/d", "10", "/f"}, out), 0) << out;
+  Tovalink({"check"}, out);
+  EXPECT_FALSE(Has(out, "never read")) << "the defaults hold no stray name: " << out;
+  ASSERT_EQ(Tovalink({"reg", "add", key, "/v", "VerIntervall", "/t", "REG_DWORD", "/d", "10", "/force"}, out), 0)
+      << out;
+  Tovalink({"check"}, out);
+  EXPECT_TRUE(Has(out, "warning: VerIntervall in Tovalin+ is never read by the service; did you mean VerInterval?"))
+      << out;
+}
+
 }  // namespace
 }  // namespace tv::test
