@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "cli/checkcli.h"
+#include "cli/commands.h"
 #include "cli/exitcode.h"
 #include "cli/explaincli.h"
 #include "cli/lockclient.h"
@@ -30,23 +31,9 @@
 namespace {
 
 void Usage(std::ostream& out) {
-  out << "usage: tovalink                         run the service in the foreground\n"
-         "       tovalink INSTALL|UNINSTALL [SILENT]\n"
-         "       tovalink reg query|add|delete <key> [/v <name>] [/t REG_SZ|REG_DWORD] [/d <data>] "
-         "[/f]\n"
-         "       tovalink check                   report every problem of the store\n"
-         "       tovalink explain FILE [--json] [options]  what the scales would receive from a "
-         "file\n"
-         "       tovalink status [HOST] [--json]\n"
-         "       tovalink lock|unlock [HOST]\n"
-         "       tovalink scale list [--json] | add|set N [--type NAME] [--barcode-type N] "
-         "[--[no-]use-by-days]\n"
-         "                                    [--[no-]const-barcode] | remove N\n"
-         "       tovalink unsent list [--scale N] [--json] | drop --scale N (--all | FILE)\n"
-         "       tovalink rejected list [--json] | retry FILE | drop FILE\n"
-         "       tovalink help COMMAND            the usage of one command\n"
-         "       tovalink --version\n"
-         "exit codes: 0 done, 1 failed, 2 usage error; status: 3 a scale failed, 4 needs a look;\n"
+  out << "usage: tovalink                         run the service in the foreground\n";
+  for (const tv::cli::CommandInfo& c : tv::cli::kCommands) out << "       tovalink " << c.synopsis << "\n";
+  out << "exit codes: 0 done, 1 failed, 2 usage error; status: 3 a scale failed, 4 needs a look;\n"
          "            status, lock, unlock: 5 no service answered\n";
 }
 

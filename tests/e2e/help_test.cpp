@@ -5,6 +5,7 @@
 
 #include <filesystem>
 
+#include "cli/commands.h"
 #include "site.h"
 
 namespace tv::test {
@@ -105,6 +106,14 @@ TEST(HelpEndToEnd, HelpWithACommandPrintsThatCommandsUsage) {
     std::string out;
     EXPECT_EQ(RunBinary(args, {"TOVALINK_HOME=" + home.Path()}, out), 0) << Joined(c.args) << ":\n" << out;
     EXPECT_EQ(out.rfind(c.usage, 0), 0u) << Joined(c.args) << ":\n" << out;
+  }
+  // Every command of the one list is dispatched and has its own help.
+  for (const cli::CommandInfo& c : cli::kCommands) {
+    const std::string first(c.names.substr(0, c.names.find('|')));
+    if (first == "help" || first == "--version") continue;
+    std::string out;
+    EXPECT_EQ(RunBinary({TovalinkBinary(), "help", first}, {"TOVALINK_HOME=" + home.Path()}, out), 0) << first << out;
+    EXPECT_EQ(out.rfind("usage: tovalink ", 0), 0u) << first << ":\n" << out;
   }
   std::string out;
   EXPECT_EQ(RunBinary({TovalinkBinary(), "help", "frobnicate"}, {}, out), 2) << out;
