@@ -260,6 +260,13 @@ TEngineOptions EngineOptionsFromEnvironment() {
 }
 
 int RunService(TEngineOptions options) {
+  // A misspelt level would silently log at info: the operator asked for
+  // something and would not get it.
+  if (const char* level = std::getenv("TOVALINK_LOG_LEVEL");
+      level != nullptr && *level != '\0' && std::string(level) != "debug" && std::string(level) != "info") {
+    platform::LogError("Service failed on start: TOVALINK_LOG_LEVEL \"%s\" is no level; use debug or info", level);
+    return 1;
+  }
   // Before any thread exists, so that only the wait below sees the signals.
   platform::BlockTerminationSignals();
   platform::InstanceLock lock;

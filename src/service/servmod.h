@@ -12,7 +12,8 @@
 namespace tv {
 
 inline constexpr const char* kUnitName = "tovalink.service";
-inline constexpr const char* kNoticeCaption = "Сервис Tovalink. Версия " TOVALINK_VERSION;
+// In the language of the other commands' messages.
+inline constexpr const char* kNoticeCaption = "Tovalink service, version " TOVALINK_VERSION;
 // The system user the unit runs as.
 inline constexpr const char* kServiceUser = "tovalink";
 extern const char* const kNoticeText;  // 150 characters

@@ -63,10 +63,18 @@ TEST_F(ServiceProcessTest, StartFailsWithTheReasonWhenASettingIsMissing) {
       << out;
 }
 
+TEST_F(ServiceProcessTest, AnUnknownLogLevelStopsTheStart) {
+  std::vector<std::string> env = Env();
+  env.push_back("TOVALINK_LOG_LEVEL=verbose");
+  std::string out;
+  EXPECT_EQ(test::RunBinary({test::TovalinkBinary()}, env, out, 10000), 1) << out;
+  EXPECT_NE(out.find("TOVALINK_LOG_LEVEL \"verbose\" is no level; use debug or info"), std::string::npos) << out;
+}
+
 TEST_F(ServiceProcessTest, InstallAndUninstallWriteAndRemoveTheUnit) {
   std::string out;
   ASSERT_EQ(test::RunBinary({test::TovalinkBinary(), "/install"}, Env(), out), 0) << out;
-  EXPECT_NE(out.find("Сервис Tovalink. Версия 2.43"), std::string::npos);
+  EXPECT_NE(out.find("Tovalink service, version 2.43"), std::string::npos);
   EXPECT_NE(out.find("Service installed successfully"), std::string::npos);
   std::string unit = test::ReadFile(units / "tovalink.service");
   EXPECT_NE(unit.find("Description=Tovalink\n"), std::string::npos);
@@ -85,7 +93,7 @@ TEST_F(ServiceProcessTest, InstallAndUninstallWriteAndRemoveTheUnit) {
   EXPECT_EQ(unit.find("TimeoutStopSec=infinity"), std::string::npos) << "a stop is bounded";
 
   ASSERT_EQ(test::RunBinary({test::TovalinkBinary(), "UNINSTALL", "silent"}, Env(), out), 0) << out;
-  EXPECT_NE(out.find("Сервис Tovalink. Версия 2.43"), std::string::npos);
+  EXPECT_NE(out.find("Tovalink service, version 2.43"), std::string::npos);
   EXPECT_EQ(out.find("successfully"), std::string::npos) << "SILENT hides the result message";
   EXPECT_FALSE(platform::Env::Default()->FileExists(units / "tovalink.service"));
 
@@ -105,7 +113,7 @@ TEST_F(ServiceProcessTest, InstallWithAnUnknownOrExtraWordChangesNothing) {
     words.insert(words.begin(), test::TovalinkBinary());
     EXPECT_EQ(test::RunBinary(words, Env(), out), 2) << words[1] << " " << words[2] << ":\n" << out;
     EXPECT_NE(out.find("usage: tovalink INSTALL|UNINSTALL [SILENT]"), std::string::npos) << out;
-    EXPECT_EQ(out.find("Версия"), std::string::npos) << "refused before the banner: " << out;
+    EXPECT_EQ(out.find("Tovalink service, version"), std::string::npos) << "refused before the banner: " << out;
     EXPECT_FALSE(platform::Env::Default()->FileExists(unit)) << words[2];
   }
   ASSERT_EQ(test::RunBinary({test::TovalinkBinary(), "INSTALL", "--help"}, Env(), out), 0) << out;
