@@ -13,8 +13,9 @@ inline constexpr int kExitSomeScaleFailed = 3;
 // `tovalink status`: delivered, but something needs a look (rejected files,
 // skipped lines).
 inline constexpr int kExitNeedsALook = 4;
-// `tovalink lock|unlock`: nothing listens, or nothing answered.
-inline constexpr int kExitNoAnswer = 3;
+// `tovalink status|lock|unlock`: nothing listens, or nothing answered.  A
+// failure like any other; for `status`, 3 means a scale failed.
+inline constexpr int kExitNoAnswer = 1;
 // `tovalink config apply`: the file is invalid; nothing was written.
 inline constexpr int kExitInvalidFile = 2;
 // `tovalink explain`: a line would be skipped or a keyboard file refused.

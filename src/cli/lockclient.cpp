@@ -1,12 +1,19 @@
 #include "cli/lockclient.h"
 
 #include <cstdio>
+#include <ctime>
+#include <optional>
 #include <iostream>
 #include <string>
 
 #include "cli/options.h"
 #include "paramserver/protocol.h"
+#include "config/exportlockmark.h"
+#include "platform/env.h"
+#include "platform/fs.h"
+#include "platform/instancelock.h"
 #include "platform/net.h"
+#include "platform/registry.h"
 #include "platform/oserror.h"
 #include "text/utils.h"
 
@@ -20,6 +27,7 @@ constexpr int kAnswerTimeoutMs = 2 * kParamServerTimeoutMs;
 
 struct LockTarget {
   std::string host = "127.0.0.1";
+  std::string name = "127.0.0.1";  // as the operator wrote it
   uint16_t port = kParamServerPort;
 };
 
@@ -53,11 +61,11 @@ int ParseArgs(int argc, char** argv, LockTarget& target, bool& help, std::ostrea
     return kLockUsage;
   }
   if (r.positional.empty()) return kLockAccepted;
-  if (platform::InetAddr(r.positional[0]) == platform::kInvalidAddress) {
-    err << "tovalink: not an IPv4 address: " << r.positional[0] << "\n";
+  if (const platform::Status found = platform::ResolveHost(r.positional[0], target.host); !found.ok()) {
+    err << "tovalink: " << found.ToString() << "\n";
     return kLockUsage;
   }
-  target.host = r.positional[0];
+  target.name = r.positional[0];
   return kLockAccepted;
 }
 
@@ -74,6 +82,20 @@ std::string Describe(uint8_t answer) {
   }
 }
 
+// When the service on this machine, on this store, had locked exporting
+// already: its mark beside the store says since when.  "" otherwise.
+std::string AlreadyLocked(const LockTarget& target) {
+  if (target.host.rfind("127.", 0) != 0 || !platform::InstanceLockHeld(platform::StateHome())) return "";
+  const std::optional<std::time_t> since =
+      config::ExportLockedSince(*platform::Env::Default(), platform::Registry::DefaultPath());
+  if (!since) return "";
+  std::tm tm{};
+  localtime_r(&*since, &tm);
+  char when[32];
+  std::strftime(when, sizeof when, "%Y-%m-%d %H:%M:%S", &tm);
+  return std::string(" (exporting was already locked since ") + when + ")";
+}
+
 }  // namespace
 
 int RunLockCommand(bool lock, int argc, char** argv, std::ostream& out, std::ostream& err) {
@@ -87,16 +109,19 @@ int RunLockCommand(bool lock, int argc, char** argv, std::ostream& out, std::ost
   if (!socket.Create() || !socket.SetSendTimeout(kConnectTimeoutMs) ||
       !socket.SetRecvTimeout(kAnswerTimeoutMs) || !socket.Connect(target.host, target.port)) {
     err << "tovalink: no parameter server at " << where << ": " << platform::LastOsErrorText()
-        << "\n";
+        << "; is the service running on " << target.name << "?\n";
     return kLockNoAnswer;
   }
+  // Read before asking: once asked, the mark is there either way.
+  const std::string already = lock ? AlreadyLocked(target) : "";
   const uint8_t command = lock ? kDLE : kDC1;
   uint8_t answer = 0;
   if (!socket.SendAll(&command, 1) || !socket.RecvByte(answer)) {
-    err << "tovalink: the parameter server at " << where << " did not answer\n";
+    err << "tovalink: the parameter server at " << where << " did not answer; is the service running on "
+        << target.name << "?\n";
     return kLockNoAnswer;
   }
-  out << Describe(answer) << "\n";
+  out << Describe(answer) << (answer == kACK ? already : "") << "\n";
   return answer == kACK ? kLockAccepted : kLockNotAccepted;
 }
 

@@ -82,6 +82,14 @@ bool AsksForHelp(int argc, char** argv) {
   return (argc >= 1 && cli::IsHelp(argv[0])) || (argc == 2 && cli::IsHelp(argv[1]));
 }
 
+// A key typed without quotes reaches us split at its spaces and without
+// its backslashes ("HKCUSOFTWAREOrvane" "GroupTovalin+").
+std::string UnquotedKeyHint(const std::string& key) {
+  if (key.find('\\') != std::string::npos) return "";
+  return ". Quote the key, or the shell splits it at spaces and drops its backslashes: "
+         "tovalink reg query 'HKCU\\SOFTWARE\\Orvane Group\\Tovalin+'";
+}
+
 bool Parse(int argc, char** argv, Request& r, std::string& error) {
   if (argc < 2) {
     error = kUsage;
@@ -110,7 +118,7 @@ bool Parse(int argc, char** argv, Request& r, std::string& error) {
     } else if (cli::IsSwitch(w, "FORCE")) {
       r.force = r.unchecked = true;
     } else {
-      error = "invalid syntax: " + w;
+      error = "invalid syntax: " + w + UnquotedKeyHint(argv[1]);
       return false;
     }
   }
@@ -125,8 +133,9 @@ std::string TypeName(RegType t) { return t == RegType::DWord ? "REG_DWORD" : "RE
 
 std::string FormatData(const RegValue& v) {
   if (v.type == RegType::String) return v.text;
-  char buf[16];
-  std::snprintf(buf, sizeof buf, "0x%x", v.number);
+  // Hex as reg.exe shows it, decimal as the operator thinks of it.
+  char buf[32];
+  std::snprintf(buf, sizeof buf, "0x%x (%u)", v.number, v.number);
   return buf;
 }
 
@@ -345,6 +354,10 @@ void NameStore(std::ostream& err, const std::string& storePath, bool writes) {
   err << "store " << storePath << (missing ? " (not made yet: nothing is configured)" : "") << "\n";
 }
 
+bool NoStoreYet(const std::string& storePath) {
+  return !platform::FileExists(storePath) && platform::StateDirectoryAccessProblem(platform::StateHome()).empty();
+}
+
 std::string StorePathForReading() {
   const std::string path = Registry::DefaultPath();
   if (platform::FileExists(path)) return path;
@@ -374,6 +387,9 @@ int RunRegCommand(int argc, char** argv, std::ostream& out, std::ostream& err) {
     // Reading never creates a store: without one, nothing is found.
     // A query's listing begins with the store already.
     if (r.verb != "QUERY") NameStore(err, storePath, r.verb == "ADD");
+    if (r.verb == "QUERY" && NoStoreYet(storePath))
+      return Fail(err, storePath,
+                  "no store exists at " + storePath + ": nothing is configured yet (the service makes it on its first start, as reg add does)");
     Registry reg(r.verb == "ADD" ? storePath : StorePathForReading());
     if (r.verb == "QUERY") return Query(reg, storePath, r, out, err);
     if (r.verb == "ADD") return Add(reg, storePath, r, out, err);

@@ -14,6 +14,7 @@
 #include "config/statusprotocol.h"
 #include "engine/statuslocal.h"
 #include "platform/fs.h"
+#include "platform/instancelock.h"
 #include "platform/net.h"
 #include "platform/registry.h"
 #include "platform/tcpconnect.h"
@@ -27,6 +28,7 @@ constexpr int kTimeoutMs = 5000;
 
 struct Options {
   std::string host = "127.0.0.1";
+  std::string name = "127.0.0.1";  // as the operator wrote it
   uint16_t port = kStatusPort;
   bool json = false;
   bool help = false;  // the usage is printed; nothing else to do
@@ -37,7 +39,10 @@ struct ScaleStatus {
   uint8_t state = 0;
 };
 
-constexpr const char* kUsage = "usage: tovalink status [HOST] [--json] [--port N]\n";
+constexpr const char* kUsage =
+    "usage: tovalink status [HOST] [--json] [--port N]\n"
+    "  HOST    an address or host name (default 127.0.0.1)\n"
+    "  exit 0 delivered, 1 no service answered, 3 a scale failed, 4 needs a look\n";
 
 enum : int { kJson = 256, kPort };
 
@@ -66,7 +71,12 @@ int ParseArgs(int argc, char** argv, Options& opts, std::ostream& out, std::ostr
     err << "tovalink status: unexpected argument '" << unexpected << "'\n" << kUsage;
     return cli::kExitUsage;
   }
-  if (!r.positional.empty()) opts.host = r.positional[0];
+  if (r.positional.empty()) return cli::kExitDone;
+  if (const platform::Status found = platform::ResolveHost(r.positional[0], opts.host); !found.ok()) {
+    err << "tovalink status: " << found.ToString() << "\n";
+    return cli::kExitUsage;
+  }
+  opts.name = r.positional[0];
   return cli::kExitDone;
 }
 
@@ -75,7 +85,7 @@ bool Query(const Options& opts, std::vector<ScaleStatus>& scales, std::string& e
   platform::TcpSocket socket;
   std::string reason;
   if (!platform::ConnectWithTimeout(socket, opts.host, opts.port, kTimeoutMs, &reason)) {
-    error = "cannot connect to " + where + ": " + reason;
+    error = "cannot connect to " + where + ": " + reason + "; is the service running on " + opts.name + "?";
     return false;
   }
   socket.SetRecvTimeout(kTimeoutMs);
@@ -101,12 +111,19 @@ bool Query(const Options& opts, std::vector<ScaleStatus>& scales, std::string& e
   return true;
 }
 
-// The local extras, only when the service asked is this machine's own.
-// The store is never created here.
-std::optional<TLocalStatus> LocalStatus(const std::string& host) {
+// The local extras, only when the service asked is this machine's own and
+// runs on this store: another store's addresses beside its states would
+// mislead.  The store is never created here.
+std::optional<TLocalStatus> LocalStatus(const std::string& host, std::ostream& err) {
   const uint32_t addr = platform::InetAddr(host);
   const auto* octets = reinterpret_cast<const unsigned char*>(&addr);
   if (addr == platform::kInvalidAddress || octets[0] != 127) return std::nullopt;
+  const std::string home = platform::StateHome();
+  if (!platform::InstanceLockHeld(home)) {
+    err << "tovalink status: the service answering at " << host << " does not run on " << home
+        << " (TOVALINK_HOME); its states are shown without this store's addresses and history\n";
+    return std::nullopt;
+  }
   return ReadLocalStatus(platform::Registry::DefaultPath());
 }
 
@@ -395,9 +412,9 @@ int RunStatusCommand(int argc, char** argv, std::ostream& out, std::ostream& err
   std::string error;
   if (!Query(opts, scales, error)) {
     err << "tovalink status: " << error << "\n";
-    return cli::kExitFailed;
+    return cli::kExitNoAnswer;
   }
-  const std::optional<TLocalStatus> local = LocalStatus(opts.host);
+  const std::optional<TLocalStatus> local = LocalStatus(opts.host, err);
   // The local columns come from the store this machine's commands use.
   if (local) err << "store " << platform::Registry::DefaultPath() << "\n";
   if (opts.json)

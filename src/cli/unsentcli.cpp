@@ -157,7 +157,8 @@ int Drop(Io io, const Options& o) {
   int dropped = 0;
   int failed = 0;
   for (const ParkedFile& f : l.files) {
-    if (!o.all && f.name != o.file) continue;
+    // The original name as `list` shows it names every copy parked from it.
+    if (!o.all && f.name != o.file && f.original != o.file) continue;
     if (platform::RemoveFile(f.hostPath)) {
       io.out << "dropped " << f.name << " (scale " << f.scale << ", "
              << (f.original.empty() ? "no original name kept" : f.original) << ")\n";

@@ -355,6 +355,20 @@ class Checker {
 
 // Run by the service's user (root's check acts as the state directory's
 // owner), this is what the service meets at its start.
+// A misspelt name is kept by the store and never read: the service runs
+// on the default while the operator believes the value set.
+void CheckUnknownNames(Registry& reg, TCheckReport& report) {
+  RegistryKey product = reg.OpenReadOnly(kProductKey);
+  if (!product) return;
+  for (const RegValue& v : product.ListValues()) {
+    if (cfg::FindStoredValue(kProductKey, v.name)) continue;
+    const std::string nearest = cfg::NearestName(kProductKey, v.name);
+    report.findings.push_back({TCheckLevel::Warning, v.name + " in " + ShortKey(kProductKey) +
+                                                         " is never read by the service" +
+                                                         (nearest.empty() ? "" : "; did you mean " + nearest + "?")});
+  }
+}
+
 void CheckWritable(Registry& reg, TCheckReport& report) {
   try {
     reg.ProveWritable();
@@ -408,6 +422,7 @@ TCheckReport CheckStore(const std::string& storePath, const platform::Regional& 
     Registry reg(storePath);
     CheckWritable(reg, report);
     Checker(reg, report).Run(host);
+    CheckUnknownNames(reg, report);
   } catch (const platform::RegistryError& e) {
     report.findings.push_back({TCheckLevel::Error, std::string("the store cannot be read: ") + e.what()});
   }

@@ -124,6 +124,7 @@ void TEngine::StartUp() {
       throw std::runtime_error("a setting cannot be read or the export and log directories cannot be made");
     }
     ReadRemoteAccess(*reg);
+    reloadValues_ = ReloadValuesAsStored(*reg);
   } catch (const platform::RegistryError& e) {
     throw std::runtime_error(e.what());
   }
@@ -302,8 +303,16 @@ void TEngine::FinishPreviousCycle() {
 
 void TEngine::ReloadOnRequest() {
   reloadEvent_.Reset();
-  if (Reload())
-    platform::LogInfo("settings reloaded");
+  if (Reload()) {
+    std::map<std::string, std::string> now;
+    {
+      auto reg = registry_->Lock();
+      now = ReloadValuesAsStored(*reg);
+    }
+    const std::string changed = DescribeReloadChanges(reloadValues_, now);
+    reloadValues_ = std::move(now);
+    platform::LogInfo("settings reloaded: %s", changed.empty() ? "no value changed" : changed.c_str());
+  }
   else
     platform::LogError("settings not reloaded: the service goes on with the ones it had");
   platform::NotifyReady();

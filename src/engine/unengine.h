@@ -9,6 +9,7 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
 
@@ -127,6 +128,9 @@ class TEngine : public platform::Thread {
   TSettingsHolder settings_;
   TCycleSettings lastGoodCycle_;  // read at start, so a fault always has them
   std::string cycleFault_;        // the fault said last; empty while all is well
+  // The reload values as stored when last read, so that a reload names
+  // what it changed.
+  std::map<std::string, std::string> reloadValues_;
   std::shared_ptr<TEngineFlags> flags_ = std::make_shared<TEngineFlags>();
   platform::Event stopEvent_{"ENG_Terminate_Event"};
   platform::Event startEvent_{"ENG_InitExport_Event"};

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <initializer_list>
+#include <optional>
 #include <string>
 #include <type_traits>
 #include <vector>
@@ -195,6 +196,32 @@ platform::Status StartRead(Registry& reg, TEngineSettings& s) {
     ReadProductValues(key, cfg::kAtStart, kEngineFields, s);
   }
   return ReloadSettings(reg, s);
+}
+
+std::map<std::string, std::string> ReloadValuesAsStored(Registry& reg) {
+  std::map<std::string, std::string> out;
+  RegistryKey key = reg.OpenReadOnly(kProductKey);
+  for (const cfg::StoredValue* v : cfg::ValuesOf(kProductKey)) {
+    if ((v->reads & cfg::kAtReload) == 0) continue;
+    const std::string name(v->name);
+    std::optional<platform::RegValue> stored;
+    if (key) stored = key.ReadValue(name);
+    out[name] = !stored ? "" : stored->type == platform::RegType::DWord ? std::to_string(stored->number) : stored->text;
+  }
+  return out;
+}
+
+std::string DescribeReloadChanges(const std::map<std::string, std::string>& before,
+                                  const std::map<std::string, std::string>& after) {
+  std::string out;
+  for (const auto& [name, value] : after) {
+    const auto was = before.find(name);
+    if (was != before.end() && was->second == value) continue;
+    const std::string old = was == before.end() ? "" : was->second;
+    out += (out.empty() ? "" : ", ") + name + " " + (old.empty() ? "(none)" : old) + " -> " +
+           (value.empty() ? "(none)" : value);
+  }
+  return out;
 }
 
 platform::Status ReloadSettings(Registry& reg, TEngineSettings& s) {

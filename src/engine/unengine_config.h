@@ -8,6 +8,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -32,6 +33,13 @@ platform::Status StartRead(platform::Registry& reg, TEngineSettings& s);
 // and must not be published.  A directory that cannot be made is logged
 // here and shows later, when the file functions meet it.
 platform::Status ReloadSettings(platform::Registry& reg, TEngineSettings& s);
+
+// The values a reload reads, by name, as the store holds them ("" when
+// missing): what the line "settings reloaded" compares.
+std::map<std::string, std::string> ReloadValuesAsStored(platform::Registry& reg);
+// "VerInterval 10 -> 30, FileMask *.* -> *.txt"; "" when none changed.
+std::string DescribeReloadChanges(const std::map<std::string, std::string>& before,
+                                  const std::map<std::string, std::string>& after);
 
 // Proves that a file can be created and removed in ExportDir, its "Unsent"
 // folder and LogoDir.  Empty when it can; otherwise the first directory that

@@ -27,6 +27,12 @@ std::string RejectedFolder(const std::string& directoryPart) {
   return directoryPart + "Rejected" + (posix ? '/' : '\\');
 }
 
+std::string RejectReasonPath(const std::string& rejectedHostPath) {
+  const size_t slash = rejectedHostPath.rfind('/');
+  const size_t at = slash == std::string::npos ? 0 : slash + 1;
+  return rejectedHostPath.substr(0, at) + "." + rejectedHostPath.substr(at) + ".reason";
+}
+
 }  // namespace fileproc
 
 namespace {
@@ -138,6 +144,8 @@ bool CFiles::MoveToRejected(const std::string& path, const std::string& reason) 
   }
   if (s.ok()) {
     platform::LogError("%s rejected into %s: %s", source.c_str(), target.c_str(), reason.c_str());
+    // The log line above holds the reason too: a missing note loses nothing.
+    env_.WriteFile(fileproc::RejectReasonPath(target), reason + "\n");
     if (rejectedHook_) rejectedHook_(name, reason);
     return true;
   }

@@ -46,4 +46,14 @@ Status InstanceLock::Acquire(const std::string& dir, long& holderPid) {
   return Status::OK();
 }
 
+bool InstanceLockHeld(const std::string& dir) {
+  const std::string path = dir + "/tovalink.lock";
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  // A shared lock is refused only while the service's exclusive one stands.
+  const bool held = flock(fd, LOCK_SH | LOCK_NB) != 0 && errno == EWOULDBLOCK;
+  close(fd);
+  return held;
+}
+
 }  // namespace tv::platform

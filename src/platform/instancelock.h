@@ -26,4 +26,8 @@ class InstanceLock {
   int fd_ = -1;
 };
 
+// True when a service holds the lock on `dir`/tovalink.lock now.  Reads
+// only: neither the directory nor the file is made.
+bool InstanceLockHeld(const std::string& dir);
+
 }  // namespace tv::platform

@@ -1,6 +1,7 @@
 #include "platform/net.h"
 
 #include <arpa/inet.h>
+#include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <sys/socket.h>
@@ -34,6 +35,24 @@ uint32_t InetAddr(const std::string& dotted) {
   // inet_aton accepts the same forms as Winsock's inet_addr.
   if (inet_aton(dotted.c_str(), &a) == 0) return kInvalidAddress;
   return a.s_addr;
+}
+
+Status ResolveHost(const std::string& host, std::string& dotted) {
+  uint32_t address = 0;
+  if (ParseDottedQuad(host, address)) {
+    dotted = host;
+    return Status::OK();
+  }
+  addrinfo hints{};
+  hints.ai_family = AF_INET;
+  hints.ai_socktype = SOCK_STREAM;
+  addrinfo* found = nullptr;
+  const int rc = getaddrinfo(host.c_str(), nullptr, &hints, &found);
+  if (rc != 0 || found == nullptr)
+    return Refusal("cannot find the host " + host + ": " + gai_strerror(rc));
+  dotted = InetNtoa(reinterpret_cast<const sockaddr_in*>(found->ai_addr)->sin_addr.s_addr);
+  freeaddrinfo(found);
+  return Status::OK();
 }
 
 bool ParseDottedQuad(const std::string& text, uint32_t& networkOrder) {

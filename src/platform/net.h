@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/status.h"
+
 namespace tv::platform {
 
 constexpr uint32_t kInvalidAddress = 0xFFFFFFFFu;  // INADDR_NONE
@@ -16,6 +18,10 @@ uint32_t InetAddr(const std::string& dotted);
 // Strictly four dotted decimal parts (inet_addr would also take "10.1" or
 // hex, which nobody means in a setting); the address in network order.
 bool ParseDottedQuad(const std::string& text, uint32_t& networkOrder);
+// The dotted IPv4 address of `host`: a dotted address as it stands, else a
+// host name looked up with getaddrinfo (the hosts file, DNS).  The reason
+// when nothing is found.
+Status ResolveHost(const std::string& host, std::string& dotted);
 // Byte order swap between network and host (its own inverse).
 uint32_t NetworkToHost(uint32_t value);
 // Dotted-decimal text of a network-order address.

@@ -83,4 +83,9 @@ bool CreateSystemUser(const std::string& name, const std::string& home) {
   return std::system(cmd.c_str()) == 0;
 }
 
+bool RemoveSystemUser(const std::string& name) {
+  std::string cmd = "userdel '" + name + "' >/dev/null 2>&1";
+  return std::system(cmd.c_str()) == 0;
+}
+
 }  // namespace tv::platform

@@ -39,5 +39,7 @@ bool SystemUserExists(const std::string& name);
 // useradd --system with its own group, no login shell and `home` as its
 // home; true on success.
 bool CreateSystemUser(const std::string& name, const std::string& home);
+// userdel; true on success.  Takes back a user CreateSystemUser made.
+bool RemoveSystemUser(const std::string& name);
 
 }  // namespace tv::platform

@@ -8,11 +8,14 @@
 //   tovalink lock|unlock [HOST]
 //   tovalink scale list|add|remove|set ...
 //   tovalink unsent list|drop ...
+//   tovalink rejected list|retry|drop ...
 //   tovalink --version
 #include <iostream>
 #include <string>
+#include <vector>
 
 #include "cli/checkcli.h"
+#include "cli/commands.h"
 #include "cli/configcli.h"
 #include "cli/exitcode.h"
 #include "cli/explaincli.h"
@@ -20,6 +23,7 @@
 #include "cli/lockclient.h"
 #include "cli/options.h"
 #include "cli/regcli.h"
+#include "cli/rejectedcli.h"
 #include "cli/scalecli.h"
 #include "cli/statusclient.h"
 #include "cli/storecli.h"
@@ -30,41 +34,31 @@
 namespace {
 
 void Usage(std::ostream& out) {
-  out << "usage: tovalink                         run the service in the foreground\n"
-         "       tovalink INSTALL|UNINSTALL [SILENT]\n"
-         "       tovalink reg query|add|delete <key> [/v <name>] [/t REG_SZ|REG_DWORD] [/d <data>] "
-         "[/f]\n"
-         "       tovalink check                   report every problem of the store\n"
-         "       tovalink explain FILE [--json] [options]  what the scales would receive from a "
-         "file\n"
-         "       tovalink goods --scale N [GOODS...] [--json] | diff --scale N FILE\n"
-         "       tovalink status [HOST] [--json]\n"
-         "       tovalink lock|unlock [HOST]\n"
-         "       tovalink scale list [--json] | add|set N [--type NAME] [--barcode-type N] "
-         "[--[no-]use-by-days]\n"
-         "                                    [--[no-]const-barcode] | remove N\n"
-         "       tovalink unsent list [--scale N] [--json] | drop --scale N (--all | FILE)\n"
-         "       tovalink config dump | apply FILE [--dry-run]\n"
-         "       tovalink store backup|restore FILE\n"
-         "       tovalink --version\n";
+  out << "usage: tovalink                         run the service in the foreground\n";
+  for (const tv::cli::CommandInfo& c : tv::cli::kCommands) out << "       tovalink " << c.synopsis << "\n";
+  out << "exit codes: 0 done, 1 failed (status, lock, unlock: no service answered), 2 usage error;\n"
+         "            status: 3 a scale failed, 4 needs a look\n";
 }
 
-}  // namespace
+int Dispatch(int argc, char** argv);
 
-int main(int argc, char** argv) {
+// `tovalink help CMD [SUB]` is `tovalink CMD [SUB] --help`.
+int HelpFor(int argc, char** argv) {
+  std::vector<char*> words(argv, argv + argc);
+  words.erase(words.begin() + 1);
+  static char help[] = "--help";
+  words.push_back(help);
+  words.push_back(nullptr);
+  return Dispatch(argc, words.data());
+}
+
+int Dispatch(int argc, char** argv) {
   using tv::cli::IsSwitch;
-  if (argc < 2) return tv::RunService(tv::EngineOptionsFromEnvironment());
   std::string cmd = argv[1];
+  if (cmd == "help" && argc > 2) return HelpFor(argc, argv);
   // "INSTALL", "/install", "-Install" ... all name the same switch.
   if (IsSwitch(cmd, "INSTALL", true) || IsSwitch(cmd, "UNINSTALL", true)) {
-    if (argc == 3 && tv::cli::IsHelp(argv[2])) {
-      std::cout << "usage: tovalink INSTALL|UNINSTALL [SILENT]\n";
-      return tv::cli::kExitDone;
-    }
-    bool silent = false;
-    for (int i = 2; i < argc; ++i) silent = silent || IsSwitch(argv[i], "SILENT", true);
-    tv::TTovalinkService service;
-    return IsSwitch(cmd, "INSTALL", true) ? service.Install(silent) : service.Uninstall(silent);
+    return tv::RunInstallCommand(IsSwitch(cmd, "INSTALL", true), argc - 2, argv + 2);
   }
   // Root runs the store commands (reg, check, scale, unsent) as the
   // service's user, so that the files they make stay the service's own:
@@ -78,6 +72,7 @@ int main(int argc, char** argv) {
   if (cmd == "config") return tv::RunConfigCommand(argc - 2, argv + 2);
   if (cmd == "store") return tv::RunStoreCommand(argc - 2, argv + 2);
   if (cmd == "unsent") return tv::RunUnsentCommand(argc - 2, argv + 2);
+  if (cmd == "rejected") return tv::RunRejectedCommand(argc - 2, argv + 2);
   if (cmd == "lock" || cmd == "unlock") return tv::RunLockCommand(cmd == "lock", argc - 2, argv + 2);
   if (cmd == "--version" || cmd == "version") {
     std::cout << "tovalink " << tv::kVersion << "\n";
@@ -90,4 +85,11 @@ int main(int argc, char** argv) {
   std::cerr << "tovalink: unknown command '" << cmd << "'\n";
   Usage(std::cerr);
   return tv::cli::kExitUsage;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 2) return tv::RunService(tv::EngineOptionsFromEnvironment());
+  return Dispatch(argc, argv);
 }

@@ -8,6 +8,8 @@
 #include <stdexcept>
 
 #include "cli/checkcli.h"
+#include "cli/exitcode.h"
+#include "cli/options.h"
 #include "engine/startreport.h"
 #include "platform/fs.h"
 #include "platform/instancelock.h"
@@ -60,30 +62,60 @@ std::string TTovalinkService::UnitFileText() const {
   return text;
 }
 
-bool TTovalinkService::EnsureServiceUser() {
+bool TTovalinkService::EnsureServiceUser(bool& created) {
+  created = false;
   if (platform::SystemUserExists(kServiceUser)) return true;
   if (platform::CreateSystemUser(kServiceUser, "/var/lib/tovalink")) {
     std::printf("Created the system user %s\n", kServiceUser);
+    created = true;
     return true;
   }
-  std::fprintf(stderr, "%s: cannot create the system user %s (useradd failed)\n", displayName_.c_str(),
-               kServiceUser);
+  std::fprintf(stderr,
+               "%s: cannot create the system user %s (useradd failed); nothing was changed\n",
+               displayName_.c_str(), kServiceUser);
   return false;
+}
+
+// An install that fails half-way takes back what it made, and names what
+// it could not, so that no stray user or unit outlives the failure.
+void TTovalinkService::TakeBack(const std::string& unitPath, bool userCreated) {
+  std::string left;
+  platform::RunSystemctl(std::string("disable ") + kUnitName);
+  if (!platform::RemoveUnitFile(platform::UnitDirectory(), kUnitName).ok())
+    left += "\n  the unit " + unitPath;
+  platform::RunSystemctl("daemon-reload");
+  if (userCreated && !platform::RemoveSystemUser(kServiceUser))
+    left += std::string("\n  the system user ") + kServiceUser;
+  if (left.empty())
+    std::fprintf(stderr, "%s: the install was taken back; nothing was changed\n",
+                 displayName_.c_str());
+  else
+    std::fprintf(stderr, "%s: the install failed and left:%s\n", displayName_.c_str(),
+                 left.c_str());
 }
 
 int TTovalinkService::Install(bool silent) {
   ServiceBeforeInstall();
   std::string dir = platform::UnitDirectory();
+  const std::string unitPath = dir + "/" + kUnitName;
   // A redirected unit directory is a dry run for someone else's systemd.
-  if (dir == "/etc/systemd/system" && !EnsureServiceUser()) return 1;
+  const bool system = dir == "/etc/systemd/system";
+  bool userCreated = false;
+  if (system && !EnsureServiceUser(userCreated)) return 1;
   const platform::Status written = platform::WriteUnitFile(dir, kUnitName, UnitFileText());
   if (!written.ok()) {
     std::fprintf(stderr, "%s: %s\n", displayName_.c_str(), written.ToString().c_str());
+    if (userCreated)
+      TakeBack(unitPath, true);
+    else
+      std::fprintf(stderr, "%s: nothing was changed\n", displayName_.c_str());
     return 1;
   }
-  if (dir == "/etc/systemd/system" &&
-      !(platform::RunSystemctl("daemon-reload") && platform::RunSystemctl(std::string("enable ") + kUnitName))) {
+  const bool canEnable = system && platform::SystemctlAvailable();
+  if (canEnable && !(platform::RunSystemctl("daemon-reload") &&
+                     platform::RunSystemctl(std::string("enable ") + kUnitName))) {
     std::fprintf(stderr, "%s: systemctl could not enable %s\n", displayName_.c_str(), kUnitName);
+    TakeBack(unitPath, userCreated);
     return 1;
   }
   // The unit's ProtectHome= hides these trees from the service.
@@ -92,6 +124,12 @@ int TTovalinkService::Install(bool silent) {
     if (exe.rfind(hidden, 0) == 0)
       std::fprintf(stderr, "%s: warning: the unit cannot run %s (ProtectHome=); install the binary first\n",
                    displayName_.c_str(), exe.c_str());
+  }
+  if (system && !canEnable) {
+    // Not a success: nothing will start the service at boot.
+    std::printf("The unit was written to %s but not enabled: systemctl is not installed\n",
+                unitPath.c_str());
+    return 0;
   }
   if (!silent) std::printf("Service installed successfully\n");
   return 0;
@@ -107,8 +145,42 @@ int TTovalinkService::Uninstall(bool silent) {
     return 1;
   }
   if (dir == "/etc/systemd/system") platform::RunSystemctl("daemon-reload");
-  if (!silent) std::printf("Service uninstalled successfully\n");
+  if (!silent) {
+    std::printf("Service uninstalled successfully\n");
+    // The goods data, the store and the user may be wanted by a reinstall.
+    std::printf("Kept: the state directory %s (store, logs, export files) and the system user %s\n",
+                platform::StateHome().c_str(), kServiceUser);
+  }
   return 0;
+}
+
+namespace {
+
+const char* const kInstallUsage =
+    "usage: tovalink INSTALL|UNINSTALL [SILENT]\n"
+    "  INSTALL    create the system user tovalink, write and enable the systemd unit\n"
+    "  UNINSTALL  disable and remove the unit; the user and the state directory stay\n"
+    "  SILENT     no message on success\n"
+    "The unit directory is $TOVALINK_UNIT_DIR, else /etc/systemd/system.\n";
+
+}  // namespace
+
+int RunInstallCommand(bool install, int argc, char** argv) {
+  bool silent = false;
+  for (int i = 0; i < argc; ++i) {
+    if (cli::IsHelp(argv[i])) {
+      std::cout << kInstallUsage;
+      return cli::kExitDone;
+    }
+    // Only SILENT, once: any other word may be a typo of an intention.
+    if (silent || !cli::IsSwitch(argv[i], "SILENT", true)) {
+      std::cerr << "tovalink: unexpected argument '" << argv[i] << "'\n" << kInstallUsage;
+      return cli::kExitUsage;
+    }
+    silent = true;
+  }
+  TTovalinkService service;
+  return install ? service.Install(silent) : service.Uninstall(silent);
 }
 
 namespace {
@@ -188,6 +260,13 @@ TEngineOptions EngineOptionsFromEnvironment() {
 }
 
 int RunService(TEngineOptions options) {
+  // A misspelt level would silently log at info: the operator asked for
+  // something and would not get it.
+  if (const char* level = std::getenv("TOVALINK_LOG_LEVEL");
+      level != nullptr && *level != '\0' && std::string(level) != "debug" && std::string(level) != "info") {
+    platform::LogError("Service failed on start: TOVALINK_LOG_LEVEL \"%s\" is no level; use debug or info", level);
+    return 1;
+  }
   // Before any thread exists, so that only the wait below sees the signals.
   platform::BlockTerminationSignals();
   platform::InstanceLock lock;

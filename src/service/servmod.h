@@ -12,7 +12,8 @@
 namespace tv {
 
 inline constexpr const char* kUnitName = "tovalink.service";
-inline constexpr const char* kNoticeCaption = "Сервис Tovalink. Версия " TOVALINK_VERSION;
+// In the language of the other commands' messages.
+inline constexpr const char* kNoticeCaption = "Tovalink service, version " TOVALINK_VERSION;
 // The system user the unit runs as.
 inline constexpr const char* kServiceUser = "tovalink";
 extern const char* const kNoticeText;  // 150 characters
@@ -41,7 +42,8 @@ class TTovalinkService {
   void ServiceBeforeUninstall() { ServiceBeforeInstall(); }
   std::string UnitFileText() const;
   // The unit's user for a system install: created when missing.
-  bool EnsureServiceUser();
+  bool EnsureServiceUser(bool& created);
+  void TakeBack(const std::string& unitPath, bool userCreated);
 
   std::string displayName_;
   std::unique_ptr<TEngine> engine_;
@@ -51,6 +53,9 @@ class TTovalinkService {
 // for the test-only knobs a test of the whole service sets in TOVALINK_TEST_*
 // variables (each warned about once, since no shop should run with it).
 TEngineOptions EngineOptionsFromEnvironment();
+
+// `tovalink INSTALL|UNINSTALL [SILENT]`; the words after the command.
+int RunInstallCommand(bool install, int argc, char** argv);
 
 // Runs the service in the foreground until SIGTERM or SIGINT.
 int RunService(TEngineOptions options);

@@ -13,6 +13,7 @@
 #include "engine/statusserver.h"
 #include "platform/env.h"
 #include "platform/fs.h"
+#include "platform/instancelock.h"
 #include "platform/net.h"
 #include "platform/registry.h"
 #include "testutil.h"
@@ -46,6 +47,9 @@ class StatusClientTest : public ::testing::Test {
   void SetUp() override { setenv("TOVALINK_HOME", home_.Path().c_str(), 1); }
 
   void StartServer(uint16_t port = kStatusPort) {
+    // As the service does, so that the client knows it runs on this store.
+    long holder = 0;
+    ASSERT_TRUE(instance_.Acquire(home_.Path(), holder).ok());
     store_ = std::make_unique<platform::GuardedRegistry>(platform::Registry::DefaultPath());
     WriteTable(*store_, kDevicesKey, {91, 7, 12, 40});
     WriteResult(*store_, 91, true);
@@ -62,6 +66,7 @@ class StatusClientTest : public ::testing::Test {
   }
 
   status_test::TempDir home_;
+  platform::InstanceLock instance_;
   std::shared_ptr<TEngineFlags> flags_ = std::make_shared<TEngineFlags>();
   std::unique_ptr<platform::GuardedRegistry> store_;
   std::unique_ptr<TStatusServer> server_;
@@ -201,7 +206,7 @@ TEST_F(StatusClientTest, AddsEachScalesHistoryParkedFilesAndWaitingFilesFromThis
 
 TEST_F(StatusClientTest, FailsWhenNothingAnswers) {
   CommandResult r = RunStatus({});
-  EXPECT_EQ(r.code, 1);
+  EXPECT_EQ(r.code, cli::kExitNoAnswer) << "not 3, which says a scale failed";
   EXPECT_TRUE(r.out.empty());
   EXPECT_NE(r.err.find("cannot connect to 127.0.0.1:3058"), std::string::npos) << r.err;
 
@@ -218,7 +223,7 @@ TEST_F(StatusClientTest, FailsWhenNothingAnswers) {
   });
   r = RunStatus({});
   peer.join();
-  EXPECT_EQ(r.code, 1);
+  EXPECT_EQ(r.code, cli::kExitNoAnswer);
   EXPECT_NE(r.err.find("short reply"), std::string::npos) << r.err;
 }
 

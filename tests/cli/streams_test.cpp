@@ -53,8 +53,8 @@ TEST(CommandStreams, HelpGoesToTheOutputAndProblemsToTheErrors) {
   const std::vector<Case> cases = {
       {"reg", RunRegCommand, {"add", "--help"}, 0, true, "usage: tovalink reg "},
       {"reg", RunRegCommand, {"query"}, 1, false, "ERROR: usage: tovalink reg "},
-      {"check", RunCheckCommand, {"-h"}, 0, true, "usage: tovalink check\n"},
-      {"check", RunCheckCommand, {"now"}, 2, false, "usage: tovalink check\n"},
+      {"check", RunCheckCommand, {"-h"}, 0, true, "usage: tovalink check [--network]\n"},
+      {"check", RunCheckCommand, {"now"}, 2, false, "usage: tovalink check [--network]\n"},
       {"explain", RunExplainCommand, {"--help"}, 0, true, "usage: tovalink explain "},
       {"explain", RunExplainCommand, {}, 1, false, "tovalink explain: which file?\n"},
       {"status", RunStatusCommand, {"--help"}, 0, true, "usage: tovalink status "},

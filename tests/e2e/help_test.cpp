@@ -5,6 +5,7 @@
 
 #include <filesystem>
 
+#include "cli/commands.h"
 #include "site.h"
 
 namespace tv::test {
@@ -42,6 +43,8 @@ const std::vector<HelpCase> kCases = {
     {{"config", "--help"}, "usage: tovalink config "},
     {{"config", "apply", "x.conf", "--dry-run", "-h"}, "usage: tovalink config "},
     {{"store", "restore", "--help"}, "usage: tovalink store "},
+    {{"rejected", "--help"}, "usage: tovalink rejected "},
+    {{"rejected", "retry", "x.txt", "-h"}, "usage: tovalink rejected "},
 };
 
 std::string Joined(const std::vector<std::string>& args) {
@@ -92,6 +95,60 @@ TEST(HelpEndToEnd, UsageErrorsStillExitWithTheirCodes) {
     EXPECT_EQ(RunBinary(args, {"TOVALINK_HOME=" + home.Path()}, out), c.code)
         << Joined(c.args) << ":\n"
         << out;
+    EXPECT_NE(out.find(c.says), std::string::npos) << Joined(c.args) << ":\n" << out;
+  }
+}
+
+// `help CMD` is `CMD --help`: each command's own usage, not the global one.
+TEST(HelpEndToEnd, HelpWithACommandPrintsThatCommandsUsage) {
+  TempDir home;
+  const std::vector<HelpCase> cases = {{{"help", "scale"}, "usage: tovalink scale "},
+                                       {{"help", "status"}, "usage: tovalink status "},
+                                       {{"help", "install"}, "usage: tovalink INSTALL|UNINSTALL"},
+                                       {{"help", "unsent", "drop"}, "usage: tovalink unsent "},
+                                       {{"help"}, "usage: tovalink "}};
+  for (const HelpCase& c : cases) {
+    std::vector<std::string> args{TovalinkBinary()};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    std::string out;
+    EXPECT_EQ(RunBinary(args, {"TOVALINK_HOME=" + home.Path()}, out), 0) << Joined(c.args) << ":\n" << out;
+    EXPECT_EQ(out.rfind(c.usage, 0), 0u) << Joined(c.args) << ":\n" << out;
+  }
+  // Every command of the one list is dispatched and has its own help.
+  for (const cli::CommandInfo& c : cli::kCommands) {
+    const std::string first(c.names.substr(0, c.names.find('|')));
+    if (first == "help" || first == "--version") continue;
+    std::string out;
+    EXPECT_EQ(RunBinary({TovalinkBinary(), "help", first}, {"TOVALINK_HOME=" + home.Path()}, out), 0) << first << out;
+    EXPECT_EQ(out.rfind("usage: tovalink ", 0), 0u) << first << ":\n" << out;
+  }
+  std::string out;
+  EXPECT_EQ(RunBinary({TovalinkBinary(), "help", "frobnicate"}, {}, out), 2) << out;
+  EXPECT_TRUE(std::filesystem::is_empty(home.Path())) << "help made no store";
+}
+
+// Nothing listens in this namespace: the commands that ask the service
+// share one exit code for that (1, not status's "a scale failed"), ask the
+// operator the likely question, and take a host name as well as an address.
+TEST(HelpEndToEnd, NoServiceIsOneExitCodeAndHostNamesAreAccepted) {
+  struct Case {
+    std::vector<std::string> args;
+    int code;
+    std::string says;
+  };
+  const std::vector<Case> cases = {
+      {{"lock", "localhost"}, 1, "is the service running on localhost?"},
+      {{"unlock"}, 1, "is the service running on 127.0.0.1?"},
+      {{"status", "localhost"}, 1, "cannot connect to 127.0.0.1:3058"},
+      {{"status", "localhost", "--json"}, 1, "is the service running on localhost?"},
+      {{"status", "no-such-host.invalid"}, 2, "cannot find the host no-such-host.invalid"},
+      {{"lock", "no-such-host.invalid"}, 2, "cannot find the host no-such-host.invalid"}};
+  TempDir home;
+  for (const Case& c : cases) {
+    std::vector<std::string> args{TovalinkBinary()};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    std::string out;
+    EXPECT_EQ(RunBinary(args, {"TOVALINK_HOME=" + home.Path()}, out), c.code) << Joined(c.args) << ":\n" << out;
     EXPECT_NE(out.find(c.says), std::string::npos) << Joined(c.args) << ":\n" << out;
   }
 }

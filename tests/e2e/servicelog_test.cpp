@@ -145,7 +145,9 @@ TEST(ServiceLog, AReloadAppliesAChangedVerInterval) {
       << site.Output();
   site.SetValue("VerInterval", 1);
   site.service->Signal(SIGHUP);
-  ASSERT_TRUE(WaitUntil([&] { return Has(site.Output(), "settings reloaded"); }, Scaled(10000)))
+  // The line names what changed, so the operator sees the edit was taken.
+  ASSERT_TRUE(WaitUntil([&] { return Has(site.Output(), "settings reloaded: VerInterval 3600 -> 1\n"); },
+                        Scaled(10000)))
       << site.Output();
   site.Drop("prices.txt", GoodsFile());
   EXPECT_TRUE(site.Scale(4).WaitForFrames(1, Scaled(10000))) << site.Output();

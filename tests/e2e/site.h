@@ -155,8 +155,10 @@ class Site {
     std::vector<std::string> names;
     std::vector<platform::FoundFile> found;
     platform::Env::Default()->FindFiles(exportDir + "/Rejected/*", &found);
+    // As the back office sees the folder: the reasons kept beside the
+    // files are hidden.
     for (const auto& f : found)
-      if (!f.isDirectory) names.push_back(f.name);
+      if (!f.isDirectory && f.name[0] != '.') names.push_back(f.name);
     return names;
   }
 

@@ -87,6 +87,9 @@ TEST(StatusEndToEnd, LockHoldsExportingBackUntilUnlock) {
   EXPECT_NE(out.find("\"exports_locked\": false"), std::string::npos) << out;
   ASSERT_EQ(RunBinary({TovalinkBinary(), "lock"}, {}, out), 0) << out;
   EXPECT_NE(out.find("accepted"), std::string::npos) << out;
+  EXPECT_EQ(out.find("already"), std::string::npos) << out;
+  ASSERT_EQ(RunBinary({TovalinkBinary(), "lock"}, home, out), 0) << out;
+  EXPECT_NE(out.find("accepted (exporting was already locked since "), std::string::npos) << out;
   site.Drop("prices.txt", GoodsFile());
   ASSERT_EQ(RunBinary({TovalinkBinary(), "status", "--json"}, home, out), 0) << out;
   EXPECT_NE(out.find("\"exports_locked\": true"), std::string::npos) << out;
@@ -114,6 +117,24 @@ TEST(StatusEndToEnd, LockHoldsExportingBackUntilUnlock) {
   EXPECT_EQ(site.Stop(), 0);
   EXPECT_FALSE(platform::Env::Default()->FileExists(site.home / "exports.locked"))
       << "a stopped service holds no lock";
+}
+
+// Another TOVALINK_HOME than the running service's: its states are shown,
+// but not beside another store's addresses, and the command says why.
+TEST(StatusEndToEnd, StatusOnAnotherStoreThanTheServicesSaysSo) {
+  Site site;
+  site.AddScale(91);
+  site.Start();
+  ConnectStatus();
+  Site other;  // a store of its own, with addresses, but no service on it
+  other.SetString("IPAdress", "127.0.0.");
+  std::string out;
+  EXPECT_EQ(RunBinary({TovalinkBinary(), "status"}, {"TOVALINK_HOME=" + other.home.Path()}, out), 0) << out;
+  EXPECT_NE(out.find("does not run on " + other.home.Path()), std::string::npos) << out;
+  EXPECT_EQ(out.find("127.0.0.91"), std::string::npos) << "no address from the other store: " << out;
+  ASSERT_EQ(RunBinary({TovalinkBinary(), "status"}, {"TOVALINK_HOME=" + site.home.Path()}, out), 0) << out;
+  EXPECT_EQ(out.find("does not run on"), std::string::npos) << out;
+  EXPECT_NE(out.find("127.0.0.91"), std::string::npos) << out;
 }
 
 TEST(StatusEndToEnd, AFailedScaleGivesExitThreeUntilItsParkedCopyIsDelivered) {

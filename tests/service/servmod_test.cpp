@@ -63,10 +63,18 @@ TEST_F(ServiceProcessTest, StartFailsWithTheReasonWhenASettingIsMissing) {
       << out;
 }
 
+TEST_F(ServiceProcessTest, AnUnknownLogLevelStopsTheStart) {
+  std::vector<std::string> env = Env();
+  env.push_back("TOVALINK_LOG_LEVEL=verbose");
+  std::string out;
+  EXPECT_EQ(test::RunBinary({test::TovalinkBinary()}, env, out, 10000), 1) << out;
+  EXPECT_NE(out.find("TOVALINK_LOG_LEVEL \"verbose\" is no level; use debug or info"), std::string::npos) << out;
+}
+
 TEST_F(ServiceProcessTest, InstallAndUninstallWriteAndRemoveTheUnit) {
   std::string out;
   ASSERT_EQ(test::RunBinary({test::TovalinkBinary(), "/install"}, Env(), out), 0) << out;
-  EXPECT_NE(out.find("Сервис Tovalink. Версия 2.43"), std::string::npos);
+  EXPECT_NE(out.find("Tovalink service, version 2.43"), std::string::npos);
   EXPECT_NE(out.find("Service installed successfully"), std::string::npos);
   std::string unit = test::ReadFile(units / "tovalink.service");
   EXPECT_NE(unit.find("Description=Tovalink\n"), std::string::npos);
@@ -85,12 +93,52 @@ TEST_F(ServiceProcessTest, InstallAndUninstallWriteAndRemoveTheUnit) {
   EXPECT_EQ(unit.find("TimeoutStopSec=infinity"), std::string::npos) << "a stop is bounded";
 
   ASSERT_EQ(test::RunBinary({test::TovalinkBinary(), "UNINSTALL", "silent"}, Env(), out), 0) << out;
-  EXPECT_NE(out.find("Сервис Tovalink. Версия 2.43"), std::string::npos);
+  EXPECT_NE(out.find("Tovalink service, version 2.43"), std::string::npos);
   EXPECT_EQ(out.find("successfully"), std::string::npos) << "SILENT hides the result message";
   EXPECT_FALSE(platform::Env::Default()->FileExists(units / "tovalink.service"));
 
   EXPECT_NE(test::RunBinary({test::TovalinkBinary(), "-Uninstall"}, Env(), out), 0);
   EXPECT_NE(out.find("Tovalink: "), std::string::npos) << "a failure names the display name: " << out;
+}
+
+// INSTALL and UNINSTALL take SILENT and nothing else: any other word may be
+// a typo of an intention, and installing on a guess is worse than refusing.
+TEST_F(ServiceProcessTest, InstallWithAnUnknownOrExtraWordChangesNothing) {
+  std::string out;
+  const std::string unit = units / "tovalink.service";
+  for (std::vector<std::string> words : {std::vector<std::string>{"INSTALL", "--Help"},
+                                         {"install", "now"},
+                                         {"/INSTALL", "SILENT", "silent"},
+                                         {"-install", "--dry-run"}}) {
+    words.insert(words.begin(), test::TovalinkBinary());
+    EXPECT_EQ(test::RunBinary(words, Env(), out), 2) << words[1] << " " << words[2] << ":\n" << out;
+    EXPECT_NE(out.find("usage: tovalink INSTALL|UNINSTALL [SILENT]"), std::string::npos) << out;
+    EXPECT_EQ(out.find("Tovalink service, version"), std::string::npos) << "refused before the banner: " << out;
+    EXPECT_FALSE(platform::Env::Default()->FileExists(unit)) << words[2];
+  }
+  ASSERT_EQ(test::RunBinary({test::TovalinkBinary(), "INSTALL", "--help"}, Env(), out), 0) << out;
+  EXPECT_FALSE(platform::Env::Default()->FileExists(unit)) << "help installs nothing";
+
+  ASSERT_EQ(test::RunBinary({test::TovalinkBinary(), "INSTALL"}, Env(), out), 0) << out;
+  EXPECT_EQ(test::RunBinary({test::TovalinkBinary(), "UNINSTALL", "everything"}, Env(), out), 2)
+      << out;
+  EXPECT_TRUE(platform::Env::Default()->FileExists(unit)) << "a refused UNINSTALL keeps the unit";
+
+  ASSERT_EQ(test::RunBinary({test::TovalinkBinary(), "UNINSTALL"}, Env(), out), 0) << out;
+  EXPECT_NE(out.find("Kept: the state directory " + home.Path()), std::string::npos) << out;
+  EXPECT_NE(out.find("the system user tovalink"), std::string::npos) << out;
+}
+
+TEST_F(ServiceProcessTest, AFailedInstallSaysNothingWasChanged) {
+  std::string out;
+  std::vector<std::string> env = {"TOVALINK_HOME=" + home.Path(),
+                                  "TOVALINK_UNIT_DIR=" + (units / "missing")};
+  EXPECT_EQ(test::RunBinary({test::TovalinkBinary(), "INSTALL"}, env, out), 1) << out;
+  EXPECT_NE(out.find("the unit directory " + (units / "missing") + " does not exist"),
+            std::string::npos)
+      << out;
+  EXPECT_NE(out.find("nothing was changed"), std::string::npos) << out;
+  EXPECT_EQ(out.find("successfully"), std::string::npos) << out;
 }
 
 TEST_F(ServiceProcessTest, VersionIsTheProjectVersion) {
@@ -107,6 +155,26 @@ class RegCliTest : public ServiceProcessTest {
   }
 };
 
+// Before the first start there is no store: a query says so, and names
+// where it looked, rather than that a key is missing.
+TEST_F(RegCliTest, AQueryWithoutAStoreSaysNoneExistsAndAnUnquotedKeyGetsAHint) {
+  std::string out;
+  const std::string key = "HKCU\\SOFTWARE\\Orvane Group\\Tovalin+";
+  EXPECT_EQ(Reg({"query", key, "/v", "VerInterval"}, out), 1) << out;
+  EXPECT_NE(out.find("no store exists at " + (home / "registry.db")), std::string::npos) << out;
+  EXPECT_EQ(out.find("unable to find"), std::string::npos) << out;
+  EXPECT_FALSE(platform::Env::Default()->FileExists(home / "registry.db")) << "a query makes no store";
+
+  // As the shell hands over HKCU\SOFTWARE\Orvane Group\Tovalin+ typed bare.
+  EXPECT_NE(Reg({"query", "HKCUSOFTWAREOrvane", "GroupTovalin+"}, out), 0) << out;
+  EXPECT_NE(out.find("Quote the key"), std::string::npos) << out;
+  EXPECT_NE(Reg({"query", key, "/x"}, out), 0) << out;
+  EXPECT_EQ(out.find("Quote the key"), std::string::npos) << "a quoted key needs no hint: " << out;
+
+  EXPECT_NE(Reg({"frob", key}, out), 0) << out;
+  EXPECT_NE(out.find("unknown operation 'frob'"), std::string::npos) << out;
+}
+
 TEST_F(RegCliTest, AddQueryAndDeleteValuesAndKeys) {
   std::string out;
   const std::string key = "HKCU\\SOFTWARE\\Orvane Group\\Tovalin+";
@@ -116,7 +184,7 @@ TEST_F(RegCliTest, AddQueryAndDeleteValuesAndKeys) {
   ASSERT_EQ(Reg({"add", key, "/v", "ExportDir", "/d", "C:\\Data", "/f"}, out), 0) << out;
 
   ASSERT_EQ(Reg({"query", "HKEY_CURRENT_USER\\software\\orvane group\\TOVALIN+"}, out), 0) << out;
-  EXPECT_NE(out.find("    VerInterval    REG_DWORD    0xa\n"), std::string::npos) << out;
+  EXPECT_NE(out.find("    VerInterval    REG_DWORD    0xa (10)\n"), std::string::npos) << out;
   EXPECT_NE(out.find("    ExportDir    REG_SZ    C:\\Data\n"), std::string::npos) << out;
   EXPECT_NE(out.find("HKEY_CURRENT_USER\\SOFTWARE\\Orvane Group\\Tovalin+\\Devices"), std::string::npos) << out;
   ASSERT_EQ(Reg({"query", key + "\\Devices", "/v", "scale1"}, out), 0);

@@ -34,10 +34,10 @@ Read ReadFrame(platform::TcpSocket& c, std::vector<uint8_t>& frame) {
   return Append(c, frame, length - 6) ? Read::Frame : Read::Closed;
 }
 
-uint8_t AnswerFor(const std::vector<uint8_t>& frame, const Behaviour& b) {
+uint8_t AnswerFor(ScaleState& s, const std::vector<uint8_t>& frame, const Behaviour& b) {
   if (frame[0] == 0xF3) return b.deleteAnswer;
   if (frame[1] == 0x4E) return b.clockAnswer;
-  return b.goodsAnswer;
+  return s.GoodsRecordAnswer(b);
 }
 
 }  // namespace
@@ -56,7 +56,7 @@ void ServeGoods(ScaleState& s, platform::TcpSocket& c) {
       return;
     }
     std::optional<uint8_t> answer;
-    if (!b.neverAnswer) answer = AnswerFor(frame, b);
+    if (!b.neverAnswer) answer = AnswerFor(s, frame, b);
     s.Record(Port::Goods, json, answer, &frame);
     if (!answer) continue;
     if (!s.Pause(b.delayMs) || !c.SendAll(&*answer, 1)) return;

@@ -44,6 +44,10 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "tovalink-scalesim: %s\n%s", error.c_str(), tv::sim::kSimUsage);
     return 2;
   }
+  if (options.help) {
+    std::fputs(tv::sim::kSimUsage, stdout);
+    return 0;
+  }
   tv::platform::BlockTerminationSignals();
   LineWriter writer(options.outFile);
   if (!writer.Open()) {

@@ -65,7 +65,8 @@ bool ApplyScaleSwitch(const std::string& name, const std::string& arg, SimOption
   } else if (name == "--delay") {
     b.delayMs = value;
   } else if (name == "--refuse") {
-    b.sm700RefuseRecordNo = value;
+    // Whichever protocol the scale speaks.
+    b.sm700RefuseRecordNo = b.goodsRefuseRecordNo = value;
   } else {
     return false;
   }
@@ -98,7 +99,23 @@ const char kSimUsage[] =
     "         [--never N] [--close-after N=COUNT] [--delay N=MS] [--refuse N=RECORD]\n"
     "         [--text N=cp866|iso8859-5|cp1251] [--out FILE]\n"
     "Plays scale n at PREFIXn:port-base+n (goods protocol, or SM700 with --sm700)\n"
-    "and writes every frame received as a JSON line until SIGINT or SIGTERM.\n";
+    "and writes every frame received as a JSON line until SIGINT or SIGTERM.\n"
+    "  --scales LIST         the scale numbers to play: 1,2,5 or ranges 1-4\n"
+    "  --prefix P            loopback address prefix; scale n listens at Pn\n"
+    "  --port-base B         scale n listens at port B+n\n"
+    "  --sm700               port B+n speaks the SM700 protocol instead of goods\n"
+    "  --sm700-base S        each scale also speaks SM700 (keyboard) at port S+n\n"
+    "  --answer N=BYTE       scale N answers every goods, delete, clock and SM700\n"
+    "                        record frame with BYTE (0x15: refused)\n"
+    "  --hello N=BYTE        scale N answers the SM700 opening message with BYTE\n"
+    "  --never N             scale N reads frames but never answers (a hung scale)\n"
+    "  --close-after N=C     scale N closes each connection after answering C frames\n"
+    "  --delay N=MS          scale N waits MS milliseconds before every answer\n"
+    "  --refuse N=R          scale N refuses (0x15) every attempt of the record after\n"
+    "                        R accepted ones, goods or SM700 (0-based)\n"
+    "  --text N=PAGE         the code page scale N decodes label texts with\n"
+    "  --out FILE            the JSON lines go to FILE instead of standard output\n"
+    "  --help, -h            this text\n";
 
 Behaviour SimOptions::BehaviourOf(int scale) const {
   auto it = behaviours.find(scale);
@@ -108,6 +125,10 @@ Behaviour SimOptions::BehaviourOf(int scale) const {
 bool ParseSimOptions(const std::vector<std::string>& args, SimOptions& o, std::string& error) {
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& a = args[i];
+    if (a == "--help" || a == "-h") {
+      o.help = true;
+      return true;
+    }
     if (a == "--sm700") {
       o.sm700Only = true;
       continue;

@@ -19,6 +19,7 @@ struct SimOptions {
   int sm700Base = 0;       // also SM700 on sm700Base + n (0: off)
   std::map<int, Behaviour> behaviours;  // by scale number; default Behaviour otherwise
   std::string outFile;                  // empty: stdout
+  bool help = false;                    // --help: print the usage, play nothing
 
   Behaviour BehaviourOf(int scale) const;
 };

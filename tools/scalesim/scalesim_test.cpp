@@ -164,6 +164,22 @@ TEST_F(SimScaleTest, Sm700HelloRecordsAndRefusal) {
   EXPECT_EQ(sim_->Sm700Connections(), 1);
 }
 
+// --refuse on a goods scale: the record after R accepted ones is refused
+// on every attempt, on any connection; delete frames are not records.
+TEST_F(SimScaleTest, GoodsRecordRefusal) {
+  Behaviour b;
+  b.goodsRefuseRecordNo = 2;
+  StartWith(b);
+  TcpSocket c = Connect(kGoodsPort);
+  EXPECT_EQ(Exchange(c, {0xF3, 0x25, 0, 0, 0, 0}), 0x06);
+  EXPECT_EQ(Exchange(c, GoodsFrame()), 0x06);
+  EXPECT_EQ(Exchange(c, GoodsFrame()), 0x06);
+  EXPECT_EQ(Exchange(c, GoodsFrame()), 0x15);
+  c.Close();
+  TcpSocket again = Connect(kGoodsPort);
+  EXPECT_EQ(Exchange(again, GoodsFrame()), 0x15) << "a retry is refused too";
+}
+
 TEST_F(SimScaleTest, Sm700NeverAnswerAndCloseAfter) {
   Behaviour b;
   b.sm700NeverAnswer = true;
@@ -219,6 +235,13 @@ TEST(SimOptions, ParsesScalesAndMisbehaviours) {
   EXPECT_EQ(o.BehaviourOf(4).closeAfterFrames, 2);
   EXPECT_EQ(o.BehaviourOf(1).delayMs, 500);
   EXPECT_EQ(o.BehaviourOf(2).goodsAnswer, 0x06);
+
+  SimOptions refusing;
+  ASSERT_TRUE(ParseSimOptions({"--scales", "4", "--refuse", "4=2"}, refusing, error)) << error;
+  EXPECT_EQ(refusing.BehaviourOf(4).goodsRefuseRecordNo, 2) << "a goods scale refuses too";
+  SimOptions help;
+  ASSERT_TRUE(ParseSimOptions({"--help"}, help, error)) << error;
+  EXPECT_TRUE(help.help) << "--help is no option waiting for a value";
 
   SimOptions bad;
   EXPECT_FALSE(ParseSimOptions({"--scales", "1", "--prefix", "192.168.0."}, bad, error));

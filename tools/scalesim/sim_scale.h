@@ -26,6 +26,9 @@ struct Behaviour {
   int delayMs = 0;             // before every answer, both protocols
   bool neverAnswer = false;    // read frames but never answer
   int closeAfterFrames = -1;   // per connection: close after answering N frames (-1: never)
+  // Refuses with 0x15 every attempt of the goods record (F1 25) that
+  // follows this many accepted ones (0-based; -1: none).
+  int goodsRefuseRecordNo = -1;
   TextCodePage goodsText = TextCodePage::Cp866;  // how label texts are decoded to UTF-8
 
   // SM700 protocol.

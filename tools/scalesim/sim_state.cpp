@@ -45,6 +45,13 @@ std::optional<uint8_t> ScaleState::Sm700Answer(const Behaviour& b) {
   return answer;
 }
 
+uint8_t ScaleState::GoodsRecordAnswer(const Behaviour& b) {
+  std::lock_guard<std::mutex> lock(mu);
+  const uint8_t answer = acceptedGoodsRecords == b.goodsRefuseRecordNo ? 0x15 : b.goodsAnswer;
+  if (answer == 0x06) ++acceptedGoodsRecords;
+  return answer;
+}
+
 bool ScaleState::Pause(int ms) const { return ms <= 0 ? !stop.IsSet() : !stop.Wait(ms); }
 
 bool ScaleState::Register(platform::TcpSocket* s) {

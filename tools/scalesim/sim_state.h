@@ -37,6 +37,7 @@ struct ScaleState {
   int sm700Connections = 0;
   int hellos = 0;
   int acceptedRecords = 0;
+  int acceptedGoodsRecords = 0;
   std::vector<platform::TcpSocket*> serving;
 
   platform::Event stop{"scalesim stop"};
@@ -53,6 +54,8 @@ struct ScaleState {
   void CountConnection(Port port);
   // The answer to the next SM700 record; counts it when it accepts.
   std::optional<uint8_t> Sm700Answer(const Behaviour& b);
+  // The answer to the next goods record; counts it when it accepts.
+  uint8_t GoodsRecordAnswer(const Behaviour& b);
   // Waits `ms` unless the scale stops first; false when stopping.
   bool Pause(int ms) const;
   // A connection to serve; false when the scale is stopping.
