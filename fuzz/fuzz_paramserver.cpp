@@ -20,7 +20,7 @@
 #include "fuzzcheck.h"
 #include "netns.h"
 #include "scratchdir.h"
-#include "paramserver/Usvrsock.h"
+#include "paramserver/paramserver.h"
 #include "paramserver/blockpolicy.h"
 #include "paramserver/paramblock.h"
 #include "paramserver/protocol.h"

@@ -9,7 +9,7 @@
 #include <string>
 
 #include "fuzzcheck.h"
-#include "text/RusChar.h"
+#include "text/cyrillic.h"
 #include "text/casefold.h"
 #include "text/utils.h"
 

@@ -6,7 +6,7 @@
 #include "config/storeaccess.h"
 #include "config/storedvalues.h"
 #include "platform/tcpconnect.h"
-#include "scale/ICMPunit.h"
+#include "scale/reachability.h"
 #include "scale/scaletypes.h"
 #include "sm700/UploaderSM700.h"
 

@@ -13,7 +13,7 @@
 #include "config/storedvalues.h"
 #include "config/storekeys.h"
 #include "config/valuecheck.h"
-#include "engine/unengine_config.h"
+#include "engine/engine_config.h"
 #include "platform/fs.h"
 #include "platform/registry.h"
 #include "platform/stateowner.h"

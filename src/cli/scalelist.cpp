@@ -3,7 +3,7 @@
 #include <cctype>
 
 #include "config/settings.h"
-#include "engine/unengine_config.h"
+#include "engine/engine_config.h"
 #include "scale/scaletypes.h"
 
 namespace tv {

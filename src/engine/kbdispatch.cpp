@@ -5,8 +5,8 @@
 #include <string>
 
 #include "engine/servicefacts.h"
-#include "engine/threngine.h"
-#include "engine/unengine.h"
+#include "engine/exportcycle.h"
+#include "engine/engine.h"
 #include "files/fileproc.h"
 #include "files/parkedname.h"
 #include "platform/env.h"

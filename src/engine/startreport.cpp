@@ -4,8 +4,8 @@
 
 #include <cstdlib>
 
-#include "engine/unengine.h"
-#include "engine/unengine_config.h"
+#include "engine/engine.h"
+#include "engine/engine_config.h"
 #include "platform/fs.h"
 #include "platform/log.h"
 #include "tovalink/version.h"

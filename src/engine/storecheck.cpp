@@ -12,7 +12,7 @@
 #include "config/valuecheck.h"
 #include "engine/metricsserver.h"
 #include "engine/startreport.h"
-#include "engine/unengine_config.h"
+#include "engine/engine_config.h"
 #include "files/fileproc.h"
 #include "files/parkedname.h"
 #include "platform/env.h"

@@ -6,7 +6,7 @@
 #include "platform/oem.h"
 #include "scale/goodsencoder.h"
 #include "scale/goodsencoder.h"
-#include "text/RusChar.h"
+#include "text/cyrillic.h"
 
 namespace tv {
 namespace {

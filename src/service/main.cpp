@@ -28,7 +28,7 @@
 #include "cli/statusclient.h"
 #include "cli/storecli.h"
 #include "cli/unsentcli.h"
-#include "service/servmod.h"
+#include "service/servicehost.h"
 #include "tovalink/version.h"
 
 namespace {

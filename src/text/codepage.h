@@ -1,6 +1,6 @@
 // Unicode text of the single-byte Cyrillic code pages the scales and the
 // export files use; the letter-for-letter transcoding between them lives
-// in text/RusChar.h.
+// in text/cyrillic.h.
 #pragma once
 
 #include <string>

@@ -2,7 +2,7 @@
 
 #include <limits>
 
-#include "text/RusChar.h"
+#include "text/cyrillic.h"
 
 namespace tv::text {
 namespace {

@@ -5,7 +5,7 @@
 #include <functional>
 
 #include "config/settings.h"
-#include "engine/unengine_config.h"
+#include "engine/engine_config.h"
 #include "platform/registry.h"
 #include "testutil.h"
 

@@ -4,7 +4,7 @@
 
 #include <sstream>
 
-#include "paramserver/Usvrsock.h"
+#include "paramserver/paramserver.h"
 #include "paramserver/paramtestkit.h"
 
 namespace tv {

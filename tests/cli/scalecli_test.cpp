@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "config/settings.h"
-#include "engine/unengine_config.h"
+#include "engine/engine_config.h"
 #include "platform/registry.h"
 #include "testutil.h"
 

@@ -13,7 +13,7 @@
 #include "config/settings.h"
 #include "config/statusprotocol.h"
 #include "config/valuecheck.h"
-#include "engine/unengine_config.h"
+#include "engine/engine_config.h"
 #include "paramserver/settingswriter.h"
 #include "platform/log.h"
 #include "testutil.h"

@@ -13,7 +13,7 @@
 #include <sstream>
 
 #include "config/settings.h"
-#include "engine/unengine_config.h"
+#include "engine/engine_config.h"
 #include "platform/env.h"
 #include "platform/fs.h"
 #include "platform/registry.h"

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "scalesim/sim_scale.h"
-#include "scale/clntsock.h"
+#include "scale/scaleclient.h"
 #include "scale/encoder_fixture.h"
 
 namespace tv::test {

@@ -3,7 +3,7 @@
 
 #include <cstdlib>
 
-#include "service/servmod.h"
+#include "service/servicehost.h"
 
 namespace tv {
 namespace {

@@ -1,4 +1,4 @@
-#include "reporter/UDPRep.h"
+#include "reporter/heartbeat.h"
 
 #include <gtest/gtest.h>
 

@@ -2,7 +2,7 @@
 // start read and reload, the cycle's read of its settings and scale tables,
 // and the per-scale result write.  Names, types, defaults and the moments
 // each value is read come from the table of stored values
-// (config/storedvalues.h); unengine_config.cpp says which field takes it.
+// (config/storedvalues.h); engine_config.cpp says which field takes it.
 // Each routine opens the keys it needs on the Registry it is given; callers
 // that share a Registry hold its lock around the call.
 #pragma once

@@ -11,7 +11,7 @@ namespace tv::text {
 
 enum TCodeTable : uint8_t { cpDos866 = 0, cpIso88595 = 1, cpKoi8r = 2, cpMac = 3, cpWin1251 = 4 };
 
-// Conversion numbers 1..20 select (source, target) pairs; see RusChar.cpp.
+// Conversion numbers 1..20 select (source, target) pairs; see cyrillic.cpp.
 constexpr uint8_t kConvDos866ToIso = 1;
 constexpr uint8_t kConvWin1251ToDos866 = 17;
 constexpr uint8_t kConvWin1251ToIso = 18;

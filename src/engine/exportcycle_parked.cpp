@@ -10,12 +10,12 @@
 #include <map>
 
 #include "engine/servicefacts.h"
-#include "engine/threngine.h"
-#include "engine/unengine.h"
+#include "engine/exportcycle.h"
+#include "engine/engine.h"
 #include "files/fileproc.h"
 #include "platform/event.h"
 #include "platform/fs.h"
-#include "scale/clntsock.h"
+#include "scale/scaleclient.h"
 
 namespace tv {
 namespace {

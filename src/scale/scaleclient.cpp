@@ -1,11 +1,11 @@
-#include "scale/clntsock.h"
+#include "scale/scaleclient.h"
 
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <utility>
 
-#include "scale/ICMPunit.h"
+#include "scale/reachability.h"
 #include "scale/goodsencoder.h"
 
 namespace tv {

@@ -1,4 +1,4 @@
-#include "paramserver/Usvrsock.h"
+#include "paramserver/paramserver.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "service/servmod.h"
+#include "service/servicehost.h"
 
 #include <cerrno>
 #include <csignal>

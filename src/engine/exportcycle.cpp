@@ -1,4 +1,4 @@
-#include "engine/threngine.h"
+#include "engine/exportcycle.h"
 
 #include <algorithm>
 #include <cctype>
@@ -7,7 +7,7 @@
 #include <map>
 
 #include "engine/servicefacts.h"
-#include "engine/unengine.h"
+#include "engine/engine.h"
 #include "files/fileproc.h"
 #include "files/importverdict.h"
 #include "files/parkedname.h"
@@ -15,7 +15,7 @@
 #include "platform/fs.h"
 #include "platform/log.h"
 #include "platform/service.h"
-#include "scale/clntsock.h"
+#include "scale/scaleclient.h"
 #include "scale/scaletypes.h"
 
 namespace tv {

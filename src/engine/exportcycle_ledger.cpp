@@ -7,10 +7,10 @@
 #include <chrono>
 #include <unordered_map>
 
-#include "engine/threngine.h"
-#include "engine/unengine.h"
+#include "engine/exportcycle.h"
+#include "engine/engine.h"
 #include "platform/log.h"
-#include "scale/clntsock.h"
+#include "scale/scaleclient.h"
 #include "scale/scaletypes.h"
 
 namespace tv {

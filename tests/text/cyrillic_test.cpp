@@ -1,4 +1,4 @@
-#include "text/RusChar.h"
+#include "text/cyrillic.h"
 
 #include <gtest/gtest.h>
 #include <iconv.h>

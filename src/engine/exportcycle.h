@@ -13,7 +13,7 @@
 
 #include "config/settings.h"
 #include "engine/cyclereport.h"
-#include "engine/unengine_config.h"
+#include "engine/engine_config.h"
 #include "files/linelists.h"
 #include "platform/ledger.h"
 #include "platform/registry.h"
@@ -67,7 +67,7 @@ class TThrEngine : public platform::Thread {
   void Run();
   // The summary line and the STATUS systemctl shows.
   void Report();
-  // Parked goods files (threngine_parked.cpp): a queue per scale, up to 10
+  // Parked goods files (exportcycle_parked.cpp): a queue per scale, up to 10
   // scales at once.
   void DeliverParkedFiles();
   std::vector<TParkedLane> ParkedLanes() const;
@@ -109,7 +109,7 @@ class TThrEngine : public platform::Thread {
   void Reject(const std::string& path, const std::string& reason);
   void StoreResults();
   // What the scale acknowledged goes into the ledger, one transaction per
-  // delivery, once its client has ended (threngine_ledger.cpp).
+  // delivery, once its client has ended (exportcycle_ledger.cpp).
   // With delta delivery: what one scale is sent of a file.
   struct TDeltaPlan {
     bool whole = true;   // the whole file, or only what the ledger lacks

@@ -1,4 +1,4 @@
-#include "engine/unengine_config.h"
+#include "engine/engine_config.h"
 
 #include <algorithm>
 #include <cstdint>

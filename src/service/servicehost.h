@@ -6,7 +6,7 @@
 #include <memory>
 #include <string>
 
-#include "engine/unengine.h"
+#include "engine/engine.h"
 #include "tovalink/version.h"
 
 namespace tv {

@@ -1,4 +1,4 @@
-#include "engine/unengine.h"
+#include "engine/engine.h"
 
 #include <stdexcept>
 #include <algorithm>
@@ -7,9 +7,9 @@
 #include "config/storeaccess.h"
 #include "engine/servicefacts.h"
 #include "engine/statusserver.h"
-#include "engine/threngine.h"
-#include "engine/unengine_config.h"
-#include "paramserver/Usvrsock.h"
+#include "engine/exportcycle.h"
+#include "engine/engine_config.h"
+#include "paramserver/paramserver.h"
 #include "paramserver/blockpolicy.h"
 #include "platform/env.h"
 #include "platform/fs.h"
@@ -17,7 +17,7 @@
 #include "platform/service.h"
 #include "platform/stateowner.h"
 #include "platform/tick.h"
-#include "reporter/UDPRep.h"
+#include "reporter/heartbeat.h"
 
 namespace tv {
 namespace {

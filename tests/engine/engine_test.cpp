@@ -2,13 +2,13 @@
 // files, not while exports are locked, and stop requests are honoured at
 // once when idle and after the cycle when busy.  Runs in its own network
 // namespace because the engine opens its servers.
-#include "engine/unengine.h"
+#include "engine/engine.h"
 
 #include <gtest/gtest.h>
 
 #include <atomic>
 
-#include "engine/unengine_config.h"
+#include "engine/engine_config.h"
 #include "platform/env.h"
 #include "platform/event.h"
 #include "platform/fs.h"

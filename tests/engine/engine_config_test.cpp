@@ -1,5 +1,5 @@
 // The store routines against a real store file in a temporary directory.
-#include "engine/unengine_config.h"
+#include "engine/engine_config.h"
 
 #include <gtest/gtest.h>
 

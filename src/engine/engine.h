@@ -25,7 +25,7 @@
 #include "platform/registry.h"
 #include "platform/tcpserver.h"
 #include "platform/thread.h"
-#include "scale/clntsock.h"
+#include "scale/scaleclient.h"
 
 namespace tv {
 

@@ -1,4 +1,4 @@
-#include "scale/ICMPunit.h"
+#include "scale/reachability.h"
 
 #include <atomic>
 #include <utility>

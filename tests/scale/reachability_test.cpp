@@ -3,7 +3,7 @@
 
 #include <chrono>
 
-#include "scale/ICMPunit.h"
+#include "scale/reachability.h"
 #include "scale/session_support.h"
 
 namespace tv {
