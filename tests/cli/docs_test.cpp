@@ -78,10 +78,11 @@ TEST(Docs, EveryCommandIsInTheCompletionAndTheSynopsis) {
     std::string troff = std::regex_replace(word, std::regex("-"), "\\-");
     EXPECT_NE(synopsis.find(troff), std::string::npos) << word << " is not in the man page's synopsis";
   }
-  for (const std::string& word : offered)
-    if (word != "--help")
-      EXPECT_NE(std::find(CommandWords().begin(), CommandWords().end(), word), CommandWords().end())
-          << word << " is completed but no command";
+  for (const std::string& word : offered) {
+    if (word == "--help") continue;
+    EXPECT_NE(std::find(CommandWords().begin(), CommandWords().end(), word), CommandWords().end())
+        << word << " is completed but no command";
+  }
 }
 
 TEST(Docs, EveryProductValueIsCompletedAndInTheManPageWithWhenItTakesEffect) {
