@@ -83,9 +83,11 @@ int ParseArgs(int argc, char** argv, Options& opts, std::ostream& out, std::ostr
 bool Query(const Options& opts, std::vector<ScaleStatus>& scales, std::string& error) {
   const std::string where = opts.host + ":" + std::to_string(opts.port);
   platform::TcpSocket socket;
-  std::string reason;
-  if (!platform::ConnectWithTimeout(socket, opts.host, opts.port, kTimeoutMs, &reason)) {
-    error = "cannot connect to " + where + ": " + reason + "; is the service running on " + opts.name + "?";
+  if (const platform::Status connected =
+          platform::ConnectWithTimeout(socket, opts.host, opts.port, kTimeoutMs);
+      !connected.ok()) {
+    error = "cannot connect to " + where + ": " + connected.ToString() +
+            "; is the service running on " + opts.name + "?";
     return false;
   }
   socket.SetRecvTimeout(kTimeoutMs);

@@ -49,13 +49,6 @@ platform::Result<TListenAddress> ParseListenAddress(const std::string& text) {
   return out;
 }
 
-bool ParseListenAddress(const std::string& text, TListenAddress& out, std::string& error) {
-  platform::Result<TListenAddress> parsed = ParseListenAddress(text);
-  out = parsed.ok() ? parsed.value() : TListenAddress{};
-  if (!parsed.ok()) error = parsed.status().ToString();
-  return parsed.ok();
-}
-
 platform::Result<TRemoteAllow> TRemoteAllow::Parse(const std::string& text) {
   TRemoteAllow out;
   std::stringstream in(text);
@@ -79,13 +72,6 @@ platform::Result<TRemoteAllow> TRemoteAllow::Parse(const std::string& text) {
     out.blocks_.push_back(b);
   }
   return out;
-}
-
-bool TRemoteAllow::Parse(const std::string& text, TRemoteAllow& out, std::string& error) {
-  platform::Result<TRemoteAllow> parsed = Parse(text);
-  out = parsed.ok() ? parsed.value() : TRemoteAllow{};
-  if (!parsed.ok()) error = parsed.status().ToString();
-  return parsed.ok();
 }
 
 bool TRemoteAllow::Allows(const std::string& peer) const {

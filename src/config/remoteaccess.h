@@ -26,17 +26,12 @@ struct TListenAddress {
 // one dotted IPv4 address.  Anything else fails with the reason.
 platform::Result<TListenAddress> ParseListenAddress(const std::string& text);
 
-// The store check's form, until it takes the Result.
-bool ParseListenAddress(const std::string& text, TListenAddress& out, std::string& error);
-
 // RemoteAllow: addresses and CIDR blocks separated by ";", such as
 // "192.168.0.10;10.1.0.0/16".  Empty allows every peer.
 class TRemoteAllow {
  public:
   // Fails, naming the entry at fault, when an entry is neither.
   static platform::Result<TRemoteAllow> Parse(const std::string& text);
-  // The store check's form, until it takes the Result.
-  static bool Parse(const std::string& text, TRemoteAllow& out, std::string& error);
   bool Everyone() const { return blocks_.empty(); }
   // `peer` is a dotted address; one that does not parse is refused.
   bool Allows(const std::string& peer) const;

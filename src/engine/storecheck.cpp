@@ -300,14 +300,14 @@ class Checker {
 
   // What each port accepts, as the service will read it at its next start.
   void CheckRemoteAccess() {
-    cfg::TRemoteAllow allow;
-    std::string error;
+    const platform::Result<cfg::TRemoteAllow> allow = cfg::TRemoteAllow::Parse(Str(cfg::kRemoteAllow));
     std::string peers = "every peer";
-    if (!cfg::TRemoteAllow::Parse(Str(cfg::kRemoteAllow), allow, error)) {
-      Error("RemoteAllow " + error + ": the service admits no peer on either port");
+    if (!allow.ok()) {
+      Error("RemoteAllow " + allow.status().ToString() +
+            ": the service admits no peer on either port");
       peers = "no peer";
-    } else if (!allow.Everyone()) {
-      peers = "only " + allow.Describe() + " (RemoteAllow)";
+    } else if (!allow->Everyone()) {
+      peers = "only " + allow->Describe() + " (RemoteAllow)";
     }
     DescribePort(cfg::kParamServerAddress, 3057, "parameter server, no authentication", peers);
     DescribePort(cfg::kStatusServerAddress, 3058, "status server", peers);
@@ -332,15 +332,14 @@ class Checker {
                     const std::string& peers) {
     const std::string name(v.name);
     const std::string head = "port " + std::to_string(port) + " (" + what + "): ";
-    cfg::TListenAddress address;
-    std::string error;
-    if (!cfg::ParseListenAddress(Str(v), address, error))
-      Error(name + " " + error + ": " + head + "not listened on");
-    else if (address.off)
+    const platform::Result<cfg::TListenAddress> address = cfg::ParseListenAddress(Str(v));
+    if (!address.ok())
+      Error(name + " " + address.status().ToString() + ": " + head + "not listened on");
+    else if (address->off)
       Note(head + "off (" + name + ")");
     else
       Note(head + "listens on " +
-           (address.Everywhere() ? "every address" : address.address + " (" + name + ")") +
+           (address->Everywhere() ? "every address" : address->address + " (" + name + ")") +
            ", admits " + peers);
   }
 

@@ -56,11 +56,4 @@ Status ConnectWithTimeout(TcpSocket& socket, const std::string& dottedAddress, u
   return Status::OK();
 }
 
-bool ConnectWithTimeout(TcpSocket& socket, const std::string& dottedAddress, uint16_t port,
-                        int timeoutMs, std::string* error) {
-  const Status status = ConnectWithTimeout(socket, dottedAddress, port, timeoutMs);
-  if (!status.ok() && error) *error = status.ToString();
-  return status.ok();
-}
-
 }  // namespace tv::platform

@@ -15,8 +15,5 @@ namespace tv::platform {
 // time-out, with a short reason ("timed out") that names neither.
 Status ConnectWithTimeout(TcpSocket& socket, const std::string& dottedAddress, uint16_t port,
                           int timeoutMs);
-// The status command's form, until it takes the Status.
-bool ConnectWithTimeout(TcpSocket& socket, const std::string& dottedAddress, uint16_t port,
-                        int timeoutMs, std::string* error);
 
 }  // namespace tv::platform
