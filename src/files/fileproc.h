@@ -160,7 +160,8 @@ class CFiles {
   std::optional<platform::FileTime> LastWriteTime(const std::string& path);
   void CollectFiles(const std::string& storedPattern, const std::string& listedDir,
                     std::vector<std::string>& goodsFiles, std::vector<std::string>& keyboardFiles,
-                    bool exportDir = false);
+                    bool exportDir = false, std::vector<std::string>* waiting = nullptr);
+  void HoldBehindWaiting(const std::vector<std::string>& waiting, std::vector<std::string>& files);
 
   const TSettingsHolder& settings_;
   platform::Regional host_;

@@ -73,22 +73,47 @@ void CFiles::ReportPendingCheck(const platform::Status& failure) {
 // nothing.
 void CFiles::CollectFiles(const std::string& storedPattern, const std::string& listedDir,
                           std::vector<std::string>& goodsFiles, std::vector<std::string>& keyboardFiles,
-                          bool exportDir) {
+                          bool exportDir, std::vector<std::string>* waiting) {
   std::vector<platform::FoundFile> found;
   platform::Status s = env_.FindFiles(platform::MapPath(storedPattern), &found);
   if (!s.ok() && !s.IsNotFound()) platform::LogError("export files not listed: %s", s.ToString().c_str());
   for (const auto& f : found) {
-    if (!Listable(f) || !Admit(f, listedDir, exportDir)) continue;
+    if (!Listable(f)) continue;
+    if (!Admit(f, listedDir, exportDir)) {
+      // Known to be there, not yet known to be whole: still waiting.
+      if (waiting && Ordinary(f, listedDir) && !Undeletable(listedDir, f.name))
+        waiting->push_back(listedDir + f.name);
+      continue;
+    }
     (IsKeyboardFile(f.name) ? keyboardFiles : goodsFiles).push_back(listedDir + f.name);
   }
+}
+
+// A file known whole at once (renamed in) must not overtake an older one
+// still waiting out its quiet period (one there before the service started,
+// say): a scale would get the newer prices first and the older ones after.
+// Files as old as the oldest waiting one, or newer, wait with it.
+void CFiles::HoldBehindWaiting(const std::vector<std::string>& waiting,
+                               std::vector<std::string>& files) {
+  std::optional<platform::FileTime> oldest;
+  for (const std::string& path : waiting)
+    if (auto stamp = LastWriteTime(path); stamp && (!oldest || *stamp < *oldest)) oldest = stamp;
+  if (!oldest) return;
+  std::erase_if(files, [&](const std::string& path) {
+    const auto stamp = LastWriteTime(path);
+    return !stamp || *stamp >= *oldest;
+  });
 }
 
 void CFiles::ListExportFiles(const std::string& mask, std::vector<std::string>& commonFiles,
                              std::vector<std::string>& keyboardFiles) {
   commonFiles.clear();
   ++listing_;
-  CollectFiles(mask, fileproc::DirectoryPart(mask), commonFiles, keyboardFiles, true);
+  std::vector<std::string> waiting;
+  CollectFiles(mask, fileproc::DirectoryPart(mask), commonFiles, keyboardFiles, true, &waiting);
   ForgetVanished();
+  HoldBehindWaiting(waiting, commonFiles);
+  HoldBehindWaiting(waiting, keyboardFiles);
   SortByFileTime(commonFiles);
 }
 

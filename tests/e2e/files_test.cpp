@@ -159,15 +159,17 @@ TEST(FilesKept, ARenamedOrClosedFileIsTakenAtOnceAnOpenOneWaits) {
     return RunBinary({TovalinkBinary(), "status"}, {"TOVALINK_HOME=" + site.home.Path()}, out) == 0;
   };
   ASSERT_TRUE(WaitUntil(answers, 20000)) << out << site.Output();
+  site.Drop("renamed.txt", GoodsFile(6));
+  EXPECT_TRUE(WaitUntil([&] { return site.Scale(7).Connections() >= 1; }, Scaled(100)))
+      << "the renamed file's cycle had not started 100 ms after the rename";
+  // Written after the renamed one, so it is the newer file: an older file
+  // still being written would hold the renamed one back.
   const std::string open = site.exportDir + "/open.txt";
   FILE* f = std::fopen(open.c_str(), "wb");
   ASSERT_NE(f, nullptr);
   std::fputs(GoodsFile(5).c_str(), f);
   std::fflush(f);
 
-  site.Drop("renamed.txt", GoodsFile(6));
-  EXPECT_TRUE(WaitUntil([&] { return site.Scale(7).Connections() >= 1; }, Scaled(100)))
-      << "the renamed file's cycle had not started 100 ms after the rename";
   ASSERT_TRUE(site.WaitForLog(1, Scaled(10000))) << site.Output();
   ASSERT_TRUE(WaitUntil(
       [&] { return !platform::Env::Default()->FileExists(site.exportDir + "/renamed.txt"); },
@@ -182,6 +184,25 @@ TEST(FilesKept, ARenamedOrClosedFileIsTakenAtOnceAnOpenOneWaits) {
   ASSERT_TRUE(site.WaitForLog(2, Scaled(10000))) << site.Output();
   EXPECT_EQ(site.Log()[1].file, "open.txt");
   EXPECT_EQ(site.Log()[1].code, 0);
+  EXPECT_EQ(site.Stop(), 0);
+}
+
+// A file there before the start waits out its quiet period; one renamed in
+// after the start is known whole at once but must not overtake it.
+TEST(FilesKept, AFileRenamedInAfterTheStartWaitsBehindAnOlderOneStillQuiet) {
+  Site site;
+  site.quietMs = std::to_string(Scaled(1500));
+  site.AddScale(7);
+  site.SetScales({7});
+  site.Drop("older.txt", GoodsFile(5));
+  site.Start();
+  // Once the start is reported, the export directory is watched.
+  ASSERT_TRUE(WaitUntil([&] { return Has(site.Output(), "in the scale list"); }, Scaled(10000)))
+      << site.Output();
+  site.Drop("newer.txt", GoodsFile(6));
+  ASSERT_TRUE(site.WaitForLog(2, Scaled(15000))) << site.Output();
+  EXPECT_EQ(site.Log()[0].file, "older.txt");
+  EXPECT_EQ(site.Log()[1].file, "newer.txt");
   EXPECT_EQ(site.Stop(), 0);
 }
 
