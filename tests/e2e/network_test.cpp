@@ -244,23 +244,6 @@ TEST_F(NetworkEndToEnd, SilentStatusClientsLockNoQueryOutAndAreClosedWhenIdle) {
   EXPECT_EQ(site.Stop(), 0) << site.output;
 }
 
-// Opens `count` connections to `port` without waiting for them to be
-// accepted and without sending a byte.
-std::vector<int> Flood(uint16_t port, int count) {
-  std::vector<int> fds;
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_port = htons(port);
-  addr.sin_addr.s_addr = platform::InetAddr("127.0.0.1");
-  for (int i = 0; i < count; ++i) {
-    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-    if (fd < 0) break;
-    connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);  // EINPROGRESS
-    fds.push_back(fd);
-  }
-  return fds;
-}
-
 TEST_F(NetworkEndToEnd, AFloodOnBothPortsLeavesStatusAndDeliveryOnTime) {
   rlimit files{};
   ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &files), 0);
@@ -276,8 +259,8 @@ TEST_F(NetworkEndToEnd, AFloodOnBothPortsLeavesStatusAndDeliveryOnTime) {
   // wait for that end and a full period.
   ASSERT_TRUE(WaitUntil([] { return QueryStatus(2000) == std::vector<uint8_t>{1, 91, 1}; }, 10000));
 
-  std::vector<int> fds = Flood(kParamServerPort, 1200);
-  std::vector<int> more = Flood(kStatusPort, 1200);
+  std::vector<int> fds = SilentConnections(kParamServerPort, 1200);
+  std::vector<int> more = SilentConnections(kStatusPort, 1200);
   fds.insert(fds.end(), more.begin(), more.end());
   EXPECT_EQ(fds.size(), 2400u);
   const auto asked = std::chrono::steady_clock::now();

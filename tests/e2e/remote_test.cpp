@@ -80,22 +80,6 @@ std::pair<int, int> ExchangeFrom(const std::string& from, const BlockBuilder& b)
   return {open, Answer(s)};
 }
 
-// Opens `count` connections to `port` that never send a byte.
-std::vector<int> Silent(uint16_t port, int count) {
-  std::vector<int> fds;
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_port = htons(port);
-  addr.sin_addr.s_addr = platform::InetAddr("127.0.0.1");
-  for (int i = 0; i < count; ++i) {
-    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-    if (fd < 0) break;
-    connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);  // EINPROGRESS
-    fds.push_back(fd);
-  }
-  return fds;
-}
-
 long MsSince(std::chrono::steady_clock::time_point start) {
   return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
                                                                start)
@@ -149,7 +133,7 @@ TEST_F(RemoteEndToEnd, SilentConnectionsDelayNeitherALockNorAnExchange) {
   ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &files), 0);
   ASSERT_GE(files.rlim_cur, 1300u);
   StartSite();
-  std::vector<int> silent = Silent(kParamServerPort, 1200);
+  std::vector<int> silent = SilentConnections(kParamServerPort, 1200);
   ASSERT_EQ(silent.size(), 1200u);
 
   std::string out;
@@ -159,7 +143,7 @@ TEST_F(RemoteEndToEnd, SilentConnectionsDelayNeitherALockNorAnExchange) {
   EXPECT_NE(out.find("accepted"), std::string::npos) << out;
 
   // A whole exchange, opened behind yet more silence, is not held up either.
-  std::vector<int> more = Silent(kParamServerPort, 50);
+  std::vector<int> more = SilentConnections(kParamServerPort, 50);
   start = std::chrono::steady_clock::now();
   EXPECT_EQ(ExchangeFrom("127.0.0.1", SiteBlock(site)), (std::pair<int, int>(kACK, kACK)));
   EXPECT_LT(MsSince(start), Scaled(1000)) << "the exchange waited behind silent connections";

@@ -6,6 +6,9 @@
 
 #include <gtest/gtest.h>
 
+#include <netinet/in.h>
+#include <sys/socket.h>
+
 #include <csignal>
 #include <cstdio>
 #include <map>
@@ -16,6 +19,7 @@
 #include "engine/engine_config.h"
 #include "platform/env.h"
 #include "platform/fs.h"
+#include "platform/net.h"
 #include "platform/registry.h"
 #include "scalesim/sim_scale.h"
 #include "testutil.h"
@@ -217,6 +221,23 @@ inline std::string GoodsFile(int code = 123) {
   a += std::string("Apple");
   a.resize(1 + 132, ' ');
   return "D000777\r\n" + a + "\r\nT202403050907\r\n";
+}
+
+// Opens `count` connections to `port` on loopback without waiting for them
+// to be accepted and without sending a byte.
+inline std::vector<int> SilentConnections(uint16_t port, int count) {
+  std::vector<int> fds;
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_port = htons(port);
+  addr.sin_addr.s_addr = platform::InetAddr("127.0.0.1");
+  for (int i = 0; i < count; ++i) {
+    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (fd < 0) break;
+    connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);  // EINPROGRESS
+    fds.push_back(fd);
+  }
+  return fds;
 }
 
 }  // namespace tv::test
