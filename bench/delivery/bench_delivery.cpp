@@ -43,7 +43,6 @@
 //                       [--cpu N] [--binary PATH] [--work DIR] [--keep]
 // Defaults: 5 pairs, 10000 lines, 100 lines to 50 scales, the last CPU this
 // process may use, the tovalink of this build tree.
-#include <net/if.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -67,7 +66,6 @@ namespace tv::bench {
 namespace {
 
 constexpr int kPortBase = 5000;
-constexpr char kInNamespace[] = "TOVALINK_BENCH_IN_NETNS";
 
 struct TOptions {
   int pairs = 5;
@@ -79,17 +77,6 @@ struct TOptions {
   std::string work;
   bool keep = false;
 };
-
-// Only loopback: the namespace netns-run makes.
-bool OnlyLoopback() {
-  struct if_nameindex* names = if_nameindex();
-  if (!names) return false;
-  bool only = true;
-  for (struct if_nameindex* i = names; i->if_index != 0; ++i)
-    only = only && std::strcmp(i->if_name, "lo") == 0;
-  if_freenameindex(names);
-  return only;
-}
 
 [[noreturn]] void Usage() {
   std::fprintf(stderr,
@@ -292,14 +279,8 @@ class TBench {
 };
 
 int Run(const TOptions& o) {
-  std::string work = o.work;
-  if (work.empty()) {
-    std::string tmpl =
-        (std::filesystem::temp_directory_path() / "tv-bench-delivery-XXXXXX").string();
-    if (!mkdtemp(tmpl.data())) return 1;
-    work = tmpl;
-  }
-  mkdir(work.c_str(), 0755);
+  const std::string work = WorkDirectory(o.work, "tv-bench-delivery");
+  if (work.empty()) return 1;
   TReport report;
   {
     TBench bench(o, work);
@@ -318,20 +299,6 @@ int Run(const TOptions& o) {
 
 int main(int argc, char** argv) {
   tv::bench::TOptions options = tv::bench::ParseOptions(argc, argv);
-  if (!getenv(tv::bench::kInNamespace)) {
-    setenv(tv::bench::kInNamespace, "1", 1);
-    // The shell of netns-run would read /proc/self/exe as itself.
-    std::string self = std::filesystem::read_symlink("/proc/self/exe").string();
-    std::vector<char*> args{const_cast<char*>(TOVALINK_NETNS_RUN), self.data()};
-    for (int i = 1; i < argc; ++i) args.push_back(argv[i]);
-    args.push_back(nullptr);
-    execv(args[0], args.data());
-    std::perror("bench_delivery: " TOVALINK_NETNS_RUN);
-    return 1;
-  }
-  if (!tv::bench::OnlyLoopback()) {
-    std::fprintf(stderr, "bench_delivery: not in a network namespace with only loopback\n");
-    return 1;
-  }
+  if (!tv::bench::InLoopbackNamespace("bench_delivery", TOVALINK_NETNS_RUN, argc, argv)) return 1;
   return tv::bench::Run(options);
 }

@@ -2,14 +2,18 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <net/if.h>
 #include <sched.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
+#include <filesystem>
 
 namespace tv::bench {
 namespace {
@@ -118,6 +122,48 @@ bool WriteFile(const std::string& path, const std::string& data) {
   if (!f) return false;
   bool ok = std::fwrite(data.data(), 1, data.size(), f) == data.size();
   return std::fclose(f) == 0 && ok;
+}
+
+namespace {
+
+constexpr char kInNamespace[] = "TOVALINK_BENCH_IN_NETNS";
+
+bool OnlyLoopback() {
+  struct if_nameindex* names = if_nameindex();
+  if (!names) return false;
+  bool only = true;
+  for (struct if_nameindex* i = names; i->if_index != 0; ++i)
+    only = only && std::strcmp(i->if_name, "lo") == 0;
+  if_freenameindex(names);
+  return only;
+}
+
+}  // namespace
+
+bool InLoopbackNamespace(const char* program, const char* netnsRun, int argc, char** argv) {
+  if (!getenv(kInNamespace)) {
+    setenv(kInNamespace, "1", 1);
+    // The shell of netns-run would read /proc/self/exe as itself.
+    std::string self = std::filesystem::read_symlink("/proc/self/exe").string();
+    std::vector<char*> args{const_cast<char*>(netnsRun), self.data()};
+    for (int i = 1; i < argc; ++i) args.push_back(argv[i]);
+    args.push_back(nullptr);
+    execv(args[0], args.data());
+    std::fprintf(stderr, "%s: %s: %s\n", program, netnsRun, std::strerror(errno));
+    std::exit(1);
+  }
+  if (OnlyLoopback()) return true;
+  std::fprintf(stderr, "%s: not in a network namespace with only loopback\n", program);
+  return false;
+}
+
+std::string WorkDirectory(const std::string& work, const std::string& prefix) {
+  if (!work.empty()) {
+    mkdir(work.c_str(), 0755);
+    return work;
+  }
+  std::string tmpl = (std::filesystem::temp_directory_path() / (prefix + "-XXXXXX")).string();
+  return mkdtemp(tmpl.data()) ? tmpl : std::string();
 }
 
 }  // namespace tv::bench

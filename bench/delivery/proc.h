@@ -32,4 +32,14 @@ pid_t SpawnCommand(const std::vector<std::string>& argv, const std::vector<std::
 
 bool WriteFile(const std::string& path, const std::string& data);
 
+// The benchmarks open sockets, so they run in a network namespace of their
+// own with only loopback.  Started outside one, this re-executes the program
+// through `netnsRun` and does not return; inside, it returns whether only
+// loopback is there (false, with a message naming `program`, otherwise).
+bool InLoopbackNamespace(const char* program, const char* netnsRun, int argc, char** argv);
+
+// `work` when given (created if missing), else a new directory under the
+// temporary directory named after `prefix`; empty when it cannot be made.
+std::string WorkDirectory(const std::string& work, const std::string& prefix);
+
 }  // namespace tv::bench

@@ -16,7 +16,6 @@
 //
 // usage: bench_fleet [--scales N] [--lines N] [--changed N] [--delay-ms N]
 //                    [--only today|tuned] [--binary PATH] [--work DIR] [--keep]
-#include <net/if.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -37,7 +36,6 @@ namespace tv::bench {
 namespace {
 
 constexpr int kPortBase = 5000;
-constexpr char kInNamespace[] = "TOVALINK_BENCH_IN_NETNS";
 // Today's batches of 10 take about 25 minutes for the whole list.
 constexpr int kDeadlineS = 3600;
 
@@ -56,16 +54,6 @@ struct TSetup {
   const char* name;
   std::vector<std::pair<std::string, uint32_t>> values;
 };
-
-bool OnlyLoopback() {
-  struct if_nameindex* names = if_nameindex();
-  if (!names) return false;
-  bool only = true;
-  for (struct if_nameindex* i = names; i->if_index != 0; ++i)
-    only = only && std::strcmp(i->if_name, "lo") == 0;
-  if_freenameindex(names);
-  return only;
-}
 
 [[noreturn]] void Usage() {
   std::fprintf(stderr,
@@ -166,14 +154,8 @@ bool RunSetup(const TOptions& o, const TSetup& setup, const std::string& work) {
 }
 
 int Run(const TOptions& o) {
-  std::string work = o.work;
-  if (work.empty()) {
-    std::string tmpl =
-        (std::filesystem::temp_directory_path() / "tovalink-bench-fleet-XXXXXX").string();
-    if (!mkdtemp(tmpl.data())) return 1;
-    work = tmpl;
-  }
-  mkdir(work.c_str(), 0755);
+  const std::string work = WorkDirectory(o.work, "tovalink-bench-fleet");
+  if (work.empty()) return 1;
   const TSetup setups[] = {
       {"today", {}},
       {"tuned", {{"DeltaDelivery", 1}, {"MaxParallelScales", 255}}},
@@ -192,20 +174,6 @@ int Run(const TOptions& o) {
 
 int main(int argc, char** argv) {
   tv::bench::TOptions options = tv::bench::ParseOptions(argc, argv);
-  if (!getenv(tv::bench::kInNamespace)) {
-    setenv(tv::bench::kInNamespace, "1", 1);
-    // The shell of netns-run would read /proc/self/exe as itself.
-    std::string self = std::filesystem::read_symlink("/proc/self/exe").string();
-    std::vector<char*> args{const_cast<char*>(TOVALINK_NETNS_RUN), self.data()};
-    for (int i = 1; i < argc; ++i) args.push_back(argv[i]);
-    args.push_back(nullptr);
-    execv(args[0], args.data());
-    std::perror("bench_fleet: " TOVALINK_NETNS_RUN);
-    return 1;
-  }
-  if (!tv::bench::OnlyLoopback()) {
-    std::fprintf(stderr, "bench_fleet: not in a network namespace with only loopback\n");
-    return 1;
-  }
+  if (!tv::bench::InLoopbackNamespace("bench_fleet", TOVALINK_NETNS_RUN, argc, argv)) return 1;
   return tv::bench::Run(options);
 }
