@@ -256,6 +256,7 @@ void TThrEngine::DeliverToAllScales(const std::string& path, TEncodings& encodin
   const size_t batch = std::min(settings_.ParallelScales(), count);
   std::vector<std::unique_ptr<TScaleClnt>> slots(count);
   std::vector<TDeltaPlan> plans(count);
+  TDeltas deltas;
   // Every batch's clients of one profile send the same frames; the line lists
   // are not touched again until the last batch has been collected.
   size_t next = 0;
@@ -269,7 +270,8 @@ void TThrEngine::DeliverToAllScales(const std::string& path, TEncodings& encodin
     for (; next < end; ++next) {
       TCurrentScale scale = SelectByIndex(next);
       if (HeldBack(scale.number)) continue;
-      TEncodedFilePtr frames = DeltaFor(scale.number, EncodedFor(scale, encodings), plans[next]);
+      TEncodedFilePtr frames =
+          DeltaFor(scale.number, EncodedFor(scale, encodings), plans[next], deltas);
       ForgetWhatMayChange(scale.number, *frames);
       slots[next] = StartClient(scale, std::move(frames));
     }

@@ -5,6 +5,7 @@
 // and always ends by setting the engine's cycle-end signal.
 #pragma once
 
+#include <map>
 #include <memory>
 #include <set>
 #include <string>
@@ -116,7 +117,15 @@ class TThrEngine : public platform::Thread {
     size_t sent = 0;     // goods records
     size_t skipped = 0;  // goods records and deletions left out
   };
-  TEncodedFilePtr DeltaFor(int number, TEncodedFilePtr full, TDeltaPlan& plan);
+  // What one file's frames came to for a history of scales, so that the
+  // scales that hold the same are not each compared with the ledger.
+  struct TDelta {
+    TEncodedFilePtr frames;
+    TDeltaPlan plan;
+  };
+  using TDeltas = std::map<std::pair<const TEncodedFile*, uint64_t>, TDelta>;
+  TEncodedFilePtr DeltaFor(int number, TEncodedFilePtr full, TDeltaPlan& plan, TDeltas& deltas);
+  TEncodedFilePtr HeldLeftOut(int number, const TEncodedFilePtr& full, TDeltaPlan& plan);
   // `code` may turn from 6 to 0: a scale that needed nothing but the clock
   // was delivered to.
   void NoteAcknowledged(int number, const TScaleClnt& client, const TDeltaPlan& plan, int& code);

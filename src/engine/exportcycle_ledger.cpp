@@ -5,10 +5,11 @@
 // stays as it was.
 #include <algorithm>
 #include <chrono>
+#include <optional>
 #include <unordered_map>
 
-#include "engine/exportcycle.h"
 #include "engine/engine.h"
+#include "engine/exportcycle.h"
 #include "platform/log.h"
 #include "scale/scaleclient.h"
 #include "scale/scaletypes.h"
@@ -52,16 +53,32 @@ void TThrEngine::ForgetWhatMayChange(int number, const TEncodedFile& frames) {
                        s.ToString().c_str());
 }
 
-TEncodedFilePtr TThrEngine::DeltaFor(int number, TEncodedFilePtr full, TDeltaPlan& plan) {
+TEncodedFilePtr TThrEngine::DeltaFor(int number, TEncodedFilePtr full, TDeltaPlan& plan,
+                                     TDeltas& deltas) {
   plan = {};
   for (const TDeliveryStep& step : full->steps) plan.sent += SendsRecord(step) ? 1 : 0;
   if (!settings_.DeltaDelivery || !LedgerReady()) return full;
   bool trusted = false;
   const int64_t maxAge = static_cast<int64_t>(settings_.FullResyncHours) * 3600;
-  std::vector<platform::LedgerEntry> held;
+  std::optional<uint64_t> history;
   if (!ledger_.Trusted(number, Now(), maxAge, trusted).ok() || !trusted ||
-      !ledger_.Holdings(number, held).ok())
+      !ledger_.History(number, history).ok())
     return full;
+  if (!history) return HeldLeftOut(number, full, plan);
+  const auto key = std::make_pair(full.get(), *history);
+  if (auto it = deltas.find(key); it != deltas.end()) {
+    plan = it->second.plan;
+    return it->second.frames;
+  }
+  TEncodedFilePtr frames = HeldLeftOut(number, full, plan);
+  deltas.emplace(key, TDelta{frames, plan});
+  return frames;
+}
+
+// The file without what the ledger says the scale holds as it is.
+TEncodedFilePtr TThrEngine::HeldLeftOut(int number, const TEncodedFilePtr& full, TDeltaPlan& plan) {
+  std::vector<platform::LedgerEntry> held;
+  if (!ledger_.Holdings(number, held).ok()) return full;
   std::unordered_map<int32_t, const std::vector<uint8_t>*> holds;
   for (const platform::LedgerEntry& e : held) holds[e.goods] = &e.bytes;
   auto out = std::make_shared<TEncodedFile>();

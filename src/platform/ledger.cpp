@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <memory>
+#include <string_view>
 
 #include "platform/env.h"
 #include "platform/fs.h"
@@ -37,6 +38,23 @@ bool RecordId(sqlite3_stmt* insert, sqlite3_stmt* find, const LedgerChange& c, i
   if (found) id = sqlite3_column_int64(find, 0);
   sqlite3_reset(find);
   return found;
+}
+
+uint64_t Mix(uint64_t h, uint64_t v) {
+  uint64_t z = h ^ (v + 0x9e3779b97f4a7c15ULL + (h << 6) + (h >> 2));
+  z = (z ^ (z >> 30)) * 0xbf58476d1ce4e5b9ULL;
+  z = (z ^ (z >> 27)) * 0x94d049bb133111ebULL;
+  return z ^ (z >> 31);
+}
+
+uint64_t ChangesDigest(const std::vector<LedgerChange>& changes) {
+  uint64_t h = changes.size();
+  for (const LedgerChange& c : changes) {
+    h = Mix(h, static_cast<uint32_t>(c.goods));
+    const std::string_view bytes(reinterpret_cast<const char*>(c.bytes), c.length);
+    h = Mix(h, c.bytes ? std::hash<std::string_view>{}(bytes) : 0);
+  }
+  return h;
 }
 
 }  // namespace
@@ -77,7 +95,15 @@ Status Ledger::Open(const std::string& path, bool readOnly) {
       " PRIMARY KEY(scale, goods)) WITHOUT ROWID;"
       "CREATE TABLE IF NOT EXISTS scales(scale INTEGER PRIMARY KEY,"
       " whole_at INTEGER NOT NULL DEFAULT 0, failed INTEGER NOT NULL DEFAULT 0,"
-      " pending INTEGER NOT NULL DEFAULT 0);");
+      " pending INTEGER NOT NULL DEFAULT 0, history INTEGER);");
+  // A ledger from before histories were kept: its scales have none.
+  if (s.ok()) {
+    Stmt has = Prepare(db_, "SELECT 1 FROM pragma_table_info('scales') WHERE name='history'");
+    if (!has)
+      s = Failed("open");
+    else if (sqlite3_step(has.get()) != SQLITE_ROW)
+      s = Exec("ALTER TABLE scales ADD COLUMN history INTEGER");
+  }
   if (!s.ok()) {
     sqlite3_close(db_);
     db_ = nullptr;
@@ -103,8 +129,8 @@ Status Ledger::Record(int scale, const std::string& file, int64_t when,
   if (Status s = Exec("BEGIN IMMEDIATE"); !s.ok()) return s;
   sqlite3_bind_text(insertFile.get(), 1, file.c_str(), -1, SQLITE_STATIC);
   sqlite3_bind_text(findFile.get(), 1, file.c_str(), -1, SQLITE_STATIC);
-  bool ok = MarkOutcome(scale, when, outcome) && StepDone(insertFile.get()) &&
-            sqlite3_step(findFile.get()) == SQLITE_ROW;
+  bool ok = MarkOutcome(scale, when, outcome) && ExtendHistory(scale, changes) &&
+            StepDone(insertFile.get()) && sqlite3_step(findFile.get()) == SQLITE_ROW;
   const int64_t fileId = ok ? sqlite3_column_int64(findFile.get(), 0) : 0;
   findFile.reset();
   for (size_t i = 0; ok && i < changes.size(); ++i) {
@@ -147,6 +173,34 @@ bool Ledger::MarkOutcome(int scale, int64_t when, LedgerOutcome outcome) {
   return StepDone(mark.get());
 }
 
+// The same changes on the same history give the same history again; a
+// scale whose history is not known keeps none.
+bool Ledger::ExtendHistory(int scale, const std::vector<LedgerChange>& changes) {
+  if (changes.empty()) return true;
+  Stmt read = Prepare(db_, "SELECT history FROM scales WHERE scale=? AND history IS NOT NULL");
+  Stmt write = Prepare(db_, "UPDATE scales SET history=?2 WHERE scale=?1");
+  if (!read || !write) return false;
+  sqlite3_bind_int(read.get(), 1, scale);
+  const int rc = sqlite3_step(read.get());
+  if (rc == SQLITE_DONE) return true;
+  if (rc != SQLITE_ROW) return false;
+  const auto before = static_cast<uint64_t>(sqlite3_column_int64(read.get(), 0));
+  sqlite3_bind_int(write.get(), 1, scale);
+  sqlite3_bind_int64(write.get(), 2, static_cast<int64_t>(Mix(before, ChangesDigest(changes))));
+  return StepDone(write.get());
+}
+
+Status Ledger::History(int scale, std::optional<uint64_t>& history) {
+  history.reset();
+  if (!db_) return Failed("read");
+  Stmt q = Prepare(db_, "SELECT history FROM scales WHERE scale=? AND history IS NOT NULL");
+  if (!q) return Failed("read");
+  sqlite3_bind_int(q.get(), 1, scale);
+  const int rc = sqlite3_step(q.get());
+  if (rc == SQLITE_ROW) history = static_cast<uint64_t>(sqlite3_column_int64(q.get(), 0));
+  return rc == SQLITE_ROW || rc == SQLITE_DONE ? Status::OK() : Failed("read");
+}
+
 bool Ledger::CachedRecordId(sqlite3_stmt* insert, sqlite3_stmt* find, const LedgerChange& c,
                             int64_t& id) {
   std::string key(reinterpret_cast<const char*>(c.bytes), c.length);
@@ -181,9 +235,14 @@ Status Ledger::Begin(int scale) {
   Stmt drop = Prepare(db_,
                       "DELETE FROM holds WHERE scale=?1 AND"
                       " EXISTS(SELECT 1 FROM scales WHERE scale=?1 AND pending)");
+  // A scale seen first holds nothing: its history starts empty, unless
+  // records were kept for it without a mark (none known then).  After a
+  // cut-off its records are all gone, and so is its history.
   Stmt mark = Prepare(db_,
-                      "INSERT INTO scales(scale, pending) VALUES(?1, 1)"
-                      " ON CONFLICT(scale) DO UPDATE SET pending=1");
+                      "INSERT INTO scales(scale, pending, history) VALUES(?1, 1,"
+                      " CASE WHEN EXISTS(SELECT 1 FROM holds WHERE scale=?1) THEN NULL ELSE 0 END)"
+                      " ON CONFLICT(scale) DO UPDATE SET pending=1,"
+                      " history=CASE WHEN scales.pending THEN 0 ELSE scales.history END");
   bool ok = drop && mark;
   if (ok) {
     sqlite3_bind_int(drop.get(), 1, scale);

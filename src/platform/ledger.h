@@ -12,6 +12,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -73,10 +74,16 @@ class Ledger {
   // What `scale` holds, by goods number; nothing while a delivery is in
   // flight or was cut off.
   Status Holdings(int scale, std::vector<LedgerEntry>& out);
+  // A digest of every change recorded for `scale` since it held nothing:
+  // scales with the same history hold the same records, so what one lacks
+  // of a file the others lack too.  None when not known (a ledger kept
+  // before histories were).
+  Status History(int scale, std::optional<uint64_t>& history);
 
  private:
   Status Exec(const char* sql);
   bool MarkOutcome(int scale, int64_t when, LedgerOutcome outcome);
+  bool ExtendHistory(int scale, const std::vector<LedgerChange>& changes);
   bool CachedRecordId(sqlite3_stmt* insert, sqlite3_stmt* find, const LedgerChange& c, int64_t& id);
   Status Failed(const char* what);
 

@@ -99,5 +99,42 @@ TEST(LedgerFile, AShopOf255ScalesWith10000GoodsEachStaysWithin100MB) {
   EXPECT_EQ(Held(ledger, 200).size(), 10000u);
 }
 
+// Scales share one comparison with the ledger when their histories are
+// equal, so equal histories must mean equal holdings.
+TEST(LedgerFile, EqualHistoriesOnlyForEqualHoldings) {
+  test::TempDir dir;
+  Ledger ledger;
+  ASSERT_TRUE(ledger.Open(dir / "ledger.db").ok());
+  const auto a = Bytes(1, 100), b = Bytes(2, 200), b2 = Bytes(2, 250);
+  auto deliver = [&](int scale, std::vector<LedgerChange> changes, bool failed = false) {
+    ASSERT_TRUE(ledger.Begin(scale).ok());
+    ASSERT_TRUE(ledger.Record(scale, "f.txt", 1000, changes, {failed, !failed}).ok());
+  };
+  auto history = [&](int scale) {
+    std::optional<uint64_t> h;
+    EXPECT_TRUE(ledger.History(scale, h).ok());
+    return h;
+  };
+  for (int scale : {1, 2, 3}) deliver(scale, {{1, a.data(), a.size()}, {2, b.data(), b.size()}});
+  deliver(3, {{2, b2.data(), b2.size()}});
+  ASSERT_TRUE(history(1).has_value());
+  EXPECT_EQ(history(1), history(2));
+  EXPECT_NE(history(1), history(3));
+  deliver(2, {{2, nullptr, 0}});
+  EXPECT_NE(history(1), history(2)) << "a deletion changes what is held";
+  deliver(1, {});
+  deliver(4, {});
+  EXPECT_EQ(history(4), std::optional<uint64_t>(0)) << "a new scale holds nothing";
+  EXPECT_NE(history(1), history(4)) << "a clock-only delivery changes nothing held";
+  // Cut off: its records are dropped, and so is its history.
+  ASSERT_TRUE(ledger.Begin(1).ok());
+  ASSERT_TRUE(ledger.Begin(1).ok());
+  EXPECT_EQ(history(1), history(4));
+  // Kept without a mark (no history known): never shared.
+  ASSERT_TRUE(ledger.Record(5, "f.txt", 1000, {{1, a.data(), a.size()}}).ok());
+  ASSERT_TRUE(ledger.Begin(5).ok());
+  EXPECT_FALSE(history(5).has_value());
+}
+
 }  // namespace
 }  // namespace tv::platform
