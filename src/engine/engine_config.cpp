@@ -234,13 +234,11 @@ platform::Status ReloadSettings(Registry& reg, TEngineSettings& s) {
   }
   platform::Status made = MakeDirectories(s);
   if (!made.ok()) return made;
-  const std::string refusal =
-      ProveDirectoriesWritable(s.ExportDir, s.LogoDir, platform::RunBySystemd());
-  return refusal.empty() ? platform::Status::OK() : platform::Refusal(refusal);
+  return ProveDirectoriesWritable(s.ExportDir, s.LogoDir, platform::RunBySystemd());
 }
 
-std::string ProveDirectoriesWritable(const std::string& exportDir, const std::string& logoDir,
-                                     bool systemdFix) {
+platform::Status ProveDirectoriesWritable(const std::string& exportDir, const std::string& logoDir,
+                                          bool systemdFix) {
   for (const std::string& dir : {exportDir, exportDir + "\\Unsent", logoDir}) {
     const std::string path = platform::MapPath(dir);
     const platform::Status status = platform::ProveWritable(*platform::Env::Default(), path);
@@ -251,13 +249,14 @@ std::string ProveDirectoriesWritable(const std::string& exportDir, const std::st
     std::string refusal = "directory " + path + " is not writable for the service (" +
                           status.ToString() + "): " + harm + "; ";
     if (systemdFix)
-      return refusal +
-             "give the service's user write permission on it, and let the unit write there: run " +
-             "`systemctl edit tovalink` and add the lines \"[Service]\" and \"ReadWritePaths=" +
-             path + "\"";
-    return refusal + "give the user the service runs as write permission on it";
+      return platform::Refusal(
+          refusal +
+          "give the service's user write permission on it, and let the unit write there: run " +
+          "`systemctl edit tovalink` and add the lines \"[Service]\" and \"ReadWritePaths=" + path +
+          "\"");
+    return platform::Refusal(refusal + "give the user the service runs as write permission on it");
   }
-  return {};
+  return platform::Status::OK();
 }
 
 TCycleSettings CycleRead(Registry& reg) {

@@ -42,11 +42,11 @@ std::string DescribeReloadChanges(const std::map<std::string, std::string>& befo
                                   const std::map<std::string, std::string>& after);
 
 // Proves that a file can be created and removed in ExportDir, its "Unsent"
-// folder and LogoDir.  Empty when it can; otherwise the first directory that
-// fails, the reason and how to fix it (with `systemdFix`, the drop-in that
-// lets a sandboxed unit write there).
-std::string ProveDirectoriesWritable(const std::string& exportDir, const std::string& logoDir,
-                                     bool systemdFix);
+// folder and LogoDir.  When it cannot, the refusal names the first directory
+// that fails, the reason and how to fix it (with `systemdFix`, the drop-in
+// that lets a sandboxed unit write there).
+platform::Status ProveDirectoriesWritable(const std::string& exportDir, const std::string& logoDir,
+                                          bool systemdFix);
 
 // Cycle settings; fields stay empty or zero when the product key is missing.
 // Throws RegistryError when a value is missing or of the wrong type.

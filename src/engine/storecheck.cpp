@@ -69,8 +69,8 @@ class Checker {
     const bool systemdFix = platform::RunBySystemd() || platform::SystemctlAvailable();
     // Run as root, the commands act as the state directory's owner before
     // they get here, so this proves what the service's own user may do.
-    const std::string refusal = ProveDirectoriesWritable(exportDir, logoDir, systemdFix);
-    if (!refusal.empty()) Error(refusal);
+    const platform::Status proof = ProveDirectoriesWritable(exportDir, logoDir, systemdFix);
+    if (!proof.ok()) Error(proof.ToString());
   }
 
   void Run(const platform::Regional& host) {

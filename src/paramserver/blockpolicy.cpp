@@ -55,14 +55,15 @@ std::string DirectoryRefusal(const char* name, const std::string& stored,
 
 }  // namespace
 
-std::string BlockRefusal(const TParamBlock& b, const std::vector<std::string>& roots) {
+platform::Status BlockRefusal(const TParamBlock& b, const std::vector<std::string>& roots) {
   const std::pair<const char*, const std::string*> strings[] = {
       {"ExportDir", &b.ExportDir}, {"LogoDir", &b.LogoDir}, {"FileMask", &b.FileMask}, {"BarPrefix", &b.BarPrefix}};
   for (const auto& [name, value] : strings)
-    if (HasControlCharacter(*value)) return std::string(name) + " holds a control character";
+    if (HasControlCharacter(*value))
+      return platform::Refusal(std::string(name) + " holds a control character");
   std::string refusal = DirectoryRefusal("ExportDir", b.ExportDir, roots);
   if (refusal.empty()) refusal = DirectoryRefusal("LogoDir", b.LogoDir, roots);
-  return refusal;
+  return refusal.empty() ? platform::Status::OK() : platform::Refusal(refusal);
 }
 
 std::vector<std::string> StoredAllowedRoots(platform::Registry& reg) {

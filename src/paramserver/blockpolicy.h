@@ -11,12 +11,13 @@
 
 #include "paramserver/paramblock.h"
 #include "platform/registry.h"
+#include "platform/status.h"
 
 namespace tv {
 
-// The reason `block` may not be written, or "" when it may.  `roots` are
+// Ok when `block` may be written, else the refusal saying why.  `roots` are
 // host directories; an empty list allows no directory.
-std::string BlockRefusal(const TParamBlock& block, const std::vector<std::string>& roots);
+platform::Status BlockRefusal(const TParamBlock& block, const std::vector<std::string>& roots);
 
 // The host directories of the store's AllowedRoots (absolute or drive paths;
 // other entries are ignored); empty when it is unset.

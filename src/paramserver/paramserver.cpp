@@ -237,7 +237,8 @@ std::string TParamServer::Session::CheckBlock() {
     return std::string("AllowedRoots cannot be read: ") + e.what();
   }
   if (roots.empty()) roots = host_.defaultRoots;
-  return BlockRefusal(pending_, roots);
+  const platform::Status allowed = BlockRefusal(pending_, roots);
+  return allowed.ok() ? std::string() : allowed.ToString();
 }
 
 // The audit line tells what the store holds afterwards: a failed write

@@ -22,7 +22,8 @@ class BlockPolicyTest : public ::testing::Test {
     TParamBlock block;
     block.ExportDir = exportDir;
     block.LogoDir = dir_ / "allowed/log";
-    return BlockRefusal(block, {dir_ / "allowed"});
+    const platform::Status allowed = BlockRefusal(block, {dir_ / "allowed"});
+    return allowed.ok() ? std::string() : allowed.ToString();
   }
   test::TempDir dir_;
 };
