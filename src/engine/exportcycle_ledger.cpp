@@ -80,6 +80,7 @@ TEncodedFilePtr TThrEngine::DeltaFor(int number, TEncodedFilePtr full, TDeltaPla
     }
     if (!keep) {
       ++plan.skipped;
+      plan.skippedRecords += SendsRecord(step) ? 1 : 0;
       continue;
     }
     plan.sent += SendsRecord(step) ? 1 : 0;
