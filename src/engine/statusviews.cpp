@@ -130,7 +130,8 @@ void ScaleMetrics(const TLocalStatus& s, std::time_t now, TExposition& e) {
     if (const TScaleFacts* f = FactsOf(s, n))
       for (const auto& [code, count] : f->deliveries)
         e.Sample("tovalink_scale_deliveries_total", count,
-                 ScaleLabel(n) + ",code=\"" + std::to_string(code) + "\"");  RecordMetrics(s, numbers, e);
+                 ScaleLabel(n) + ",code=\"" + std::to_string(code) + "\"");
+  RecordMetrics(s, numbers, e);
 }
 
 void ServiceMetrics(const TLocalStatus& s, TExposition& e) {

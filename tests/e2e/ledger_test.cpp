@@ -222,8 +222,8 @@ struct RecordCounts {
 };
 
 std::ostream& operator<<(std::ostream& out, const RecordCounts& c) {
-  return out << "{" << c.sent << ", " << c.skipped << ", " << c.sentTotal << ", "
-             << c.skippedTotal << ", all " << c.allSent << ", " << c.allSkipped << "}";
+  return out << "{" << c.sent << ", " << c.skipped << ", " << c.sentTotal << ", " << c.skippedTotal
+             << ", all " << c.allSent << ", " << c.allSkipped << "}";
 }
 
 long long NumberAfter(const std::string& text, const std::string& key) {
