@@ -183,17 +183,18 @@ const char* StateOf(const TScaleFacts* f) {
   return f->delivered ? "delivered" : "failed";
 }
 
-// "2 sent, 8 skipped as held; since start 12 sent, 8 skipped".
+// The latest delivery's, then the sums: "2 sent, 8 skipped (since start 12, 8)".
 std::string RecordsCell(const TScaleFacts* f) {
   if (f == nullptr || !f->recordsCounted) return "-";
   return std::to_string(f->recordsSent) + " sent, " + std::to_string(f->recordsSkipped) +
-         " skipped as held; since start " + std::to_string(f->recordsSentTotal) + " sent, " +
-         std::to_string(f->recordsSkippedTotal) + " skipped";
+         " skipped (since start " + std::to_string(f->recordsSentTotal) + ", " +
+         std::to_string(f->recordsSkippedTotal) + ")";
 }
 
 void ScaleRows(const TLocalStatus& s, std::time_t now, std::ostringstream& out) {
   out << "<table id=\"scales\"><thead><tr><th>Scale</th><th>State</th><th>Cause</th>"
-         "<th>Last attempt</th><th>Last success</th><th>Parked</th><th>Goods records</th></tr>"
+         "<th>Last attempt</th><th>Last success</th><th>Parked</th><th>Goods records sent, skipped "
+         "as held</th></tr>"
          "</thead><tbody>\n";
   for (int n : ScaleNumbers(s)) {
     const TScaleFacts* f = FactsOf(s, n);
