@@ -271,6 +271,22 @@ void PrintBlockers(const TFactsRecord& f, std::ostream& out) {
         << f.lastFile.firstReason << "\n";
 }
 
+// The goods records of each scale delivered to since the service started,
+// one line each; nothing before the first delivery.
+void PrintRecords(const TFactsRecord& f, std::ostream& out) {
+  bool any = false;
+  for (const auto& [n, s] : f.scales) {
+    if (!s.recordsCounted) continue;
+    any = true;
+    out << "Goods records to scale " << n << ": " << s.recordsSent << " sent, " << s.recordsSkipped
+        << " skipped as held in the latest delivery; " << s.recordsSentTotal << " sent, "
+        << s.recordsSkippedTotal << " skipped since start\n";
+  }
+  if (any)
+    out << "Goods records to all scales: " << f.recordsSent << " sent, " << f.recordsSkipped
+        << " skipped as held since start\n";
+}
+
 void PrintTable(const std::vector<ScaleStatus>& scales, const std::optional<TLocalStatus>& local,
                 std::ostream& out) {
   if (scales.empty()) {
@@ -299,6 +315,7 @@ void PrintTable(const std::vector<ScaleStatus>& scales, const std::optional<TLoc
     for (const std::string& path : local->undeletable) out << "  " << path << "\n";
   }
   if (local && local->facts) PrintBlockers(*local->facts, out);
+  if (local && local->facts) PrintRecords(*local->facts, out);
 }
 
 std::string JsonDelivered(uint8_t state) {
@@ -322,6 +339,15 @@ std::string JsonLocalFields(const TScaleHistory* h) {
 
 std::string JsonTime(std::time_t t) { return t == 0 ? "null" : JsonString(IsoTime(t)); }
 
+// The latest delivery's counts are null before the first one.
+std::string JsonRecordFields(const TScaleFacts* f) {
+  const bool counted = f != nullptr && f->recordsCounted;
+  return ", \"records_sent\": " + (counted ? std::to_string(f->recordsSent) : "null") +
+         ", \"records_skipped\": " + (counted ? std::to_string(f->recordsSkipped) : "null") +
+         ", \"records_sent_total\": " + std::to_string(f ? f->recordsSentTotal : 0) +
+         ", \"records_skipped_total\": " + std::to_string(f ? f->recordsSkippedTotal : 0);
+}
+
 std::string JsonFactFields(const TScaleFacts* f) {
   const bool failed = f != nullptr && f->known && !f->delivered;
   return ", \"cause\": " + (failed ? JsonOrNull(f->cause) : "null") +
@@ -331,11 +357,14 @@ std::string JsonFactFields(const TScaleFacts* f) {
          (f && f->keyboardCode ? "{\"code\": " + std::to_string(f->keyboardCode) +
                                      ", \"file\": " + JsonString(f->keyboardFile) +
                                      ", \"cause\": " + JsonOrNull(f->keyboardCause) + "}"
-                               : "null");
+                               : "null") +
+         JsonRecordFields(f);
 }
 
 std::string JsonBlockers(const TFactsRecord& f) {
-  std::string out = ",\n \"cycles_blocked\": " + JsonOrNull(f.cyclesBlocked) +
+  std::string out = ",\n \"records_sent_total\": " + std::to_string(f.recordsSent) +
+                    ", \"records_skipped_total\": " + std::to_string(f.recordsSkipped) +
+                    ",\n \"cycles_blocked\": " + JsonOrNull(f.cyclesBlocked) +
                     ",\n \"settings_fault\": " + JsonOrNull(f.settingsFault) + ",\n \"rejected\": ";
   if (f.rejected.count == 0)
     out += "null";

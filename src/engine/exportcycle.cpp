@@ -285,6 +285,7 @@ void TThrEngine::DeliverToAllScales(const std::string& path, TEncodings& encodin
         cause = slots[i]->Cause();
         NoteAcknowledged(scale.number, *slots[i], plans[i], code);
         engine_.Facts().FramesSent(scale.number, slots[i]->FramesSent());
+        CountRecords(scale.number, *slots[i], plans[i]);
         slots[i].reset();
       }
       RecordResult(code, path, false, scale.number, scale.address, cause);
@@ -311,6 +312,17 @@ void TThrEngine::RejectUnreadableGoods(const std::string& path) {
       UnreadableGoodsReason(lines_.skips, engineSettings_->ImportType, files_.ListSeparatorInUse());
   RecordResult(kResultNothingToSend, path, false, -1, "");
   Reject(path, reason);
+}
+
+// What the scale acknowledged, not what was planned: a delivery cut off
+// midway counts the records before the cut.
+void TThrEngine::CountRecords(int number, const TScaleClnt& client, const TDeltaPlan& plan) {
+  const std::vector<TDeliveryStep>& steps = client.Frames().steps;
+  const size_t done = std::min(client.StepsAcknowledged(), steps.size());
+  const size_t sent = static_cast<size_t>(
+      std::count_if(steps.begin(), steps.begin() + static_cast<std::ptrdiff_t>(done),
+                    [](const TDeliveryStep& s) { return s.kind == TStepKind::Goods && s.length; }));
+  engine_.Facts().RecordsDelivered(number, sent, plan.skippedRecords);
 }
 
 void TThrEngine::NoteFileLines(const TSkippedLines& skips) {

@@ -116,6 +116,7 @@ class TThrEngine : public platform::Thread {
     bool whole = true;   // the whole file, or only what the ledger lacks
     size_t sent = 0;     // goods records
     size_t skipped = 0;  // goods records and deletions left out
+    size_t skippedRecords = 0;  // of them, goods records
   };
   // What one file's frames came to for a history of scales, so that the
   // scales that hold the same are not each compared with the ledger.
@@ -130,6 +131,9 @@ class TThrEngine : public platform::Thread {
   // was delivered to.
   void NoteAcknowledged(int number, const TScaleClnt& client, const TDeltaPlan& plan, int& code);
   void ForgetWhatMayChange(int number, const TEncodedFile& frames);
+  // The goods records the scale acknowledged and those left out as held,
+  // for `status` and the metrics; once per delivery, after its client ended.
+  void CountRecords(int number, const TScaleClnt& client, const TDeltaPlan& plan);
   bool LedgerReady();
   void RemoveParkedCopy(const std::string& path, int number, const char* reason);
   // A scale with an undelivered file left parked in this cycle gets nothing

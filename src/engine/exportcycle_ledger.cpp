@@ -97,6 +97,7 @@ TEncodedFilePtr TThrEngine::HeldLeftOut(int number, const TEncodedFilePtr& full,
     }
     if (!keep) {
       ++plan.skipped;
+      plan.skippedRecords += SendsRecord(step) ? 1 : 0;
       continue;
     }
     plan.sent += SendsRecord(step) ? 1 : 0;

@@ -107,6 +107,7 @@ bool TThrEngine::CollectParked(TParkedLane& lane, platform::Event& ended) {
   engine_.Facts().FramesSent(lane.scale.number, lane.client->FramesSent());
   currentFileName_ = platform::ExtractFileName(lane.current);
   NoteAcknowledged(lane.scale.number, *lane.client, TDeltaPlan{}, code);
+  CountRecords(lane.scale.number, *lane.client, TDeltaPlan{});
   lane.client.reset();
   RecordResult(code, lane.current, true, lane.scale.number, lane.scale.address, cause);
   StoreResults();

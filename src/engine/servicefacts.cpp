@@ -90,10 +90,15 @@ std::string FormatFacts(const TFactsRecord& r) {
           << "\n";
     for (const auto& [code, count] : s.deliveries)
       out << "deliveries\t" << n << "\t" << code << "\t" << count << "\n";
+    if (s.recordsCounted)
+      out << "records\t" << n << "\t" << s.recordsSent << "\t" << s.recordsSkipped << "\t"
+          << s.recordsSentTotal << "\t" << s.recordsSkippedTotal << "\n";
   }
   if (r.started != 0) out << "started\t" << r.started << "\n";
   if (r.cycles != 0) out << "cyclecount\t" << r.cycles << "\t" << r.cyclesMs << "\n";
   for (const TCycleFacts& c : r.recentCycles) out << "cycle\t" << c.started << "\t" << c.ms << "\n";
+  if (r.recordsSent != 0 || r.recordsSkipped != 0)
+    out << "allrecords\t" << r.recordsSent << "\t" << r.recordsSkipped << "\n";
   return out.str();
 }
 
@@ -133,6 +138,16 @@ TFactsRecord ParseFacts(const std::string& text) {
     } else if (f[0] == "deliveries" && f.size() >= 4) {
       r.scales[static_cast<int>(Number(f[1]))].deliveries[static_cast<int>(Number(f[2]))] =
           Number(f[3]);
+    } else if (f[0] == "records" && f.size() >= 6) {
+      TScaleFacts& s = r.scales[static_cast<int>(Number(f[1]))];
+      s.recordsCounted = true;
+      s.recordsSent = Number(f[2]);
+      s.recordsSkipped = Number(f[3]);
+      s.recordsSentTotal = Number(f[4]);
+      s.recordsSkippedTotal = Number(f[5]);
+    } else if (f[0] == "allrecords" && f.size() >= 3) {
+      r.recordsSent = Number(f[1]);
+      r.recordsSkipped = Number(f[2]);
     } else if (f[0] == "started" && f.size() >= 2) {
       r.started = static_cast<std::time_t>(Number(f[1]));
     } else if (f[0] == "cyclecount" && f.size() >= 3) {
@@ -356,6 +371,19 @@ TFactsRecord TServiceFacts::Snapshot() const {
 void TServiceFacts::FramesSent(int number, size_t frames) {
   std::lock_guard<std::mutex> lock(mutex_);
   ScaleLocked(number).frames += static_cast<long long>(frames);
+}
+
+// Published with the attempt that follows, as the frames are.
+void TServiceFacts::RecordsDelivered(int number, size_t sent, size_t skipped) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  TScaleFacts& s = ScaleLocked(number);
+  s.recordsCounted = true;
+  s.recordsSent = static_cast<long long>(sent);
+  s.recordsSkipped = static_cast<long long>(skipped);
+  s.recordsSentTotal += s.recordsSent;
+  s.recordsSkippedTotal += s.recordsSkipped;
+  record_.recordsSent += s.recordsSent;
+  record_.recordsSkipped += s.recordsSkipped;
 }
 
 void TServiceFacts::CycleTimed(std::time_t started, long long ms) {

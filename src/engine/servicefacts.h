@@ -33,6 +33,14 @@ struct TScaleFacts {
   std::time_t lastSuccess = 0;
   std::map<int, long long> deliveries;  // attempts per result code since start
   long long frames = 0;                 // goods frames sent since start
+  // Goods records of the latest delivery to the scale: those it
+  // acknowledged, and those delta delivery left out because the ledger says
+  // the scale holds them as they are; then their sums since start.
+  bool recordsCounted = false;
+  long long recordsSent = 0;
+  long long recordsSkipped = 0;
+  long long recordsSentTotal = 0;
+  long long recordsSkippedTotal = 0;
   // Logging state, not written out.
   std::time_t lastReminder = 0;
   int backlogDelivered = 0;
@@ -74,6 +82,8 @@ struct TFactsRecord {
   long long cycles = 0;                   // finished since start
   long long cyclesMs = 0;                 // their summed duration
   std::vector<TCycleFacts> recentCycles;  // the newest last
+  long long recordsSent = 0;              // every scale's, since start
+  long long recordsSkipped = 0;
 };
 
 // The file beside the store at `storePath`.
@@ -117,6 +127,9 @@ class TServiceFacts {
   bool CycleEnded(const std::function<TParkedCounts()>& parked);
   // Frames a goods delivery put on the wire, counted before its attempt.
   void FramesSent(int number, size_t frames);
+  // The goods records one delivery got acknowledged and left out as held,
+  // counted like the frames.
+  void RecordsDelivered(int number, size_t sent, size_t skipped);
   // A cycle's start and its duration, counted once it is over.
   void CycleTimed(std::time_t started, long long ms);
   static constexpr size_t kRecentCycles = 5;

@@ -61,6 +61,31 @@ const TScaleFacts* FactsOf(const TLocalStatus& s, int n) {
   return it == s.facts->scales.end() ? nullptr : &it->second;
 }
 
+// Counters from the service's start; the latest delivery's as gauges, only
+// for a scale delivered to since.
+void RecordMetrics(const TLocalStatus& s, const std::set<int>& numbers, TExposition& e) {
+  e.Family("tovalink_scale_records_sent_total", "counter",
+           "Goods records the scale acknowledged since start.");
+  for (int n : numbers)
+    if (const TScaleFacts* f = FactsOf(s, n))
+      e.Sample("tovalink_scale_records_sent_total", f->recordsSentTotal, ScaleLabel(n));
+  e.Family("tovalink_scale_records_skipped_total", "counter",
+           "Goods records not sent to the scale since start: delta delivery found them held.");
+  for (int n : numbers)
+    if (const TScaleFacts* f = FactsOf(s, n))
+      e.Sample("tovalink_scale_records_skipped_total", f->recordsSkippedTotal, ScaleLabel(n));
+  e.Family("tovalink_scale_last_delivery_records_sent", "gauge",
+           "Goods records the scale acknowledged in its latest delivery.");
+  for (int n : numbers)
+    if (const TScaleFacts* f = FactsOf(s, n); f && f->recordsCounted)
+      e.Sample("tovalink_scale_last_delivery_records_sent", f->recordsSent, ScaleLabel(n));
+  e.Family("tovalink_scale_last_delivery_records_skipped", "gauge",
+           "Goods records its latest delivery left out as held by the scale.");
+  for (int n : numbers)
+    if (const TScaleFacts* f = FactsOf(s, n); f && f->recordsCounted)
+      e.Sample("tovalink_scale_last_delivery_records_skipped", f->recordsSkipped, ScaleLabel(n));
+}
+
 void ScaleMetrics(const TLocalStatus& s, std::time_t now, TExposition& e) {
   const std::set<int> numbers = ScaleNumbers(s);
   e.Family("tovalink_scale_last_result_code", "gauge",
@@ -106,6 +131,7 @@ void ScaleMetrics(const TLocalStatus& s, std::time_t now, TExposition& e) {
       for (const auto& [code, count] : f->deliveries)
         e.Sample("tovalink_scale_deliveries_total", count,
                  ScaleLabel(n) + ",code=\"" + std::to_string(code) + "\"");
+  RecordMetrics(s, numbers, e);
 }
 
 void ServiceMetrics(const TLocalStatus& s, TExposition& e) {
@@ -124,6 +150,12 @@ void ServiceMetrics(const TLocalStatus& s, TExposition& e) {
   if (!facts.recentCycles.empty())
     e.Seconds("tovalink_last_cycle_duration_seconds",
               static_cast<double>(facts.recentCycles.back().ms) / 1000.0);
+  e.Family("tovalink_records_sent_total", "counter",
+           "Goods records the scales acknowledged since start, all scales summed.");
+  e.Sample("tovalink_records_sent_total", facts.recordsSent);
+  e.Family("tovalink_records_skipped_total", "counter",
+           "Goods records delta delivery left out as held since start, all scales summed.");
+  e.Sample("tovalink_records_skipped_total", facts.recordsSkipped);
   e.Family("tovalink_exports_locked", "gauge", "1 while exporting is locked.");
   e.Sample("tovalink_exports_locked", s.exportsLockedSince ? 1 : 0);
   e.Family("tovalink_configuration_error", "gauge",
@@ -151,9 +183,19 @@ const char* StateOf(const TScaleFacts* f) {
   return f->delivered ? "delivered" : "failed";
 }
 
+// The latest delivery's, then the sums: "2 sent, 8 skipped (since start 12, 8)".
+std::string RecordsCell(const TScaleFacts* f) {
+  if (f == nullptr || !f->recordsCounted) return "-";
+  return std::to_string(f->recordsSent) + " sent, " + std::to_string(f->recordsSkipped) +
+         " skipped (since start " + std::to_string(f->recordsSentTotal) + ", " +
+         std::to_string(f->recordsSkippedTotal) + ")";
+}
+
 void ScaleRows(const TLocalStatus& s, std::time_t now, std::ostringstream& out) {
   out << "<table id=\"scales\"><thead><tr><th>Scale</th><th>State</th><th>Cause</th>"
-         "<th>Last attempt</th><th>Last success</th><th>Parked</th></tr></thead><tbody>\n";
+         "<th>Last attempt</th><th>Last success</th><th>Parked</th><th>Goods records sent, skipped "
+         "as held</th></tr>"
+         "</thead><tbody>\n";
   for (int n : ScaleNumbers(s)) {
     const TScaleFacts* f = FactsOf(s, n);
     const TScaleHistory* h = s.Find(n);
@@ -173,7 +215,7 @@ void ScaleRows(const TLocalStatus& s, std::time_t now, std::ostringstream& out) 
         << (f && f->lastSuccess
                 ? Stamp(f->lastSuccess)
                 : HtmlEscape(h && !h->lastSuccess.empty() ? h->lastSuccess : "never"))
-        << "</td><td>" << HtmlEscape(parked) << "</td></tr>\n";
+        << "</td><td>" << HtmlEscape(parked) << "</td><td>" << RecordsCell(f) << "</td></tr>\n";
   }
   out << "</tbody></table>\n";
 }

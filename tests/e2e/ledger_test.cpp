@@ -6,7 +6,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <regex>
 
+#include "platform/net.h"
 #include "site.h"
 
 namespace tv::test {
@@ -211,6 +213,115 @@ TEST(DeltaDelivery, FallsBackToTheWholeFileAfterAFailureOrWhenTheLedgerIsOld) {
   site.Drop("third.txt", GoodsLine(123) + GoodsLine(124, "00002.75") + kClock);
   ASSERT_TRUE(site.WaitForLog(4)) << site.Output();
   EXPECT_EQ(site.Scale(1).Frames().size(), 3u);
+  EXPECT_EQ(site.Stop(), 0);
+}
+
+// The goods records of one scale's latest delivery and since start, as
+// `status --json` gives them, and the service's sums.
+struct RecordCounts {
+  long long sent = -1, skipped = -1, sentTotal = -1, skippedTotal = -1;
+  long long allSent = -1, allSkipped = -1;
+  bool operator==(const RecordCounts&) const = default;
+};
+
+std::ostream& operator<<(std::ostream& out, const RecordCounts& c) {
+  return out << "{" << c.sent << ", " << c.skipped << ", " << c.sentTotal << ", " << c.skippedTotal
+             << ", all " << c.allSent << ", " << c.allSkipped << "}";
+}
+
+long long NumberAfter(const std::string& text, const std::string& key) {
+  std::smatch m;
+  if (!std::regex_search(text, m, std::regex("\"" + key + "\": (\\d+)"))) return -1;
+  return std::stoll(m[1].str());
+}
+
+RecordCounts StatusCounts(Site& site) {
+  std::string out;
+  RunBinary({TovalinkBinary(), "status", "--json"}, {"TOVALINK_HOME=" + site.home.Path()}, out);
+  const size_t scale = out.find("{\"scale\": 1,");
+  const size_t end = out.find("\n]");
+  if (scale == std::string::npos || end == std::string::npos) return {};
+  const std::string one = out.substr(scale, out.find('\n', scale) - scale);
+  const std::string all = out.substr(end);
+  return {NumberAfter(one, "records_sent"),       NumberAfter(one, "records_skipped"),
+          NumberAfter(one, "records_sent_total"), NumberAfter(one, "records_skipped_total"),
+          NumberAfter(all, "records_sent_total"), NumberAfter(all, "records_skipped_total")};
+}
+
+// The same counts as a scraper reads them at the default MetricsAddress.
+RecordCounts MetricCounts() {
+  platform::TcpSocket s;
+  std::string reply;
+  const std::string request = "GET /metrics HTTP/1.0\r\n\r\n";
+  if (!s.Create() || !s.Connect("127.0.0.1", 9957)) return {};
+  s.SetRecvTimeout(5000);
+  if (!s.SendAll(request.data(), request.size())) return {};
+  char buf[4096];
+  for (long n; (n = s.Recv(buf, sizeof buf)) > 0;) reply.append(buf, static_cast<size_t>(n));
+  auto sample = [&](const std::string& name) {
+    std::smatch m;
+    const std::regex line("\n" + name + " (\\d+)\n");
+    return std::regex_search(reply, m, line) ? std::stoll(m[1].str()) : -1;
+  };
+  const std::string one = "\\{scale=\"1\"\\}";
+  return {sample("tovalink_scale_last_delivery_records_sent" + one),
+          sample("tovalink_scale_last_delivery_records_skipped" + one),
+          sample("tovalink_scale_records_sent_total" + one),
+          sample("tovalink_scale_records_skipped_total" + one),
+          sample("tovalink_records_sent_total"),
+          sample("tovalink_records_skipped_total")};
+}
+
+// Ten goods, `changed` of them (the first ones) at another price.
+std::string TenGoods(int changed, const std::string& price = "00002.75") {
+  std::string file;
+  for (int i = 0; i < 10; ++i) file += GoodsLine(201 + i, i < changed ? price : "00001.50");
+  return file + kClock;
+}
+
+// Counts what the scale acknowledged: a delivery cut off midway counts the
+// records before the cut; a whole delivery (a parked copy, or delta
+// delivery off) skips nothing.
+TEST(DeltaDelivery, StatusAndMetricsCountTheRecordsSentAndSkipped) {
+  Site site;
+  site.AddScale(1);
+  site.SetScales({1});
+  site.SetValue("DeltaDelivery", 1);
+  site.Start();
+  RecordCounts seen;
+  auto next = [&](size_t logged, const RecordCounts& expected) {
+    EXPECT_TRUE(site.WaitForLog(logged)) << site.Output();
+    const long long before = seen.sentTotal;
+    EXPECT_TRUE(WaitUntil([&] { return (seen = StatusCounts(site)).sentTotal != before; },
+                          static_cast<int>(Scaled(20000))))
+        << site.Output();
+    EXPECT_EQ(seen, expected) << "status --json after delivery " << logged;
+    EXPECT_EQ(MetricCounts(), expected) << "metrics after delivery " << logged;
+  };
+  site.Drop("first.txt", TenGoods(0));
+  next(1, {10, 0, 10, 0, 10, 0});
+  site.Drop("second.txt", TenGoods(3));
+  next(2, {3, 7, 13, 7, 13, 7});
+
+  // Four to send, two acknowledged before the scale hangs up.
+  sim::Behaviour cut;
+  cut.closeAfterFrames = 2;
+  site.AddScale(1, cut);
+  site.Drop("third.txt", TenGoods(4, "00003.10"));
+  next(3, {2, 6, 15, 13, 15, 13});
+  // Its parked copy goes whole.
+  site.AddScale(1);
+  next(4, {10, 0, 25, 13, 25, 13});
+
+  site.SetValue("DeltaDelivery", 0);
+  site.Drop("fourth.txt", TenGoods(4, "00003.10"));
+  next(5, {10, 0, 35, 13, 35, 13});
+  std::string out;
+  RunBinary({TovalinkBinary(), "status"}, {"TOVALINK_HOME=" + site.home.Path()}, out);
+  EXPECT_NE(out.find("Goods records to scale 1: 10 sent, 0 skipped as held in the latest delivery; "
+                     "35 sent, 13 skipped since start\n"),
+            std::string::npos)
+      << out;
   EXPECT_EQ(site.Stop(), 0);
 }
 
