@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <csignal>
 #include <regex>
 
 #include "platform/net.h"
@@ -303,7 +304,25 @@ TEST(DeltaDelivery, StatusAndMetricsCountTheRecordsSentAndSkipped) {
   site.Drop("second.txt", TenGoods(3));
   next(2, {3, 7, 13, 7, 13, 7});
 
-  // Four to send, two acknowledged before the scale hangs up.
+  // Four to send, two acknowledged before the scale hangs up.  The timer
+  // is slowed first, so that the parked copy is not retried before the
+  // counts of the cut-off delivery are read (the drop is taken at once).
+  auto reload = [&](int verInterval, int reloads) {
+    site.SetValue("VerInterval", verInterval);
+    site.service->Signal(SIGHUP);
+    ASSERT_TRUE(WaitUntil(
+        [&] {
+          const std::string out = site.Output();
+          size_t n = 0;
+          for (size_t at = out.find("settings reloaded"); at != std::string::npos;
+               at = out.find("settings reloaded", at + 1))
+            ++n;
+          return n >= static_cast<size_t>(reloads);
+        },
+        static_cast<int>(Scaled(20000))))
+        << site.Output();
+  };
+  reload(600, 1);
   sim::Behaviour cut;
   cut.closeAfterFrames = 2;
   site.AddScale(1, cut);
@@ -311,6 +330,7 @@ TEST(DeltaDelivery, StatusAndMetricsCountTheRecordsSentAndSkipped) {
   next(3, {2, 6, 15, 13, 15, 13});
   // Its parked copy goes whole.
   site.AddScale(1);
+  reload(1, 2);
   next(4, {10, 0, 25, 13, 25, 13});
 
   site.SetValue("DeltaDelivery", 0);
