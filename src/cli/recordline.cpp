@@ -104,20 +104,23 @@ class TRecordReader {
 
 // Label text back into the file's code page: the inverse, byte by byte, of
 // what the encoder did to it (CharToOemA, and the SM700's ISO 8859-5).
+// Where several bytes give the same, the letter itself is taken over the
+// look-alikes that the best fit folds onto it.
 class TTextBack {
  public:
-  explicit TTextBack(const TScaleProfile& p) {
+  explicit TTextBack(const TScaleProfile& p) : p_(p) {
     std::array<int, 256> from{};
     from.fill(-1);
-    for (int b = 255; b >= 0; --b) {
-      uint8_t c = static_cast<uint8_t>(b);
-      if (p.TextToOEM) c = platform::AnsiToOemChar(c);
-      if (p.ScaleType == TScaleType::SM700)
-        c = text::ConvertChar(c, text::cpDos866, text::cpIso88595);
-      // A byte that stays itself is the likeliest original.
-      if (from[c] != c) from[c] = b;
+    for (int b = 255; b >= 0; --b) from[Forward(static_cast<uint8_t>(b))] = b;
+    for (int c = 0; c < 256; ++c) {
+      const uint8_t natural = Natural(static_cast<uint8_t>(c));
+      int b = from[c];
+      if (Forward(static_cast<uint8_t>(c)) == c)
+        b = c;
+      else if (Forward(natural) == c)
+        b = natural;
+      back_[c] = static_cast<char>(b < 0 ? '?' : b);
     }
-    for (int c = 0; c < 256; ++c) back_[c] = static_cast<char>(from[c] < 0 ? '?' : from[c]);
   }
   std::string operator()(const std::string& s) const {
     std::string out(s);
@@ -126,6 +129,20 @@ class TTextBack {
   }
 
  private:
+  uint8_t Forward(uint8_t c) const {
+    if (p_.TextToOEM) c = platform::AnsiToOemChar(c);
+    if (p_.ScaleType == TScaleType::SM700)
+      c = text::ConvertChar(c, text::cpDos866, text::cpIso88595);
+    return c;
+  }
+  uint8_t Natural(uint8_t c) const {
+    if (p_.ScaleType == TScaleType::SM700)
+      c = text::ConvertChar(c, text::cpIso88595, text::cpDos866);
+    if (p_.TextToOEM) c = text::ConvertChar(c, text::cpDos866, text::cpWin1251);
+    return c;
+  }
+
+  const TScaleProfile& p_;
   std::array<char, 256> back_{};
 };
 
@@ -153,25 +170,32 @@ struct TLineFields {
   std::vector<std::string> text;  // the goods' text, one piece per label line
 };
 
-std::string BarcodeOf(const TRecordFields& r, const TScaleProfile& p) {
+// The barcode fields that give the record's digits.  A big platform's
+// prefix replaces the field's first two characters, and without knowing how
+// long the field was, each length that fits is one to try.
+std::vector<std::string> BarcodeCandidates(const TRecordFields& r, const TScaleProfile& p) {
   const std::string d = r.barcode;
-  if (p.ConstBarcode && r.barcodeType == kConstBarcodeType && r.Flag(1, 0)) return d.substr(0, 12);
-  if (p.ScaleType != TScaleType::BigPlatform) return d.substr(0, 12);
-  // The prefix replaces the line's first two characters.
+  if (p.ConstBarcode && r.barcodeType == kConstBarcodeType && r.Flag(1, 0))
+    return {d.substr(0, 12)};
+  if (p.ScaleType != TScaleType::BigPlatform) return {d.substr(0, 12)};
   const size_t prefix = std::min<size_t>(p.BarPrefix.size(), 12);
-  return "00" + d.substr(prefix, 12 - prefix);
+  std::vector<std::string> out = {"00" + d.substr(prefix, 12 - prefix)};
+  for (size_t more = 12 - prefix + 1; more <= 10 && prefix + more <= 14; ++more)
+    out.push_back("00" + d.substr(prefix, more));
+  return out;
 }
 
 // The goods' text: the ingredient lines, then (after the rows the
 // ingredient block takes) the message lines they were split into.
 std::vector<std::string> TextPieces(const TRecordFields& r, const TScaleProfile& p,
                                     const TTextBack& back) {
+  const size_t rows = static_cast<size_t>(std::clamp(p.INGRROWCount, 0, 23));
   std::vector<std::string> pieces;
-  for (const std::string& l : r.ingredients) pieces.push_back(back(l));
+  // Without rows of its own the block keeps one blank line: all went on.
+  for (size_t i = 0; i < r.ingredients.size() && i < rows; ++i)
+    pieces.push_back(back(r.ingredients[i]));
   const bool messages = r.message.size() > 1 || (r.message.size() == 1 && r.message[0] != " ");
   if (!messages) return pieces;
-  const size_t rows = static_cast<size_t>(std::clamp(p.INGRROWCount, 0, 23));
-  pieces.resize(std::max(pieces.size(), rows), " ");
   for (const std::string& l : r.message) pieces.push_back(back(l));
   return pieces;
 }
@@ -179,7 +203,6 @@ std::vector<std::string> TextPieces(const TRecordFields& r, const TScaleProfile&
 TLineFields FieldsOf(const TRecordFields& r, const TScaleProfile& p, const TTextBack& back) {
   TLineFields f;
   f.code = std::to_string(r.goods);
-  f.barcode = BarcodeOf(r, p);
   f.price = PriceText(r.cents);
   f.kind = r.Flag(1, 0) ? '1' : '0';
   f.alt = r.Flag(2, 1) ? '1' : '0';
@@ -301,12 +324,35 @@ std::string Difference(const std::vector<uint8_t>& held, const std::vector<uint8
   decode::TFrameFields a, b;
   decode::DecodeGoodsFrame(held.data(), held.size(), decode::TextCodePage::Cp866, &a);
   decode::DecodeGoodsFrame(made.data(), made.size(), decode::TextCodePage::Cp866, &b);
+  // The length follows from the other fields: it is named only alone.
+  std::string length;
   for (size_t i = 0; i < a.size() && i < b.size(); ++i) {
     if (a[i].name == b[i].name && a[i].value == b[i].value && a[i].size == b[i].size) continue;
     if (a[i].name != b[i].name) return "its fields differ from " + a[i].name + " on";
-    return a[i].name + " " + a[i].value + " would be made as " + b[i].value;
+    const std::string what = a[i].name + " " + a[i].value + " would be made as " + b[i].value;
+    if (a[i].name != "record length") return what;
+    if (length.empty()) length = what;
   }
-  return "its bytes would differ";
+  return length.empty() ? "its bytes would differ" : length;
+}
+
+// Whether `line` makes `frame` again; the first failure is kept in `out`.
+bool Try(const std::vector<uint8_t>& frame, const TLineFields& line, const TScaleProfile& profile,
+         const platform::Regional& host, TRecordLines& out) {
+  const std::string lines = LinesOf(line, profile, host);
+  const TEncodedFile encoded = Encode(lines, profile, host);
+  const std::vector<uint8_t> made = FrameFor(encoded, out.goods);
+  if (made == frame) {
+    out.lines = lines;
+    out.same = true;
+    out.why.clear();
+    return true;
+  }
+  if (out.lines.empty()) {
+    out.lines = lines;
+    out.why = Difference(frame, made, encoded);
+  }
+  return false;
 }
 
 }  // namespace
@@ -322,23 +368,13 @@ TRecordLines LinesOfRecord(const std::vector<uint8_t>& frame, const TScaleProfil
   out.goods = fields.goods;
   const TTextBack back(profile);
   TLineFields line = FieldsOf(fields, profile, back);
+  // Each field that has more than one possible source is tried in turn.
   for (const std::vector<std::string>& text : TextCandidates(line.text)) {
     line.text = text;
-    for (const std::string& name : NameCandidates(fields, back)) {
-      line.name = name;
-      const std::string lines = LinesOf(line, profile, host);
-      const TEncodedFile encoded = Encode(lines, profile, host);
-      const std::vector<uint8_t> made = FrameFor(encoded, fields.goods);
-      if (made == frame) {
-        out.lines = lines;
-        out.same = true;
-        out.why.clear();
-        return out;
-      }
-      if (out.lines.empty()) {
-        out.lines = lines;
-        out.why = Difference(frame, made, encoded);
-      }
+    for (const std::string& barcode : BarcodeCandidates(fields, profile)) {
+      line.barcode = barcode;
+      for (const std::string& name : NameCandidates(fields, back))
+        if (line.name = name; Try(frame, line, profile, host, out)) return out;
     }
   }
   return out;
