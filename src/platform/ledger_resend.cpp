@@ -61,7 +61,10 @@ Status Ledger::WithdrawResend(const std::string& file) {
 
 Status Ledger::TakeResendRequests(std::vector<ResendRequest>& out) {
   out.clear();
-  if (Status s = Exec(kTable); !s.ok()) return s;
+  // Most cycles find none: they look without taking the write lock.
+  Stmt any = Prepare(db_, "SELECT 1 FROM resends LIMIT 1");
+  if (!any || sqlite3_step(any.get()) != SQLITE_ROW) return Status::OK();
+  any.reset();
   if (Status s = Exec("BEGIN IMMEDIATE"); !s.ok()) return s;
   Stmt select = Prepare(db_,
                         "SELECT file, scale, from_scale, records, who, asked FROM resends"
