@@ -35,7 +35,8 @@ struct TRecordFields {
 
 class TRecordReader {
  public:
-  TRecordReader(const std::vector<uint8_t>& frame) : p_(frame.data()), end_(p_ + frame.size()) {}
+  explicit TRecordReader(const std::vector<uint8_t>& frame)
+      : p_(frame.data()), end_(p_ + frame.size()) {}
 
   bool Read(TRecordFields& r) {
     if (!Skip(2) || !Bcd(4, r.goods) || !Skip(2)) return false;
