@@ -9,9 +9,9 @@
 #include <atomic>
 #include <map>
 
-#include "engine/engine.h"
-#include "engine/exportcycle.h"
 #include "engine/servicefacts.h"
+#include "engine/exportcycle.h"
+#include "engine/engine.h"
 #include "files/fileproc.h"
 #include "platform/env.h"
 #include "platform/event.h"
