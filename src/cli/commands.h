@@ -19,6 +19,7 @@ inline constexpr CommandInfo kCommands[] = {
     {"check", "check [--network]                 report every problem of the store (and each scale)"},
     {"explain", "explain FILE [--json] [options]   what the scales would receive from a file"},
     {"goods", "goods --scale N [GOODS...] [--json] | diff --scale N FILE"},
+    {"resend", "resend --scale N [--from M] [--force]"},
     {"status", "status [HOST] [--json] [--port N]"},
     {"lock|unlock", "lock|unlock [HOST] [--port N]"},
     {"scale",

@@ -41,18 +41,26 @@ std::string OriginalNameOfParked(const std::string& parkedName) {
   return base + rest.substr(rest.rfind('.'));
 }
 
-bool ListParkedFiles(platform::Registry& reg, std::vector<ParkedFile>& out, std::string& error) {
-  out.clear();
+bool ParkedFolder(platform::Registry& reg, std::string& hostFolder, std::string& pattern,
+                  std::string& error) {
   std::string exportDir, mask;
   if (!ReadFolderSettings(reg, exportDir, mask)) {
     error = "the store has no " + std::string(config::kExportDir.name) +
             " (has the service or `tovalink reg add` written the settings?)";
     return false;
   }
+  hostFolder = platform::MapPath(exportDir + "\\Unsent");
+  pattern = "*" + platform::ExtractFileName(mask);
+  return true;
+}
+
+bool ListParkedFiles(platform::Registry& reg, std::vector<ParkedFile>& out, std::string& error) {
+  out.clear();
+  std::string folder, pattern;
+  if (!ParkedFolder(reg, folder, pattern, error)) return false;
   // The pattern a cycle lists the folder with.
-  const std::string folder = platform::MapPath(exportDir + "\\Unsent");
   std::vector<platform::FoundFile> found;
-  platform::FindFiles(platform::MapPath(exportDir + "\\Unsent\\*" + platform::ExtractFileName(mask)), found);
+  platform::FindFiles(folder + "/" + pattern, found);
   for (const platform::FoundFile& f : found) {
     // A cycle skips directories and hidden names (copies being written).
     if (f.isDirectory || f.name.empty() || f.name[0] == '.') continue;

@@ -26,6 +26,12 @@ struct ParkedFile {
 // store has no ExportDir to find them in.
 bool ListParkedFiles(platform::Registry& reg, std::vector<ParkedFile>& out, std::string& error);
 
+// The Unsent folder on this host and the name pattern a cycle lists it
+// with ("*" and the file mask's name part).  False with `error` set as for
+// ListParkedFiles.
+bool ParkedFolder(platform::Registry& reg, std::string& hostFolder, std::string& pattern,
+                  std::string& error);
+
 // The export file's name a parked name was made from, as far as the parked
 // name keeps it: "{GUID}prices025.txt" gives "prices.txt"; a name that had
 // no dot kept nothing of it and gives "".

@@ -114,6 +114,7 @@ void TThrEngine::Run() {
   files_.SortByFileTime(keyboardFiles_);
   files_.SortByFileTime(newKeyboardFiles);
   keyboardFiles_.insert(keyboardFiles_.end(), newKeyboardFiles.begin(), newKeyboardFiles.end());
+  LogResendRequests();
   DeliverParkedFiles();
   DeliverCommonFiles();
   DispatchKeyboardFiles();

@@ -71,6 +71,8 @@ class TThrEngine : public platform::Thread {
   // Parked goods files (exportcycle_parked.cpp): a queue per scale, up to 10
   // scales at once.
   void DeliverParkedFiles();
+  // Says in the service log who asked for each resend noted since.
+  void LogResendRequests();
   std::vector<TParkedLane> ParkedLanes() const;
   bool StartNextParked(TParkedLane& lane, platform::Event& ended);
   bool CollectParked(TParkedLane& lane, platform::Event& ended);

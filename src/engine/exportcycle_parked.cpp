@@ -13,8 +13,10 @@
 #include "engine/exportcycle.h"
 #include "engine/engine.h"
 #include "files/fileproc.h"
+#include "platform/env.h"
 #include "platform/event.h"
 #include "platform/fs.h"
+#include "platform/log.h"
 #include "scale/scaleclient.h"
 
 namespace tv {
@@ -136,6 +138,30 @@ bool TThrEngine::StartNextParked(TParkedLane& lane, platform::Event& ended) {
     return true;
   }
   return false;
+}
+
+// Taken out of the ledger before they are logged: a crash in between loses
+// the line rather than repeating it.  A ledger not made yet holds none, and
+// is not made for this.
+void TThrEngine::LogResendRequests() {
+  const std::string path = platform::Ledger::PathBeside(engine_.StorePath());
+  if (!platform::Env::Default()->FileExists(path) || !LedgerReady()) return;
+  std::vector<platform::ResendRequest> asked;
+  if (platform::Status s = ledger_.TakeResendRequests(asked); !s.ok()) {
+    // Tried again each cycle; said once.
+    static std::string lastFailure;
+    if (s.ToString() != lastFailure)
+      platform::LogError("resend requests not read: %s", s.ToString().c_str());
+    lastFailure = s.ToString();
+    return;
+  }
+  for (const platform::ResendRequest& r : asked) {
+    const std::string whose =
+        r.from == r.scale ? "it holds" : "scale " + std::to_string(r.from) + " holds";
+    platform::LogNotice("%s asked to give scale %d again the %lld goods records %s: %s",
+                        r.who.c_str(), r.scale, static_cast<long long>(r.records), whose.c_str(),
+                        r.file.c_str());
+  }
 }
 
 void TThrEngine::ShowParkedProgress(const std::vector<TParkedLane*>& active) {

@@ -85,10 +85,15 @@ Status CopyFileNoOverwrite(Env& env, const std::string& from, const std::string&
   std::string data;
   s = ReadRegularFile(env, from, UINT64_MAX - 1, &data);
   if (!s.ok()) return s;
+  return PublishNewFile(env, to, data, source.lastWrite);
+}
+
+Status PublishNewFile(Env& env, const std::string& to, const std::string& data,
+                      FileTime lastWrite) {
   const std::string temporary = TemporaryNameFor(to);
-  s = env.WriteNewFile(temporary, data);
+  Status s = env.WriteNewFile(temporary, data);
   if (!s.ok()) return s;
-  s = env.SetLastWriteTime(temporary, source.lastWrite);
+  s = env.SetLastWriteTime(temporary, lastWrite);
   // link() refuses an existing target, which a rename would overwrite.
   if (s.ok()) s = env.LinkFile(temporary, to);
   Status removed = env.RemoveFile(temporary);

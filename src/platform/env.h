@@ -99,6 +99,10 @@ class Env {
 // whatever happens.
 Status CopyFileNoOverwrite(Env& env, const std::string& from, const std::string& to);
 
+// Writes `data` as the new file `to` with the last-write time `lastWrite`
+// the same way: whole or not at all, never over an existing file.
+Status PublishNewFile(Env& env, const std::string& to, const std::string& data, FileTime lastWrite);
+
 // True for the hidden temporary names CopyFileNoOverwrite writes to; one
 // left behind (the process was killed mid-copy) is stale once no copy runs.
 bool IsTemporaryCopyName(const std::string& name);

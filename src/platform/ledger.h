@@ -40,6 +40,17 @@ struct LedgerEntry {
   int64_t since = 0;  // seconds since the epoch of that delivery
 };
 
+// A resend asked for on the command line, kept in the ledger until the
+// service has said in its log who asked (ledger_resend.cpp).
+struct ResendRequest {
+  std::string file;  // the parked copy's name
+  int scale = 0;     // for which scale
+  int from = 0;      // whose records
+  int64_t records = 0;
+  std::string who;    // the user, as the operator reads it
+  int64_t asked = 0;  // seconds since the epoch
+};
+
 // How a delivery ended, for whether the next may send only what changed.
 struct LedgerOutcome {
   bool failed = false;  // the scale did not take the whole of what it was sent
@@ -79,6 +90,13 @@ class Ledger {
   // of a file the others lack too.  None when not known (a ledger kept
   // before histories were).
   Status History(int scale, std::optional<uint64_t>& history);
+
+  // Resend requests: noted by the command, withdrawn when its copy could
+  // not be written, and taken (read and removed in one transaction) by the
+  // service, so that none is ever logged twice.
+  Status NoteResend(const ResendRequest& request);
+  Status WithdrawResend(const std::string& file);
+  Status TakeResendRequests(std::vector<ResendRequest>& out);
 
  private:
   Status Exec(const char* sql);

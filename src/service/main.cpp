@@ -24,6 +24,7 @@
 #include "cli/options.h"
 #include "cli/regcli.h"
 #include "cli/rejectedcli.h"
+#include "cli/resendcli.h"
 #include "cli/scalecli.h"
 #include "cli/statusclient.h"
 #include "cli/storecli.h"
@@ -60,13 +61,14 @@ int Dispatch(int argc, char** argv) {
   if (IsSwitch(cmd, "INSTALL", true) || IsSwitch(cmd, "UNINSTALL", true)) {
     return tv::RunInstallCommand(IsSwitch(cmd, "INSTALL", true), argc - 2, argv + 2);
   }
-  // Root runs the store commands (reg, check, scale, unsent) as the
+  // Root runs the store commands (reg, check, scale, unsent, resend) as the
   // service's user, so that the files they make stay the service's own:
   // each does so once its arguments are understood.
   if (cmd == "reg") return tv::RunRegCommand(argc - 2, argv + 2);
   if (cmd == "check") return tv::RunCheckCommand(argc - 2, argv + 2);
   if (cmd == "explain") return tv::RunExplainCommand(argc - 2, argv + 2);
   if (cmd == "goods") return tv::RunGoodsCommand(argc - 2, argv + 2);
+  if (cmd == "resend") return tv::RunResendCommand(argc - 2, argv + 2);
   if (cmd == "status") return tv::RunStatusCommand(argc - 2, argv + 2);
   if (cmd == "scale") return tv::RunScaleCommand(argc - 2, argv + 2);
   if (cmd == "config") return tv::RunConfigCommand(argc - 2, argv + 2);

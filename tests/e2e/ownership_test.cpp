@@ -177,6 +177,43 @@ TEST_F(Ownership, AStoreRootConfiguresBeforeTheFirstStartIsTheServicesAndKeepsIt
   EXPECT_FALSE(Has(site.output, "not stored")) << site.output;
 }
 
+// Root (through sudo) resends: the parked copy and the ledger's files stay
+// the service's, and the service log names who asked.
+TEST_F(Ownership, ARootResendIsTheServicesAndTheLogSaysWhoAsked) {
+  site.AddScale(5);
+  site.SetScales({5});
+  HandOver();
+  site.Start();
+  DropAsBackOffice("prices.txt", GoodsFile());
+  ASSERT_TRUE(site.WaitForLog(1)) << site.Output();
+  ASSERT_EQ(site.Stop(), 0);
+  std::string out;
+  ASSERT_EQ(Tovalink({}, {"resend", "--scale", "5"},
+                     {"TOVALINK_HOME=" + site.home.Path(), "SUDO_USER=anna"}, out),
+            0)
+      << out;
+  ASSERT_EQ(site.Unsent().size(), 1u);
+  EXPECT_EQ(StatOf(site.exportDir + "/Unsent/" + site.Unsent()[0]).st_uid, kService);
+  for (const char* side : {"", "-wal", "-shm"}) {
+    const std::string file = site.home / (std::string("ledger.db") + side);
+    if (platform::Env::Default()->FileExists(file)) {
+      EXPECT_EQ(StatOf(file).st_uid, kService) << file;
+    }
+  }
+
+  site.Start();
+  ASSERT_TRUE(WaitUntil([&] { return site.Unsent().empty(); }, Scaled(20000))) << site.Output();
+  ASSERT_TRUE(WaitUntil(
+      [&] {
+        return Has(site.Output(),
+                   "uid 0 (root), through sudo by anna asked to give scale 5 again the 1 goods "
+                   "records it holds");
+      },
+      Scaled(10000)))
+      << site.Output();
+  EXPECT_EQ(site.Stop(), 0);
+}
+
 // A store that root replaces or rewrites whole stays the service's: else
 // the next start fails on a store it cannot write.
 TEST_F(Ownership, AStoreRootRestoresOrAppliesAConfigurationToRemainsTheServiceUsers) {
