@@ -231,6 +231,10 @@ int RunGoodsCommand(int argc, char** argv, std::ostream& out, std::ostream& err)
   if (platform::Status s = LoadHoldings(o.scale, held); !s.ok()) return Fail(err, s.ToString());
   const decode::TextCodePage page = LabelCodePage(values.profile);
   if (!o.diff) {
+    // An empty table alone would read as a scale without goods.
+    if (held.empty() && !o.json)
+      err << "tovalink goods: the ledger vouches for nothing on scale " << o.scale
+          << ": nothing acknowledged yet, or a delivery to it is under way or was cut off\n";
     PrintHoldings(o, held, page, out);
     return cli::kExitDone;
   }

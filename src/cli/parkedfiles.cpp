@@ -5,6 +5,7 @@
 #include "config/storeaccess.h"
 #include "config/storedvalues.h"
 #include "files/fileproc.h"
+#include "files/parkedname.h"
 #include "platform/env.h"
 #include "platform/fs.h"
 
@@ -30,16 +31,6 @@ bool ReadFolderSettings(platform::Registry& reg, std::string& exportDir, std::st
 }
 
 }  // namespace
-
-std::string OriginalNameOfParked(const std::string& parkedName) {
-  std::string rest = parkedName;
-  size_t close = rest.find('}');
-  if (!rest.empty() && rest[0] == '{' && close != std::string::npos) rest.erase(0, close + 1);
-  size_t firstDot = rest.find('.');
-  if (firstDot == std::string::npos) return {};
-  std::string base = rest.substr(0, firstDot >= 3 ? firstDot - 3 : 0);
-  return base + rest.substr(rest.rfind('.'));
-}
 
 bool ParkedFolder(platform::Registry& reg, std::string& hostFolder, std::string& pattern,
                   std::string& error) {

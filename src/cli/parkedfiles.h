@@ -32,9 +32,4 @@ bool ListParkedFiles(platform::Registry& reg, std::vector<ParkedFile>& out, std:
 bool ParkedFolder(platform::Registry& reg, std::string& hostFolder, std::string& pattern,
                   std::string& error);
 
-// The export file's name a parked name was made from, as far as the parked
-// name keeps it: "{GUID}prices025.txt" gives "prices.txt"; a name that had
-// no dot kept nothing of it and gives "".
-std::string OriginalNameOfParked(const std::string& parkedName);
-
 }  // namespace tv

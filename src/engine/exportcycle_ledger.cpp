@@ -10,6 +10,7 @@
 
 #include "engine/engine.h"
 #include "engine/exportcycle.h"
+#include "files/parkedname.h"
 #include "platform/log.h"
 #include "scale/scaleclient.h"
 #include "scale/scaletypes.h"
@@ -131,8 +132,11 @@ void TThrEngine::NoteAcknowledged(int number, const TScaleClnt& client, const TD
   platform::LedgerOutcome outcome;
   outcome.failed = done < frames.steps.size();
   outcome.whole = plan.whole && !outcome.failed;
-  if (platform::Status s = ledger_.Record(number, currentFileName_, Now(), changes, outcome);
-      !s.ok())
+  // "From which file" is the back office's name, not the parked copy's.
+  const std::string from = IsParkedCopyName(currentFileName_)
+                               ? OriginalNameOfParked(currentFileName_)
+                               : currentFileName_;
+  if (platform::Status s = ledger_.Record(number, from, Now(), changes, outcome); !s.ok())
     platform::LogError("scale %d: what it acknowledged of %s not recorded: %s", number,
                        currentFileName_.c_str(), s.ToString().c_str());
 }

@@ -18,6 +18,16 @@ std::string_view OriginalFileName(std::string_view name) {
   return name.substr(name.find('}') + 1);
 }
 
+std::string OriginalNameOfParked(const std::string& parkedName) {
+  std::string rest = parkedName;
+  size_t close = rest.find('}');
+  if (!rest.empty() && rest[0] == '{' && close != std::string::npos) rest.erase(0, close + 1);
+  size_t firstDot = rest.find('.');
+  if (firstDot == std::string::npos) return {};
+  std::string base = rest.substr(0, firstDot >= 3 ? firstDot - 3 : 0);
+  return base + rest.substr(rest.rfind('.'));
+}
+
 uint8_t ScaleNumberFromFileName(const std::string& path) {
   const std::string name = platform::ExtractFileName(path);
   const size_t dot = name.find('.');

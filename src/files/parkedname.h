@@ -19,6 +19,10 @@ bool IsParkedCopyName(std::string_view name);
 // The name the back office gave a file: a parked copy's name without its
 // GUID prefix, any other name unchanged.
 std::string_view OriginalFileName(std::string_view name);
+// The export file's name a parked name was made from, as far as the parked
+// name keeps it: "{GUID}prices025.txt" gives "prices.txt"; a name that had
+// no dot kept nothing of it and gives "".
+std::string OriginalNameOfParked(const std::string& parkedName);
 
 // The scale number in a parked file's name: the (up to) three characters
 // just before the first "." of the name, read as a number, low byte; 0

@@ -121,7 +121,8 @@ TEST(Ledger, GoodsListsWhatAScaleHoldsAndDiffWhatAFileWouldChange) {
   EXPECT_NE(out.find("\"file\":\"prices.txt\""), std::string::npos) << out;
   EXPECT_EQ(out.find("\"goods\":123"), std::string::npos) << "only the goods asked for: " << out;
   ASSERT_EQ(Goods(site, {"--scale", "2"}, out), 0) << out;
-  EXPECT_EQ(Lines(out).size(), 1u) << "a scale never delivered to holds nothing: " << out;
+  EXPECT_EQ(Lines(out).size(), 2u) << "a scale never delivered to holds nothing: " << out;
+  EXPECT_NE(out.find("the ledger vouches for nothing on scale 2"), std::string::npos) << out;
 
   const std::string file = site.home / "next.txt";
   WriteFile(file, Deletion(123) + GoodsLine(124, "00002.75") + GoodsLine(125) + kClock);
@@ -207,6 +208,9 @@ TEST(DeltaDelivery, FallsBackToTheWholeFileAfterAFailureOrWhenTheLedgerIsOld) {
   ASSERT_TRUE(site.WaitForLog(3)) << site.Output();
   EXPECT_EQ(site.Log().back().code, 0);
   EXPECT_EQ(site.Scale(1).Frames().size(), 3u) << "123 too, though held";
+  std::string held;
+  EXPECT_EQ(Goods(site, {"--scale", "1", "124"}, held), 0);
+  EXPECT_NE(held.find(" second.txt "), std::string::npos) << "the back office's name\n" << held;
 
   // A ledger older than FullResyncHours: whole again.
   site.SetValue("FullResyncHours", 0);
