@@ -289,7 +289,8 @@ void TThrEngine::DeliverToAllScales(const std::string& path, TEncodings& encodin
       if (slots[i]) codes[i - first] = slots[i]->WaitFor();
     BeginLedgerGroup();
     for (size_t i = end; i-- > first;)
-      if (slots[i]) NoteAcknowledged(SelectByIndex(i).number, *slots[i], plans[i], codes[i - first]);
+      if (slots[i])
+        NoteAcknowledged(SelectByIndex(i).number, *slots[i], plans[i], codes[i - first]);
     EndLedgerGroup("what this batch's scales acknowledged not recorded of");
     for (size_t i = end; i-- > first;) {
       TCurrentScale scale = SelectByIndex(i);

@@ -51,24 +51,22 @@ struct Ledger::Statements {
     insertFile = tv::platform::Prepare(db, "INSERT OR IGNORE INTO files(name) VALUES(?)");
     findFile = tv::platform::Prepare(db, "SELECT id FROM files WHERE name=?");
     endPlain = tv::platform::Prepare(db, "UPDATE scales SET pending=0 WHERE scale=?1 AND ?2=?2");
-    endFailed = tv::platform::Prepare(
-        db,
-        "INSERT INTO scales(scale, failed) VALUES(?1, 1)"
-        " ON CONFLICT(scale) DO UPDATE SET failed=1, pending=0 WHERE ?2=?2");
-    endWhole = tv::platform::Prepare(
-        db,
-        "INSERT INTO scales(scale, whole_at) VALUES(?1, ?2)"
-        " ON CONFLICT(scale) DO UPDATE SET whole_at=?2, failed=0, pending=0");
+    endFailed =
+        tv::platform::Prepare(db,
+                              "INSERT INTO scales(scale, failed) VALUES(?1, 1)"
+                              " ON CONFLICT(scale) DO UPDATE SET failed=1, pending=0 WHERE ?2=?2");
+    endWhole =
+        tv::platform::Prepare(db,
+                              "INSERT INTO scales(scale, whole_at) VALUES(?1, ?2)"
+                              " ON CONFLICT(scale) DO UPDATE SET whole_at=?2, failed=0, pending=0");
     // Left pending by a delivery that never ended: its scale may have lost
     // or changed any record, so nothing of it is vouched for any more.
-    beginDrop = tv::platform::Prepare(
-        db,
-        "DELETE FROM holds WHERE scale=?1 AND"
-        " EXISTS(SELECT 1 FROM scales WHERE scale=?1 AND pending)");
-    beginMark = tv::platform::Prepare(
-        db,
-        "INSERT INTO scales(scale, pending) VALUES(?1, 1)"
-        " ON CONFLICT(scale) DO UPDATE SET pending=1");
+    beginDrop = tv::platform::Prepare(db,
+                                      "DELETE FROM holds WHERE scale=?1 AND"
+                                      " EXISTS(SELECT 1 FROM scales WHERE scale=?1 AND pending)");
+    beginMark = tv::platform::Prepare(db,
+                                      "INSERT INTO scales(scale, pending) VALUES(?1, 1)"
+                                      " ON CONFLICT(scale) DO UPDATE SET pending=1");
     loadHeld =
         tv::platform::Prepare(db, "SELECT goods, record FROM holds WHERE scale=? ORDER BY goods");
     dataVersion = tv::platform::Prepare(db, "PRAGMA data_version");
@@ -101,7 +99,8 @@ class Ledger::HeldDraft {
       if (overlay_.count(h.goods) == 0) out.push_back(h);
     for (const auto& [goods, record] : overlay_)
       if (record != 0) out.push_back({goods, record});
-    std::sort(out.begin(), out.end(), [](const Held& a, const Held& b) { return a.goods < b.goods; });
+    std::sort(out.begin(), out.end(),
+              [](const Held& a, const Held& b) { return a.goods < b.goods; });
     return out;
   }
 
@@ -241,7 +240,9 @@ void Ledger::ForgetMirror() {
   lastFile_.clear();
 }
 
-Status Ledger::OpenTransaction() { return Exec(inGroup_ ? "SAVEPOINT delivery" : "BEGIN IMMEDIATE"); }
+Status Ledger::OpenTransaction() {
+  return Exec(inGroup_ ? "SAVEPOINT delivery" : "BEGIN IMMEDIATE");
+}
 
 // Ids handed out inside a rolled back transaction may come back for other
 // bytes, so whatever the mirror learnt meanwhile goes with it.
