@@ -268,30 +268,9 @@ void TThrEngine::DeliverToAllScales(const std::string& path, TEncodings& encodin
     // can tell what it waits for.
     engine_.Progress().Busy(currentFileName_, std::vector<int>(tables_.ScaleNumbers.begin() + first,
                                                                tables_.ScaleNumbers.begin() + end));
-    // The batch's ledger marks go in one transaction before its first frame,
-    // and what it acknowledged in one after its last client ended: no
-    // ledger write competes with the frames in flight.
-    std::vector<TEncodedFilePtr> frames(end - first);
-    BeginLedgerGroup();
-    for (size_t i = first; i < end; ++i) {
-      TCurrentScale scale = SelectByIndex(i);
-      if (HeldBack(scale.number)) continue;
-      frames[i - first] = DeltaFor(scale.number, EncodedFor(scale, encodings), plans[i]);
-      ForgetWhatMayChange(scale.number, *frames[i - first]);
-    }
-    EndLedgerGroup("this batch's scales not prepared for");
-    for (; next < end; ++next)
-      if (frames[next - first])
-        slots[next] = StartClient(SelectByIndex(next), std::move(frames[next - first]));
-    // The last started is collected first.
-    std::vector<int> codes(end - first, kResultHeldBack);  // held back: parked without connecting
-    for (size_t i = end; i-- > first;)
-      if (slots[i]) codes[i - first] = slots[i]->WaitFor();
-    BeginLedgerGroup();
-    for (size_t i = end; i-- > first;)
-      if (slots[i])
-        NoteAcknowledged(SelectByIndex(i).number, *slots[i], plans[i], codes[i - first]);
-    EndLedgerGroup("what this batch's scales acknowledged not recorded of");
+    StartBatch(first, end, encodings, plans, slots);
+    next = end;
+    const std::vector<int> codes = CollectBatch(first, end, plans, slots);
     for (size_t i = end; i-- > first;) {
       TCurrentScale scale = SelectByIndex(i);
       std::string cause;
@@ -304,6 +283,39 @@ void TThrEngine::DeliverToAllScales(const std::string& path, TEncodings& encodin
     }
     StoreResults();
   }
+}
+
+// The batch's ledger marks go in one transaction before its first frame, so
+// that no ledger write competes with the frames in flight.
+void TThrEngine::StartBatch(size_t first, size_t end, TEncodings& encodings,
+                            std::vector<TDeltaPlan>& plans,
+                            std::vector<std::unique_ptr<TScaleClnt>>& slots) {
+  std::vector<TEncodedFilePtr> frames(end - first);
+  BeginLedgerGroup();
+  for (size_t i = first; i < end; ++i) {
+    TCurrentScale scale = SelectByIndex(i);
+    if (HeldBack(scale.number)) continue;
+    frames[i - first] = DeltaFor(scale.number, EncodedFor(scale, encodings), plans[i]);
+    ForgetWhatMayChange(scale.number, *frames[i - first]);
+  }
+  EndLedgerGroup("this batch's scales not prepared for");
+  for (size_t i = first; i < end; ++i)
+    if (frames[i - first]) slots[i] = StartClient(SelectByIndex(i), std::move(frames[i - first]));
+}
+
+// Each started client's result code, the last started first; what they
+// acknowledged goes into the ledger in one transaction once the last ended.
+std::vector<int> TThrEngine::CollectBatch(size_t first, size_t end,
+                                          const std::vector<TDeltaPlan>& plans,
+                                          const std::vector<std::unique_ptr<TScaleClnt>>& slots) {
+  std::vector<int> codes(end - first, kResultHeldBack);  // held back: parked without connecting
+  for (size_t i = end; i-- > first;)
+    if (slots[i]) codes[i - first] = slots[i]->WaitFor();
+  BeginLedgerGroup();
+  for (size_t i = end; i-- > first;)
+    if (slots[i]) NoteAcknowledged(SelectByIndex(i).number, *slots[i], plans[i], codes[i - first]);
+  EndLedgerGroup("what this batch's scales acknowledged not recorded of");
+  return codes;
 }
 
 // Kept for the back office to see, never deleted: unless it is simply gone,

@@ -121,6 +121,11 @@ class TThrEngine : public platform::Thread {
   // was delivered to.
   void NoteAcknowledged(int number, const TScaleClnt& client, const TDeltaPlan& plan, int& code);
   void ForgetWhatMayChange(int number, const TEncodedFile& frames);
+  // One batch of DeliverToAllScales: its clients started, then collected.
+  void StartBatch(size_t first, size_t end, TEncodings& encodings, std::vector<TDeltaPlan>& plans,
+                  std::vector<std::unique_ptr<TScaleClnt>>& slots);
+  std::vector<int> CollectBatch(size_t first, size_t end, const std::vector<TDeltaPlan>& plans,
+                                const std::vector<std::unique_ptr<TScaleClnt>>& slots);
   bool LedgerReady();
   // Around one batch's Begin marks, and around its records: one
   // transaction each, every scale's part still all or nothing.
