@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <climits>
 #include <memory>
+#include <memory_resource>
 
 #include "platform/env.h"
 #include "platform/fs.h"
@@ -35,7 +36,7 @@ bool StepDone(sqlite3_stmt* s) {
 // Prepared once per opening: a delivery of 10,000 records would otherwise
 // parse the same statements for every scale.
 struct Ledger::Statements {
-  Stmt insertRecord, findRecord, hold, drop, insertFile, findFile;
+  Stmt insertRecord, findRecord, hold, replace, drop, insertFile, findFile;
   Stmt endPlain, endFailed, endWhole, beginDrop, beginMark, loadHeld, dataVersion;
 
   bool Prepare(sqlite3* db) {
@@ -47,6 +48,9 @@ struct Ledger::Statements {
         "INSERT INTO holds VALUES(?,?,?,?,?) ON CONFLICT(scale, goods) DO UPDATE SET"
         " record=excluded.record, file=excluded.file, since=excluded.since"
         " WHERE record<>excluded.record");
+    // Known to hold another record: one look-up, not an insert that fails.
+    replace = tv::platform::Prepare(
+        db, "UPDATE holds SET record=?3, file=?4, since=?5 WHERE scale=?1 AND goods=?2");
     drop = tv::platform::Prepare(db, "DELETE FROM holds WHERE scale=? AND goods=?");
     insertFile = tv::platform::Prepare(db, "INSERT OR IGNORE INTO files(name) VALUES(?)");
     findFile = tv::platform::Prepare(db, "SELECT id FROM files WHERE name=?");
@@ -70,7 +74,7 @@ struct Ledger::Statements {
     loadHeld =
         tv::platform::Prepare(db, "SELECT goods, record FROM holds WHERE scale=? ORDER BY goods");
     dataVersion = tv::platform::Prepare(db, "PRAGMA data_version");
-    return insertRecord && findRecord && hold && drop && insertFile && findFile && endPlain &&
+    return insertRecord && findRecord && hold && replace && drop && insertFile && findFile && endPlain &&
            endFailed && endWhole && beginDrop && beginMark && loadHeld && dataVersion;
   }
 };
@@ -78,14 +82,19 @@ struct Ledger::Statements {
 // The changes of one Record laid over the scale's mirrored holdings, kept
 // apart so that a rolled back Record leaves the mirror as the file is.
 class Ledger::HeldDraft {
+  static bool ByGoods(const Held& a, const Held& b) { return a.goods < b.goods; }
+
  public:
-  explicit HeldDraft(const std::vector<Held>* base) : base_(base) {}
+  HeldDraft(const std::vector<Held>* base, size_t changes) : base_(base) {
+    overlay_.reserve(changes);
+  }
+  HeldDraft(const HeldDraft&) = delete;
+  HeldDraft& operator=(const HeldDraft&) = delete;
   bool Known() const { return base_ != nullptr; }
   // The record held under `goods`, 0 for none.
   uint32_t Find(int32_t goods) const {
     if (auto it = overlay_.find(goods); it != overlay_.end()) return it->second;
-    auto it = std::lower_bound(base_->begin(), base_->end(), goods,
-                               [](const Held& h, int32_t g) { return h.goods < g; });
+    auto it = std::lower_bound(base_->begin(), base_->end(), Held{goods, 0}, ByGoods);
     return it != base_->end() && it->goods == goods ? it->record : 0;
   }
   void Set(int32_t goods, uint32_t record) { overlay_[goods] = record; }
@@ -93,20 +102,30 @@ class Ledger::HeldDraft {
   void Lose() { base_ = nullptr; }
   bool Changed() const { return !overlay_.empty(); }
   std::vector<Held> Result() const {
-    std::vector<Held> out;
-    out.reserve(base_->size() + overlay_.size());
-    for (const Held& h : *base_)
-      if (overlay_.count(h.goods) == 0) out.push_back(h);
+    std::vector<Held> added, out;
+    added.reserve(overlay_.size());
     for (const auto& [goods, record] : overlay_)
-      if (record != 0) out.push_back({goods, record});
-    std::sort(out.begin(), out.end(),
-              [](const Held& a, const Held& b) { return a.goods < b.goods; });
+      if (record != 0) added.push_back({goods, record});
+    std::sort(added.begin(), added.end(), ByGoods);
+    out.reserve(base_->size() + added.size());
+    auto kept = [&](const Held& h) { return overlay_.count(h.goods) == 0; };
+    auto b = base_->begin();
+    for (const Held& h : added) {
+      for (; b != base_->end() && b->goods < h.goods; ++b)
+        if (kept(*b)) out.push_back(*b);
+      out.push_back(h);
+    }
+    for (; b != base_->end(); ++b)
+      if (kept(*b)) out.push_back(*b);
     return out;
   }
 
  private:
   const std::vector<Held>* base_;
-  std::unordered_map<int32_t, uint32_t> overlay_;
+  // A whole file's changes make 10,000 entries: taken from one buffer, not
+  // one allocation each.
+  std::pmr::monotonic_buffer_resource arena_;
+  std::pmr::unordered_map<int32_t, uint32_t> overlay_{&arena_};
 };
 
 Ledger::Ledger() = default;
@@ -170,7 +189,7 @@ Status Ledger::Record(int scale, const std::string& file, int64_t when,
   if (Status s = OpenTransaction(); !s.ok()) return s;
   int64_t fileId = 0;
   bool ok = MarkOutcome(scale, when, outcome) && FileId(file, fileId);
-  HeldDraft draft(ok ? Mirror(scale) : nullptr);
+  HeldDraft draft(ok ? Mirror(scale) : nullptr, changes.size());
   for (size_t i = 0; ok && i < changes.size(); ++i)
     ok = ApplyChange(scale, fileId, when, changes[i], draft);
   if (Status s = CloseTransaction(ok, "record in"); !s.ok()) return s;
@@ -186,16 +205,17 @@ bool Ledger::ApplyChange(int scale, int64_t fileId, int64_t when, const LedgerCh
                          HeldDraft& draft) {
   int64_t id = 0;
   if (c.bytes && !CachedRecordId(c, id)) return false;
+  sqlite3_stmt* s = c.bytes ? st_->hold.get() : st_->drop.get();
   if (draft.Known()) {
     const uint32_t was = draft.Find(c.goods);
     if (was == id) return true;  // the same record, or a deletion of nothing
     if (was != 0) ++displaced_;
+    if (was != 0 && c.bytes) s = st_->replace.get();
     if (id > UINT32_MAX)
       draft.Lose();
     else
       draft.Set(c.goods, static_cast<uint32_t>(id));
   }
-  sqlite3_stmt* s = c.bytes ? st_->hold.get() : st_->drop.get();
   sqlite3_bind_int(s, 1, scale);
   sqlite3_bind_int(s, 2, c.goods);
   if (c.bytes) {
