@@ -40,7 +40,7 @@ struct Ledger::Statements {
   Stmt endPlain, endFailed, endWhole, beginDrop, beginMark, loadHeld, dataVersion;
 
   bool Prepare(sqlite3* db) {
-    insertRecord = tv::platform::Prepare(db, "INSERT OR IGNORE INTO records(bytes) VALUES(?)");
+    insertRecord = tv::platform::Prepare(db, "INSERT INTO records(bytes) VALUES(?)");
     findRecord = tv::platform::Prepare(db, "SELECT id FROM records WHERE bytes=?");
     // The same record sent again keeps its time: "since" is when it came.
     hold = tv::platform::Prepare(
@@ -349,14 +349,19 @@ bool Ledger::CachedRecordId(const LedgerChange& c, int64_t& id) {
     id = it->second;
     return true;
   }
-  sqlite3_stmt* insert = st_->insertRecord.get();
+  // Looked up first: a new price list's records are new once, then found
+  // for every other scale of the profile.
   sqlite3_stmt* find = st_->findRecord.get();
-  sqlite3_bind_blob(insert, 1, c.bytes, static_cast<int>(c.length), SQLITE_STATIC);
   sqlite3_bind_blob(find, 1, c.bytes, static_cast<int>(c.length), SQLITE_STATIC);
-  const bool found = StepDone(insert) && sqlite3_step(find) == SQLITE_ROW;
+  const bool found = sqlite3_step(find) == SQLITE_ROW;
   if (found) id = sqlite3_column_int64(find, 0);
   sqlite3_reset(find);
-  if (!found) return false;
+  if (!found) {
+    sqlite3_stmt* insert = st_->insertRecord.get();
+    sqlite3_bind_blob(insert, 1, c.bytes, static_cast<int>(c.length), SQLITE_STATIC);
+    if (!StepDone(insert)) return false;
+    id = sqlite3_last_insert_rowid(db_);
+  }
   if (recordIds_.size() >= kMaxCachedRecords) recordIds_.clear();
   recordIds_.emplace(key, id);
   return true;
