@@ -67,7 +67,8 @@ class Ledger {
   bool IsOpen() const { return db_ != nullptr; }
 
   // Records one scale's acknowledged changes from `file` at `when`, and how
-  // the delivery ended, in one transaction that ends the Begin.
+  // the delivery ended, in one transaction (a savepoint within a group)
+  // that ends the Begin.
   Status Record(int scale, const std::string& file, int64_t when,
                 const std::vector<LedgerChange>& changes, LedgerOutcome outcome = {});
   // Whether the ledger may stand for what `scale` holds at `now`: it had a
@@ -83,7 +84,8 @@ class Ledger {
 
   // Between these, Begin and Record share one transaction, each of them
   // still all or nothing for its scale; EndGroup commits.  A group that
-  // cannot commit leaves every scale it began pending, the safe side.
+  // cannot commit is lost whole: after a batch's records, its scales stay
+  // pending, the safe side.
   Status BeginGroup();
   Status EndGroup();
   bool InGroup() const { return inGroup_; }
