@@ -20,6 +20,10 @@
 //              (pinned runs; /proc ticks of 10 ms, so use enough lines).
 //   batch      a --small line file to --small-scales scales: service time
 //              per batch of 10 scales / bare time per batch.
+// With --new-prices every service run of the ratio gets the same goods at
+// other prices than the run before, so that each scale's ledger takes every
+// record anew (a price change of the whole list); without it the file is the
+// same each time and the ledger finds nothing to write.
 //
 // Unpinned figures depend on where the kernel puts each client thread and
 // its scale thread: a pair placed on two CPUs tends to stay there for the
@@ -40,7 +44,7 @@
 // scripts/netns-run.  Not part of ctest: timings are no test.
 //
 // usage: bench_delivery [--pairs N] [--lines N] [--small N] [--small-scales N]
-//                       [--cpu N] [--binary PATH] [--work DIR] [--keep]
+//                       [--cpu N] [--binary PATH] [--work DIR] [--keep] [--new-prices]
 // Defaults: 5 pairs, 10000 lines, 100 lines to 50 scales, the last CPU this
 // process may use, the tovalink of this build tree.
 #include <sys/stat.h>
@@ -76,12 +80,13 @@ struct TOptions {
   std::string binary = TOVALINK_BINARY_DIR "/tovalink";
   std::string work;
   bool keep = false;
+  bool newPrices = false;
 };
 
 [[noreturn]] void Usage() {
   std::fprintf(stderr,
                "usage: bench_delivery [--pairs N] [--lines N] [--small N] [--small-scales N]\n"
-               "                      [--cpu N] [--binary PATH] [--work DIR] [--keep]\n");
+               "                      [--cpu N] [--binary PATH] [--work DIR] [--keep] [--new-prices]\n");
   std::exit(2);
 }
 
@@ -91,6 +96,10 @@ TOptions ParseOptions(int argc, char** argv) {
     std::string a = argv[i];
     if (a == "--keep") {
       o.keep = true;
+      continue;
+    }
+    if (a == "--new-prices") {
+      o.newPrices = true;
       continue;
     }
     if (i + 1 >= argc) Usage();
@@ -178,7 +187,8 @@ class TBench {
       if (pinned) cpus = {o_.cpu >= 0 ? o_.cpu : *AllowedCpus().rbegin()};
       std::vector<double> svcS, bareS, ratio, svcCpu, bareCpu, cpuRatio;
       for (int i = 0; i < o_.pairs; ++i) {
-        std::optional<TSide> s = ServiceRun(data, 10, cpus), b = BareRun(frames, 10, cpus);
+        const std::string run = o_.newPrices ? GoodsFile(o_.lines, 0, ++priceChanges_) : data;
+        std::optional<TSide> s = ServiceRun(run, 10, cpus), b = BareRun(frames, 10, cpus);
         if (!s || !b) return;
         svcS.push_back(s->seconds);
         bareS.push_back(b->seconds);
@@ -275,6 +285,7 @@ class TBench {
 
   const TOptions& o_;
   const std::string work_;
+  int priceChanges_ = 0;
   TService service_;
 };
 

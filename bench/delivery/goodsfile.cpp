@@ -32,14 +32,14 @@ std::string Name(int i) {
 
 }  // namespace
 
-std::string GoodsFile(int lines, int seed) {
+std::string GoodsFile(int lines, int seed, int prices) {
   std::string out;
   out.reserve(static_cast<size_t>(lines) * 135);
   char head[64];
   for (int i = 0; i < lines; ++i) {
     // 7919 is coprime with 999997, so the goods numbers are all distinct.
     long code = (static_cast<long>(i) * 7919 + seed) % 999997 + 1;
-    double price = (i * 37 % 99999) / 100.0 + 0.01;
+    double price = ((i * 37 + prices) % 99999) / 100.0 + 0.01;
     // Barcode 12, code 15, reserved 8, kind, alternative label, price 8,
     // shelf life 3, reserved 4: 52 characters before the name's 80.
     std::snprintf(head, sizeof head, "A%012ld%015ld        %c%c%08.2f%03d    ", 200000000000L + i,

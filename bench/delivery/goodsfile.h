@@ -8,7 +8,8 @@
 
 namespace tv::bench {
 
-// `lines` A lines ending in CR LF; `seed` shifts the goods numbers.
-std::string GoodsFile(int lines, int seed);
+// `lines` A lines ending in CR LF; `seed` shifts the goods numbers and
+// `prices` every price, the goods staying the same.
+std::string GoodsFile(int lines, int seed, int prices = 0);
 
 }  // namespace tv::bench

@@ -21,6 +21,7 @@
 #include "platform/clock.h"
 #include "platform/dirwatch.h"
 #include "platform/event.h"
+#include "platform/ledger.h"
 #include "platform/regional.h"
 #include "platform/registry.h"
 #include "platform/tcpserver.h"
@@ -101,6 +102,10 @@ class TEngine : public platform::Thread {
   TCycleProgress& Progress() { return progress_; }
   // What `tovalink status` reads back of the service's state.
   TServiceFacts& Facts() { return *facts_; }
+  // The delivery ledger, kept open from cycle to cycle so that what it knows
+  // of each scale's holdings spares the next delivery's unchanged writes.
+  // Only the running cycle uses it.
+  platform::Ledger& DeliveryLedger() { return ledger_; }
   // Cycles started so far (for tests and diagnostics).
   int CyclesStarted() const { return cyclesStarted_.load(); }
   // Looks the timer has taken for waiting files so far (the same).
@@ -137,6 +142,7 @@ class TEngine : public platform::Thread {
   platform::Event endEvent_{"ENG_EndExport_Event"};
   platform::Event reloadEvent_{"ENG_Reload_Event"};
   std::unique_ptr<TServiceFacts> facts_;
+  platform::Ledger ledger_;  // outlives every cycle: declared before cycle_
   std::unique_ptr<CFiles> files_;
   std::unique_ptr<TEventTimer> timer_;
   std::unique_ptr<TExportWatcher> watcher_;

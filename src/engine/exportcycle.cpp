@@ -74,7 +74,8 @@ TThrEngine::TThrEngine(TEngine& engine)
       engineSettings_(engine.Settings()),
       registry_(engine.StorePath()),
       settings_(engine.CycleSettingsFrom(registry_)),
-      scaleTimeoutMs_(engine.ScaleTimeoutMs()) {}
+      scaleTimeoutMs_(engine.ScaleTimeoutMs()),
+      ledger_(engine.DeliveryLedger()) {}
 
 TThrEngine::~TThrEngine() { WaitFor(); }
 
@@ -83,6 +84,7 @@ int TThrEngine::Execute() {
   const auto begun = std::chrono::steady_clock::now();
   try {
     Run();
+    PruneLedger();
     engine_.Facts().CyclesRun();
   } catch (const std::exception& e) {
     // A scale table that cannot be read ends the cycle early; the engine
@@ -268,31 +270,56 @@ void TThrEngine::DeliverToAllScales(const std::string& path, TEncodings& encodin
     // can tell what it waits for.
     engine_.Progress().Busy(currentFileName_, std::vector<int>(tables_.ScaleNumbers.begin() + first,
                                                                tables_.ScaleNumbers.begin() + end));
-    for (; next < end; ++next) {
-      TCurrentScale scale = SelectByIndex(next);
-      if (HeldBack(scale.number)) continue;
-      TEncodedFilePtr frames =
-          DeltaFor(scale.number, EncodedFor(scale, encodings), plans[next], deltas);
-      ForgetWhatMayChange(scale.number, *frames);
-      slots[next] = StartClient(scale, std::move(frames));
-    }
-    // The last started is collected first.
-    for (size_t i = next; i-- > first;) {
+    StartBatch(first, end, encodings, plans, deltas, slots);
+    next = end;
+    const std::vector<int> codes = CollectBatch(first, end, plans, slots);
+    for (size_t i = end; i-- > first;) {
       TCurrentScale scale = SelectByIndex(i);
-      int code = kResultHeldBack;  // parked without connecting
       std::string cause;
       if (slots[i]) {
-        code = slots[i]->WaitFor();
         cause = slots[i]->Cause();
-        NoteAcknowledged(scale.number, *slots[i], plans[i], code);
         engine_.Facts().FramesSent(scale.number, slots[i]->FramesSent());
         CountRecords(scale.number, *slots[i], plans[i]);
         slots[i].reset();
       }
-      RecordResult(code, path, false, scale.number, scale.address, cause);
+      RecordResult(codes[i - first], path, false, scale.number, scale.address, cause);
     }
     StoreResults();
   }
+}
+
+// The batch's ledger marks go in one transaction before its first frame, so
+// that no ledger write competes with the frames in flight.
+void TThrEngine::StartBatch(size_t first, size_t end, TEncodings& encodings,
+                            std::vector<TDeltaPlan>& plans, TDeltas& deltas,
+                            std::vector<std::unique_ptr<TScaleClnt>>& slots) {
+  std::vector<TEncodedFilePtr> frames(end - first);
+  BeginLedgerGroup();
+  for (size_t i = first; i < end; ++i) {
+    TCurrentScale scale = SelectByIndex(i);
+    if (HeldBack(scale.number)) continue;
+    frames[i - first] =
+        DeltaFor(scale.number, EncodedFor(scale, encodings), plans[i], deltas);
+    ForgetWhatMayChange(scale.number, *frames[i - first]);
+  }
+  EndLedgerGroup("this batch's scales not prepared for");
+  for (size_t i = first; i < end; ++i)
+    if (frames[i - first]) slots[i] = StartClient(SelectByIndex(i), std::move(frames[i - first]));
+}
+
+// Each started client's result code, the last started first; what they
+// acknowledged goes into the ledger in one transaction once the last ended.
+std::vector<int> TThrEngine::CollectBatch(size_t first, size_t end,
+                                          const std::vector<TDeltaPlan>& plans,
+                                          const std::vector<std::unique_ptr<TScaleClnt>>& slots) {
+  std::vector<int> codes(end - first, kResultHeldBack);  // held back: parked without connecting
+  for (size_t i = end; i-- > first;)
+    if (slots[i]) codes[i - first] = slots[i]->WaitFor();
+  BeginLedgerGroup();
+  for (size_t i = end; i-- > first;)
+    if (slots[i]) NoteAcknowledged(SelectByIndex(i).number, *slots[i], plans[i], codes[i - first]);
+  EndLedgerGroup("what this batch's scales acknowledged not recorded of");
+  return codes;
 }
 
 // Kept for the back office to see, never deleted: unless it is simply gone,

@@ -136,7 +136,20 @@ class TThrEngine : public platform::Thread {
   // The goods records the scale acknowledged and those left out as held,
   // for `status` and the metrics; once per delivery, after its client ended.
   void CountRecords(int number, const TScaleClnt& client, const TDeltaPlan& plan);
+  // One batch of DeliverToAllScales: its clients started, then collected.
+  void StartBatch(size_t first, size_t end, TEncodings& encodings, std::vector<TDeltaPlan>& plans,
+                  TDeltas& deltas, std::vector<std::unique_ptr<TScaleClnt>>& slots);
+  std::vector<int> CollectBatch(size_t first, size_t end, const std::vector<TDeltaPlan>& plans,
+                                const std::vector<std::unique_ptr<TScaleClnt>>& slots);
   bool LedgerReady();
+  // Around one batch's Begin marks, and around its records: one
+  // transaction each, every scale's part still all or nothing.
+  void BeginLedgerGroup();
+  // `what` tells the operator what a failed commit lost.
+  void EndLedgerGroup(const char* what);
+  // At the end of a cycle, when enough records may have lost their last
+  // holder.
+  void PruneLedger();
   void RemoveParkedCopy(const std::string& path, int number, const char* reason);
   // A scale with an undelivered file left parked in this cycle gets nothing
   // newer until a later cycle has delivered that file.
@@ -161,7 +174,7 @@ class TThrEngine : public platform::Thread {
   std::set<int> heldBack_;
   bool eventful_ = false;  // something the operator hears of: else the cycle stays silent
   int scaleTimeoutMs_;
-  platform::Ledger ledger_;  // opened at the first acknowledged frame
+  platform::Ledger& ledger_;  // the engine's, opened when first needed
   bool ledgerFailed_ = false;
 };
 

@@ -41,6 +41,24 @@ bool TThrEngine::LedgerReady() {
   return ledger_.IsOpen();
 }
 
+void TThrEngine::BeginLedgerGroup() {
+  if (!LedgerReady()) return;
+  if (platform::Status s = ledger_.BeginGroup(); !s.ok())
+    platform::LogError("ledger: %s", s.ToString().c_str());
+}
+
+void TThrEngine::EndLedgerGroup(const char* what) {
+  if (!ledger_.InGroup()) return;
+  if (platform::Status s = ledger_.EndGroup(); !s.ok())
+    platform::LogError("ledger: %s %s: %s", what, currentFileName_.c_str(), s.ToString().c_str());
+}
+
+void TThrEngine::PruneLedger() {
+  if (!ledger_.IsOpen() || !ledger_.PruneDue()) return;
+  if (platform::Status s = ledger_.Prune(); !s.ok())
+    platform::LogError("ledger: records no scale holds not removed: %s", s.ToString().c_str());
+}
+
 // A kill after the scale took a frame and before its answer is recorded
 // must not leave the ledger vouching for what that frame replaced.
 void TThrEngine::ForgetWhatMayChange(int number, const TEncodedFile& frames) {

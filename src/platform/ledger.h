@@ -5,15 +5,22 @@
 // It is an SQLite file of its own beside the store (WAL mode, a busy
 // time-out, like the store).  A record's bytes are kept once however many
 // scales hold them; each scale maps its goods numbers to a record.  One
-// scale's delivery is one transaction, written only after the scale has
-// answered, so a crash at any moment leaves the ledger saying less than the
-// scale holds, never more.
+// scale's delivery is one transaction (or one savepoint of a group's
+// transaction), written only after the scale has answered, so a crash at any
+// moment leaves the ledger saying less than the scale holds, never more.
+//
+// An open ledger mirrors in memory what each scale it wrote maps its goods
+// to, so that a delivery of mostly the same records writes only the changed
+// ones; another writer's commit (PRAGMA data_version) drops the mirror.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
@@ -59,7 +66,7 @@ struct LedgerOutcome {
 
 class Ledger {
  public:
-  Ledger() = default;
+  Ledger();
   ~Ledger();
   Ledger(const Ledger&) = delete;
   Ledger& operator=(const Ledger&) = delete;
@@ -72,7 +79,8 @@ class Ledger {
   bool IsOpen() const { return db_ != nullptr; }
 
   // Records one scale's acknowledged changes from `file` at `when`, and how
-  // the delivery ended, in one transaction that ends the Begin.
+  // the delivery ended, in one transaction (a savepoint within a group)
+  // that ends the Begin.
   Status Record(int scale, const std::string& file, int64_t when,
                 const std::vector<LedgerChange>& changes, LedgerOutcome outcome = {});
   // Whether the ledger may stand for what `scale` holds at `now`: it had a
@@ -98,19 +106,63 @@ class Ledger {
   Status WithdrawResend(const std::string& file);
   Status TakeResendRequests(std::vector<ResendRequest>& out);
 
+  // Between these, Begin and Record share one transaction, each of them
+  // still all or nothing for its scale; EndGroup commits.  A group that
+  // cannot commit is lost whole: after a batch's records, its scales stay
+  // pending, the safe side.
+  Status BeginGroup();
+  Status EndGroup();
+  bool InGroup() const { return inGroup_; }
+
+  // Removes the records and file names no scale holds any more.
+  Status Prune();
+  // Once after opening, then after enough holdings were replaced or deleted
+  // that their records may weigh on the file.
+  bool PruneDue() const { return !prunedSinceOpen_ || displaced_ >= kPruneAfterDisplaced; }
+
  private:
+  struct Statements;
+  // Goods number -> record id, sorted by goods.
+  struct Held {
+    int32_t goods;
+    uint32_t record;
+  };
+  struct BytesHash {
+    using is_transparent = void;
+    size_t operator()(std::string_view v) const { return std::hash<std::string_view>{}(v); }
+  };
+  // A scale's holdings as they stand inside an unfinished Record.
+  class HeldDraft;
+
   Status Exec(const char* sql);
+  Status OpenTransaction();
+  Status CloseTransaction(bool ok, const char* what);
   bool MarkOutcome(int scale, int64_t when, LedgerOutcome outcome);
   bool ExtendHistory(int scale, const std::vector<LedgerChange>& changes);
-  bool CachedRecordId(sqlite3_stmt* insert, sqlite3_stmt* find, const LedgerChange& c, int64_t& id);
+  bool FileId(const std::string& file, int64_t& id);
+  bool CachedRecordId(const LedgerChange& c, int64_t& id);
+  bool ApplyChange(int scale, int64_t fileId, int64_t when, const LedgerChange& c,
+                   HeldDraft& draft);
+  const std::vector<Held>* Mirror(int scale);
+  void NoticeOtherWriters();
+  void ForgetMirror();
   Status Failed(const char* what);
 
   sqlite3* db_ = nullptr;
   std::string path_;
+  std::unique_ptr<Statements> st_;  // prepared once per writable opening
+  bool inGroup_ = false;
+  int64_t dataVersion_ = -1;
   // Record ids by bytes: the scales of one profile get the same records,
   // and only the first scale's delivery need look them up.
   static constexpr size_t kMaxCachedRecords = 65536;
-  std::unordered_map<std::string, int64_t> recordIds_;
+  std::unordered_map<std::string, int64_t, BytesHash, std::equal_to<>> recordIds_;
+  std::unordered_map<int, std::vector<Held>> held_;
+  std::string lastFile_;
+  int64_t lastFileId_ = 0;
+  static constexpr size_t kPruneAfterDisplaced = 10000;
+  size_t displaced_ = 0;
+  bool prunedSinceOpen_ = false;
 };
 
 }  // namespace tv::platform

@@ -104,6 +104,42 @@ TEST(Ledger, AKillInMidDeliveryLeavesNothingTheScaleMayNoLongerHold) {
   EXPECT_TRUE(Held(site, 1).empty());
 }
 
+// Scales of one batch are recorded together once the slowest has ended: a
+// kill before that may cost a finished scale its entries, never leave it
+// vouched for what it no longer holds.
+TEST(Ledger, AKillWhileTheBatchWaitsForItsSlowestScaleVouchesForNothingReplaced) {
+  Site site;
+  site.AddScale(1);
+  site.AddScale(2);
+  site.SetScales({1, 2});
+  site.Start();
+  site.Drop("first.txt", GoodsLine(123) + GoodsLine(124) + kClock);
+  ASSERT_TRUE(site.WaitForLog(2)) << site.Output();
+  ASSERT_TRUE(WaitUntil([&] { return Held(site, 2).size() == 2; }, 10000));
+  const auto before = Held(site, 2);
+
+  sim::Behaviour slow;
+  slow.delayMs = static_cast<int>(Scaled(2000));
+  site.AddScale(1, slow);
+  site.Drop("second.txt", Deletion(123) + GoodsLine(124, "00009.99") + GoodsLine(125) + kClock);
+  // Scale 2 took the whole file while scale 1 is still at its first frame.
+  ASSERT_TRUE(site.Scale(2).WaitForFrames(3 + 4, static_cast<int>(Scaled(30000))))
+      << site.Output();
+  ASSERT_TRUE(WaitUntil([&] { return !site.Scale(1).Frames().empty(); }, 30000)) << site.Output();
+  site.Kill();
+  EXPECT_TRUE(Held(site, 1).empty());
+  // Scale 2 deleted 123 and holds 124 at its new price: the ledger may say
+  // so or say nothing, but never the old entries.
+  const auto frames2 = site.Scale(2).Frames();
+  const auto held2 = Held(site, 2);
+  EXPECT_EQ(held2.count(123), 0u);
+  if (held2.count(124) != 0) {
+    EXPECT_NE(held2.at(124), before.at(124));
+    EXPECT_EQ(held2.at(124), frames2[4]);
+  }
+  EXPECT_LE(held2.size(), 2u);
+}
+
 TEST(Ledger, GoodsListsWhatAScaleHoldsAndDiffWhatAFileWouldChange) {
   Site site;
   site.AddScale(1);

@@ -4,6 +4,7 @@
 #include "platform/ledger.h"
 
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 #include <sys/stat.h>
 
 #include "testutil.h"
@@ -24,6 +25,22 @@ std::map<int, std::vector<uint8_t>> Held(Ledger& ledger, int scale) {
   std::map<int, std::vector<uint8_t>> out;
   for (const LedgerEntry& e : entries) out[e.goods] = e.bytes;
   return out;
+}
+
+// Rows of `table` as the file has them, read through a connection of its own.
+long long Rows(const std::string& path, const std::string& table) {
+  sqlite3* db = nullptr;
+  long long n = -1;
+  if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
+    sqlite3_stmt* q = nullptr;
+    const std::string sql = "SELECT count(*) FROM " + table;
+    if (sqlite3_prepare_v2(db, sql.c_str(), -1, &q, nullptr) == SQLITE_OK &&
+        sqlite3_step(q) == SQLITE_ROW)
+      n = sqlite3_column_int64(q, 0);
+    sqlite3_finalize(q);
+  }
+  sqlite3_close(db);
+  return n;
 }
 
 long long FileSize(const std::string& path) {
@@ -134,6 +151,98 @@ TEST(LedgerFile, EqualHistoriesOnlyForEqualHoldings) {
   ASSERT_TRUE(ledger.Record(5, "f.txt", 1000, {{1, a.data(), a.size()}}).ok());
   ASSERT_TRUE(ledger.Begin(5).ok());
   EXPECT_FALSE(history(5).has_value());
+}
+
+TEST(LedgerFile, PrunesRecordsAndFilesNoScaleHoldsAndForgetsTheirIds) {
+  test::TempDir dir;
+  const std::string path = dir / "ledger.db";
+  const auto a = Bytes(1, 100), b = Bytes(2, 200), c = Bytes(3, 300), d = Bytes(2, 250);
+  Ledger ledger;
+  ASSERT_TRUE(ledger.Open(path).ok());
+  EXPECT_TRUE(ledger.PruneDue()) << "once after opening";
+  ASSERT_TRUE(ledger.Record(1, "old.txt", 1000, {{1, a.data(), a.size()}, {2, b.data(), b.size()}})
+                  .ok());
+  ASSERT_TRUE(ledger.Record(2, "old.txt", 1000, {{1, a.data(), a.size()}}).ok());
+  // Scale 1 now holds d under 2 and nothing under 1; scale 2 still holds a.
+  ASSERT_TRUE(
+      ledger.Record(1, "new.txt", 2000, {{1, nullptr, 0}, {2, d.data(), d.size()}}).ok());
+  ASSERT_EQ(Rows(path, "records"), 3);
+  ASSERT_TRUE(ledger.Prune().ok());
+  EXPECT_FALSE(ledger.PruneDue());
+  EXPECT_EQ(Rows(path, "records"), 2) << "b went, a stays for scale 2";
+  EXPECT_EQ(Rows(path, "files"), 2);
+  ASSERT_TRUE(ledger.Record(2, "new.txt", 3000, {{1, nullptr, 0}}).ok());
+  ASSERT_TRUE(ledger.Prune().ok());
+  EXPECT_EQ(Rows(path, "records"), 1);
+  EXPECT_EQ(Rows(path, "files"), 1) << "old.txt is held by none";
+
+  // Records known before the prune must be stored again, not found by an
+  // id whose row is gone or now holds other bytes.
+  ASSERT_TRUE(ledger.Record(3, "next.txt", 4000, {{3, c.data(), c.size()}}).ok());
+  ASSERT_TRUE(ledger.Record(4, "next.txt", 4000, {{1, a.data(), a.size()}}).ok());
+  ASSERT_TRUE(ledger.Record(5, "next.txt", 4000, {{2, b.data(), b.size()}}).ok());
+  EXPECT_EQ(Held(ledger, 3)[3], c);
+  EXPECT_EQ(Held(ledger, 4)[1], a);
+  EXPECT_EQ(Held(ledger, 5)[2], b);
+  EXPECT_EQ(Held(ledger, 1)[2], d);
+  std::vector<LedgerEntry> entries;
+  ASSERT_TRUE(ledger.Holdings(4, entries).ok());
+  ASSERT_EQ(entries.size(), 1u);
+  EXPECT_EQ(entries[0].file, "next.txt");
+}
+
+TEST(LedgerFile, AnotherWritersChangeIsNotHiddenByWhatTheOpenLedgerRemembers) {
+  test::TempDir dir;
+  const std::string path = dir / "ledger.db";
+  const auto a = Bytes(1, 100), b = Bytes(1, 200);
+  Ledger ledger;
+  ASSERT_TRUE(ledger.Open(path).ok());
+  ASSERT_TRUE(ledger.Record(1, "a.txt", 1000, {{1, a.data(), a.size()}}).ok());
+  {
+    Ledger other;
+    ASSERT_TRUE(other.Open(path).ok());
+    ASSERT_TRUE(other.Record(1, "b.txt", 2000, {{1, b.data(), b.size()}}).ok());
+  }
+  // Unchanged as far as the first connection last wrote: it must write anyway.
+  ASSERT_TRUE(ledger.Record(1, "a.txt", 3000, {{1, a.data(), a.size()}}).ok());
+  EXPECT_EQ(Held(ledger, 1)[1], a);
+}
+
+TEST(LedgerFile, AGroupCutOffBeforeItsCommitLeavesEveryScaleOfItUnvouched) {
+  test::TempDir dir;
+  const std::string path = dir / "ledger.db";
+  const auto a = Bytes(1, 100), b = Bytes(1, 200);
+  {
+    Ledger ledger;
+    ASSERT_TRUE(ledger.Open(path).ok());
+    for (int scale : {1, 2}) ASSERT_TRUE(ledger.Record(scale, "a.txt", 1000, {{1, a.data(), a.size()}}).ok());
+    ASSERT_TRUE(ledger.BeginGroup().ok());
+    ASSERT_TRUE(ledger.Begin(1).ok());
+    ASSERT_TRUE(ledger.Begin(2).ok());
+    ASSERT_TRUE(ledger.EndGroup().ok());
+    ASSERT_TRUE(ledger.BeginGroup().ok());
+    ASSERT_TRUE(ledger.Record(1, "b.txt", 2000, {{1, b.data(), b.size()}}).ok());
+    EXPECT_EQ(Held(ledger, 1)[1], b) << "each scale's part is visible inside the group";
+    // The process dies here: scale 2's answer never came, scale 1's record
+    // was never committed.
+  }
+  Ledger ledger;
+  ASSERT_TRUE(ledger.Open(path).ok());
+  EXPECT_TRUE(Held(ledger, 1).empty());
+  EXPECT_TRUE(Held(ledger, 2).empty());
+  // A whole group commits every scale's part.
+  ASSERT_TRUE(ledger.BeginGroup().ok());
+  ASSERT_TRUE(ledger.Begin(1).ok());
+  ASSERT_TRUE(ledger.Begin(2).ok());
+  ASSERT_TRUE(ledger.EndGroup().ok());
+  ASSERT_TRUE(ledger.BeginGroup().ok());
+  ASSERT_TRUE(ledger.Record(1, "b.txt", 2000, {{1, b.data(), b.size()}}).ok());
+  ASSERT_TRUE(ledger.Record(2, "b.txt", 2000, {{1, b.data(), b.size()}}).ok());
+  ASSERT_TRUE(ledger.EndGroup().ok());
+  Ledger reader;
+  ASSERT_TRUE(reader.Open(path, true).ok());
+  EXPECT_EQ(Held(reader, 1)[1], b);
+  EXPECT_EQ(Held(reader, 2)[1], b);
 }
 
 }  // namespace
