@@ -129,7 +129,7 @@ Expected Model(const std::vector<uint8_t>& stream, bool cycleRunning, bool locke
       tv::TParamBlock decoded;
       const bool allowed = !block.empty() && block.back() == tv::kEOT &&
                            tv::DecodeBlock(block.data(), block.size(), decoded) &&
-                           tv::BlockRefusal(decoded, roots).empty();
+                           tv::BlockRefusal(decoded, roots).ok();
       if (allowed) {
         e.store = Written(e.store, decoded);
         ++e.reloads;
