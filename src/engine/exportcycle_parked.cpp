@@ -144,8 +144,12 @@ bool TThrEngine::StartNextParked(TParkedLane& lane, platform::Event& ended) {
 // the line rather than repeating it.  A ledger not made yet holds none, and
 // is not made for this.
 void TThrEngine::LogResendRequests() {
-  const std::string path = platform::Ledger::PathBeside(engine_.StorePath());
-  if (!platform::Env::Default()->FileExists(path) || !LedgerReady()) return;
+  // The ledger stays open from cycle to cycle: only until then is there a
+  // file to look for, which a store that never delivered does not have.
+  if (!ledger_.IsOpen() &&
+      !platform::Env::Default()->FileExists(platform::Ledger::PathBeside(engine_.StorePath())))
+    return;
+  if (!LedgerReady()) return;
   std::vector<platform::ResendRequest> asked;
   if (platform::Status s = ledger_.TakeResendRequests(asked); !s.ok()) {
     // Tried again each cycle; said once.

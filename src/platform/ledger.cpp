@@ -11,26 +11,14 @@
 
 #include "platform/env.h"
 #include "platform/fs.h"
+#include "platform/sqlitestmt.h"
 
 namespace tv::platform {
 namespace {
 
-struct StmtCloser {
-  void operator()(sqlite3_stmt* s) const { sqlite3_finalize(s); }
-};
-using Stmt = std::unique_ptr<sqlite3_stmt, StmtCloser>;
-
-Stmt Prepare(sqlite3* db, const char* sql) {
-  sqlite3_stmt* s = nullptr;
-  if (sqlite3_prepare_v2(db, sql, -1, &s, nullptr) != SQLITE_OK) return nullptr;
-  return Stmt(s);
-}
-
-bool StepDone(sqlite3_stmt* s) {
-  const int rc = sqlite3_step(s);
-  sqlite3_reset(s);
-  return rc == SQLITE_DONE || rc == SQLITE_ROW;
-}
+using sqlite::Prepare;
+using sqlite::StepDone;
+using sqlite::Stmt;
 
 uint64_t Mix(uint64_t h, uint64_t v) {
   uint64_t z = h ^ (v + 0x9e3779b97f4a7c15ULL + (h << 6) + (h >> 2));
@@ -59,49 +47,48 @@ struct Ledger::Statements {
   Stmt readHistory, writeHistory;
 
   bool Prepare(sqlite3* db) {
-    insertRecord = tv::platform::Prepare(db, "INSERT INTO records(bytes) VALUES(?)");
-    findRecord = tv::platform::Prepare(db, "SELECT id FROM records WHERE bytes=?");
+    insertRecord = sqlite::Prepare(db, "INSERT INTO records(bytes) VALUES(?)");
+    findRecord = sqlite::Prepare(db, "SELECT id FROM records WHERE bytes=?");
     // The same record sent again keeps its time: "since" is when it came.
-    hold = tv::platform::Prepare(
+    hold = sqlite::Prepare(
         db,
         "INSERT INTO holds VALUES(?,?,?,?,?) ON CONFLICT(scale, goods) DO UPDATE SET"
         " record=excluded.record, file=excluded.file, since=excluded.since"
         " WHERE record<>excluded.record");
     // Known to hold another record: one look-up, not an insert that fails.
-    replace = tv::platform::Prepare(
+    replace = sqlite::Prepare(
         db, "UPDATE holds SET record=?3, file=?4, since=?5 WHERE scale=?1 AND goods=?2");
-    drop = tv::platform::Prepare(db, "DELETE FROM holds WHERE scale=? AND goods=?");
-    insertFile = tv::platform::Prepare(db, "INSERT OR IGNORE INTO files(name) VALUES(?)");
-    findFile = tv::platform::Prepare(db, "SELECT id FROM files WHERE name=?");
-    endPlain = tv::platform::Prepare(db, "UPDATE scales SET pending=0 WHERE scale=?1 AND ?2=?2");
+    drop = sqlite::Prepare(db, "DELETE FROM holds WHERE scale=? AND goods=?");
+    insertFile = sqlite::Prepare(db, "INSERT OR IGNORE INTO files(name) VALUES(?)");
+    findFile = sqlite::Prepare(db, "SELECT id FROM files WHERE name=?");
+    endPlain = sqlite::Prepare(db, "UPDATE scales SET pending=0 WHERE scale=?1 AND ?2=?2");
     endFailed =
-        tv::platform::Prepare(db,
-                              "INSERT INTO scales(scale, failed) VALUES(?1, 1)"
-                              " ON CONFLICT(scale) DO UPDATE SET failed=1, pending=0 WHERE ?2=?2");
+        sqlite::Prepare(db,
+                        "INSERT INTO scales(scale, failed) VALUES(?1, 1)"
+                        " ON CONFLICT(scale) DO UPDATE SET failed=1, pending=0 WHERE ?2=?2");
     endWhole =
-        tv::platform::Prepare(db,
-                              "INSERT INTO scales(scale, whole_at) VALUES(?1, ?2)"
-                              " ON CONFLICT(scale) DO UPDATE SET whole_at=?2, failed=0, pending=0");
+        sqlite::Prepare(db,
+                        "INSERT INTO scales(scale, whole_at) VALUES(?1, ?2)"
+                        " ON CONFLICT(scale) DO UPDATE SET whole_at=?2, failed=0, pending=0");
     // Left pending by a delivery that never ended: its scale may have lost
     // or changed any record, so nothing of it is vouched for any more.
-    beginDrop = tv::platform::Prepare(db,
-                                      "DELETE FROM holds WHERE scale=?1 AND"
-                                      " EXISTS(SELECT 1 FROM scales WHERE scale=?1 AND pending)");
+    beginDrop = sqlite::Prepare(db,
+                                "DELETE FROM holds WHERE scale=?1 AND"
+                                " EXISTS(SELECT 1 FROM scales WHERE scale=?1 AND pending)");
     // A scale seen first holds nothing: its history starts empty, unless
     // records were kept for it without a mark (none known then).  After a
     // cut-off its records are all gone, and so is its history.
-    beginMark = tv::platform::Prepare(
+    beginMark = sqlite::Prepare(
         db,
         "INSERT INTO scales(scale, pending, history) VALUES(?1, 1,"
         " CASE WHEN EXISTS(SELECT 1 FROM holds WHERE scale=?1) THEN NULL ELSE 0 END)"
         " ON CONFLICT(scale) DO UPDATE SET pending=1,"
         " history=CASE WHEN scales.pending THEN 0 ELSE scales.history END");
     readHistory =
-        tv::platform::Prepare(db, "SELECT history FROM scales WHERE scale=? AND history IS NOT NULL");
-    writeHistory = tv::platform::Prepare(db, "UPDATE scales SET history=?2 WHERE scale=?1");
-    loadHeld =
-        tv::platform::Prepare(db, "SELECT goods, record FROM holds WHERE scale=? ORDER BY goods");
-    dataVersion = tv::platform::Prepare(db, "PRAGMA data_version");
+        sqlite::Prepare(db, "SELECT history FROM scales WHERE scale=? AND history IS NOT NULL");
+    writeHistory = sqlite::Prepare(db, "UPDATE scales SET history=?2 WHERE scale=?1");
+    loadHeld = sqlite::Prepare(db, "SELECT goods, record FROM holds WHERE scale=? ORDER BY goods");
+    dataVersion = sqlite::Prepare(db, "PRAGMA data_version");
     return insertRecord && findRecord && hold && replace && drop && insertFile && findFile && endPlain &&
            endFailed && endWhole && beginDrop && beginMark && loadHeld && dataVersion && readHistory && writeHistory;
   }

@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "platform/ledger.h"
+#include "platform/sqlitestmt.h"
 
 namespace tv::platform {
 namespace {
@@ -14,16 +15,8 @@ constexpr const char* kTable =
     " from_scale INTEGER NOT NULL, records INTEGER NOT NULL, who TEXT NOT NULL,"
     " asked INTEGER NOT NULL);";
 
-struct StmtCloser {
-  void operator()(sqlite3_stmt* s) const { sqlite3_finalize(s); }
-};
-using Stmt = std::unique_ptr<sqlite3_stmt, StmtCloser>;
-
-Stmt Prepare(sqlite3* db, const char* sql) {
-  sqlite3_stmt* s = nullptr;
-  if (sqlite3_prepare_v2(db, sql, -1, &s, nullptr) != SQLITE_OK) return nullptr;
-  return Stmt(s);
-}
+using sqlite::Prepare;
+using sqlite::Stmt;
 
 void BindText(sqlite3_stmt* s, int i, const std::string& text) {
   sqlite3_bind_text(s, i, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
